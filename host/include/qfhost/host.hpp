@@ -1,0 +1,123 @@
+// The stand-in host: Veltrane's services over real files, the volume requester policies, and a
+// loader that dlopens quillframer.vtp and plays movies through its thirteen entry points only.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "quillframer/host_api.h"
+
+namespace qfhost {
+
+// How an unknown Amiga volume is answered.
+enum class RequesterPolicy {
+    FixedMap,  // only the volumes given; any other is cancelled
+    Terminal,  // the fixed map first, then ask on the terminal
+    Cancel,    // always cancel
+};
+
+struct HostSettings {
+    int32_t version = 6;
+    RequesterPolicy policy = RequesterPolicy::FixedMap;
+    std::map<std::string, std::filesystem::path> volumes;  // volume name (no colon) -> directory
+};
+
+// What the host saw go wrong during the last open, so a tool can name the cause.
+struct FailureRecord {
+    std::string what;  // one line, e.g. "cannot open Work:Anims/Faces/Hero (looked for /x/Anims/Faces/Hero)"
+};
+
+// The thirteen entry points of a loaded plug-in.
+struct EntryPoints {
+    InitPluginFn InitPlugin;
+    ClosePluginFn ClosePlugin;
+    OpenVideoFn OpenVideo;
+    CloseVideoFn CloseVideo;
+    GetVideoFormatFn GetVideoFormat;
+    GetVideoFramesFn GetVideoFrames;
+    NextPacketFn NextPacket;
+    FreePacketFn FreePacket;
+    SeekVideoFn SeekVideo;
+    DecodeVideoFrameFn DecodeVideoFrame;
+    DecodeAudioFrameFn DecodeAudioFrame;
+    FlushAudioFn FlushAudio;
+    FlushVideoFn FlushVideo;
+};
+
+class Movie;
+
+// A loaded plug-in with its HostBase. Throws std::runtime_error with a clear message when the
+// library cannot be loaded or an entry point is missing (naming it).
+class Plugin {
+public:
+    explicit Plugin(const std::filesystem::path &library, HostSettings settings = {});
+    ~Plugin();
+    Plugin(const Plugin &) = delete;
+    Plugin &operator=(const Plugin &) = delete;
+
+    const EntryPoints &entry() const;
+    const PluginInfo &info() const;  // filled by InitPlugin at load
+    HostBase *base();
+    HostSettings &settings();
+
+    // Opens a movie; throws std::runtime_error whose message names the cause on failure.
+    std::unique_ptr<Movie> open(const std::filesystem::path &movie, uint32_t openOption = 0);
+
+    // Default plug-in path: $QUILLFRAMER_PLUGIN, else quillframer.vtp beside the running executable.
+    static std::filesystem::path defaultPath();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+struct Packet {
+    int32_t code;       // 0 ok, -1 end, -2 out of memory
+    int32_t stream;     // 0 video, 1 audio
+    double time;
+    TimingPacket *payload;
+};
+
+// One open movie. Frees its handle on destruction.
+class Movie {
+public:
+    Movie(Plugin &plugin, MovieHandle *handle, const StreamDescriptor &descriptor);
+    ~Movie();
+    Movie(const Movie &) = delete;
+    Movie &operator=(const Movie &) = delete;
+
+    int width() const;
+    int height() const;
+    uint32_t durationMs() const;
+    const StreamDescriptor &descriptor() const;
+    uint32_t frames();  // GetVideoFrames
+
+    Packet next();                 // NextPacket
+    void release(Packet &packet);  // FreePacket
+    void seek(uint32_t ms);        // SeekVideo
+    // DecodeVideoFrame into an internal buffer of width*height pixel words (bytes 0,R,G,B).
+    std::span<const uint32_t> decodeVideo(const Packet &packet);
+    // DecodeAudioFrame: 882 stereo frames of int16 (1764 values).
+    std::span<const int16_t> decodeAudio(const Packet &packet);
+
+private:
+    Plugin &plugin_;
+    MovieHandle *handle_;
+    StreamDescriptor descriptor_;
+    std::vector<uint32_t> pixels_;
+    std::vector<int16_t> samples_;
+};
+
+// Pixel word (memory bytes 0,R,G,B) to its colour components.
+inline uint8_t Red(uint32_t word) { return reinterpret_cast<const uint8_t *>(&word)[1]; }
+inline uint8_t Green(uint32_t word) { return reinterpret_cast<const uint8_t *>(&word)[2]; }
+inline uint8_t Blue(uint32_t word) { return reinterpret_cast<const uint8_t *>(&word)[3]; }
+
+}  // namespace qfhost
