@@ -1,0 +1,100 @@
+// ResolveAmigaFile: an Amiga path becomes a host path through a directory the user chose for
+// its volume, asked once per volume and movie.
+#include <string.h>
+
+#include "iff/iff_loaders.h"
+#include "movie/movie_loading.h"
+#include "plugin/host_calls.h"
+#include "plugin/memory.h"
+
+enum { VolumeNameSize = 64, HostPathSize = 1024 };
+
+static const char requesterText[] = "Please select replacement path for Amiga volume \"";
+
+// The volume name is the text before the first colon; only it goes into the 64-byte buffer.
+static const char *SplitVolume(const char *directory, char *volume)
+{
+    const char *colon = strchr(directory, ':');
+    if (!colon) return 0;
+    size_t length = (size_t)(colon - directory);
+    if (length >= VolumeNameSize) return 0;
+    memcpy(volume, directory, length);
+    volume[length] = 0;
+    return colon + 1;
+}
+
+static VolumeMapping *FindMapping(MovieHandle *movie, const char *volume)
+{
+    for (VolumeMapping *mapping = movie->volumeMappings; mapping; mapping = mapping->next)
+        if (HostCompareNames(mapping->volume, volume) == 0) return mapping;
+    return 0;
+}
+
+static void BuildRequesterMessage(char *message, size_t size, const char *volume)
+{
+    message[0] = 0;
+    strncat(message, requesterText, size - 1);
+    strncat(message, volume, size - 1 - strlen(message));
+    strncat(message, ":\"!", size - 1 - strlen(message));
+}
+
+static void AppendMapping(MovieHandle *movie, VolumeMapping *mapping)
+{
+    if (!movie->volumeMappings) {
+        movie->volumeMappings = mapping;
+        return;
+    }
+    VolumeMapping *last = movie->volumeMappings;
+    while (last->next) last = last->next;
+    last->next = mapping;
+}
+
+static VolumeMapping *MakeMapping(const char *volume, const char *directory)
+{
+    VolumeMapping *mapping = (VolumeMapping *)AllocRaw(sizeof(VolumeMapping));
+    if (!mapping) return 0;
+    mapping->next = 0;
+    strncpy(mapping->volume, volume, sizeof mapping->volume);
+    strncpy(mapping->directory, directory, sizeof mapping->directory);
+    mapping->directory[sizeof mapping->directory - 1] = 0;
+    return mapping;
+}
+
+static void RunLoader(MovieHandle *movie, int32_t kind, HostFile file)
+{
+    // A referenced file that fails to load does not stop the movie.
+    if (kind == AssetBackground)
+        LoadBackgroundImage(movie, file);
+    else if (kind == AssetFaceSet)
+        LoadFaceSet(movie, file);
+    else
+        LoadSoundSample(movie, file);
+}
+
+int32_t ResolveAmigaFile(MovieHandle *movie, int32_t kind, const char *directory, const char *fileName)
+{
+    char volume[VolumeNameSize];
+    char path[HostPathSize];
+    const char *tail = SplitVolume(directory, volume);
+    if (!tail) return 0;  // not an Amiga path this resolver can map
+    memset(path, 0, sizeof path);
+    VolumeMapping *mapping = FindMapping(movie, volume);
+    if (mapping) {
+        strncpy(path, mapping->directory, sizeof path - 1);
+    } else {
+        char message[HostPathSize];
+        BuildRequesterMessage(message, sizeof message, volume);
+        if (!HostPathRequester(message, path, sizeof path, 0)) return 0;
+        path[sizeof path - 1] = 0;
+        mapping = MakeMapping(volume, path);
+        if (!mapping) return 1;  // skipped: not opened, not loaded
+        AppendMapping(movie, mapping);
+    }
+    if (*tail) HostJoinPath(path, tail, sizeof path);
+    HostJoinPath(path, fileName, sizeof path);
+    HostFile file = HostOpenFile(path, 0);
+    if (!file) return 0;
+    RunLoader(movie, kind, file);
+    HostCloseFile(file);
+    return 1;
+}

@@ -1,0 +1,15 @@
+// Rules shared by the timeline, the compositor and the mixer.
+#ifndef QUILLFRAMER_PLAYBACK_H
+#define QUILLFRAMER_PLAYBACK_H
+
+#include <stdint.h>
+
+#include "movie/movie_model.h"
+
+uint32_t SecondsToMs(double seconds);
+int32_t FindScene(const MovieHandle *movie, uint32_t ms);
+void LoadScenePalette(MovieHandle *movie, const SceneRecord *scene);
+// A pixel word: bytes 0, red, green, blue in memory order.
+uint32_t PixelWord(uint8_t red, uint8_t green, uint8_t blue);
+
+#endif
