@@ -27,12 +27,68 @@ struct HostSettings {
     int32_t version = 6;
     RequesterPolicy policy = RequesterPolicy::FixedMap;
     std::map<std::string, std::filesystem::path> volumes;  // volume name (no colon) -> directory
+    // Terminal policy: asks for the directory of a volume (name without colon); nullopt or an
+    // empty answer cancels. Unset: asks on /dev/tty, or on stdin when that is a terminal.
+    std::function<std::optional<std::string>(const std::string &volume)> prompt;
+};
+
+enum class FailureKind {
+    None,
+    MovieFile,        // the movie file itself cannot be opened
+    BadSignature,     // its first 12 bytes are neither signature
+    ReferencedFile,   // a picture, face set or sound named by Amiga path cannot be opened
+    VolumeCancelled,  // no directory was given for an Amiga volume
+    EscapingPath,     // a path component would leave the volume's directory (or overflow the buffer)
+    Malformed,        // anything else the plug-in refused
 };
 
 // What the host saw go wrong during the last open, so a tool can name the cause.
 struct FailureRecord {
     std::string what;  // one line, e.g. "cannot open Work:Anims/Faces/Hero (looked for /x/Anims/Faces/Hero)"
+    FailureKind kind = FailureKind::None;
+    std::string path;    // the host path involved, if any
+    std::string volume;  // the Amiga volume involved (without colon), if any
 };
+
+// Veltrane's service tables over real files. The plug-in keeps a single host base per process,
+// so the services are plain functions acting for the current Host: the one made last, or the
+// one given to makeCurrent(). Files are read-only.
+class Host {
+public:
+    explicit Host(HostSettings settings = {});
+    ~Host();
+    Host(const Host &) = delete;
+    Host &operator=(const Host &) = delete;
+
+    HostBase *base();
+    HostSettings &settings();
+    void makeCurrent();
+    static Host *current();
+
+    // A movie open starts: forget earlier failures, requester answers and bad-path marks.
+    void beginOpen(const std::filesystem::path &movie);
+    // After OpenVideo returned null: what the host recorded, else a look at the signature, else
+    // the generic malformed-stream cause. Also becomes failure().
+    const FailureRecord &explainFailedOpen(const std::filesystem::path &movie);
+    const FailureRecord &failure() const;
+
+    // The option value of the last tagged open (0 after a plain open).
+    uint32_t lastOpenOption() const;
+    // Files opened through the services and not closed yet (all hosts of the process).
+    static int openFileCount();
+
+    struct State;  // the host's own
+
+private:
+    std::unique_ptr<State> state_;
+    friend struct HostServices;
+};
+
+// The volume named in a requester message ("...Amiga volume \"Work:\"!"), or nullopt.
+std::optional<std::string> ParseRequesterVolume(const std::string &message);
+// The existing path whose components equal those of path ignoring ASCII case, or nullopt.
+// Components that exist as spelled are kept as spelled.
+std::optional<std::filesystem::path> FindPathIgnoringCase(const std::filesystem::path &path);
 
 // The thirteen entry points of a loaded plug-in.
 struct EntryPoints {
@@ -66,6 +122,8 @@ public:
     const PluginInfo &info() const;  // filled by InitPlugin at load
     HostBase *base();
     HostSettings &settings();
+    Host &host();
+    const FailureRecord &lastFailure() const;
 
     // Opens a movie; throws std::runtime_error whose message names the cause on failure.
     std::unique_ptr<Movie> open(const std::filesystem::path &movie, uint32_t openOption = 0);

@@ -1,0 +1,222 @@
+// File services over real files, read-only. A handle is a pointer to an OpenedFile that the host
+// keeps in a registry, so a stale or foreign handle is refused instead of dereferenced.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <sys/stat.h>
+
+#include "host_state.hpp"
+
+namespace qfhost {
+namespace {
+
+struct OpenedFile {
+    std::FILE *stream = nullptr;
+    int64_t size = 0;
+    int64_t position = 0;        // may stand past the end
+    int64_t streamPosition = 0;  // where the stdio stream is, to seek it only when needed
+};
+
+std::mutex registryLock;
+std::set<OpenedFile *> &Registry()
+{
+    static std::set<OpenedFile *> files;
+    return files;
+}
+
+OpenedFile *Lookup(HostFile file)
+{
+    std::lock_guard lock(registryLock);
+    auto *f = static_cast<OpenedFile *>(file);
+    return Registry().count(f) ? f : nullptr;
+}
+
+// Puts the stdio stream at the file's logical position before a read inside the file.
+bool Sync(OpenedFile &f)
+{
+    if (f.streamPosition == f.position) return true;
+    if (fseeko(f.stream, static_cast<off_t>(f.position), SEEK_SET) != 0) return false;
+    f.streamPosition = f.position;
+    return true;
+}
+
+bool IsMoviePath(const Host::State *s, const char *name)
+{
+    return s && s->opensSinceBegin == 1 && s->moviePath == name;
+}
+
+std::string Quote(const std::string &s) { return "\"" + s + "\""; }
+
+// Records why an open failed: the movie itself, or a file named through a volume.
+void RecordOpenFailure(Host::State *s, const std::string &name, const std::string &reason)
+{
+    if (!s) return;
+    if (IsMoviePath(s, name.c_str())) {
+        s->fail(FailureKind::MovieFile, "cannot open movie " + Quote(name) + ": " + reason, name);
+        return;
+    }
+    std::string volume = s->volumeOf(name);
+    if (volume.empty()) {
+        s->fail(FailureKind::ReferencedFile, "cannot open referenced file " + Quote(name) + ": " + reason, name);
+        return;
+    }
+    std::string directory;
+    for (const auto &[v, d] : s->answers)
+        if (v == volume) directory = d;
+    s->fail(FailureKind::ReferencedFile,
+            "cannot open " + Quote(name) + ", a file on Amiga volume " + Quote(volume + ":") + " (mapped to " +
+                Quote(directory) + "): " + reason,
+            name, volume);
+}
+
+HostFile Open(const char *name, int32_t mode, uint32_t option)
+{
+    Host::State *s = HostServices::state();
+    if (s) {
+        s->opensSinceBegin++;
+        s->lastOpenOption = option;
+    }
+    if (!name) return nullptr;
+    if (s && s->badBuffer && (s->badBuffer == name || s->badPath == name)) {
+        // The join already recorded why; the path in the buffer is not the one asked for.
+        s->badBuffer = nullptr;
+        return nullptr;
+    }
+    if (s) s->badBuffer = nullptr;
+    if (mode != 0) {
+        RecordOpenFailure(s, name, "only reading is supported");
+        return nullptr;
+    }
+
+    std::string path = name;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        int error = errno;
+        auto found = FindPathIgnoringCase(path);
+        if (!found || ::stat(found->c_str(), &info) != 0) {
+            RecordOpenFailure(s, name, std::strerror(error));
+            return nullptr;
+        }
+        path = found->string();
+    }
+    if (!S_ISREG(info.st_mode)) {
+        RecordOpenFailure(s, name, S_ISDIR(info.st_mode) ? "is a directory" : "not a regular file");
+        return nullptr;
+    }
+    std::FILE *stream = std::fopen(path.c_str(), "rb");
+    if (!stream) {
+        RecordOpenFailure(s, name, std::strerror(errno));
+        return nullptr;
+    }
+    auto *f = new (std::nothrow) OpenedFile{stream, static_cast<int64_t>(info.st_size), 0, 0};
+    if (!f) {
+        std::fclose(stream);
+        return nullptr;
+    }
+    try {
+        std::lock_guard lock(registryLock);
+        Registry().insert(f);
+    } catch (...) {
+        std::fclose(stream);
+        delete f;
+        return nullptr;
+    }
+    return f;
+}
+
+}  // namespace
+
+HostFile HostServices::OpenFile(const char *name, int32_t mode)
+{
+    try {
+        return Open(name, mode, 0);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+HostFile HostServices::OpenFileTagged(const char *name, int32_t mode, const uint32_t *options)
+{
+    // Tag/value pairs up to the 0 tag; this host knows one tag and needs none of them to read.
+    uint32_t option = 0;
+    for (int i = 0; options && i < 64 && options[2 * i] != 0; ++i)
+        if (options[2 * i] == HOST_OPEN_TAG_OPTION) option = options[2 * i + 1];
+    try {
+        return Open(name, mode, option);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void HostServices::CloseFile(HostFile file)
+{
+    OpenedFile *f = nullptr;
+    {
+        std::lock_guard lock(registryLock);
+        auto it = Registry().find(static_cast<OpenedFile *>(file));
+        if (it == Registry().end()) return;  // unknown or already closed
+        f = *it;
+        Registry().erase(it);
+    }
+    std::fclose(f->stream);
+    delete f;
+}
+
+int64_t HostServices::Seek(HostFile file, int64_t offset, int32_t mode)
+{
+    OpenedFile *f = Lookup(file);
+    if (!f) return -1;
+    int64_t origin;
+    switch (mode) {
+    case HOST_SEEK_RELATIVE: origin = f->position; break;
+    case HOST_SEEK_START: origin = 0; break;
+    case HOST_SEEK_END: origin = f->size; break;
+    default: return -1;
+    }
+    int64_t target;
+    if (__builtin_add_overflow(origin, offset, &target) || target < 0) return -1;
+    f->position = target;  // past the end is allowed; reads there deliver nothing
+    return target;
+}
+
+int32_t HostServices::Read(HostFile file, void *buffer, uint32_t count)
+{
+    OpenedFile *f = Lookup(file);
+    if (!f || !buffer || f->position >= f->size) return 0;
+    int64_t wanted = std::min<int64_t>(count, f->size - f->position);
+    if (!Sync(*f)) return 0;
+    size_t got = std::fread(buffer, 1, static_cast<size_t>(wanted), f->stream);
+    f->position += static_cast<int64_t>(got);
+    f->streamPosition = f->position;
+    return static_cast<int32_t>(got);
+}
+
+int32_t HostServices::ReadByte(HostFile file)
+{
+    OpenedFile *f = Lookup(file);
+    if (!f || f->position >= f->size || !Sync(*f)) return 0;
+    int c = std::fgetc(f->stream);
+    if (c == EOF) {
+        std::clearerr(f->stream);
+        return 0;
+    }
+    f->position++;
+    f->streamPosition = f->position;
+    return c;
+}
+
+int32_t HostServices::AtEndOfFile(HostFile file)
+{
+    OpenedFile *f = Lookup(file);
+    return !f || f->position >= f->size;
+}
+
+int Host::openFileCount()
+{
+    std::lock_guard lock(registryLock);
+    return static_cast<int>(Registry().size());
+}
+
+}  // namespace qfhost

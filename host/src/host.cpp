@@ -1,0 +1,111 @@
+// A Host: one HostBase with its three tables, its settings and what it saw go wrong.
+#include <cstring>
+#include <fstream>
+
+#include "host_state.hpp"
+
+namespace qfhost {
+namespace {
+
+Host *currentHost = nullptr;
+
+template <typename F>
+HostFunction Slot(F f)
+{
+    return reinterpret_cast<HostFunction>(f);
+}
+
+}  // namespace
+
+void Host::State::fail(FailureKind kind, std::string what, std::string path, std::string volume)
+{
+    failure = FailureRecord{std::move(what), kind, std::move(path), std::move(volume)};
+}
+
+std::string Host::State::volumeOf(const std::string &path) const
+{
+    std::string volume;
+    size_t longest = 0;
+    for (const auto &[v, dir] : answers) {
+        if (dir.empty() || path.compare(0, dir.size(), dir) != 0) continue;
+        bool boundary = path.size() == dir.size() || dir.back() == '/' || path[dir.size()] == '/';
+        if (boundary && dir.size() >= longest) {
+            longest = dir.size();
+            volume = v;
+        }
+    }
+    return volume;
+}
+
+Host::State *HostServices::state() { return currentHost ? currentHost->state_.get() : nullptr; }
+
+Host::Host(HostSettings settings) : state_(std::make_unique<State>())
+{
+    State &s = *state_;
+    s.settings = std::move(settings);
+    s.fileTable[HOST_FILE_OPEN] = Slot(&HostServices::OpenFile);
+    s.fileTable[HOST_FILE_CLOSE] = Slot(&HostServices::CloseFile);
+    s.fileTable[HOST_FILE_SEEK] = Slot(&HostServices::Seek);
+    s.fileTable[HOST_FILE_READ] = Slot(&HostServices::Read);
+    s.fileTable[HOST_FILE_READ_BYTE] = Slot(&HostServices::ReadByte);
+    s.fileTable[HOST_FILE_AT_END] = Slot(&HostServices::AtEndOfFile);
+    s.fileTable[HOST_FILE_JOIN_PATH] = Slot(&HostServices::JoinPath);
+    s.fileTable[HOST_FILE_OPEN_TAGGED] = Slot(&HostServices::OpenFileTagged);
+    s.utilityTable[HOST_UTILITY_COMPARE_NAMES] = Slot(&HostServices::CompareNames);
+    s.requesterTable[HOST_REQUESTER_PATH] = Slot(&HostServices::PathRequester);
+    s.base.version = s.settings.version;
+    s.base.fileTable = s.fileTable;
+    s.base.utilityTable = s.utilityTable;
+    s.base.requesterTable = s.requesterTable;
+    currentHost = this;
+}
+
+Host::~Host()
+{
+    if (currentHost == this) currentHost = nullptr;
+}
+
+HostBase *Host::base() { return &state_->base; }
+HostSettings &Host::settings() { return state_->settings; }
+void Host::makeCurrent() { currentHost = this; }
+Host *Host::current() { return currentHost; }
+const FailureRecord &Host::failure() const { return state_->failure; }
+uint32_t Host::lastOpenOption() const { return state_->lastOpenOption; }
+
+void Host::beginOpen(const std::filesystem::path &movie)
+{
+    State &s = *state_;
+    s.base.version = s.settings.version;
+    s.failure = {};
+    s.moviePath = movie.string();
+    s.opensSinceBegin = 0;
+    s.answers.clear();
+    s.badBuffer = nullptr;
+}
+
+const FailureRecord &Host::explainFailedOpen(const std::filesystem::path &movie)
+{
+    State &s = *state_;
+    if (s.failure.kind != FailureKind::None) return s.failure;
+    const std::string name = movie.string();
+
+    // The plug-in only says "null"; its first test is the signature, which the host can repeat.
+    std::ifstream in(movie, std::ios::binary);
+    if (!in) {
+        if (auto found = FindPathIgnoringCase(movie)) in.open(*found, std::ios::binary);
+    }
+    char head[12] = {};
+    in.read(head, sizeof head);
+    size_t got = in ? sizeof head : static_cast<size_t>(std::max<std::streamsize>(0, in.gcount()));
+    if (got < sizeof head || (std::memcmp(head, "xSceneEditor", 12) != 0 && std::memcmp(head, "xQuillframer", 12) != 0)) {
+        s.fail(FailureKind::BadSignature,
+               "\"" + name + "\" is not a Quill Framer movie: bad signature (expected \"xSceneEditor\" or \"xQuillframer\")",
+               name);
+    } else {
+        s.fail(FailureKind::Malformed, "\"" + name + "\" is not a valid Quill Framer movie (malformed command stream)",
+               name);
+    }
+    return s.failure;
+}
+
+}  // namespace qfhost

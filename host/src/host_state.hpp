@@ -1,0 +1,53 @@
+// Inside the stand-in host: the state behind a Host and the C services of its tables.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "qfhost/host.hpp"
+
+namespace qfhost {
+
+struct Host::State {
+    HostSettings settings;
+    HostBase base{};
+    HostFunction fileTable[HOST_FILE_TABLE_SIZE]{};
+    HostFunction utilityTable[HOST_UTILITY_TABLE_SIZE]{};
+    HostFunction requesterTable[HOST_REQUESTER_TABLE_SIZE]{};
+
+    FailureRecord failure;
+    std::string moviePath;  // the name handed to OpenVideo, while an open runs
+    int opensSinceBegin = 0;
+    // Directories chosen for volumes during this open, so a failure can name the volume.
+    std::vector<std::pair<std::string, std::string>> answers;
+    // A join was refused on this buffer: it stays bad until the next open or requester answer.
+    const char *badBuffer = nullptr;
+    std::string badPath;  // what that buffer held: an open of it fails
+    uint32_t lastOpenOption = 0;
+
+    void fail(FailureKind kind, std::string what, std::string path = {}, std::string volume = {});
+    // The volume whose chosen directory starts path, or "".
+    std::string volumeOf(const std::string &path) const;
+};
+
+// The services as the plug-in calls them. None of them throws: they are called from C.
+struct HostServices {
+    static HostFile OpenFile(const char *name, int32_t mode);
+    static HostFile OpenFileTagged(const char *name, int32_t mode, const uint32_t *options);
+    static void CloseFile(HostFile file);
+    static int64_t Seek(HostFile file, int64_t offset, int32_t mode);
+    static int32_t Read(HostFile file, void *buffer, uint32_t count);
+    static int32_t ReadByte(HostFile file);
+    static int32_t AtEndOfFile(HostFile file);
+    static int32_t JoinPath(char *buffer, const char *component, uint32_t size);
+    static int32_t CompareNames(const char *a, const char *b);
+    static int32_t PathRequester(const char *message, char *buffer, uint32_t size, uint32_t flags);
+
+    static Host::State *state();  // of the current host, or null
+};
+
+// ASCII case-insensitive comparison, as Amiga names compare (0 = equal).
+int CompareIgnoringCase(const std::string &a, const std::string &b);
+
+}  // namespace qfhost

@@ -1,0 +1,113 @@
+// The volume requester: the plug-in asks for the directory that stands for an Amiga volume.
+// The answer comes from the fixed map, from the person at the terminal, or is a cancel.
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <string_view>
+#include <system_error>
+#include <unistd.h>
+
+#include "host_state.hpp"
+
+namespace qfhost {
+namespace {
+
+constexpr std::string_view messageHead = "Please select replacement path for Amiga volume \"";
+constexpr std::string_view messageTail = ":\"!";
+
+std::optional<std::string> Mapped(const HostSettings &settings, const std::string &volume)
+{
+    for (const auto &[name, directory] : settings.volumes)
+        if (CompareIgnoringCase(name, volume) == 0) return directory.string();
+    return std::nullopt;
+}
+
+std::string Trimmed(std::string s)
+{
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '\t')) s.pop_back();
+    size_t i = 0;
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+    return s.substr(i);
+}
+
+// Asks on the controlling terminal (or stdin when that is one); nullopt when there is none.
+std::optional<std::string> AskTerminal(const std::string &volume)
+{
+    int in = ::open("/dev/tty", O_RDWR | O_CLOEXEC);
+    int out = in;
+    bool own = in >= 0;
+    if (!own) {
+        if (!::isatty(STDIN_FILENO)) return std::nullopt;
+        in = STDIN_FILENO;
+        out = STDERR_FILENO;
+    }
+    std::optional<std::string> answer;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        std::string prompt = "Directory for Amiga volume \"" + volume + ":\" (empty to cancel): ";
+        if (::write(out, prompt.data(), prompt.size()) < 0) break;
+        std::string line;
+        char c;
+        ssize_t n;
+        while ((n = ::read(in, &c, 1)) == 1 && c != '\n') line += c;
+        if (n < 0 || (n == 0 && line.empty())) break;  // end of input cancels
+        line = Trimmed(line);
+        if (line.empty()) break;
+        std::error_code ec;
+        if (std::filesystem::is_directory(line, ec)) {
+            answer = line;
+            break;
+        }
+        std::string complaint = "\"" + line + "\" is not a directory\n";
+        if (::write(out, complaint.data(), complaint.size()) < 0) break;
+    }
+    if (own) ::close(in);
+    return answer;
+}
+
+}  // namespace
+
+std::optional<std::string> ParseRequesterVolume(const std::string &message)
+{
+    std::string_view m(message);
+    if (m.size() < messageHead.size() + messageTail.size()) return std::nullopt;
+    if (m.substr(0, messageHead.size()) != messageHead) return std::nullopt;
+    if (m.substr(m.size() - messageTail.size()) != messageTail) return std::nullopt;
+    return std::string(m.substr(messageHead.size(), m.size() - messageHead.size() - messageTail.size()));
+}
+
+int32_t HostServices::PathRequester(const char *message, char *buffer, uint32_t size, uint32_t)
+{
+    Host::State *s = state();
+    try {
+        if (!s || !message || !buffer || size == 0) return 0;
+        std::optional<std::string> volume = ParseRequesterVolume(message);
+        std::string name = volume.value_or(message);
+        std::string shown = volume ? "\"" + *volume + ":\"" : "\"" + name + "\"";
+        auto cancel = [&](const std::string &why) {
+            s->fail(FailureKind::VolumeCancelled, "Amiga volume " + shown + " was cancelled: " + why, {},
+                    volume.value_or(""));
+            return 0;
+        };
+
+        std::optional<std::string> directory;
+        const HostSettings &settings = s->settings;
+        if (settings.policy != RequesterPolicy::Cancel && volume) directory = Mapped(settings, *volume);
+        if (!directory && settings.policy == RequesterPolicy::Terminal)
+            directory = settings.prompt ? settings.prompt(name) : AskTerminal(name);
+        if (directory && directory->empty()) directory.reset();
+
+        std::string hint = volume ? " (use --volume " + *volume + "=DIR)" : "";
+        if (!directory) return cancel("no directory was given for it" + hint);
+        if (directory->size() + 1 > size)
+            return cancel("its directory \"" + *directory + "\" is longer than " + std::to_string(size - 1) +
+                          " bytes");
+        std::memcpy(buffer, directory->c_str(), directory->size() + 1);
+        s->answers.emplace_back(volume.value_or(name), *directory);
+        s->badBuffer = nullptr;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+}  // namespace qfhost

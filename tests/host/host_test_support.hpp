@@ -1,0 +1,97 @@
+// Helpers for the stand-in host's tests: a scratch directory and typed calls through a HostBase.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "quillframer/host_api.h"
+
+namespace hosttest {
+
+namespace fs = std::filesystem;
+
+// A fresh directory removed again at the end of the test.
+class ScratchDir {
+public:
+    ScratchDir()
+    {
+        static int serial = 0;
+        path_ = fs::temp_directory_path() /
+                ("qfhost-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
+        fs::remove_all(path_);
+        fs::create_directories(path_);
+    }
+    ~ScratchDir()
+    {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    const fs::path &path() const { return path_; }
+    fs::path write(const std::string &relative, const std::vector<uint8_t> &bytes) const
+    {
+        fs::path p = path_ / relative;
+        fs::create_directories(p.parent_path());
+        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()),
+                                                  static_cast<std::streamsize>(bytes.size()));
+        return p;
+    }
+
+private:
+    fs::path path_;
+};
+
+// Calls the services exactly as the plug-in does: through the table slots.
+struct Calls {
+    HostBase *base;
+    template <typename F>
+    F file(int slot) const { return reinterpret_cast<F>(base->fileTable[slot]); }
+
+    HostFile open(const std::string &name, int32_t mode = 0) const
+    {
+        return file<HostOpenFileFn>(HOST_FILE_OPEN)(name.c_str(), mode);
+    }
+    HostFile openTagged(const std::string &name, const uint32_t *options) const
+    {
+        return file<HostOpenFileTaggedFn>(HOST_FILE_OPEN_TAGGED)(name.c_str(), 0, options);
+    }
+    void close(HostFile f) const { file<HostCloseFileFn>(HOST_FILE_CLOSE)(f); }
+    int64_t seek(HostFile f, int64_t offset, int32_t mode) const { return file<HostSeekFn>(HOST_FILE_SEEK)(f, offset, mode); }
+    int32_t read(HostFile f, void *buffer, uint32_t count) const { return file<HostReadFn>(HOST_FILE_READ)(f, buffer, count); }
+    int32_t readByte(HostFile f) const { return file<HostReadByteFn>(HOST_FILE_READ_BYTE)(f); }
+    bool atEnd(HostFile f) const { return file<HostAtEndOfFileFn>(HOST_FILE_AT_END)(f) != 0; }
+    int32_t join(char *buffer, const std::string &component, uint32_t size) const
+    {
+        return file<HostJoinPathFn>(HOST_FILE_JOIN_PATH)(buffer, component.c_str(), size);
+    }
+    int32_t compare(const char *a, const char *b) const
+    {
+        return reinterpret_cast<HostCompareNamesFn>(base->utilityTable[HOST_UTILITY_COMPARE_NAMES])(a, b);
+    }
+    int32_t requester(const std::string &message, char *buffer, uint32_t size) const
+    {
+        return reinterpret_cast<HostPathRequesterFn>(base->requesterTable[HOST_REQUESTER_PATH])(message.c_str(), buffer,
+                                                                                              size, 0);
+    }
+};
+
+inline std::string RequesterMessage(const std::string &volume)
+{
+    return "Please select replacement path for Amiga volume \"" + volume + ":\"!";
+}
+
+// The smallest playable movie: one scene of 6 ticks (120 ms), no pictures, no sound.
+inline std::vector<uint8_t> TinyMovie(const std::string &signature = "xQuillframer")
+{
+    std::vector<uint8_t> m(signature.begin(), signature.end());
+    m.resize(33, 0);
+    m.insert(m.end(), {'w', 0, 1});
+    m.push_back('c');
+    m.insert(m.end(), 8, 0);
+    m.insert(m.end(), {0, 1, 'i', 0, 6, 'z'});
+    return m;
+}
+
+}  // namespace hosttest
