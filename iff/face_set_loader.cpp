@@ -1,0 +1,113 @@
+// LoadFaceSet: a face set file (palette group, then one image group per face) into a new FaceSet.
+#include "iff/iff_chunks.h"
+#include "iff/iff_loaders.h"
+#include "plugin/host_calls.h"
+#include "plugin/memory.h"
+
+namespace {
+
+void AppendFaceSet(MovieHandle *movie, FaceSet *set)
+{
+    FaceSet **link = &movie->faceSets;
+    while (*link) link = &(*link)->next;
+    *link = set;
+    movie->faceSetCount++;
+}
+
+// 12-bit colour, 2 bytes: ----rrrr ggggbbbb; each 4-bit component r becomes r * 16.
+void ReadPackedEntry(HostFile file, uint8_t *rgb)
+{
+    uint32_t red = ReadU8(file);
+    uint32_t greenBlue = ReadU8(file);
+    rgb[0] = (uint8_t)((red & 0x0F) << 4);
+    rgb[1] = (uint8_t)(greenBlue & 0xF0);
+    rgb[2] = (uint8_t)((greenBlue & 0x0F) << 4);
+}
+
+void ReadPaletteGroup(HostFile file, FaceSet *set, int32_t groupLength)
+{
+    int64_t consumed = 4;
+    ChunkHeader chunk;
+    while (consumed < groupLength && ReadChunkHeader(file, &chunk)) {
+        if (chunk.id == ChunkCMAP)
+            set->colorCount = (int32_t)ReadColorEntries(file, set->colors, chunk.length / 2, 2, ReadPackedEntry);
+        else
+            SkipChunkData(file, chunk.length);
+        consumed += 8 + (int64_t)chunk.length;
+    }
+}
+
+void ReadFaceHeader(HostFile file, FaceImage *image)
+{
+    image->width = ReadU16(file);
+    image->height = ReadU16(file);
+    image->faceWord2 = ReadU16(file);
+    image->faceWord3 = ReadU16(file);
+    image->offsetX = (int16_t)ReadU16(file);
+    image->offsetY = (int16_t)ReadU16(file);
+}
+
+int32_t ReadFaceBody(HostFile file, FaceImage *image, uint32_t length)
+{
+    image->bodyLength = length;
+    image->pixels = (uint8_t *)AllocZeroed((size_t)image->width * (size_t)image->height);
+    if (!image->pixels) return 0;
+    if (DecodePlanarBody(file, length, image->pixels, (int32_t)image->width, (int32_t)image->height, 5, 0, 1))
+        return 1;
+    FreeBlock(image->pixels);  // nothing was decoded into it
+    image->pixels = 0;
+    return 0;
+}
+
+// Reads one image group; the BODY ends it. Returns 0 only when memory runs out.
+int32_t ReadImageGroup(HostFile file, FaceImage *image)
+{
+    int32_t groupLength = (int32_t)ReadGroupHeader(file);
+    int64_t consumed = 4;
+    ChunkHeader chunk;
+    while (consumed < groupLength && ReadChunkHeader(file, &chunk)) {
+        switch (chunk.id) {
+        case ChunkFACE:
+            ReadFaceHeader(file, image);
+            break;
+        case ChunkBODY:
+            return ReadFaceBody(file, image, chunk.length);
+        default:
+            SkipChunkData(file, chunk.length);
+            break;
+        }
+        consumed += 8 + (int64_t)chunk.length;
+    }
+    return 1;
+}
+
+}  // namespace
+
+int32_t LoadFaceSet(MovieHandle *movie, HostFile file)
+{
+    FaceSet *set = (FaceSet *)AllocZeroed(sizeof(FaceSet));
+    if (!set) return 0;
+    AppendFaceSet(movie, set);
+
+    ReadU32(file);  // not interpreted
+    int32_t imageCount = (int32_t)ReadU32(file);
+    ReadU32(file);  // not interpreted
+    int32_t paletteLength = (int32_t)ReadGroupHeader(file);
+    ReadPaletteGroup(file, set, paletteLength);
+
+    FaceImage *last = 0;
+    for (int32_t i = 0; i < imageCount; ++i) {
+        // The count is trusted only as far as the data goes: keep the faces read so far.
+        if (HostAtEndOfFile(file)) return 1;
+        FaceImage *image = (FaceImage *)AllocZeroed(sizeof(FaceImage));
+        if (!image) return 0;
+        if (last)
+            last->next = image;
+        else
+            set->images = image;
+        last = image;
+        set->imageCount++;  // counted before it is read, so later face numbers never shift
+        if (!ReadImageGroup(file, image)) return 0;
+    }
+    return 1;
+}

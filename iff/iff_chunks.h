@@ -1,0 +1,41 @@
+// IFF framing shared by the picture, face set and sound readers: big-endian headers read a
+// byte at a time through the host, unknown chunks skipped forward.
+#ifndef QUILLFRAMER_IFF_CHUNKS_H
+#define QUILLFRAMER_IFF_CHUNKS_H
+
+#include <stdint.h>
+
+#include "quillframer/host_api.h"
+
+enum {
+    ChunkBMHD = 0x424D4844,
+    ChunkCMAP = 0x434D4150,
+    ChunkBODY = 0x424F4459,
+    ChunkFACE = 0x46414345,
+    ChunkVHDR = 0x56484452
+};
+
+// colors has room for this many entries, in pictures and face sets alike.
+enum { MaxColorCount = 256 };
+
+struct ChunkHeader {
+    uint32_t id;
+    uint32_t length;
+};
+
+// Reads a 12-byte group header and returns its length field as stored.
+uint32_t ReadGroupHeader(HostFile file);
+
+// Reads the next chunk header. Returns 0, reading nothing, when the file is already at its end:
+// a walk stops there instead of counting its way through phantom zero-length chunks.
+int32_t ReadChunkHeader(HostFile file, ChunkHeader *header);
+
+// Skips length bytes forward. The length is unsigned, so no chunk can move the walk backwards.
+void SkipChunkData(HostFile file, uint32_t length);
+
+// Reads count entries of entrySize bytes through readEntry, keeping the first MaxColorCount;
+// the rest are skipped in one seek. Returns the number kept.
+uint32_t ReadColorEntries(HostFile file, uint8_t *colors, uint32_t count, uint32_t entrySize,
+                          void (*readEntry)(HostFile file, uint8_t *rgb));
+
+#endif

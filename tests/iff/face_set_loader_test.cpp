@@ -1,0 +1,214 @@
+#include "iff_test_support.h"
+
+namespace {
+
+using namespace iffTest;
+
+Bytes FaceHeader(uint16_t width, uint16_t height, Bytes offsets = {0, 0, 0, 0})
+{
+    Bytes data;
+    qfauthor::PutU16(data, width);
+    qfauthor::PutU16(data, height);
+    data.insert(data.end(), {0xAB, 0xCD, 0x00, 0x07});
+    data.insert(data.end(), offsets.begin(), offsets.end());
+    return Chunk("FACE", data);
+}
+
+Bytes SetHeader(uint32_t count, const Bytes &paletteGroup)
+{
+    return Concat({Id("FORM"), U32(count), Id("FACS"), paletteGroup});
+}
+
+const Bytes NoPalette = Group("PALT", {});
+
+std::vector<qfauthor::FaceSpec> RandomFaces(std::mt19937 &rng, std::initializer_list<std::pair<int, int>> sizes)
+{
+    std::vector<qfauthor::FaceSpec> faces;
+    for (auto [w, h] : sizes) {
+        qfauthor::FaceSpec face;
+        face.image = RandomImage(w, h, 5, rng);
+        face.offsetX = static_cast<int16_t>(rng() % 64) - 32;
+        face.offsetY = static_cast<int16_t>(rng() % 64) - 32;
+        face.faceWord3 = static_cast<uint16_t>(rng());
+        faces.push_back(face);
+    }
+    return faces;
+}
+
+TEST(FaceSetLoader, FacesFromTheWriter)
+{
+    std::mt19937 rng(2);
+    auto faces = RandomFaces(rng, {{17, 3}, {1, 1}, {40, 9}, {16, 16}});
+    auto palette = RandomPalette(32, rng);
+    Bytes file = qfauthor::WriteFaceSet(faces, palette);
+
+    LoaderCase c;
+    HostFile f = c.open(Concat({file, Bytes{0x55}}));
+    ASSERT_EQ(LoadFaceSet(c.movie, f), 1);
+    EXPECT_EQ(c.position(f), static_cast<int64_t>(file.size()));
+    ASSERT_EQ(c.movie->faceSetCount, 1);
+    FaceSet *set = c.movie->faceSets;
+    EXPECT_EQ(set->colorCount, 32);
+    for (size_t i = 0; i < 32; ++i) {
+        EXPECT_EQ(set->colors[i * 3], palette[i].red & 0xF0);
+        EXPECT_EQ(set->colors[i * 3 + 1], palette[i].green & 0xF0);
+        EXPECT_EQ(set->colors[i * 3 + 2], palette[i].blue & 0xF0);
+    }
+    ASSERT_EQ(set->imageCount, 4);
+    bool sawOddBody = false;
+    FaceImage *image = set->images;
+    for (const auto &face : faces) {
+        ASSERT_NE(image, nullptr);
+        EXPECT_EQ(image->width, static_cast<uint32_t>(face.image.width));
+        EXPECT_EQ(image->height, static_cast<uint32_t>(face.image.height));
+        EXPECT_EQ(image->faceWord3, face.faceWord3);
+        EXPECT_EQ(image->offsetX, face.offsetX);
+        EXPECT_EQ(image->offsetY, face.offsetY);
+        ASSERT_NE(image->pixels, nullptr);
+        EXPECT_EQ(Bytes(image->pixels, image->pixels + face.image.pixels.size()), face.image.pixels);
+        sawOddBody |= image->bodyLength % 2 == 1;
+        image = image->next;
+    }
+    EXPECT_EQ(image, nullptr);
+    EXPECT_TRUE(sawOddBody) << "an odd BODY followed directly by the next group";
+}
+
+TEST(FaceSetLoader, PaletteBytesAndSignedOffsets)
+{
+    Bytes palette = Group("PALT", Concat({Chunk("NOTE", {1, 2, 3}), Chunk("CMAP", {0x0F, 0x00, 0x00, 0xF8})}));
+    Bytes image = Group("FIMG", Concat({FaceHeader(8, 1, {0xFF, 0xF0, 0x80, 0x00}), Chunk("BODY", {0xFF, 0x80})}));
+    LoaderCase c;
+    HostFile f = c.open(Concat({SetHeader(1, palette), image}));
+    ASSERT_EQ(LoadFaceSet(c.movie, f), 1);
+    FaceSet *set = c.movie->faceSets;
+    EXPECT_EQ(set->colorCount, 2);
+    EXPECT_EQ(Bytes(set->colors, set->colors + 9), (Bytes{0xF0, 0, 0, 0, 0xF0, 0x80, 0, 0, 0}));
+    FaceImage *face = set->images;
+    EXPECT_EQ(face->faceWord2, 0xABCDu);
+    EXPECT_EQ(face->faceWord3, 7u);
+    EXPECT_EQ(face->offsetX, -16);
+    EXPECT_EQ(face->offsetY, -32768);
+    // One plane row of 0x80 repeated, then the data runs out: only pixel 0 of plane 0.
+    EXPECT_EQ(face->pixels[0], 1);
+    EXPECT_EQ(face->pixels[1], 0);
+}
+
+TEST(FaceSetLoader, CountsAndEmptyGroups)
+{
+    LoaderCase c;
+    Bytes palette = Group("PALT", Chunk("CMAP", {0x0F, 0xFF}));
+    // N = 0 and N < 0: the palette is still read, no images.
+    for (uint32_t n : {0u, 0x80000000u}) {
+        HostFile f = c.open(SetHeader(n, palette));
+        EXPECT_EQ(LoadFaceSet(c.movie, f), 1);
+        EXPECT_EQ(c.position(f), 24 + 10);
+    }
+    // An image group with L = 4 is an empty image that keeps its number.
+    Bytes second = Group("FIMG", Concat({FaceHeader(8, 1), Chunk("BODY", {0x00, 0x80, 0x00, 0x00})}));
+    HostFile f = c.open(Concat({SetHeader(2, NoPalette), GroupHeader(4, "FIMG"), second}));
+    EXPECT_EQ(LoadFaceSet(c.movie, f), 1);
+    // N far beyond the data: stops at the end of the file, keeping what was read.
+    HostFile many = c.open(Concat({SetHeader(0x7FFFFFFF, NoPalette), second}));
+    EXPECT_EQ(LoadFaceSet(c.movie, many), 1);
+
+    ASSERT_EQ(c.movie->faceSetCount, 4);
+    FaceSet *set = c.movie->faceSets;
+    EXPECT_EQ(set->colorCount, 1);
+    EXPECT_EQ(set->colors[1], 0xF0);
+    EXPECT_EQ(set->imageCount, 0);
+    EXPECT_EQ(set->next->imageCount, 0);
+    set = set->next->next;
+    ASSERT_EQ(set->imageCount, 2);
+    EXPECT_EQ(set->images->width, 0u);
+    EXPECT_EQ(set->images->pixels, nullptr);
+    EXPECT_EQ(set->images->next->width, 8u);
+    EXPECT_EQ(set->images->next->pixels[0], 1);
+    EXPECT_EQ(set->next->imageCount, 1);
+    EXPECT_LE(c.host.count("eof 4"), 4);
+}
+
+TEST(FaceSetLoader, BodyBeforeFaceEndsTheImage)
+{
+    Bytes first = Group("FIMG", Concat({Chunk("BODY", {0x01, 0xFF, 0xFF}), FaceHeader(8, 1)}));
+    Bytes second = Group("FIMG", Concat({Chunk("SKIP", {1, 2, 3, 4, 5}), FaceHeader(16, 1), Chunk("BODY", {0xFF, 0x0F})}));
+    LoaderCase c;
+    // The first group claims more than it holds up to its BODY; the next group starts right
+    // after the BODY data anyway.
+    HostFile f = c.open(Concat({SetHeader(2, NoPalette), Bytes(first.begin(), first.begin() + 8 + 4 + 11), second}));
+    ASSERT_EQ(LoadFaceSet(c.movie, f), 1);
+    FaceImage *a = c.movie->faceSets->images;
+    EXPECT_EQ(a->width, 0u);
+    EXPECT_NE(a->pixels, nullptr);
+    EXPECT_EQ(a->bodyLength, 3u);
+    FaceImage *b = a->next;
+    EXPECT_EQ(b->width, 16u);
+    for (int x = 0; x < 16; ++x) EXPECT_EQ(b->pixels[x], x % 8 >= 4 ? 1 : 0) << x;
+}
+
+TEST(FaceSetLoader, OversizedPaletteKeeps256)
+{
+    Bytes cmap(2 * 300);
+    for (size_t i = 0; i < 300; ++i) cmap[2 * i] = static_cast<uint8_t>(i & 0x0F);
+    Bytes palette = Group("PALT", Concat({Chunk("CMAP", cmap)}));
+    Bytes image = Group("FIMG", Concat({FaceHeader(8, 1), Chunk("BODY", {0xFF, 0xFF})}));
+    LoaderCase c;
+    HostFile f = c.open(Concat({SetHeader(1, palette), image}));
+    ASSERT_EQ(LoadFaceSet(c.movie, f), 1);
+    EXPECT_EQ(c.movie->faceSets->colorCount, 256);
+    EXPECT_EQ(c.movie->faceSets->colors[255 * 3], 0xF0);
+    EXPECT_EQ(c.movie->faceSets->images->width, 8u);
+}
+
+TEST(FaceSetLoader, TruncatedAtEveryOffset)
+{
+    std::mt19937 rng(4);
+    auto faces = RandomFaces(rng, {{9, 2}, {20, 3}});
+    Bytes file = qfauthor::WriteFaceSet(faces, RandomPalette(4, rng));
+    for (size_t keep = 0; keep < file.size(); ++keep) {
+        SCOPED_TRACE(keep);
+        LoaderCase c;
+        HostFile f = c.open(Bytes(file.begin(), file.begin() + keep));
+        EXPECT_EQ(LoadFaceSet(c.movie, f), 1);
+        EXPECT_EQ(c.movie->faceSetCount, 1);
+        EXPECT_LE(c.movie->faceSets->imageCount, 2);
+        EXPECT_LE(c.host.log.size(), 20u);
+        int index = 0;
+        for (FaceImage *image = c.movie->faceSets->images; image; image = image->next, ++index) {
+            const auto &want = faces[index].image;
+            if (!image->pixels || image->width != static_cast<uint32_t>(want.width) ||
+                image->height != static_cast<uint32_t>(want.height))
+                continue;
+            for (size_t i = 0; i < want.pixels.size(); ++i) ASSERT_EQ(image->pixels[i] & ~want.pixels[i], 0);
+        }
+    }
+}
+
+TEST(FaceSetLoader, EveryAllocationFailing)
+{
+    std::mt19937 rng(6);
+    Bytes file = qfauthor::WriteFaceSet(RandomFaces(rng, {{8, 2}, {12, 4}}), RandomPalette(8, rng));
+    // set, then per face: image, pixels, BODY buffer, plane rows.
+    long total = ForEachAllocationFailure(
+        [&](LoaderCase &c) { return LoadFaceSet(c.movie, c.open(file)); },
+        [&](LoaderCase &c, int32_t result, long fail) {
+            EXPECT_EQ(result, 0);
+            if (fail == 1) {
+                EXPECT_EQ(c.movie->faceSetCount, 0);
+                EXPECT_EQ(c.movie->faceSets, nullptr);
+                return;
+            }
+            ASSERT_EQ(c.movie->faceSetCount, 1);
+            FaceSet *set = c.movie->faceSets;
+            EXPECT_EQ(set->colorCount, 8);
+            int failedFace = static_cast<int>((fail - 2) / 4);  // 0 or 1
+            int step = static_cast<int>((fail - 2) % 4);        // 0 image, 1 pixels, 2-3 decoder
+            EXPECT_EQ(set->imageCount, failedFace + (step == 0 ? 0 : 1));
+            int counted = 0;
+            for (FaceImage *image = set->images; image; image = image->next, ++counted)
+                EXPECT_EQ(image->pixels != nullptr, counted < failedFace);
+            EXPECT_EQ(counted, set->imageCount);
+        });
+    EXPECT_EQ(total, 9);
+}
+
+}  // namespace

@@ -1,0 +1,248 @@
+#include <cstring>
+
+#include "iff_test_support.h"
+
+namespace {
+
+using namespace iffTest;
+
+struct Decoded {
+    int32_t result;
+    Bytes pixels;
+    int64_t position;
+    int reads;
+};
+
+// Decodes body (the file holds body then trailer) into a zero-filled width x height buffer with
+// guard bytes on both sides, which must stay untouched.
+Decoded Decode(const Bytes &body, int32_t width, int32_t height, int32_t planes, int32_t masking,
+               int32_t compression, uint32_t length = UINT32_MAX, const Bytes &trailer = {0xEE, 0xEE})
+{
+    LoaderCase c;
+    HostFile f = c.open(Concat({body, trailer}));
+    size_t size = width > 0 && height > 0 ? static_cast<size_t>(width) * height : 0;
+    Bytes buffer(size + 32, 0);
+    int32_t result = DecodePlanarBody(f, length == UINT32_MAX ? static_cast<uint32_t>(body.size()) : length,
+                                      buffer.data() + 16, width, height, planes, masking, compression);
+    for (size_t i = 0; i < 16; ++i) {
+        EXPECT_EQ(buffer[i], 0) << "written before the destination";
+        EXPECT_EQ(buffer[size + 16 + i], 0) << "written past the destination";
+    }
+    return {result, Bytes(buffer.begin() + 16, buffer.begin() + 16 + size), c.position(f), c.host.count("read ")};
+}
+
+// Naive reading of plain interleaved rows: bit p of pixel (x, y) from plane p.
+Bytes ReferencePlain(const Bytes &body, int width, int height, int planes, bool mask)
+{
+    size_t rowBytes = qfauthor::PlaneRowBytes(width);
+    Bytes out(static_cast<size_t>(width) * height);
+    for (int y = 0; y < height; ++y)
+        for (int p = 0; p < planes && p < 8; ++p) {
+            size_t row = (static_cast<size_t>(y) * (planes + (mask ? 1 : 0)) + p) * rowBytes;
+            for (int x = 0; x < width; ++x)
+                if (body[row + x / 8] & (0x80 >> (x % 8))) out[static_cast<size_t>(y) * width + x] |= 1 << p;
+        }
+    return out;
+}
+
+Bytes RandomBytes(size_t n, std::mt19937 &rng)
+{
+    Bytes out(n);
+    for (auto &b : out) b = static_cast<uint8_t>(rng());
+    return out;
+}
+
+TEST(PlanarDecoder, Plain320x200FivePlanesMaskRowsIgnored)
+{
+    std::mt19937 rng(1);
+    Bytes unmasked = RandomBytes(200 * 5 * 40, rng);
+    ASSERT_EQ(unmasked.size(), 40000u);
+    Bytes masked;
+    for (int y = 0; y < 200; ++y) {
+        masked.insert(masked.end(), unmasked.begin() + y * 200, unmasked.begin() + (y + 1) * 200);
+        Bytes mask = RandomBytes(40, rng);
+        masked.insert(masked.end(), mask.begin(), mask.end());
+    }
+    Bytes expected = ReferencePlain(unmasked, 320, 200, 5, false);
+
+    Decoded plain = Decode(unmasked, 320, 200, 5, 0, 0);
+    EXPECT_EQ(plain.result, 1);
+    EXPECT_EQ(plain.pixels, expected);
+    EXPECT_EQ(plain.position, 40000);
+    EXPECT_EQ(plain.reads, 1);
+
+    Decoded withMask = Decode(masked, 320, 200, 5, 1, 0);
+    EXPECT_EQ(withMask.pixels, expected);
+    EXPECT_EQ(withMask.position, 48000);
+
+    // Only masking 1 has mask rows: with 2 the same bytes are read as rows of planes.
+    Decoded masking2 = Decode(unmasked, 320, 200, 5, 2, 0);
+    EXPECT_EQ(masking2.pixels, expected);
+}
+
+TEST(PlanarDecoder, RowBytesRoundToWords)
+{
+    // Width 100: 14 bytes a row; pixels 96-99 from the high nibble of byte 12, byte 13 ignored.
+    Bytes row(14, 0);
+    row[12] = 0xFF;
+    row[13] = 0xFF;
+    Bytes body = Concat({row, Bytes(14, 0x00)});
+    Decoded d = Decode(body, 100, 2, 1, 0, 0);
+    for (int x = 0; x < 100; ++x) EXPECT_EQ(d.pixels[x], x >= 96 ? 1 : 0) << x;
+    for (int x = 100; x < 200; ++x) EXPECT_EQ(d.pixels[x], 0);
+    EXPECT_EQ(d.position, 28);
+
+    // Width 17: 4 bytes a row; pixel 16 is the top bit of byte 2. Five planes, three rows = 60 bytes.
+    Bytes face;
+    for (int y = 0; y < 3; ++y)
+        for (int p = 0; p < 5; ++p) {
+            Bytes r = {0, 0, static_cast<uint8_t>(p == y ? 0x80 : 0x7F), 0xFF};
+            face.insert(face.end(), r.begin(), r.end());
+        }
+    Decoded f = Decode(face, 17, 3, 5, 0, 0);
+    ASSERT_EQ(f.pixels.size(), 51u);
+    for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < 16; ++x) EXPECT_EQ(f.pixels[y * 17 + x], 0);
+        EXPECT_EQ(f.pixels[y * 17 + 16], 1 << y);
+    }
+    EXPECT_EQ(f.position, 60);
+
+    // Width 8: 2 bytes a row.
+    Decoded eight = Decode({0xA5, 0xFF, 0x0F, 0xFF}, 8, 1, 2, 0, 0);
+    EXPECT_EQ(eight.pixels, (Bytes{1, 0, 1, 0, 2, 3, 2, 3}));
+    EXPECT_EQ(eight.position, 4);
+}
+
+TEST(PlanarDecoder, ByteRun1RunsLiteralsAndNoOp)
+{
+    // One run fills a 40-byte row from 2 bytes; the next row starts right after them.
+    Decoded run = Decode({0xD9, 0xAA, 0xD9, 0x0F}, 320, 2, 1, 0, 1);
+    for (int x = 0; x < 320; ++x) EXPECT_EQ(run.pixels[x], x % 2 == 0 ? 1 : 0) << x;
+    for (int x = 0; x < 320; ++x) EXPECT_EQ(run.pixels[320 + x], x % 8 >= 4 ? 1 : 0) << x;
+    EXPECT_EQ(run.position, 4);
+
+    // -128 consumes only itself.
+    Decoded noop = Decode({0x80, 0x00, 0xF0, 0x80, 0x00, 0x0F}, 16, 1, 1, 0, 1);
+    EXPECT_EQ(noop.pixels, (Bytes{1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1}));
+    EXPECT_EQ(noop.position, 6);
+
+    // A literal of 4 starting two bytes before the end of a 4-byte row: the last two are
+    // dropped, and the next row starts after all four.
+    Decoded cut = Decode({0x01, 0x80, 0x40, 0x03, 0x20, 0x10, 0xFF, 0xFF, 0xFD, 0x01}, 32, 2, 1, 0, 1);
+    Bytes expected(64, 0);
+    expected[0] = expected[9] = expected[18] = expected[27] = 1;
+    for (int x = 32; x < 64; ++x) expected[x] = (x % 8 == 7) ? 1 : 0;
+    EXPECT_EQ(cut.pixels, expected);
+
+    // A run that overshoots the row is cut the same way.
+    Decoded overshoot = Decode({0x81, 0xFF, 0x00, 0x80}, 16, 2, 1, 0, 1);  // 128 bytes into a 2-byte row
+    for (int x = 0; x < 16; ++x) EXPECT_EQ(overshoot.pixels[x], 1);
+    for (int x = 16; x < 32; ++x) EXPECT_EQ(overshoot.pixels[x], x == 16 ? 1 : 0) << x;
+}
+
+TEST(PlanarDecoder, CompressionTwoIsByteRun1AndMaskRowsAreWalked)
+{
+    // Plane row, then a mask row that must be consumed without effect.
+    Bytes body = {0xFF, 0x0F, 0xFF, 0xF0, 0xFF, 0x3C};
+    Decoded one = Decode(body, 16, 1, 1, 1, 1);
+    Decoded two = Decode(body, 16, 1, 1, 1, 2);
+    EXPECT_EQ(one.pixels, two.pixels);
+    EXPECT_EQ(one.pixels, (Bytes{0, 0, 0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 1, 1, 1, 1}));
+}
+
+TEST(PlanarDecoder, PlaneCountZeroAndDegenerateSizesStillReadTheBody)
+{
+    Bytes body(10, 0xFF);
+    for (auto [w, h, p] : {std::tuple{16, 2, 0}, {0, 2, 5}, {16, 0, 5}, {-16, 2, 5}, {16, -2, 5}, {16, 2, -5}}) {
+        Decoded d = Decode(body, w, h, p, 0, 0);
+        EXPECT_EQ(d.result, 1);
+        EXPECT_EQ(d.position, 10);
+        EXPECT_EQ(d.reads, 1);
+        for (uint8_t px : d.pixels) EXPECT_EQ(px, 0);
+    }
+    Decoded empty = Decode({}, 16, 2, 5, 0, 1);
+    EXPECT_EQ(empty.result, 1);
+    EXPECT_EQ(empty.position, 0);
+}
+
+TEST(PlanarDecoder, OnlyPlanesZeroToSevenCount)
+{
+    std::mt19937 rng(24);
+    Bytes body;
+    Bytes low;
+    for (int y = 0; y < 3; ++y)
+        for (int p = 0; p < 24; ++p) {
+            Bytes r = p < 8 ? RandomBytes(2, rng) : Bytes{0xFF, 0xFF};
+            body.insert(body.end(), r.begin(), r.end());
+            if (p < 8) low.insert(low.end(), r.begin(), r.end());
+        }
+    Bytes expected = ReferencePlain(low, 16, 3, 8, false);
+    EXPECT_EQ(Decode(body, 16, 3, 24, 0, 0).pixels, expected);
+
+    Bytes packed;
+    for (size_t row = 0; row < body.size(); row += 2) qfauthor::PackByteRun1({body.data() + row, 2}, packed);
+    Decoded d = Decode(packed, 16, 3, 24, 0, 1);
+    EXPECT_EQ(d.pixels, expected);
+    EXPECT_EQ(d.position, static_cast<int64_t>(packed.size()));
+}
+
+TEST(PlanarDecoder, DataEndingEarlyLeavesZeroRows)
+{
+    std::mt19937 rng(3);
+    auto image = RandomImage(40, 6, 4, rng);
+    for (auto compression : {qfauthor::Compression::None, qfauthor::Compression::ByteRun1}) {
+        Bytes body = qfauthor::EncodePlanarBody(image, 4, compression, nullptr);
+        for (size_t keep = 0; keep <= body.size(); ++keep) {
+            // Declared length cut short...
+            Bytes part(body.begin(), body.begin() + keep);
+            Decoded d = Decode(part, 40, 6, 4, 0, static_cast<int32_t>(compression));
+            for (size_t i = 0; i < d.pixels.size(); ++i) ASSERT_EQ(d.pixels[i] & ~image.pixels[i], 0) << keep;
+            // ...or the host delivering less than the declared length.
+            Decoded shortRead = Decode(part, 40, 6, 4, 0, static_cast<int32_t>(compression),
+                                       static_cast<uint32_t>(body.size()), {});
+            EXPECT_EQ(shortRead.pixels, d.pixels);
+        }
+    }
+    // A literal claiming 128 bytes with 2 left, and a run missing its data byte.
+    EXPECT_EQ(Decode({0x7F, 0xFF, 0xFF}, 320, 1, 1, 0, 1).pixels[15], 1);
+    EXPECT_EQ(Decode({0xF0}, 320, 1, 1, 0, 1).result, 1);
+}
+
+TEST(PlanarDecoder, FailedAllocationsReadNothing)
+{
+    for (long fail = 1; fail <= 2; ++fail) {
+        LoaderCase c;
+        HostFile f = c.open({0xFF, 0xFF, 0xFF, 0xFF});
+        Bytes out(16, 0);
+        qfAllocationCount = 0;
+        qfFailAt = fail;
+        EXPECT_EQ(DecodePlanarBody(f, 4, out.data(), 16, 1, 2, 0, 0), 0);
+        EXPECT_EQ(c.position(f), 0);
+        EXPECT_EQ(c.host.count("read "), 0);
+        EXPECT_EQ(out, Bytes(16, 0));
+    }
+}
+
+// Random pictures through the encoder and back, over widths around byte and word edges.
+TEST(PlanarDecoder, RoundTripsThroughTheEncoder)
+{
+    std::mt19937 rng(7);
+    int cases = 0;
+    for (int width : {1, 5, 7, 8, 9, 15, 16, 17, 31, 33, 63, 100, 257, 320})
+        for (int height : {1, 2, 7})
+            for (int planes = 1; planes <= 8; ++planes)
+                for (auto compression : {qfauthor::Compression::None, qfauthor::Compression::ByteRun1})
+                    for (bool mask : {false, true}) {
+                        auto image = RandomImage(width, height, planes, rng);
+                        Bytes maskBits = RandomBytes(image.pixels.size(), rng);
+                        Bytes body = qfauthor::EncodePlanarBody(image, planes, compression, mask ? &maskBits : nullptr);
+                        Decoded d = Decode(body, width, height, planes, mask ? 1 : 0, static_cast<int32_t>(compression));
+                        ASSERT_EQ(d.pixels, image.pixels) << width << "x" << height << " planes " << planes
+                                                          << " packed " << int(compression) << " mask " << mask;
+                        ASSERT_EQ(d.position, static_cast<int64_t>(body.size()));
+                        ++cases;
+                    }
+    EXPECT_EQ(cases, 14 * 3 * 8 * 4);
+}
+
+}  // namespace
