@@ -84,7 +84,7 @@ int32_t HostServices::PathRequester(const char *message, char *buffer, uint32_t 
         std::string name = volume.value_or(message);
         std::string shown = volume ? "\"" + *volume + ":\"" : "\"" + name + "\"";
         auto cancel = [&](const std::string &why) {
-            s->fail(FailureKind::VolumeCancelled, "Amiga volume " + shown + " was cancelled: " + why, {},
+            s->fail(FailureKind::VolumeCancelled, "no directory for Amiga volume " + shown + ": " + why, {},
                     volume.value_or(""));
             return 0;
         };
@@ -97,7 +97,7 @@ int32_t HostServices::PathRequester(const char *message, char *buffer, uint32_t 
         if (directory && directory->empty()) directory.reset();
 
         std::string hint = volume ? " (use --volume " + *volume + "=DIR)" : "";
-        if (!directory) return cancel("no directory was given for it" + hint);
+        if (!directory) return cancel("the request was cancelled" + hint);
         if (directory->size() + 1 > size)
             return cancel("its directory \"" + *directory + "\" is longer than " + std::to_string(size - 1) +
                           " bytes");

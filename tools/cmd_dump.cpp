@@ -1,0 +1,102 @@
+// quillframer dump: the raw output of the plug-in, packet by packet, for golden tests and checks
+// by independent models. Its steps are a contract; keep them exactly as they are.
+#include <cstdio>
+#include <fstream>
+#include <optional>
+
+#include "common.hpp"
+
+namespace qftools {
+namespace {
+
+struct DumpOptions {
+    std::string movie;
+    std::string video;
+    std::string audio;
+    std::optional<uint32_t> seek;
+    std::optional<uint64_t> packets;
+};
+
+// NextPacket -2 means the payload could not be allocated; the same packet comes on a retry.
+constexpr int outOfMemoryRetries = 8;
+
+std::ofstream OpenOutput(const std::string &path, const char *what)
+{
+    std::ofstream out;
+    if (path.empty()) return out;
+    out.open(path, std::ios::binary | std::ios::trunc);
+    if (!out) throw ToolError(std::string("cannot write the ") + what + " file \"" + path + "\"");
+    return out;
+}
+
+void Write(std::ofstream &out, const void *data, size_t size, const std::string &path)
+{
+    if (!out.is_open()) return;
+    out.write(static_cast<const char *>(data), static_cast<std::streamsize>(size));
+    if (!out) throw ToolError("cannot write to \"" + path + "\"");
+}
+
+void RunDump(const Context &context, const DumpOptions &o)
+{
+    OpenedMovie opened = OpenMovie(context, o.movie, 0);
+    qfhost::Movie &movie = *opened.movie;
+    std::ofstream video = OpenOutput(o.video, "video");
+    std::ofstream audio = OpenOutput(o.audio, "audio");
+    if (o.seek) movie.seek(*o.seek);
+
+    uint64_t handedOut = 0;
+    int retries = 0;
+    while (!o.packets || handedOut < *o.packets) {
+        qfhost::Packet packet = movie.next();
+        if (packet.code == -1) break;
+        if (packet.code == -2) {
+            if (++retries > outOfMemoryRetries)
+                throw ToolError("the plug-in ran out of memory for a packet (NextPacket returned -2 " +
+                                std::to_string(retries) + " times)");
+            continue;
+        }
+        if (packet.code != 0) throw ToolError("NextPacket returned the unknown code " + std::to_string(packet.code));
+        retries = 0;
+        ++handedOut;
+        if (packet.stream == 0) {
+            auto pixels = movie.decodeVideo(packet);
+            Write(video, pixels.data(), pixels.size_bytes(), o.video);
+        } else if (packet.stream == 1) {
+            auto samples = movie.decodeAudio(packet);
+            Write(audio, samples.data(), samples.size_bytes(), o.audio);
+        }
+        movie.release(packet);
+    }
+    if (video.is_open()) video.close();
+    if (audio.is_open()) audio.close();
+    if ((!o.video.empty() && !video) || (!o.audio.empty() && !audio)) throw ToolError("cannot finish the output files");
+
+    std::printf("{\"width\":%d,\"height\":%d,\"duration\":%u,\"frames\":%u,\"packets\":%llu}\n", movie.width(),
+                movie.height(), movie.durationMs(), movie.frames(), static_cast<unsigned long long>(handedOut));
+}
+
+}  // namespace
+
+void RegisterDump(CLI::App &app, Context &context)
+{
+    auto options = std::make_shared<DumpOptions>();
+    CLI::App *command = app.add_subcommand(
+        "dump",
+        "Write the plug-in's raw output: every video frame and audio packet in playing order.\n"
+        "The movie is opened by a version 6 host with open option 0, optionally sought to --seek MS,\n"
+        "then packets are taken until the end (or --packets N). Each video packet appends width x height\n"
+        "pixel words of 4 bytes (0, red, green, blue) to V; each audio packet appends 3528 bytes\n"
+        "(882 frames of two signed 16-bit native-endian samples at 22050 Hz) to A. Prints one JSON line:\n"
+        "{\"width\":W,\"height\":H,\"duration\":MS,\"frames\":F,\"packets\":P}.");
+    command->add_option("MOVIE", options->movie, "The movie file")->required();
+    command->add_option("--video", options->video, "File that receives the video frames (replaced)")->type_name("V");
+    command->add_option("--audio", options->audio, "File that receives the audio packets (replaced)")->type_name("A");
+    command->add_option("--seek", options->seek, "Seek to this time in milliseconds right after opening")
+        ->type_name("MS");
+    command->add_option("--packets", options->packets, "Stop after N packets (video and audio together)")
+        ->type_name("N");
+    AddMovieOptions(*command, context);
+    command->callback([&context, options] { RunDump(context, *options); });
+}
+
+}  // namespace qftools

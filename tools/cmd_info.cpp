@@ -1,0 +1,93 @@
+// quillframer info: what a movie is, as the plug-in reports it.
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "common.hpp"
+
+namespace qftools {
+namespace {
+
+struct InfoOptions {
+    std::string movie;
+    bool json = false;
+};
+
+struct PacketCount {
+    uint64_t video = 0;
+    uint64_t audio = 0;
+};
+
+// Walks the whole timeline without decoding anything.
+PacketCount CountPackets(qfhost::Movie &movie)
+{
+    PacketCount count;
+    int retries = 0;
+    for (;;) {
+        qfhost::Packet packet = movie.next();
+        if (packet.code == -1) break;
+        if (packet.code == -2) {
+            if (++retries > 8) throw ToolError("the plug-in ran out of memory while counting packets");
+            continue;
+        }
+        retries = 0;
+        (packet.stream == 0 ? count.video : count.audio)++;
+        movie.release(packet);
+    }
+    return count;
+}
+
+void RunInfo(const Context &context, const InfoOptions &o)
+{
+    OpenedMovie opened = OpenMovie(context, o.movie);
+    qfhost::Movie &movie = *opened.movie;
+    const PluginInfo &plugin = opened.plugin->info();
+    const uint32_t frames = movie.frames();
+    const PacketCount packets = CountPackets(movie);
+    const uint32_t rate = movie.descriptor().sampleRate;
+    const std::string version = std::to_string(plugin.version) + "." + std::to_string(plugin.revision);
+    auto text = [](const char *s) { return std::string(s ? s : ""); };
+
+    if (o.json) {
+        nlohmann::ordered_json j;
+        j["file"] = o.movie;
+        j["width"] = movie.width();
+        j["height"] = movie.height();
+        j["duration"] = movie.durationMs();
+        j["length"] = ClockText(movie.durationMs());
+        j["frames"] = frames;
+        j["packets"] = packets.video + packets.audio;
+        j["videoPackets"] = packets.video;
+        j["audioPackets"] = packets.audio;
+        j["audio"] = {{"sampleRate", rate}, {"channels", 2}, {"bits", 16}};
+        j["plugin"] = {{"name", text(plugin.name)}, {"version", version}, {"date", text(plugin.date)}};
+        std::printf("%s\n", j.dump().c_str());
+        return;
+    }
+    std::printf("%s\n", o.movie.c_str());
+    std::printf("  picture  %d x %d\n", movie.width(), movie.height());
+    std::printf("  length   %u ms (%s)\n", movie.durationMs(), ClockText(movie.durationMs()).c_str());
+    std::printf("  frames   %u at 25 per second\n", frames);
+    std::printf("  packets  %llu (%llu video, %llu audio)\n",
+                static_cast<unsigned long long>(packets.video + packets.audio),
+                static_cast<unsigned long long>(packets.video), static_cast<unsigned long long>(packets.audio));
+    std::printf("  audio    %u Hz, 2 channels, 16-bit signed\n", rate);
+    std::printf("  plug-in  %s %s (%s)\n", text(plugin.name).c_str(), version.c_str(), text(plugin.date).c_str());
+}
+
+}  // namespace
+
+void RegisterInfo(CLI::App &app, Context &context)
+{
+    auto options = std::make_shared<InfoOptions>();
+    CLI::App *command = app.add_subcommand(
+        "info",
+        "Show a movie's picture size, length (ms and mm:ss.mmm), frame count at 25 per second, the number of\n"
+        "packets the plug-in hands out (counted by playing the timeline), the audio format and the plug-in's\n"
+        "name and version.");
+    command->add_option("MOVIE", options->movie, "The movie file")->required();
+    command->add_flag("--json", options->json, "Print one JSON object instead of text");
+    AddMovieOptions(*command, context);
+    command->callback([&context, options] { RunInfo(context, *options); });
+}
+
+}  // namespace qftools

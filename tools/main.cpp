@@ -1,0 +1,36 @@
+// quillframer: plays, inspects and converts Quill Framer movies through quillframer.vtp.
+#include <cstdio>
+#include <exception>
+
+#include "common.hpp"
+
+namespace qftools {
+// One per subcommand, each in its cmd_*.cpp.
+void RegisterInfo(CLI::App &app, Context &context);
+void RegisterDump(CLI::App &app, Context &context);
+}  // namespace qftools
+
+int main(int argc, char **argv)
+{
+    using namespace qftools;
+    Context context;
+    CLI::App app("Plays, inspects and converts Amiga Quill Framer movies through the quillframer.vtp plug-in.\n"
+                 "Pictures, faces and sounds that a movie names by Amiga path (Work:Anims/Hero) are looked for\n"
+                 "in the directory given with --volume Work=DIR; on a terminal an unknown volume is asked for.",
+                 "quillframer");
+    app.require_subcommand(1);
+    AddMovieOptions(app, context);
+
+    RegisterInfo(app, context);
+    RegisterDump(app, context);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &e) {
+        return app.exit(e) == 0 ? 0 : 2;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "quillframer: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
