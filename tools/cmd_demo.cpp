@@ -1,0 +1,83 @@
+// quillframer demo: author the built-in demo movie and export it.
+#include <cstdio>
+
+#include "common.hpp"
+#include "demo_movie.hpp"
+#include "media_export.hpp"
+#include "media_png.hpp"
+#include "media_sheet.hpp"
+
+namespace qftools {
+
+namespace {
+
+struct DemoCommand {
+    std::string dir = "build/demo";
+};
+
+std::string Size(const std::filesystem::path &file)
+{
+    std::error_code ec;
+    auto bytes = std::filesystem::file_size(file, ec);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f KB", bytes / 1024.0);
+    return text;
+}
+
+}  // namespace
+
+void RegisterDemo(CLI::App &app, Context &context)
+{
+    auto o = std::make_shared<DemoCommand>();
+    CLI::App *command = app.add_subcommand(
+        "demo", "Author the built-in demo movie (about ten seconds, made in code: no asset files) and export it\n"
+                "to demo.mp4, demo.gif, demo.wav and a contact sheet sheet.png.");
+    command->add_option("-o,--output", o->dir, "The directory to write into (default build/demo)");
+    AddMovieOptions(*command, context);
+    command->callback([&context, o] {
+        namespace fs = std::filesystem;
+        fs::path dir = o->dir;
+        DemoMovie demo;
+        try {
+            demo = WriteDemoMovie(dir);
+        } catch (const std::exception &e) {
+            throw ToolError(std::string("cannot write the demo movie into ") + dir.string() + ": " + e.what());
+        }
+        // The movie finds its picture and bell through the volume, as a user's --volume would.
+        Context withVolume = context;
+        withVolume.volumes.push_back(demo.volumeName + "=" + demo.volumeDirectory.string());
+
+        std::vector<std::pair<fs::path, std::string>> made;
+        made.emplace_back(demo.movie, "the movie (open it with --volume " + demo.volumeName + "=" +
+                                          demo.volumeDirectory.string() + ")");
+        try {
+            for (const char *name : {"demo.mp4", "demo.gif", "demo.wav"}) {
+                OpenedMovie opened = OpenMovie(withVolume, demo.movie);
+                ExportOptions options;
+                options.quiet = context.quiet;
+                ExportResult r = ExportMovie(*opened.movie, dir / name, options);
+                made.emplace_back(dir / name, r.codecs + (r.videoFrames ? ", " + std::to_string(r.videoFrames) + " frames, " +
+                                                                              std::to_string(r.width) + "x" +
+                                                                              std::to_string(r.height)
+                                                                        : std::string()));
+            }
+            OpenedMovie opened = OpenMovie(withVolume, demo.movie);
+            SheetOptions sheetOptions;
+            sheetOptions.quiet = context.quiet;
+            sheetOptions.title = "QUILL FRAMER DEMO";
+            Sheet sheet = MakeSheet(*opened.movie, sheetOptions);
+            WritePng(dir / "sheet.png", sheet.image);
+            made.emplace_back(dir / "sheet.png", "contact sheet, " + std::to_string(sheet.thumbnails) + " thumbnails");
+        } catch (const ToolError &) {
+            throw;
+        } catch (const std::runtime_error &e) {
+            throw ToolError(e.what());
+        }
+        std::printf("demo made in %s:\n", dir.c_str());
+        for (auto &[file, what] : made) std::printf("  %-28s %9s  %s\n", file.c_str(), Size(file).c_str(), what.c_str());
+        std::printf("play it: quillframer play %s --volume %s=%s\n", demo.movie.c_str(), demo.volumeName.c_str(),
+                    demo.volumeDirectory.c_str());
+    });
+}
+
+}  // namespace qftools

@@ -1,0 +1,46 @@
+// quillframer make: author a movie from a JSON script (see docs/make-script.md).
+#include <cstdio>
+
+#include "common.hpp"
+#include "make_script.hpp"
+
+namespace qftools {
+
+namespace {
+
+struct MakeCommand {
+    std::string script, out;
+};
+
+std::string Plural(int n, const char *word) { return std::to_string(n) + " " + word + (n == 1 ? "" : "s"); }
+
+}  // namespace
+
+void RegisterMake(CLI::App &app, Context &context)
+{
+    auto o = std::make_shared<MakeCommand>();
+    CLI::App *command = app.add_subcommand(
+        "make", "Author a movie from a JSON script, indexed PNG pictures and faces, and sound files\n"
+                "(WAV, AIFF, FLAC...). The script format is described in docs/make-script.md.");
+    command->add_option("SCRIPT", o->script, "The JSON script")->required();
+    command->add_option("-o,--output", o->out, "The movie file to write")->required();
+    AddQuietOption(*command, context);
+    command->callback([&context, o] {
+        MakeResult r;
+        try {
+            r = MakeMovie(o->script, o->out);
+        } catch (const std::runtime_error &e) {
+            throw ToolError(e.what());
+        }
+        if (context.quiet) return;
+        std::printf("wrote %s: %s, %.2f s, %s, %s, %s (%llu bytes)\n", o->out.c_str(), Plural(r.scenes, "scene").c_str(),
+                    r.seconds, Plural(r.backgrounds, "background").c_str(), Plural(r.faceSets, "face set").c_str(),
+                    Plural(r.sounds, "sound").c_str(), static_cast<unsigned long long>(r.bytes));
+        if (r.referenced)
+            std::printf("%s written to %s; open the movie with --volume %s=%s\n",
+                        Plural(r.referenced, "referenced file").c_str(), r.volumeDirectory.c_str(), r.volumeName.c_str(),
+                        r.volumeDirectory.c_str());
+    });
+}
+
+}  // namespace qftools

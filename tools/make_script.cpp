@@ -1,0 +1,461 @@
+#include "make_script.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <stdexcept>
+
+#include "authoring/iff_writer.h"
+#include "authoring/movie_writer.h"
+#include "media_audio.hpp"
+#include "media_png.hpp"
+
+namespace qftools {
+
+namespace {
+
+using nlohmann::json;
+using qfauthor::Asset;
+using qfauthor::Bytes;
+
+struct LoadedAsset {
+    std::string name;
+    Asset kind = Asset::Background;
+    bool embed = true;
+    std::string fileName;  // Amiga file name when referenced
+    Bytes bytes;
+    uint16_t period = 0;   // sounds: default period
+    int faceCount = 0;     // face sets
+    std::vector<qfauthor::Color> palette;  // backgrounds: for "palette": "<name>"
+};
+
+class Script {
+public:
+    Script(std::filesystem::path path) : path_(std::move(path)) {}
+
+    [[noreturn]] void fail(const std::string &where, const std::string &what) const
+    {
+        throw std::runtime_error(path_.filename().string() + ": " + (where.empty() ? "" : where + ": ") + what);
+    }
+
+    std::filesystem::path resolve(const std::string &file) const
+    {
+        std::filesystem::path p(file);
+        return p.is_absolute() ? p : path_.parent_path() / p;
+    }
+
+    // Runs `body`, turning any error inside into "script: where: message".
+    template <typename F>
+    auto at(const std::string &where, F body) const
+    {
+        try {
+            return body();
+        } catch (const json::exception &e) {
+            fail(where, CleanJsonError(e.what()));
+        } catch (const std::invalid_argument &e) {
+            fail(where, e.what());
+        } catch (const std::out_of_range &e) {
+            fail(where, e.what());
+        }
+    }
+
+    static std::string CleanJsonError(std::string text)
+    {
+        // "[json.exception.type_error.302] type must be number, but is string" -> the part after "] "
+        auto close = text.find("] ");
+        return close == std::string::npos ? text : text.substr(close + 2);
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+template <typename T>
+T Get(const json &object, const char *key, T fallback)
+{
+    if (!object.contains(key)) return fallback;
+    return object.at(key).get<T>();
+}
+
+std::string Required(const json &object, const char *key)
+{
+    if (!object.contains(key)) throw std::invalid_argument(std::string("missing \"") + key + "\"");
+    return object.at(key).get<std::string>();
+}
+
+uint16_t ParseColor(const json &value)
+{
+    if (value.is_array()) {
+        if (value.size() != 3) throw std::invalid_argument("a colour array needs 3 numbers");
+        auto c = [&](int i) { return static_cast<uint8_t>(std::clamp(value[i].get<int>(), 0, 255)); };
+        return qfauthor::AmigaColor(c(0), c(1), c(2));
+    }
+    std::string text = value.get<std::string>();
+    if (text.size() == 4 && text[0] == '#') return static_cast<uint16_t>(std::stoul(text.substr(1), nullptr, 16));
+    if (text.size() == 7 && text[0] == '#') {
+        unsigned long v = std::stoul(text.substr(1), nullptr, 16);
+        return qfauthor::AmigaColor(static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v));
+    }
+    throw std::invalid_argument("colour \"" + text + "\" is not #RGB, #RRGGBB or [r, g, b]");
+}
+
+int PlanesFor(int maxIndex)
+{
+    int planes = 1;
+    while ((1 << planes) <= maxIndex) ++planes;
+    return planes;
+}
+
+std::string AmigaFileName(const std::string &name, const std::string &where)
+{
+    if (name.empty() || name.size() > 31 || name.find_first_of(":/") != std::string::npos)
+        throw std::invalid_argument("Amiga file name \"" + name + "\" must be 1 to 31 characters without : or /" +
+                                    (where.empty() ? "" : " (" + where + ")"));
+    return name;
+}
+
+qfauthor::IndexedImage ToImage(const IndexedPicture &p)
+{
+    return {p.width, p.height, p.indices};
+}
+
+}  // namespace
+
+MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesystem::path &out)
+{
+    Script script(scriptPath);
+    json doc;
+    {
+        std::ifstream in(scriptPath);
+        if (!in) throw std::runtime_error("cannot read " + scriptPath.string() + ": no such file or not readable");
+        try {
+            doc = json::parse(in);
+        } catch (const json::parse_error &e) {
+            script.fail("", "not valid JSON: " + Script::CleanJsonError(e.what()));
+        }
+    }
+    if (!doc.is_object()) script.fail("", "the script must be a JSON object");
+
+    MakeResult result;
+    bool embedDefault = true;
+    std::string volume, directory;
+    std::filesystem::path volumeDir;
+    script.at("top level", [&] {
+        embedDefault = Get(doc, "embed", true);
+        volume = Get<std::string>(doc, "volume", "Work");
+        directory = Get<std::string>(doc, "directory", "");
+        if (volume.empty() || volume.size() > 63 || volume.find_first_of(":/") != std::string::npos)
+            throw std::invalid_argument("\"volume\" must be 1 to 63 characters without : or /");
+        std::string dir = Get<std::string>(doc, "volumeDirectory", out.stem().string() + "-volume");
+        volumeDir = std::filesystem::path(dir).is_absolute() ? std::filesystem::path(dir) : out.parent_path() / dir;
+        return 0;
+    });
+    const std::string amigaDir = volume + ":" + directory;
+
+    // Assets, in declaration order per kind.
+    std::vector<LoadedAsset> assets;
+    auto embedFor = [&](const json &j) { return Get(j, "embed", embedDefault); };
+
+    const json empty = json::array();
+    const json &backgrounds = doc.contains("backgrounds") ? doc["backgrounds"] : empty;
+    for (size_t i = 0; i < backgrounds.size(); ++i) {
+        std::string where = "backgrounds[" + std::to_string(i) + "]";
+        script.at(where, [&] {
+            const json &b = backgrounds[i];
+            LoadedAsset a;
+            a.name = Required(b, "name");
+            a.kind = Asset::Background;
+            a.embed = embedFor(b);
+            IndexedPicture pic = ReadIndexedPng(script.resolve(Required(b, "png")));
+            int maxIndex = 0;
+            for (uint8_t v : pic.indices) maxIndex = std::max<int>(maxIndex, v);
+            int planes = Get(b, "planes", PlanesFor(std::max<int>(maxIndex, static_cast<int>(pic.palette.size()) - 1)));
+            if (planes < 1 || planes > 8) throw std::invalid_argument("\"planes\" must be 1 to 8");
+            if (maxIndex >= (1 << planes))
+                throw std::invalid_argument("colour index " + std::to_string(maxIndex) + " does not fit " +
+                                            std::to_string(planes) + " planes");
+            for (auto &c : pic.palette) a.palette.push_back({c[0], c[1], c[2]});
+            // A scene borrows a picture's colours only when there are exactly 32 of them.
+            if (a.palette.size() < 32) a.palette.resize(32);
+            qfauthor::IlbmOptions options;
+            options.planeCount = planes;
+            options.compression = Get(b, "compress", true) ? qfauthor::Compression::ByteRun1 : qfauthor::Compression::None;
+            options.padOddChunks = false;  // the picture reader takes chunk lengths as written
+            a.bytes = qfauthor::WriteIlbm(ToImage(pic), a.palette, options);
+            a.fileName = AmigaFileName(Get(b, "amigaName", a.name), "");
+            assets.push_back(std::move(a));
+            return 0;
+        });
+    }
+
+    const json &faceSets = doc.contains("faceSets") ? doc["faceSets"] : empty;
+    for (size_t i = 0; i < faceSets.size(); ++i) {
+        std::string where = "faceSets[" + std::to_string(i) + "]";
+        script.at(where, [&] {
+            const json &f = faceSets[i];
+            LoadedAsset a;
+            a.name = Required(f, "name");
+            a.kind = Asset::FaceSet;
+            a.embed = embedFor(f);
+            const json &faces = f.at("faces");
+            if (!faces.is_array() || faces.empty()) throw std::invalid_argument("\"faces\" must list at least one PNG");
+            std::vector<qfauthor::FaceSpec> specs;
+            std::vector<qfauthor::Color> palette;
+            for (size_t k = 0; k < faces.size(); ++k) {
+                const json &face = faces[k];
+                std::string png = face.is_string() ? face.get<std::string>() : Required(face, "png");
+                IndexedPicture pic = ReadIndexedPng(script.resolve(png));
+                for (uint8_t v : pic.indices)
+                    if (v > 31)
+                        throw std::invalid_argument(png + " uses colour index " + std::to_string(v) +
+                                                    "; faces have 32 colours (0 is transparent)");
+                qfauthor::FaceSpec spec;
+                spec.image = ToImage(pic);
+                if (face.is_object() && face.contains("offset")) {
+                    spec.offsetX = face["offset"].at(0).get<int16_t>();
+                    spec.offsetY = face["offset"].at(1).get<int16_t>();
+                }
+                if (palette.empty())
+                    for (size_t c = 0; c < std::min<size_t>(32, pic.palette.size()); ++c)
+                        palette.push_back({pic.palette[c][0], pic.palette[c][1], pic.palette[c][2]});
+                specs.push_back(std::move(spec));
+            }
+            a.faceCount = static_cast<int>(specs.size());
+            a.bytes = qfauthor::WriteFaceSet(specs, palette);
+            a.fileName = AmigaFileName(Get(f, "amigaName", a.name), "");
+            assets.push_back(std::move(a));
+            return 0;
+        });
+    }
+
+    const json &sounds = doc.contains("sounds") ? doc["sounds"] : empty;
+    for (size_t i = 0; i < sounds.size(); ++i) {
+        std::string where = "sounds[" + std::to_string(i) + "]";
+        script.at(where, [&] {
+            const json &s = sounds[i];
+            LoadedAsset a;
+            a.name = Required(s, "name");
+            a.kind = Asset::Sound;
+            a.embed = embedFor(s);
+            SoundFile file = ReadSoundFile(script.resolve(Required(s, "file")));
+            if (s.contains("period"))
+                a.period = s["period"].get<uint16_t>();
+            else
+                a.period = qfauthor::PeriodForRate(Get(s, "rate", std::min(file.rate, 22050)));
+            if (a.period < 55) throw std::invalid_argument("\"period\" must be 55 or more");
+            uint32_t rate = qfauthor::RateForPeriod(a.period);
+            std::vector<int8_t> samples = ToAmigaSamples(file, rate, Get(s, "gain", 1.0));
+            qfauthor::SvxOptions options;
+            options.samplesPerSecond = static_cast<uint16_t>(rate);
+            a.bytes = qfauthor::Write8svx(samples, options);
+            a.fileName = AmigaFileName(Get(s, "amigaName", a.name), "");
+            assets.push_back(std::move(a));
+            return 0;
+        });
+    }
+
+    // Referenced files are loaded before the "y" that switches the rest of the stream to embedded
+    // data, so each kind's list order is: its referenced assets, then its embedded ones.
+    std::map<std::string, std::pair<Asset, uint16_t>> index;
+    uint16_t counts[3] = {0, 0, 0};
+    qfauthor::MovieWriter movie;
+    for (int pass = 0; pass < 2; ++pass) {
+        bool embedPass = pass == 1;
+        bool switched = false;
+        for (auto &a : assets) {
+            if (a.embed != embedPass) continue;
+            auto kind = static_cast<int>(a.kind);
+            if (!index.emplace(a.name, std::make_pair(a.kind, counts[kind]++)).second)
+                script.fail("", "two assets are named \"" + a.name + "\"");
+            if (embedPass) {
+                if (!switched) movie.embedded();
+                switched = true;
+                movie.load(a.kind, a.bytes);
+            } else {
+                movie.reference(a.kind, amigaDir, a.fileName);
+                try {
+                    qfauthor::WriteReferencedAsset(volumeDir, amigaDir, a.fileName, a.bytes);
+                } catch (const std::exception &e) {
+                    throw std::runtime_error(std::string("cannot write referenced asset: ") + e.what());
+                }
+                ++result.referenced;
+            }
+        }
+    }
+    result.backgrounds = counts[0];
+    result.faceSets = counts[1];
+    result.sounds = counts[2];
+    auto find = [&](const std::string &name, Asset kind, const char *what) {
+        auto it = index.find(name);
+        if (it == index.end() || it->second.first != kind)
+            throw std::invalid_argument(std::string("no ") + what + " named \"" + name + "\"");
+        return it->second.second;
+    };
+    auto assetNamed = [&](const std::string &name) -> const LoadedAsset & {
+        for (auto &a : assets)
+            if (a.name == name) return a;
+        throw std::invalid_argument("no asset named \"" + name + "\"");
+    };
+
+    // Scenes: an entry with "repeat": N is its scene followed by N - 1 scenes that carry nothing
+    // and so continue it (same background and duration, scrolling and cycling go on).
+    if (!doc.contains("scenes") || !doc["scenes"].is_array() || doc["scenes"].empty())
+        script.fail("", "the script needs a non-empty \"scenes\" list");
+    const json &scenes = doc["scenes"];
+    std::vector<int> first(scenes.size());
+    long total = 0;
+    for (size_t i = 0; i < scenes.size(); ++i) {
+        first[i] = static_cast<int>(total + 1);
+        int repeat = script.at("scenes[" + std::to_string(i) + "]", [&] { return Get(scenes[i], "repeat", 1); });
+        if (repeat < 1) script.fail("scenes[" + std::to_string(i) + "]", "\"repeat\" must be 1 or more");
+        total += repeat;
+    }
+    if (total > 65535) script.fail("scenes", "more than 65535 scenes");
+    movie.scenes(static_cast<uint16_t>(total));
+    result.scenes = static_cast<int>(total);
+
+    long ticks = 0, lastTicks = 0;
+    for (size_t i = 0; i < scenes.size(); ++i) {
+        std::string where = "scenes[" + std::to_string(i) + "]";
+        script.at(where, [&] {
+            const json &s = scenes[i];
+            int number = first[i];
+            int repeat = Get(s, "repeat", 1);
+            movie.scene(static_cast<uint16_t>(number));
+            if (s.contains("ticks") || s.contains("seconds")) {
+                long t = s.contains("ticks") ? s["ticks"].get<long>() : std::lround(s["seconds"].get<double>() * 50.0);
+                if (t < 6 || t > 65535) throw std::invalid_argument("a scene lasts 6 to 65535 ticks (0.12 s to 21:50)");
+                movie.duration(static_cast<uint16_t>(t));
+                lastTicks = t;
+            }
+            ticks += lastTicks * repeat;
+            if (s.contains("background")) {
+                if (s["background"].is_null())
+                    movie.background(0xFFFF);
+                else
+                    movie.background(find(s["background"].get<std::string>(), Asset::Background, "background"));
+            }
+            if (s.contains("palette")) {
+                std::array<uint16_t, 32> colours{};
+                const json &p = s["palette"];
+                if (p.is_string()) {
+                    const LoadedAsset &b = assetNamed(p.get<std::string>());
+                    if (b.kind != Asset::Background) throw std::invalid_argument("\"palette\" names no background");
+                    for (size_t c = 0; c < 32; ++c)
+                        colours[c] = qfauthor::AmigaColor(b.palette[c].red, b.palette[c].green, b.palette[c].blue);
+                } else {
+                    if (!p.is_array() || p.size() > 32) throw std::invalid_argument("\"palette\" lists up to 32 colours");
+                    for (size_t c = 0; c < p.size(); ++c) colours[c] = ParseColor(p[c]);
+                }
+                movie.palette(colours);
+            }
+            if (s.contains("cycles")) {
+                std::array<qfauthor::CycleRange, 4> ranges;
+                for (auto &r : ranges) r.command = 3;  // leave the slot as it is
+                const json &c = s["cycles"];
+                if (c.is_string() && c.get<std::string>() == "stop") {
+                    for (auto &r : ranges) r.command = 2;
+                } else {
+                    if (!c.is_array() || c.size() > 4) throw std::invalid_argument("\"cycles\" lists up to 4 ranges, or is \"stop\"");
+                    for (size_t k = 0; k < c.size(); ++k) {
+                        if (c[k].is_null()) continue;
+                        ranges[k].low = c[k].at("low").get<uint16_t>();
+                        ranges[k].high = c[k].at("high").get<uint16_t>();
+                        if (ranges[k].high > 255 || ranges[k].low > ranges[k].high)
+                            throw std::invalid_argument("a cycle range needs low <= high <= 255");
+                        ranges[k].direction = Get(c[k], "reverse", false) ? 1 : 0;
+                        ranges[k].command = Get(c[k], "stop", false) ? 2 : 1;
+                    }
+                }
+                movie.cycles(ranges);
+            }
+            if (s.contains("scroll")) {
+                const json &g = s["scroll"];
+                std::string axis = Get<std::string>(g, "axis", "x");
+                if (axis != "x" && axis != "y") throw std::invalid_argument("scroll \"axis\" is \"x\" or \"y\"");
+                movie.scroll(Get<int16_t>(g, "velocity", 0), Get<int16_t>(g, "limit", 0), Get<int16_t>(g, "acceleration", 0),
+                             axis == "x");
+            }
+            if (s.contains("sounds")) {
+                for (const json &h : s["sounds"]) {
+                    std::string name = Required(h, "sound");
+                    uint16_t n = find(name, Asset::Sound, "sound");
+                    uint16_t mask = 0;
+                    if (h.contains("channel")) mask = static_cast<uint16_t>(1u << std::clamp(h["channel"].get<int>(), 0, 3));
+                    for (const json &k : h.value("channels", json::array())) {
+                        int ch = k.get<int>();
+                        if (ch < 0 || ch > 3) throw std::invalid_argument("channels are 0 to 3");
+                        mask |= static_cast<uint16_t>(1u << ch);
+                    }
+                    if (mask == 0) mask = 1;
+                    int volume = Get(h, "volume", 64);
+                    if (volume < 1 || volume > 64) throw std::invalid_argument("sound \"volume\" is 1 to 64");
+                    uint16_t period = Get<uint16_t>(h, "period", assetNamed(name).period);
+                    if (period < 55) throw std::invalid_argument("\"period\" must be 55 or more");
+                    movie.sound(n, static_cast<uint16_t>(volume), period, mask);
+                }
+            }
+            if (s.contains("sprites")) {
+                for (const json &d : s["sprites"]) {
+                    std::string setName = Required(d, "faceSet");
+                    uint16_t set = find(setName, Asset::FaceSet, "face set");
+                    int faceCount = assetNamed(setName).faceCount;
+                    int16_t ox = 0, oy = 0;
+                    if (d.contains("origin")) ox = d["origin"].at(0).get<int16_t>(), oy = d["origin"].at(1).get<int16_t>();
+                    int layer = Get(d, "layer", 0);
+                    if (layer < 0 || layer > 15) throw std::invalid_argument("sprite \"layer\" is 0 (top) to 15");
+                    struct Place {
+                        int face, x, y;
+                    };
+                    std::vector<Place> frames;
+                    if (d.contains("frames")) {
+                        for (const json &f : d["frames"])
+                            frames.push_back({Get(f, "face", 1), Get(f, "x", 0), Get(f, "y", 0)});
+                    } else {
+                        std::vector<int> faces = d.value("faces", std::vector<int>{1});
+                        if (faces.empty()) throw std::invalid_argument("sprite \"faces\" is empty");
+                        int count = Get(d, "count", static_cast<int>(faces.size()));
+                        std::vector<int> move = d.value("move", std::vector<int>{0, 0});
+                        if (move.size() != 2) throw std::invalid_argument("sprite \"move\" is [dx, dy]");
+                        for (int k = 0; k < count; ++k)
+                            frames.push_back({faces[k % faces.size()], move[0] * k, move[1] * k});
+                    }
+                    if (number + static_cast<long>(frames.size()) - 1 > total)
+                        throw std::invalid_argument("sprite animation of " + std::to_string(frames.size()) +
+                                                    " frames runs past the last scene (" + std::to_string(total) + ")");
+                    movie.faceSet(set, ox, oy);
+                    for (auto &f : frames) {
+                        if (f.face < 1 || f.face > faceCount)
+                            throw std::invalid_argument("face " + std::to_string(f.face) + " is not in \"" + setName +
+                                                        "\" (faces 1 to " + std::to_string(faceCount) + ")");
+                        movie.sprite(static_cast<uint16_t>(f.face), static_cast<int16_t>(f.x), static_cast<int16_t>(f.y),
+                                     static_cast<uint16_t>(layer));
+                    }
+                }
+            }
+            return 0;
+        });
+    }
+    if (ticks == 0) script.fail("scenes[0]", "the movie has no length: give the first scene \"seconds\" or \"ticks\"");
+    movie.end();
+    result.seconds = ticks * 0.02;
+    try {
+        if (!out.parent_path().empty()) std::filesystem::create_directories(out.parent_path());
+        movie.save(out);
+    } catch (const std::exception &e) {
+        throw std::runtime_error("cannot write " + out.string() + ": " + e.what());
+    }
+    std::error_code ec;
+    result.bytes = std::filesystem::file_size(out, ec);
+    if (result.referenced) {
+        result.volumeName = volume;
+        result.volumeDirectory = volumeDir;
+    }
+    return result;
+}
+
+}  // namespace qftools

@@ -1,0 +1,24 @@
+// `quillframer make`: a movie from a JSON script, indexed PNGs and sound files.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace qftools {
+
+struct MakeResult {
+    int scenes = 0;
+    double seconds = 0;
+    int backgrounds = 0;
+    int faceSets = 0;
+    int sounds = 0;
+    int referenced = 0;                      // assets written into the volume directory
+    std::string volumeName;                  // for --volume NAME=DIR
+    std::filesystem::path volumeDirectory;   // where referenced assets went (empty: none)
+    uint64_t bytes = 0;
+};
+
+// Throws std::runtime_error with one line naming the script, the place in it and the cause.
+MakeResult MakeMovie(const std::filesystem::path &script, const std::filesystem::path &out);
+
+}  // namespace qftools

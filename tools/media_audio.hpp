@@ -1,0 +1,21 @@
+// Sound files for authoring: read with libsndfile, mixed to mono, resampled and made 8-bit.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+namespace qftools {
+
+struct SoundFile {
+    std::vector<float> samples;  // mono, -1..1
+    int rate = 0;
+};
+
+// Throws std::runtime_error naming the file when libsndfile cannot read it.
+SoundFile ReadSoundFile(const std::filesystem::path &path);
+
+// Resamples (libswresample) to `rate` and quantises to signed 8-bit with rounding and clipping.
+std::vector<int8_t> ToAmigaSamples(const SoundFile &sound, uint32_t rate, double gain = 1.0);
+
+}  // namespace qftools

@@ -1,0 +1,605 @@
+#include "media_export.hpp"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <unordered_map>
+#include <vector>
+
+#include "media_image.hpp"
+#include "media_png.hpp"
+#include "media_progress.hpp"
+#include "qfhost/host.hpp"
+
+namespace qftools {
+
+namespace {
+
+constexpr int MovieRate = 22050;
+constexpr int FramesPerPacket = 882;
+
+std::string Lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+// A printf pattern with exactly one integer conversion (%d or %0Nd) and no other conversion.
+bool IsFramePattern(const std::string &name)
+{
+    int conversions = 0;
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (name[i] != '%') continue;
+        if (i + 1 < name.size() && name[i + 1] == '%') {
+            ++i;
+            continue;
+        }
+        size_t j = i + 1;
+        while (j < name.size() && std::isdigit(static_cast<unsigned char>(name[j]))) ++j;
+        if (j >= name.size() || name[j] != 'd' || j - i > 3) return false;
+        ++conversions;
+        i = j;
+    }
+    return conversions == 1;
+}
+
+std::string AvError(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+// Receives the decoded stream, one picture or one packet of sound at a time.
+class Sink {
+public:
+    virtual ~Sink() = default;
+    virtual bool wantsVideo() const = 0;
+    virtual bool wantsAudio() const = 0;
+    virtual void video(std::span<const uint32_t> pixels) = 0;
+    virtual void audio(std::span<const int16_t> samples) = 0;
+    virtual void finish() = 0;
+    virtual std::string codecs() const = 0;
+};
+
+class PngSink : public Sink {
+public:
+    PngSink(std::filesystem::path pattern, int width, int height, int scale)
+        : pattern_(std::move(pattern)), width_(width), height_(height), scale_(scale)
+    {
+    }
+    bool wantsVideo() const override { return true; }
+    bool wantsAudio() const override { return false; }
+    void video(std::span<const uint32_t> pixels) override
+    {
+        WritePng(PatternPath(pattern_, count_++), FromPixelWords(pixels, width_, height_, scale_));
+    }
+    void audio(std::span<const int16_t>) override {}
+    void finish() override {}
+    std::string codecs() const override { return "PNG"; }
+    uint64_t count() const { return count_; }
+
+private:
+    std::filesystem::path pattern_;
+    int width_, height_, scale_;
+    uint64_t count_ = 0;
+};
+
+struct FormatDeleter {
+    void operator()(AVFormatContext *f) const
+    {
+        if (f && f->pb) avio_closep(&f->pb);
+        avformat_free_context(f);
+    }
+};
+struct CodecDeleter {
+    void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
+};
+struct FrameDeleter {
+    void operator()(AVFrame *f) const { av_frame_free(&f); }
+};
+struct PacketDeleter {
+    void operator()(AVPacket *p) const { av_packet_free(&p); }
+};
+struct SwsDeleter {
+    void operator()(SwsContext *s) const { sws_freeContext(s); }
+};
+struct SwrDeleter {
+    void operator()(SwrContext *s) const { swr_free(&s); }
+};
+struct FifoDeleter {
+    void operator()(AVAudioFifo *f) const { av_audio_fifo_free(f); }
+};
+
+struct Plan {
+    const char *muxer;
+    std::vector<const char *> videoEncoders;  // tried in order; empty: no video
+    AVCodecID videoFallback;                  // any encoder of this codec when the named ones are missing
+    const char *videoName;
+    const char *audioEncoder;                 // nullptr: no audio
+    const char *audioName;
+    int audioRate;
+};
+
+Plan PlanFor(ExportFormat format)
+{
+    switch (format) {
+    case ExportFormat::Mp4: return {"mp4", {"libx264"}, AV_CODEC_ID_H264, "H.264", "aac", "AAC", MovieRate};
+    case ExportFormat::Mkv: return {"matroska", {"libx264"}, AV_CODEC_ID_H264, "H.264", "flac", "FLAC", MovieRate};
+    case ExportFormat::Webm: return {"webm", {"libvpx-vp9"}, AV_CODEC_ID_VP9, "VP9", "libopus", "Opus", 48000};
+    case ExportFormat::Gif: return {"gif", {"gif"}, AV_CODEC_ID_GIF, "GIF", nullptr, nullptr, 0};
+    case ExportFormat::Wav: return {"wav", {}, AV_CODEC_ID_NONE, nullptr, "pcm_s16le", "PCM 16-bit", MovieRate};
+    case ExportFormat::PngFrames: break;
+    }
+    throw std::logic_error("no FFmpeg plan for PNG frames");
+}
+
+class AvSink : public Sink {
+public:
+    AvSink(ExportFormat format, const std::filesystem::path &out, int width, int height, int scale)
+        : format_(format), plan_(PlanFor(format)), out_(out), width_(width), height_(height), scale_(scale)
+    {
+        av_log_set_level(AV_LOG_ERROR);  // the libraries' chatter is not for our users
+        AVFormatContext *raw = nullptr;
+        int rc = avformat_alloc_output_context2(&raw, nullptr, plan_.muxer, out.c_str());
+        if (rc < 0 || !raw) fail("cannot set up the " + std::string(plan_.muxer) + " container", rc);
+        fmt_.reset(raw);
+        packet_.reset(av_packet_alloc());
+        if (!packet_) throw std::runtime_error("out of memory");
+        if (!plan_.videoEncoders.empty()) openVideo();
+        if (plan_.audioEncoder) openAudio();
+
+        rc = avio_open(&fmt_->pb, out.c_str(), AVIO_FLAG_WRITE);
+        if (rc < 0) throw std::runtime_error("cannot write " + out.string() + ": " + AvError(rc));
+        AVDictionary *options = nullptr;
+        if (format_ == ExportFormat::Mp4) av_dict_set(&options, "movflags", "+faststart", 0);
+        rc = avformat_write_header(fmt_.get(), &options);
+        av_dict_free(&options);
+        if (rc < 0) fail("cannot write the header", rc);
+        headerWritten_ = true;
+    }
+
+    bool wantsVideo() const override { return venc_ != nullptr; }
+    bool wantsAudio() const override { return aenc_ != nullptr; }
+    std::string codecs() const override
+    {
+        std::string s;
+        if (venc_) s = plan_.videoName + (videoEncoderName_.empty() ? "" : " (" + videoEncoderName_ + ")");
+        if (aenc_) s += (s.empty() ? "" : " + ") + std::string(plan_.audioName);
+        return s;
+    }
+
+    void video(std::span<const uint32_t> pixels) override
+    {
+        if (av_frame_make_writable(vframe_.get()) < 0) throw std::runtime_error("out of memory");
+        if (format_ == ExportFormat::Gif)
+            fillPaletted(pixels);
+        else
+            fillYuv(pixels);
+        vframe_->pts = vpts_;
+        vpts_ += videoTicksPerFrame_;
+        encode(venc_.get(), vst_, vframe_.get());
+    }
+
+    void audio(std::span<const int16_t> samples) override
+    {
+        if (!swr_) {  // same format in and out: hand the samples over untouched
+            AVFrame *f = newAudioFrame(FramesPerPacket);
+            std::memcpy(f->data[0], samples.data(), samples.size_bytes());
+            f->pts = apts_;
+            apts_ += FramesPerPacket;
+            encode(aenc_.get(), ast_, f);
+            av_frame_unref(f);
+            return;
+        }
+        const uint8_t *in[1] = {reinterpret_cast<const uint8_t *>(samples.data())};
+        convert(in, FramesPerPacket);
+        drainFifo(false);
+    }
+
+    void finish() override
+    {
+        if (aenc_) {
+            if (swr_) {
+                convert(nullptr, 0);
+                drainFifo(true);
+            }
+            encode(aenc_.get(), ast_, nullptr);
+        }
+        if (venc_) encode(venc_.get(), vst_, nullptr);
+        int rc = av_write_trailer(fmt_.get());
+        if (rc < 0) fail("cannot finish", rc);
+        rc = avio_closep(&fmt_->pb);
+        if (rc < 0) fail("cannot finish", rc);
+    }
+
+private:
+    [[noreturn]] void fail(const std::string &what, int code) const
+    {
+        throw std::runtime_error(out_.string() + ": " + what + ": " + AvError(code));
+    }
+
+    void configureGlobalHeader(AVCodecContext *c)
+    {
+        if (fmt_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    }
+
+    void openVideo()
+    {
+        const AVCodec *codec = nullptr;
+        for (const char *name : plan_.videoEncoders)
+            if ((codec = avcodec_find_encoder_by_name(name))) break;
+        if (!codec) codec = avcodec_find_encoder(plan_.videoFallback);
+        if (!codec) throw std::runtime_error(std::string("this FFmpeg has no ") + plan_.videoName + " encoder");
+        videoEncoderName_ = codec->name;
+        venc_.reset(avcodec_alloc_context3(codec));
+        if (!venc_) throw std::runtime_error("out of memory");
+        AVCodecContext *c = venc_.get();
+        bool gif = format_ == ExportFormat::Gif;
+        // 4:2:0 needs even sizes: a scaled-up odd picture gets its last row / column repeated.
+        c->width = width_ * scale_ + (gif ? 0 : (width_ * scale_) % 2);
+        c->height = height_ * scale_ + (gif ? 0 : (height_ * scale_) % 2);
+        c->time_base = gif ? AVRational{1, 100} : AVRational{1, 25};
+        videoTicksPerFrame_ = gif ? 4 : 1;
+        c->framerate = {25, 1};
+        c->pix_fmt = gif ? AV_PIX_FMT_PAL8 : AV_PIX_FMT_YUV420P;
+        c->gop_size = 250;
+        if (!gif) {
+            // swscale's default RGB->YUV matrix is BT.601 limited range; say so in the stream.
+            c->colorspace = AVCOL_SPC_SMPTE170M;
+            c->color_range = AVCOL_RANGE_MPEG;
+            c->color_primaries = AVCOL_PRI_BT709;
+            c->color_trc = AVCOL_TRC_IEC61966_2_1;
+        }
+        configureGlobalHeader(c);
+        AVDictionary *options = nullptr;
+        if (std::strcmp(codec->name, "libx264") == 0) {
+            // Flat-coloured pixel art at a generous quality: small files, crisp edges.
+            av_dict_set(&options, "preset", "medium", 0);
+            av_dict_set(&options, "crf", "16", 0);
+            av_dict_set(&options, "tune", "animation", 0);
+        } else if (std::strcmp(codec->name, "libvpx-vp9") == 0) {
+            av_dict_set(&options, "crf", "20", 0);
+            av_dict_set(&options, "b", "0", 0);
+            av_dict_set(&options, "deadline", "good", 0);
+            av_dict_set(&options, "cpu-used", "4", 0);
+            av_dict_set(&options, "row-mt", "1", 0);
+        }
+        int rc = avcodec_open2(c, codec, &options);
+        av_dict_free(&options);
+        if (rc < 0) fail(std::string("cannot open the ") + codec->name + " encoder", rc);
+        vst_ = avformat_new_stream(fmt_.get(), nullptr);
+        if (!vst_) throw std::runtime_error("out of memory");
+        vst_->time_base = c->time_base;
+        vst_->avg_frame_rate = {25, 1};
+        vst_->r_frame_rate = {25, 1};
+        rc = avcodec_parameters_from_context(vst_->codecpar, c);
+        if (rc < 0) fail("cannot set up the video stream", rc);
+
+        vframe_.reset(av_frame_alloc());
+        if (!vframe_) throw std::runtime_error("out of memory");
+        vframe_->format = c->pix_fmt;
+        vframe_->width = c->width;
+        vframe_->height = c->height;
+        if (av_frame_get_buffer(vframe_.get(), 0) < 0) throw std::runtime_error("out of memory");
+        if (!gif) {
+            rgb_ = RgbImage(c->width, c->height);
+            sws_.reset(sws_getContext(c->width, c->height, AV_PIX_FMT_RGB24, c->width, c->height, AV_PIX_FMT_YUV420P,
+                                      SWS_POINT | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr, nullptr, nullptr));
+            if (!sws_) throw std::runtime_error("cannot set up the colour conversion");
+        }
+    }
+
+    void openAudio()
+    {
+        const AVCodec *codec = avcodec_find_encoder_by_name(plan_.audioEncoder);
+        if (!codec) throw std::runtime_error(std::string("this FFmpeg has no ") + plan_.audioName + " encoder");
+        aenc_.reset(avcodec_alloc_context3(codec));
+        if (!aenc_) throw std::runtime_error("out of memory");
+        AVCodecContext *c = aenc_.get();
+        c->sample_rate = plan_.audioRate;
+        AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+        av_channel_layout_copy(&c->ch_layout, &stereo);
+        c->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
+        // Prefer 16-bit where the encoder takes it: no conversion at all for PCM and FLAC.
+        if (codec->sample_fmts)
+            for (const AVSampleFormat *f = codec->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f)
+                if (*f == AV_SAMPLE_FMT_S16) c->sample_fmt = AV_SAMPLE_FMT_S16;
+        c->time_base = {1, c->sample_rate};
+        if (format_ == ExportFormat::Mp4) c->bit_rate = 128000;
+        if (format_ == ExportFormat::Webm) c->bit_rate = 96000;
+        configureGlobalHeader(c);
+        int rc = avcodec_open2(c, codec, nullptr);
+        if (rc < 0) fail(std::string("cannot open the ") + codec->name + " encoder", rc);
+        ast_ = avformat_new_stream(fmt_.get(), nullptr);
+        if (!ast_) throw std::runtime_error("out of memory");
+        ast_->time_base = c->time_base;
+        rc = avcodec_parameters_from_context(ast_->codecpar, c);
+        if (rc < 0) fail("cannot set up the audio stream", rc);
+
+        aframe_.reset(av_frame_alloc());
+        if (!aframe_) throw std::runtime_error("out of memory");
+
+        if (c->sample_fmt != AV_SAMPLE_FMT_S16 || c->sample_rate != MovieRate ||
+            (c->frame_size > 0 && !(codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE))) {
+            SwrContext *swr = nullptr;
+            rc = swr_alloc_set_opts2(&swr, &c->ch_layout, c->sample_fmt, c->sample_rate, &stereo, AV_SAMPLE_FMT_S16,
+                                     MovieRate, 0, nullptr);
+            if (rc < 0 || swr_init(swr) < 0) {
+                swr_free(&swr);
+                throw std::runtime_error("cannot set up the sound conversion");
+            }
+            swr_.reset(swr);
+            fifo_.reset(av_audio_fifo_alloc(c->sample_fmt, 2, 4096));
+            if (!fifo_) throw std::runtime_error("out of memory");
+        }
+    }
+
+    // The audio frame, emptied by the last encode, set up afresh for `samples` frames.
+    AVFrame *newAudioFrame(int samples)
+    {
+        AVCodecContext *c = aenc_.get();
+        AVFrame *f = aframe_.get();
+        av_frame_unref(f);
+        f->format = c->sample_fmt;
+        f->sample_rate = c->sample_rate;
+        f->nb_samples = samples;
+        if (av_channel_layout_copy(&f->ch_layout, &c->ch_layout) < 0 || av_frame_get_buffer(f, 0) < 0)
+            throw std::runtime_error("out of memory");
+        return f;
+    }
+
+    void convert(const uint8_t **in, int count)
+    {
+        AVCodecContext *c = aenc_.get();
+        int room = swr_get_out_samples(swr_.get(), count) + 32;
+        uint8_t **buffers = nullptr;
+        if (av_samples_alloc_array_and_samples(&buffers, nullptr, 2, room, c->sample_fmt, 0) < 0)
+            throw std::runtime_error("out of memory");
+        int made = swr_convert(swr_.get(), buffers, room, in, count);
+        int rc = made < 0 ? made : av_audio_fifo_write(fifo_.get(), reinterpret_cast<void **>(buffers), made);
+        av_freep(&buffers[0]);
+        av_freep(&buffers);
+        if (rc < 0) fail("cannot convert the sound", rc);
+    }
+
+    void drainFifo(bool last)
+    {
+        AVCodecContext *c = aenc_.get();
+        int size = c->frame_size > 0 ? c->frame_size : FramesPerPacket;
+        while (av_audio_fifo_size(fifo_.get()) >= size || (last && av_audio_fifo_size(fifo_.get()) > 0)) {
+            int count = std::min(size, av_audio_fifo_size(fifo_.get()));
+            bool pad = count < size && !(c->codec->capabilities &
+                                         (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE));
+            AVFrame *f = newAudioFrame(pad ? size : count);
+            if (pad) av_samples_set_silence(f->data, 0, size, 2, c->sample_fmt);
+            if (av_audio_fifo_read(fifo_.get(), reinterpret_cast<void **>(f->data), count) < count)
+                throw std::runtime_error("sound buffer underrun");
+            f->pts = apts_;
+            apts_ += f->nb_samples;
+            encode(c, ast_, f);
+            av_frame_unref(f);
+        }
+    }
+
+    void fillYuv(std::span<const uint32_t> pixels)
+    {
+        int w = width_ * scale_, h = height_ * scale_;
+        RgbImage scaled = FromPixelWords(pixels, width_, height_, scale_);
+        for (int y = 0; y < rgb_.height; ++y) {
+            int sy = std::min(y, h - 1);
+            std::memcpy(rgb_.at(0, y), scaled.at(0, sy), static_cast<size_t>(w) * 3);
+            if (rgb_.width > w) std::memcpy(rgb_.at(w, y), scaled.at(w - 1, sy), 3);
+        }
+        const uint8_t *src[1] = {rgb_.rgb.data()};
+        int stride[1] = {rgb_.width * 3};
+        sws_scale(sws_.get(), src, stride, 0, rgb_.height, vframe_->data, vframe_->linesize);
+    }
+
+    void fillPaletted(std::span<const uint32_t> pixels)
+    {
+        // The exact colours of this frame; the plug-in draws through 256 palette words, so there
+        // are never more, and the GIF needs no dithering.
+        std::unordered_map<uint32_t, uint8_t> index;
+        auto *palette = reinterpret_cast<uint32_t *>(vframe_->data[1]);
+        std::fill(palette, palette + 256, 0xFF000000u);
+        std::vector<uint8_t> row(static_cast<size_t>(width_));
+        for (int y = 0; y < height_; ++y) {
+            for (int x = 0; x < width_; ++x) {
+                uint32_t colour = PackedColor(pixels[static_cast<size_t>(y) * width_ + x]);
+                auto [it, added] = index.try_emplace(colour, static_cast<uint8_t>(index.size()));
+                if (added) {
+                    if (index.size() > 256) throw std::runtime_error("a frame has more than 256 colours");
+                    palette[it->second] = 0xFF000000u | colour;
+                }
+                row[x] = it->second;
+            }
+            for (int s = 0; s < scale_; ++s) {
+                uint8_t *dst = vframe_->data[0] + static_cast<ptrdiff_t>(y * scale_ + s) * vframe_->linesize[0];
+                for (int x = 0; x < width_; ++x) std::memset(dst + x * scale_, row[x], scale_);
+            }
+        }
+    }
+
+    void encode(AVCodecContext *c, AVStream *st, AVFrame *frame)
+    {
+        int rc = avcodec_send_frame(c, frame);
+        if (rc < 0) fail("cannot encode", rc);
+        while (true) {
+            rc = avcodec_receive_packet(c, packet_.get());
+            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
+            if (rc < 0) fail("cannot encode", rc);
+            if (c == venc_.get() && packet_->duration == 0) packet_->duration = videoTicksPerFrame_;
+            av_packet_rescale_ts(packet_.get(), c->time_base, st->time_base);
+            packet_->stream_index = st->index;
+            rc = av_interleaved_write_frame(fmt_.get(), packet_.get());
+            if (rc < 0) throw std::runtime_error("cannot write " + out_.string() + ": " + AvError(rc));
+        }
+    }
+
+    ExportFormat format_;
+    Plan plan_;
+    std::filesystem::path out_;
+    int width_, height_, scale_;
+    bool headerWritten_ = false;
+    std::string videoEncoderName_;
+    std::unique_ptr<AVFormatContext, FormatDeleter> fmt_;
+    std::unique_ptr<AVPacket, PacketDeleter> packet_;
+    std::unique_ptr<AVCodecContext, CodecDeleter> venc_, aenc_;
+    AVStream *vst_ = nullptr, *ast_ = nullptr;
+    std::unique_ptr<AVFrame, FrameDeleter> vframe_, aframe_;
+    std::unique_ptr<SwsContext, SwsDeleter> sws_;
+    std::unique_ptr<SwrContext, SwrDeleter> swr_;
+    std::unique_ptr<AVAudioFifo, FifoDeleter> fifo_;
+    RgbImage rgb_;
+    int64_t vpts_ = 0, apts_ = 0;
+    int videoTicksPerFrame_ = 1;
+};
+
+}  // namespace
+
+std::optional<ExportFormat> FormatForPath(const std::filesystem::path &out)
+{
+    std::string ext = Lower(out.extension().string());
+    if (ext == ".mp4") return ExportFormat::Mp4;
+    if (ext == ".webm") return ExportFormat::Webm;
+    if (ext == ".mkv") return ExportFormat::Mkv;
+    if (ext == ".gif") return ExportFormat::Gif;
+    if (ext == ".wav") return ExportFormat::Wav;
+    if (ext == ".png" && IsFramePattern(out.filename().string())) return ExportFormat::PngFrames;
+    return std::nullopt;
+}
+
+ExportFormat RequireFormat(const std::filesystem::path &out)
+{
+    if (auto f = FormatForPath(out)) return *f;
+    if (Lower(out.extension().string()) == ".png")
+        throw std::runtime_error("PNG output needs a frame number pattern such as frames/%05d.png (got " +
+                                 out.string() + "; use `frame` for one picture)");
+    throw std::runtime_error("unknown output type for " + out.string() +
+                             ": use .mp4, .webm, .mkv, .gif, .wav or a %05d.png pattern");
+}
+
+int DefaultScale(ExportFormat format)
+{
+    return format == ExportFormat::PngFrames || format == ExportFormat::Gif || format == ExportFormat::Wav ? 1 : 2;
+}
+
+std::filesystem::path PatternPath(const std::filesystem::path &pattern, uint64_t index)
+{
+    std::string name = pattern.filename().string();
+    std::vector<char> text(name.size() + 32);
+    // The pattern was checked by IsFramePattern: exactly one integer conversion.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    std::snprintf(text.data(), text.size(), name.c_str(), static_cast<int>(index));
+#pragma GCC diagnostic pop
+    return pattern.parent_path() / text.data();
+}
+
+ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out, const ExportOptions &options)
+{
+    ExportFormat format = RequireFormat(out);
+    int scale = options.scale > 0 ? options.scale : DefaultScale(format);
+    if (scale > 16) throw std::runtime_error("--scale must be between 1 and 16");
+    if (!(options.start >= 0)) throw std::runtime_error("--start must not be negative");
+    if (options.duration && !(*options.duration > 0)) throw std::runtime_error("--duration must be positive");
+    const double length = movie.durationMs() / 1000.0;
+    if (options.start > 0 && options.start >= length)
+        throw std::runtime_error("--start " + FormatTime(options.start) + " is past the end of the movie (" +
+                                 FormatTime(length) + ")");
+    if (movie.width() <= 0 || movie.height() <= 0) throw std::runtime_error("the movie has an empty picture");
+
+    double end = options.duration ? std::min(length, options.start + *options.duration) : length;
+    auto expected = static_cast<uint64_t>(std::max(0.0, std::ceil((end - options.start) / 0.04 - 1e-9)));
+
+    std::unique_ptr<Sink> sink;
+    if (format == ExportFormat::PngFrames)
+        sink = std::make_unique<PngSink>(out, movie.width(), movie.height(), scale);
+    else
+        sink = std::make_unique<AvSink>(format, out, movie.width(), movie.height(), scale);
+
+    ExportResult result;
+    ProgressBar progress(out.filename().string(), expected, !options.quiet);
+    try {
+        if (options.start > 0) movie.seek(static_cast<uint32_t>(options.start * 1000.0));
+        uint64_t pairs = 0;
+        while (true) {
+            qfhost::Packet packet = movie.next();
+            if (packet.code == -1) break;
+            if (packet.code != 0) throw std::runtime_error("the plug-in ran out of memory while playing");
+            struct Release {
+                qfhost::Movie &m;
+                qfhost::Packet &p;
+                ~Release() { m.release(p); }
+            } release{movie, packet};
+            if (options.duration && packet.time >= end - 1e-9) break;
+            if (packet.stream == 0) {
+                if (sink->wantsVideo()) {
+                    sink->video(movie.decodeVideo(packet));
+                    ++result.videoFrames;
+                }
+                progress.update(++pairs);
+            } else if (sink->wantsAudio()) {
+                sink->audio(movie.decodeAudio(packet));
+                ++result.audioPackets;
+            }
+        }
+        if (pairs == 0) throw std::runtime_error("nothing to export: the movie is " + std::to_string(movie.durationMs()) + " ms long");
+        sink->finish();
+        result.seconds = pairs * 0.04;
+    } catch (...) {
+        progress.finish();
+        sink.reset();
+        std::error_code ignored;
+        if (format != ExportFormat::PngFrames) std::filesystem::remove(out, ignored);
+        throw;
+    }
+    progress.finish();
+    result.elapsed = progress.elapsedSeconds();
+    result.codecs = sink->codecs();
+    if (format != ExportFormat::Wav) {
+        result.width = movie.width() * scale;
+        result.height = movie.height() * scale;
+    }
+    std::error_code ec;
+    if (format == ExportFormat::PngFrames) {
+        for (uint64_t i = 0; i < result.videoFrames; ++i) result.bytes += std::filesystem::file_size(PatternPath(out, i), ec);
+    } else {
+        result.bytes = std::filesystem::file_size(out, ec);
+    }
+    return result;
+}
+
+std::string SummaryLine(const std::filesystem::path &out, const ExportResult &r)
+{
+    char size[32];
+    if (r.bytes >= 1024 * 1024)
+        std::snprintf(size, sizeof size, "%.1f MB", r.bytes / (1024.0 * 1024.0));
+    else
+        std::snprintf(size, sizeof size, "%.1f KB", r.bytes / 1024.0);
+    char line[512];
+    std::string what = r.videoFrames ? std::to_string(r.videoFrames) + " frames, " + std::to_string(r.width) + "x" +
+                                           std::to_string(r.height) + ", "
+                                     : std::string();
+    std::snprintf(line, sizeof line, "wrote %s: %s%.2f s, %s, %s in %.1f s", out.string().c_str(), what.c_str(),
+                  r.seconds, r.codecs.c_str(), size, r.elapsed);
+    return line;
+}
+
+}  // namespace qftools

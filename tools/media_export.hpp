@@ -1,0 +1,53 @@
+// Exports a movie played through the plug-in into a video, GIF, WAV or PNG frames, with
+// FFmpeg's libraries and libpng.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace qfhost {
+class Movie;
+}
+
+namespace qftools {
+
+enum class ExportFormat { Mp4, Webm, Mkv, Gif, Wav, PngFrames };
+
+// The format an output path asks for, from its extension (a PNG output must be a pattern such as
+// frames/%05d.png). nullopt for anything else.
+std::optional<ExportFormat> FormatForPath(const std::filesystem::path &out);
+// Throws std::runtime_error with a one-line reason when the path is no known output.
+ExportFormat RequireFormat(const std::filesystem::path &out);
+int DefaultScale(ExportFormat format);
+
+struct ExportOptions {
+    int scale = 0;                    // 0: the format's default
+    double start = 0;                 // seconds
+    std::optional<double> duration;  // seconds; nullopt: to the end
+    bool quiet = false;               // no progress bar
+};
+
+struct ExportResult {
+    uint64_t videoFrames = 0;
+    uint64_t audioPackets = 0;
+    int width = 0;   // of the written picture, after scaling
+    int height = 0;
+    double seconds = 0;  // length written, 0.04 s per packet pair
+    std::string codecs;  // e.g. "H.264 + AAC"
+    uint64_t bytes = 0;
+    double elapsed = 0;  // wall-clock seconds spent
+};
+
+// Plays the movie from options.start and writes it to out. Throws std::runtime_error with a
+// one-line reason (the partial output file is removed).
+ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out, const ExportOptions &options);
+
+// "wrote demo.mp4: 251 frames, 640x480, 10.04 s, H.264 + AAC, 1.2 MB in 3.4 s"
+std::string SummaryLine(const std::filesystem::path &out, const ExportResult &result);
+
+// The file name a PNG frame pattern gives for frame index i (counted from 0).
+std::filesystem::path PatternPath(const std::filesystem::path &pattern, uint64_t index);
+
+}  // namespace qftools

@@ -1,0 +1,214 @@
+#include "media_image.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace qftools {
+
+RgbImage::RgbImage(int w, int h, Rgb fill) : width(w), height(h), rgb(static_cast<size_t>(w) * h * 3)
+{
+    for (size_t i = 0; i < rgb.size(); i += 3) {
+        rgb[i] = fill.r;
+        rgb[i + 1] = fill.g;
+        rgb[i + 2] = fill.b;
+    }
+}
+
+uint32_t PackedColor(uint32_t word)
+{
+    const auto *bytes = reinterpret_cast<const uint8_t *>(&word);
+    return (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3];
+}
+
+RgbImage FromPixelWords(std::span<const uint32_t> words, int width, int height, int scale)
+{
+    scale = std::max(scale, 1);
+    RgbImage image(width * scale, height * scale);
+    for (int y = 0; y < height; ++y) {
+        uint8_t *row = image.at(0, y * scale);
+        uint8_t *out = row;
+        for (int x = 0; x < width; ++x) {
+            const auto *bytes = reinterpret_cast<const uint8_t *>(&words[static_cast<size_t>(y) * width + x]);
+            for (int s = 0; s < scale; ++s) {
+                *out++ = bytes[1];
+                *out++ = bytes[2];
+                *out++ = bytes[3];
+            }
+        }
+        const size_t rowBytes = static_cast<size_t>(image.width) * 3;
+        for (int s = 1; s < scale; ++s) std::memcpy(image.at(0, y * scale + s), row, rowBytes);
+    }
+    return image;
+}
+
+RgbImage Shrink(const RgbImage &image, int factor)
+{
+    if (factor <= 1) return image;
+    RgbImage out(std::max(1, image.width / factor), std::max(1, image.height / factor));
+    for (int y = 0; y < out.height; ++y)
+        for (int x = 0; x < out.width; ++x) {
+            unsigned sum[3] = {0, 0, 0};
+            unsigned count = 0;
+            for (int dy = 0; dy < factor && y * factor + dy < image.height; ++dy)
+                for (int dx = 0; dx < factor && x * factor + dx < image.width; ++dx) {
+                    const uint8_t *p = image.at(x * factor + dx, y * factor + dy);
+                    sum[0] += p[0], sum[1] += p[1], sum[2] += p[2];
+                    ++count;
+                }
+            uint8_t *q = out.at(x, y);
+            for (int c = 0; c < 3; ++c) q[c] = static_cast<uint8_t>((sum[c] + count / 2) / count);
+        }
+    return out;
+}
+
+void Blit(RgbImage &dst, const RgbImage &src, int x, int y)
+{
+    for (int row = 0; row < src.height; ++row) {
+        int dy = y + row;
+        if (dy < 0 || dy >= dst.height) continue;
+        int x0 = std::max(0, -x), x1 = std::min(src.width, dst.width - x);
+        if (x1 <= x0) continue;
+        std::memcpy(dst.at(x + x0, dy), src.at(x0, row), static_cast<size_t>(x1 - x0) * 3);
+    }
+}
+
+void FillRect(RgbImage &dst, int x, int y, int w, int h, Rgb colour)
+{
+    for (int row = std::max(0, y); row < std::min(dst.height, y + h); ++row)
+        for (int col = std::max(0, x); col < std::min(dst.width, x + w); ++col) {
+            uint8_t *p = dst.at(col, row);
+            p[0] = colour.r, p[1] = colour.g, p[2] = colour.b;
+        }
+}
+
+namespace {
+
+struct Glyph {
+    char ch;
+    const char *rows[7];  // '#' set, anything else clear; 5 columns
+};
+
+// clang-format off
+constexpr Glyph Glyphs[] = {
+    {'0', {" ### ", "#   #", "#  ##", "# # #", "##  #", "#   #", " ### "}},
+    {'1', {"  #  ", " ##  ", "  #  ", "  #  ", "  #  ", "  #  ", " ### "}},
+    {'2', {" ### ", "#   #", "    #", "   # ", "  #  ", " #   ", "#####"}},
+    {'3', {"#####", "   # ", "  #  ", "   # ", "    #", "#   #", " ### "}},
+    {'4', {"   # ", "  ## ", " # # ", "#  # ", "#####", "   # ", "   # "}},
+    {'5', {"#####", "#    ", "#### ", "    #", "    #", "#   #", " ### "}},
+    {'6', {"  ## ", " #   ", "#    ", "#### ", "#   #", "#   #", " ### "}},
+    {'7', {"#####", "    #", "   # ", "  #  ", " #   ", " #   ", " #   "}},
+    {'8', {" ### ", "#   #", "#   #", " ### ", "#   #", "#   #", " ### "}},
+    {'9', {" ### ", "#   #", "#   #", " ####", "    #", "   # ", " ##  "}},
+    {'A', {" ### ", "#   #", "#   #", "#####", "#   #", "#   #", "#   #"}},
+    {'B', {"#### ", "#   #", "#   #", "#### ", "#   #", "#   #", "#### "}},
+    {'C', {" ### ", "#   #", "#    ", "#    ", "#    ", "#   #", " ### "}},
+    {'D', {"#### ", "#   #", "#   #", "#   #", "#   #", "#   #", "#### "}},
+    {'E', {"#####", "#    ", "#    ", "#### ", "#    ", "#    ", "#####"}},
+    {'F', {"#####", "#    ", "#    ", "#### ", "#    ", "#    ", "#    "}},
+    {'G', {" ### ", "#   #", "#    ", "# ###", "#   #", "#   #", " ####"}},
+    {'H', {"#   #", "#   #", "#   #", "#####", "#   #", "#   #", "#   #"}},
+    {'I', {" ### ", "  #  ", "  #  ", "  #  ", "  #  ", "  #  ", " ### "}},
+    {'J', {"  ###", "   # ", "   # ", "   # ", "   # ", "#  # ", " ##  "}},
+    {'K', {"#   #", "#  # ", "# #  ", "##   ", "# #  ", "#  # ", "#   #"}},
+    {'L', {"#    ", "#    ", "#    ", "#    ", "#    ", "#    ", "#####"}},
+    {'M', {"#   #", "## ##", "# # #", "# # #", "#   #", "#   #", "#   #"}},
+    {'N', {"#   #", "#   #", "##  #", "# # #", "#  ##", "#   #", "#   #"}},
+    {'O', {" ### ", "#   #", "#   #", "#   #", "#   #", "#   #", " ### "}},
+    {'P', {"#### ", "#   #", "#   #", "#### ", "#    ", "#    ", "#    "}},
+    {'Q', {" ### ", "#   #", "#   #", "#   #", "# # #", "#  # ", " ## #"}},
+    {'R', {"#### ", "#   #", "#   #", "#### ", "# #  ", "#  # ", "#   #"}},
+    {'S', {" ####", "#    ", "#    ", " ### ", "    #", "    #", "#### "}},
+    {'T', {"#####", "  #  ", "  #  ", "  #  ", "  #  ", "  #  ", "  #  "}},
+    {'U', {"#   #", "#   #", "#   #", "#   #", "#   #", "#   #", " ### "}},
+    {'V', {"#   #", "#   #", "#   #", "#   #", "#   #", " # # ", "  #  "}},
+    {'W', {"#   #", "#   #", "#   #", "# # #", "# # #", "# # #", " # # "}},
+    {'X', {"#   #", "#   #", " # # ", "  #  ", " # # ", "#   #", "#   #"}},
+    {'Y', {"#   #", "#   #", " # # ", "  #  ", "  #  ", "  #  ", "  #  "}},
+    {'Z', {"#####", "    #", "   # ", "  #  ", " #   ", "#    ", "#####"}},
+    {':', {"     ", "  #  ", "  #  ", "     ", "  #  ", "  #  ", "     "}},
+    {'.', {"     ", "     ", "     ", "     ", "     ", " ##  ", " ##  "}},
+    {',', {"     ", "     ", "     ", "     ", " ##  ", "  #  ", " #   "}},
+    {'-', {"     ", "     ", "     ", "#####", "     ", "     ", "     "}},
+    {'/', {"    #", "    #", "   # ", "  #  ", " #   ", "#    ", "#    "}},
+    {'!', {"  #  ", "  #  ", "  #  ", "  #  ", "  #  ", "     ", "  #  "}},
+    {'?', {" ### ", "#   #", "    #", "   # ", "  #  ", "     ", "  #  "}},
+    {'\'', {"  #  ", "  #  ", " #   ", "     ", "     ", "     ", "     "}},
+    {'*', {"     ", "# # #", " ### ", "#####", " ### ", "# # #", "     "}},
+    {'+', {"     ", "  #  ", "  #  ", "#####", "  #  ", "  #  ", "     "}},
+};
+// clang-format on
+
+const Glyph *FindGlyph(char ch)
+{
+    if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');  // one case is enough for labels
+    for (const Glyph &g : Glyphs)
+        if (g.ch == ch) return &g;
+    return nullptr;
+}
+
+}  // namespace
+
+bool GlyphPixel(char ch, int col, int row)
+{
+    const Glyph *g = FindGlyph(ch);
+    return g && col >= 0 && col < 5 && row >= 0 && row < 7 && g->rows[row][col] == '#';
+}
+
+int TextWidth(std::string_view text, int scale) { return static_cast<int>(text.size()) * 6 * scale; }
+
+void DrawText(RgbImage &dst, int x, int y, std::string_view text, Rgb colour, int scale)
+{
+    for (char ch : text) {
+        if (const Glyph *g = FindGlyph(ch))
+            for (int row = 0; row < 7; ++row)
+                for (int col = 0; col < 5; ++col)
+                    if (g->rows[row][col] == '#') FillRect(dst, x + col * scale, y + row * scale, scale, scale, colour);
+        x += 6 * scale;
+    }
+}
+
+std::string FormatTime(double seconds)
+{
+    if (!(seconds > 0)) seconds = 0;
+    auto hundredths = static_cast<uint64_t>(seconds * 100.0 + 1e-6);
+    uint64_t cs = hundredths % 100, total = hundredths / 100;
+    uint64_t s = total % 60, m = (total / 60) % 60, h = total / 3600;
+    char text[48];
+    if (h > 0)
+        std::snprintf(text, sizeof text, "%llu:%02llu:%02llu.%02llu", static_cast<unsigned long long>(h),
+                      static_cast<unsigned long long>(m), static_cast<unsigned long long>(s),
+                      static_cast<unsigned long long>(cs));
+    else
+        std::snprintf(text, sizeof text, "%llu:%02llu.%02llu", static_cast<unsigned long long>(m),
+                      static_cast<unsigned long long>(s), static_cast<unsigned long long>(cs));
+    return text;
+}
+
+std::optional<double> ParseTime(std::string_view text)
+{
+    if (text.empty()) return std::nullopt;
+    double total = 0;
+    int fields = 0;
+    size_t start = 0;
+    while (true) {
+        size_t colon = text.find(':', start);
+        std::string part(text.substr(start, colon == std::string_view::npos ? std::string_view::npos : colon - start));
+        if (part.empty() || part.find_first_not_of("0123456789.") != std::string::npos) return std::nullopt;
+        char *end = nullptr;
+        double value = std::strtod(part.c_str(), &end);
+        if (end != part.c_str() + part.size() || !std::isfinite(value)) return std::nullopt;
+        bool last = colon == std::string_view::npos;
+        if (!last && part.find('.') != std::string::npos) return std::nullopt;  // only the seconds have decimals
+        if (fields > 0 && value >= 60) return std::nullopt;
+        total = total * 60 + value;
+        if (++fields > 3) return std::nullopt;
+        if (last) break;
+        start = colon + 1;
+    }
+    return total;
+}
+
+}  // namespace qftools

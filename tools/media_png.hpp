@@ -1,0 +1,29 @@
+// PNG files through libpng: RGB pictures out, indexed pictures in (for authoring).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <vector>
+
+#include "media_image.hpp"
+
+namespace qftools {
+
+// Throws std::runtime_error naming the file and the cause.
+void WritePng(const std::filesystem::path &path, const RgbImage &image);
+RgbImage ReadRgbPng(const std::filesystem::path &path);
+
+struct IndexedPicture {
+    int width = 0;
+    int height = 0;
+    int bitDepth = 0;                              // as stored: 1, 2, 4 or 8
+    std::vector<uint8_t> indices;                  // one byte per pixel, rows packed
+    std::vector<std::array<uint8_t, 3>> palette;   // PLTE entries
+};
+
+// Reads a palette (colour type 3) PNG; any other colour type is an error naming the file.
+IndexedPicture ReadIndexedPng(const std::filesystem::path &path);
+void WriteIndexedPng(const std::filesystem::path &path, const IndexedPicture &picture);
+
+}  // namespace qftools
