@@ -8,6 +8,12 @@ namespace qftools {
 // One per subcommand, each in its cmd_*.cpp.
 void RegisterInfo(CLI::App &app, Context &context);
 void RegisterDump(CLI::App &app, Context &context);
+void RegisterExport(CLI::App &app, Context &context);
+void RegisterFrame(CLI::App &app, Context &context);
+void RegisterSheet(CLI::App &app, Context &context);
+void RegisterPlay(CLI::App &app, Context &context);
+void RegisterMake(CLI::App &app, Context &context);
+void RegisterDemo(CLI::App &app, Context &context);
 }  // namespace qftools
 
 int main(int argc, char **argv)
@@ -23,6 +29,12 @@ int main(int argc, char **argv)
 
     RegisterInfo(app, context);
     RegisterDump(app, context);
+    RegisterExport(app, context);
+    RegisterFrame(app, context);
+    RegisterSheet(app, context);
+    RegisterPlay(app, context);
+    RegisterMake(app, context);
+    RegisterDemo(app, context);
 
     try {
         app.parse(argc, argv);
