@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets (clang, ASan + UBSan, libFuzzer), writes the seed corpus and fuzzes.
-#   scripts/fuzz.sh [SECONDS] [TARGET] [extra libFuzzer flags...]
+#   scripts/fuzz.sh [SECONDS] [TARGET] [extra libFuzzer flags, e.g. -jobs=1]
 # SECONDS defaults to 60, TARGET to open_movie_fuzzer (or iff_loader_fuzzer).
 # QF_FUZZ_BUILD chooses the build directory (default: the fuzz preset's build/fuzz).
-# Crash inputs land in BUILD/artifacts/; keep each one as a file in fuzz/regressions/ once fixed.
+# Crash inputs land in BUILD/artifacts/; keep each one in fuzz/regressions/ once it is fixed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -19,6 +19,7 @@ else
 fi
 cmake --build "$build" -j2 --target "$target" make_seeds
 
+build=$(cd "$build" && pwd)
 "$build/fuzz/make_seeds" "$build/seeds"
 case "$target" in
   open_movie_fuzzer) seeds="$build/seeds/movie" ;;
@@ -27,11 +28,11 @@ esac
 corpus="$build/corpus/$target"
 mkdir -p "$corpus" "$build/artifacts"
 
-# A header may honestly ask for a 4 GB picture, so single allocations up to that are allowed;
-# the resident limit still catches memory that is really used.
+# Run inside the build directory: with -jobs, libFuzzer writes its fuzz-N.log files there.
+# Allocations above 64 MB fail inside the targets (see __asan_default_options there).
 status=0
-"$build/fuzz/$target" "$corpus" "$seeds" -max_total_time="$seconds" -timeout=10 \
-  -rss_limit_mb=4096 -malloc_limit_mb=8192 -artifact_prefix="$build/artifacts/" -print_final_stats=1 "$@" || status=$?
+(cd "$build" && "$build/fuzz/$target" "$corpus" "$seeds" -max_total_time="$seconds" -timeout=10 \
+  -rss_limit_mb=2048 -artifact_prefix="$build/artifacts/" -print_final_stats=1 "$@") || status=$?
 
 if compgen -G "$build/artifacts/*" >/dev/null; then
   echo "findings in $build/artifacts:"
