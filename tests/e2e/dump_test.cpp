@@ -90,6 +90,34 @@ TEST(DumpE2E, NoBackgroundsGiveTheDefaultPictureAllZero)
     for (uint8_t byte : d.audio) ASSERT_EQ(byte, 0);
 }
 
+TEST(DumpE2E, BackgroundsOfAnotherSizeUseTheirOwnRowLength)
+{
+    // The picture takes the first background's size, 8 x 6 = 48 bytes. A 4 x 3 background fills
+    // bytes 0..11 (row length 4) and leaves the rest as the last frame had it; a 12 x 8 one fills
+    // the 48 bytes with its first 48.
+    IndexedImage a = Picture(8, 6), b = Picture(4, 3), c = Picture(12, 8);
+    for (uint8_t &p : b.pixels) p = (uint8_t)(31 - p);
+    MovieWriter movie;
+    movie.embedded().load(Asset::Background, Ilbm(a)).load(Asset::Background, Ilbm(b)).load(Asset::Background, Ilbm(c));
+    movie.scenes(3).scene(1).duration(6).background(0).scene(2).background(1).scene(3).background(2).end();
+    std::vector<Color> palette = Palette();
+    for (uint32_t seek : {0u, 130u}) {
+        Scratch scratch;
+        DumpResult d = RunDump(scratch, movie, {"--seek", std::to_string(seek)});
+        std::vector<double> pairs = ExpectShape(d, 8, 6, 360, seek / 1000.0);
+        std::vector<uint8_t> held(48, 0);  // the frame buffer starts zero-filled
+        for (size_t n = 0; n < pairs.size(); ++n) {
+            int s = SceneAt({6, 6, 6}, Ms(pairs[n]));
+            const IndexedImage &shown = s == 1 ? a : s == 2 ? b : c;
+            size_t laid = std::min<size_t>(48, shown.pixels.size());
+            std::copy(shown.pixels.begin(), shown.pixels.begin() + (long)laid, held.begin());
+            for (int i = 0; i < 48; ++i)
+                ASSERT_EQ(PixelAt(d, n, i % 8, i / 8), WordOf(palette[held[(size_t)i]]))
+                    << "seek " << seek << " frame " << n << " byte " << i;
+        }
+    }
+}
+
 struct ScrollCase {
     bool horizontal;
     int16_t velocity, limit, acceleration;

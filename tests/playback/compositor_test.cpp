@@ -200,6 +200,16 @@ TEST(Background, MissingPicturesDrawIndexZero)
     }
 }
 
+TEST(Background, EmptyPictureWritesNoWordsButFillsTheRecord)
+{
+    // A first background of width 0 makes a 0 x 5 picture; nothing may be written anywhere.
+    MovieBuilder b(1, 0, 5);
+    b.scene(1).background = b.background(3, 2, Grid(3, 2));
+    b.place(1, 0, 0, 0, 2, 1, b.facePixels(2, 1, {1, 2}));
+    b.scene(1).cycles[0] = ColorCycle{0, 3, 0, 1};
+    EXPECT_TRUE(Decode(b.m, 0.5).empty());
+}
+
 TEST(Background, NoPaletteYetGivesZeroWords)
 {
     MovieBuilder b(1, 4, 2);
