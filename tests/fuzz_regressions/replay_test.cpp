@@ -2,12 +2,14 @@
 // it, with the scripted host serving the same small volume.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "fuzz/movie_player.h"
+#include "plugin/memory.h"
 #include "fuzz/seed_movies.h"
 #include "tests/support/scripted_host.h"
 
@@ -72,13 +74,29 @@ TEST(FuzzSeeds, ReferencedAssetsResolveInTheVolume)
     }
 }
 
-TEST(FuzzSeeds, SurviveAllocationFailures)
+TEST(FuzzSeeds, SurviveAllocationFailuresAnywhere)
 {
     for (const auto &[name, movie] : qffuzz::SeedMovies()) {
-        SCOPED_TRACE(name);
-        Replay replay;
-        Play(replay, movie, true);
-        EXPECT_TRUE(replay.host.allClosedOnce());
+        qfAllocationCount = 0;
+        {
+            Replay replay;
+            Play(replay, movie, false);
+        }
+        long allocations = qfAllocationCount;
+        // Eight points spread over the open and the packets, failing one allocation or all after it.
+        for (long at = 1; at <= allocations; at += std::max(1L, allocations / 8)) {
+            for (int all = 0; all <= 1; ++all) {
+                SCOPED_TRACE(name + " allocation " + std::to_string(at) + (all ? " and later" : ""));
+                Replay replay;
+                qfAllocationCount = 0;
+                qfFailAt = at;
+                qfFailAll = all;
+                Play(replay, movie, false);
+                qfFailAt = 0;
+                qfFailAll = 0;
+                EXPECT_TRUE(replay.host.allClosedOnce());
+            }
+        }
     }
 }
 
