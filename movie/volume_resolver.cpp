@@ -23,6 +23,14 @@ static const char *SplitVolume(const char *directory, char *volume)
     return colon + 1;
 }
 
+// Copies text into a buffer of size bytes, always NUL-terminated.
+static void CopyText(char *buffer, size_t size, const char *text)
+{
+    size_t length = strnlen(text, size - 1);
+    memcpy(buffer, text, length);
+    buffer[length] = 0;
+}
+
 static VolumeMapping *FindMapping(MovieHandle *movie, const char *volume)
 {
     for (VolumeMapping *mapping = movie->volumeMappings; mapping; mapping = mapping->next)
@@ -54,9 +62,10 @@ static VolumeMapping *MakeMapping(const char *volume, const char *directory)
     VolumeMapping *mapping = (VolumeMapping *)AllocRaw(sizeof(VolumeMapping));
     if (!mapping) return 0;
     mapping->next = 0;
-    strncpy(mapping->volume, volume, sizeof mapping->volume);
-    strncpy(mapping->directory, directory, sizeof mapping->directory);
-    mapping->directory[sizeof mapping->directory - 1] = 0;
+    memset(mapping->volume, 0, sizeof mapping->volume);
+    memset(mapping->directory, 0, sizeof mapping->directory);
+    CopyText(mapping->volume, sizeof mapping->volume, volume);
+    CopyText(mapping->directory, sizeof mapping->directory, directory);
     return mapping;
 }
 
@@ -80,7 +89,7 @@ int32_t ResolveAmigaFile(MovieHandle *movie, int32_t kind, const char *directory
     memset(path, 0, sizeof path);
     VolumeMapping *mapping = FindMapping(movie, volume);
     if (mapping) {
-        strncpy(path, mapping->directory, sizeof path - 1);
+        CopyText(path, sizeof path, mapping->directory);
     } else {
         char message[HostPathSize];
         BuildRequesterMessage(message, sizeof message, volume);

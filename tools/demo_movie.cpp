@@ -404,20 +404,20 @@ DemoMovie WriteDemoMovie(const std::filesystem::path &dir)
         if (step < Steps) {
             int bar = step / 16, beat = step % 16;
             if (beat % 2 == 0)
-                m.sound(BassSound, 46, PeriodForNote(roots[bar] - 12 + (beat % 4 == 2 ? 12 : 0)), 1 << 0);
-            if (melody[step]) m.sound(Lead, 34, PeriodForNote(melody[step]), 1 << 1);
-            if (bar < 4 || beat < 8) m.sound(Bell, 18, PeriodForNote(chords[bar][beat % 4] + 12), 1 << 2);
+                m.sound(BassSound, 34, PeriodForNote(roots[bar] - 12 + (beat % 4 == 2 ? 12 : 0)), 1 << 0);
+            if (melody[step]) m.sound(Lead, 28, PeriodForNote(melody[step]), 1 << 1);
+            if (bar < 4 || beat < 8) m.sound(Bell, 15, PeriodForNote(chords[bar][beat % 4] + 12), 1 << 2);
             if (beat == 0 || beat == 8 || beat == 10)
-                m.sound(KickSound, 56, DrumPeriod, 1 << 3);
+                m.sound(KickSound, 38, DrumPeriod, 1 << 3);
             else if (beat == 4 || beat == 12)
-                m.sound(SnareSound, 44, DrumPeriod, 1 << 3);
+                m.sound(SnareSound, 30, DrumPeriod, 1 << 3);
             else if (beat % 2 == 0)
-                m.sound(HatSound, 30, DrumPeriod, 1 << 3);
+                m.sound(HatSound, 24, DrumPeriod, 1 << 3);
         } else {
-            m.sound(Lead, 34, PeriodForNote(69), 1 << 1);
-            m.sound(BassSound, 46, PeriodForNote(33), 1 << 0);
-            m.sound(Bell, 20, PeriodForNote(81), 1 << 2);
-            m.sound(KickSound, 56, DrumPeriod, 1 << 3);
+            m.sound(Lead, 28, PeriodForNote(69), 1 << 1);
+            m.sound(BassSound, 34, PeriodForNote(33), 1 << 0);
+            m.sound(Bell, 16, PeriodForNote(81), 1 << 2);
+            m.sound(KickSound, 38, DrumPeriod, 1 << 3);
         }
 
         // Sprite runs start at the first scene of each part: one "d", then one "e" per scene.
