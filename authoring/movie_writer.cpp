@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <stdexcept>
 
@@ -9,7 +10,7 @@ namespace qfauthor {
 
 namespace {
 constexpr double AmigaPalClock = 7093789.2;
-constexpr char Filler[21] = {};
+constexpr size_t FillerBytes = 21;
 }  // namespace
 
 uint16_t AmigaColor(uint8_t red, uint8_t green, uint8_t blue)
@@ -34,8 +35,8 @@ uint32_t RateForPeriod(uint16_t period)
 MovieWriter::MovieWriter(bool sceneEditorSignature)
 {
     const char *signature = sceneEditorSignature ? "xSceneEditor" : "xQuillframer";
-    bytes_.assign(signature, signature + 12);
-    bytes_.insert(bytes_.end(), Filler, Filler + sizeof Filler);
+    bytes_.assign(12 + FillerBytes, 0);
+    std::memcpy(bytes_.data(), signature, 12);
 }
 
 void MovieWriter::command(char letter) { bytes_.push_back(static_cast<uint8_t>(letter)); }

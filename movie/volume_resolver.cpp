@@ -64,7 +64,7 @@ static VolumeMapping *MakeMapping(const char *volume, const char *directory)
     mapping->next = 0;
     memset(mapping->volume, 0, sizeof mapping->volume);
     memset(mapping->directory, 0, sizeof mapping->directory);
-    CopyText(mapping->volume, sizeof mapping->volume, volume);
+    memcpy(mapping->volume, volume, strlen(volume) + 1);  // at most 63 characters
     CopyText(mapping->directory, sizeof mapping->directory, directory);
     return mapping;
 }
