@@ -170,7 +170,7 @@ Bytes WriteIlbm(const IndexedImage &image, std::span<const Color> palette, const
     return WriteGroup("FORM", "ILBM", chunks, options.padOddChunks);
 }
 
-Bytes WriteFaceSet(std::span<const FaceSpec> faces, std::span<const Color> palette)
+Bytes WriteFaceSet(std::span<const FaceEntry> faces, std::span<const Color> palette)
 {
     if (palette.size() > 256) throw std::invalid_argument("a face set palette holds at most 256 colours");
     Bytes out;
@@ -187,7 +187,7 @@ Bytes WriteFaceSet(std::span<const FaceSpec> faces, std::span<const Color> palet
     Bytes paletteGroup = WriteGroup("FORM", "PALT", paletteChunks, false);
     out.insert(out.end(), paletteGroup.begin(), paletteGroup.end());
 
-    for (const FaceSpec &face : faces) {
+    for (const FaceEntry &face : faces) {
         std::vector<IffChunk> chunks;
         IffChunk header{"FACE", {}};
         PutU16(header.data, static_cast<uint32_t>(face.image.width));

@@ -82,7 +82,7 @@ Bytes EncodePlanarBody(const IndexedImage &image, int planeCount, Compression co
 // BMHD, CMAP (left out when palette is empty), the extra chunks and BODY in a FORM ILBM.
 Bytes WriteIlbm(const IndexedImage &image, std::span<const Color> palette, const IlbmOptions &options = {});
 
-struct FaceSpec {
+struct FaceEntry {
     IndexedImage image;  // indices 0 to 31; 0 shows through
     uint16_t faceWord2 = 0;
     uint16_t faceWord3 = 0;
@@ -94,7 +94,7 @@ struct FaceSpec {
 // Header with the image count, a palette group with a 12-bit CMAP (the low 4 bits of each
 // component are dropped), then one image group per face with FACE and a 5-plane ByteRun1 BODY.
 // Nothing is padded: the face set reader takes every length as written.
-Bytes WriteFaceSet(std::span<const FaceSpec> faces, std::span<const Color> palette);
+Bytes WriteFaceSet(std::span<const FaceEntry> faces, std::span<const Color> palette);
 
 struct SvxOptions {
     uint32_t oneShotSamples = UINT32_MAX;  // UINT32_MAX: the sample count

@@ -32,9 +32,9 @@ std::vector<Color> BackdropPalette()
 
 static Bytes FaceSetFile()
 {
-    std::vector<FaceSpec> faces;
+    std::vector<FaceEntry> faces;
     for (int f = 0; f < 8; ++f) {
-        FaceSpec face;
+        FaceEntry face;
         face.image = {32, 32, Bytes(32 * 32)};
         for (int y = 0; y < 32; ++y)
             for (int x = 0; x < 32; ++x) {

@@ -49,9 +49,9 @@ Bytes Ilbm(int width, int height, Compression compression, bool mask, int planes
 
 Bytes Faces(int count)
 {
-    std::vector<FaceSpec> faces;
+    std::vector<FaceEntry> faces;
     for (int i = 0; i < count; ++i) {
-        FaceSpec face;
+        FaceEntry face;
         face.image = Picture(9 + 3 * i, 7 + i, 32);
         for (auto &p : face.image.pixels)
             if (p % 5 == 0) p = 0;  // holes show what lies beneath

@@ -168,11 +168,11 @@ IndexedImage MakeLandscape()
     return img;
 }
 
-qfauthor::FaceSpec Face(const IndexedImage &img)
+qfauthor::FaceEntry Face(const IndexedImage &img)
 {
-    qfauthor::FaceSpec spec;
-    spec.image = img;
-    return spec;
+    qfauthor::FaceEntry entry;
+    entry.image = img;
+    return entry;
 }
 
 IndexedImage Blank(int w, int h) { return {w, h, Bytes(static_cast<size_t>(w) * h)}; }
@@ -183,9 +183,9 @@ void Plot(IndexedImage &img, int x, int y, uint8_t c)
 }
 
 // A gull in four wing positions.
-std::vector<qfauthor::FaceSpec> MakeBirdFaces()
+std::vector<qfauthor::FaceEntry> MakeBirdFaces()
 {
-    std::vector<qfauthor::FaceSpec> faces;
+    std::vector<qfauthor::FaceEntry> faces;
     const int wingY[4] = {-4, -1, 3, -1};
     for (int f = 0; f < 4; ++f) {
         IndexedImage img = Blank(17, 11);
@@ -205,9 +205,9 @@ std::vector<qfauthor::FaceSpec> MakeBirdFaces()
 }
 
 // A striped hot-air balloon, its burner flickering between two faces.
-std::vector<qfauthor::FaceSpec> MakeBalloonFaces()
+std::vector<qfauthor::FaceEntry> MakeBalloonFaces()
 {
-    std::vector<qfauthor::FaceSpec> faces;
+    std::vector<qfauthor::FaceEntry> faces;
     for (int f = 0; f < 2; ++f) {
         IndexedImage img = Blank(26, 38);
         const double cx = 12.5, cy = 12.5;
@@ -236,9 +236,9 @@ std::vector<qfauthor::FaceSpec> MakeBalloonFaces()
 }
 
 // Letters A to Z from the built-in font, doubled, with a dark outline.
-std::vector<qfauthor::FaceSpec> MakeLetterFaces()
+std::vector<qfauthor::FaceEntry> MakeLetterFaces()
 {
-    std::vector<qfauthor::FaceSpec> faces;
+    std::vector<qfauthor::FaceEntry> faces;
     for (char ch = 'A'; ch <= 'Z'; ++ch) {
         IndexedImage img = Blank(12, 16);
         for (int row = 0; row < 7; ++row)

@@ -203,7 +203,7 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
             a.embed = embedFor(f);
             const json &faces = f.at("faces");
             if (!faces.is_array() || faces.empty()) throw std::invalid_argument("\"faces\" must list at least one PNG");
-            std::vector<qfauthor::FaceSpec> specs;
+            std::vector<qfauthor::FaceEntry> entries;
             std::vector<qfauthor::Color> palette;
             for (size_t k = 0; k < faces.size(); ++k) {
                 const json &face = faces[k];
@@ -213,19 +213,19 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
                     if (v > 31)
                         throw std::invalid_argument(png + " uses colour index " + std::to_string(v) +
                                                     "; faces have 32 colours (0 is transparent)");
-                qfauthor::FaceSpec spec;
-                spec.image = ToImage(pic);
+                qfauthor::FaceEntry entry;
+                entry.image = ToImage(pic);
                 if (face.is_object() && face.contains("offset")) {
-                    spec.offsetX = face["offset"].at(0).get<int16_t>();
-                    spec.offsetY = face["offset"].at(1).get<int16_t>();
+                    entry.offsetX = face["offset"].at(0).get<int16_t>();
+                    entry.offsetY = face["offset"].at(1).get<int16_t>();
                 }
                 if (palette.empty())
                     for (size_t c = 0; c < std::min<size_t>(32, pic.palette.size()); ++c)
                         palette.push_back({pic.palette[c][0], pic.palette[c][1], pic.palette[c][2]});
-                specs.push_back(std::move(spec));
+                entries.push_back(std::move(entry));
             }
-            a.faceCount = static_cast<int>(specs.size());
-            a.bytes = qfauthor::WriteFaceSet(specs, palette);
+            a.faceCount = static_cast<int>(entries.size());
+            a.bytes = qfauthor::WriteFaceSet(entries, palette);
             a.fileName = AmigaFileName(Get(f, "amigaName", a.name), "");
             assets.push_back(std::move(a));
             return 0;

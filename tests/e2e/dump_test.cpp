@@ -170,16 +170,16 @@ TEST(DumpE2E, ClockDriftMovesAFrameIntoTheEarlierScene)
 // Sprites over a 16 x 10 background, four scenes of 6 ticks.
 struct SpriteMovie {
     IndexedImage picture = Picture(16, 10);
-    qfauthor::FaceSpec f1{{3, 2, {5, 6, 0, 7, 8, 9}}, 0, 0, 0, 0, {}};
-    qfauthor::FaceSpec f2{{4, 3, {11, 12, 13, 14, 15, 0, 17, 18, 19, 20, 21, 22}}, 0, 0, -1, 2, {}};
-    qfauthor::FaceSpec f3{{2, 2, {25, 0, 26, 27}}, 0, 0, 0, 0, {}};
+    qfauthor::FaceEntry f1{{3, 2, {5, 6, 0, 7, 8, 9}}, 0, 0, 0, 0, {}};
+    qfauthor::FaceEntry f2{{4, 3, {11, 12, 13, 14, 15, 0, 17, 18, 19, 20, 21, 22}}, 0, 0, -1, 2, {}};
+    qfauthor::FaceEntry f3{{2, 2, {25, 0, 26, 27}}, 0, 0, 0, 0, {}};
     std::vector<int8_t> sound{10, 20, 30, 40, -50, -60};
 
     qfauthor::Bytes faces() const
     {
-        std::vector<qfauthor::FaceSpec> specs{f1, f2, f3};
+        std::vector<qfauthor::FaceEntry> entries{f1, f2, f3};
         std::vector<Color> palette = Palette();
-        return qfauthor::WriteFaceSet(specs, palette);
+        return qfauthor::WriteFaceSet(entries, palette);
     }
 
     // Embedded, or referenced from the volume Work: with the files written under volumeDir.
@@ -213,7 +213,7 @@ struct SpriteMovie {
 };
 
 struct Draw {
-    const qfauthor::FaceSpec *face;
+    const qfauthor::FaceEntry *face;
     int x, y;
 };
 

@@ -21,11 +21,11 @@ Bytes SetHeader(uint32_t count, const Bytes &paletteGroup)
 
 const Bytes NoPalette = Group("PALT", {});
 
-std::vector<qfauthor::FaceSpec> RandomFaces(std::mt19937 &rng, std::initializer_list<std::pair<int, int>> sizes)
+std::vector<qfauthor::FaceEntry> RandomFaces(std::mt19937 &rng, std::initializer_list<std::pair<int, int>> sizes)
 {
-    std::vector<qfauthor::FaceSpec> faces;
+    std::vector<qfauthor::FaceEntry> faces;
     for (auto [w, h] : sizes) {
-        qfauthor::FaceSpec face;
+        qfauthor::FaceEntry face;
         face.image = RandomImage(w, h, 5, rng);
         face.offsetX = static_cast<int16_t>(rng() % 64) - 32;
         face.offsetY = static_cast<int16_t>(rng() % 64) - 32;

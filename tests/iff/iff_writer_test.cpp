@@ -51,7 +51,7 @@ TEST(IlbmWriter, ChunkLayout)
 
 TEST(FaceSetWriter, HeaderPaletteAndFaceGroups)
 {
-    qfauthor::FaceSpec face;
+    qfauthor::FaceEntry face;
     face.image = {2, 1, {31, 0}};
     face.faceWord2 = 0x1234;
     face.offsetX = -16;

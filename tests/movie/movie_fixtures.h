@@ -27,9 +27,9 @@ inline qfauthor::Bytes Picture(int width, int height, int colours = 4, uint8_t f
 
 inline qfauthor::Bytes Faces(int count, int width = 4, int height = 3, int16_t offsetX = 0, int16_t offsetY = 0)
 {
-    std::vector<qfauthor::FaceSpec> faces;
+    std::vector<qfauthor::FaceEntry> faces;
     for (int i = 0; i < count; ++i) {
-        qfauthor::FaceSpec face;
+        qfauthor::FaceEntry face;
         face.image = {width, height, qfauthor::Bytes(static_cast<size_t>(width * height), static_cast<uint8_t>(i + 1))};
         face.offsetX = offsetX;
         face.offsetY = offsetY;
