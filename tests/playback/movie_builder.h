@@ -17,13 +17,29 @@ struct Rgb {
     uint8_t r, g, b;
 };
 
+template <class T> T *New() { return static_cast<T *>(AllocZeroed(sizeof(T))); }
+
+// Appends at the tail of a singly linked list.
+template <class T> T *Append(T **head, T *item)
+{
+    while (*head) head = &(*head)->next;
+    return *head = item;
+}
+
+template <class T> T *CopyBlock(const std::vector<T> &values)
+{
+    auto *block = static_cast<T *>(AllocRaw(values.size() * sizeof(T)));
+    if (!values.empty()) std::memcpy(block, values.data(), values.size() * sizeof(T));
+    return block;
+}
+
 class MovieBuilder {
 public:
     // sceneCount scenes (entry 0 extra), a width x height frame buffer, all zero.
     MovieBuilder(int32_t sceneCount, int32_t width, int32_t height)
     {
-        m = static_cast<MovieHandle *>(AllocZeroed(sizeof(MovieHandle)));
-        m->noBackground = static_cast<BackgroundImage *>(AllocZeroed(sizeof(BackgroundImage)));
+        m = New<MovieHandle>();
+        m->noBackground = New<BackgroundImage>();
         m->sceneCount = sceneCount;
         m->scenes = static_cast<SceneRecord *>(AllocZeroed(sizeof(SceneRecord) * (size_t)(sceneCount + 1)));
         m->width = width;
@@ -40,95 +56,68 @@ public:
     void frames(std::initializer_list<int32_t> ticks)
     {
         int32_t k = 1;
-        uint32_t sum = 0;
+        m->duration = 0;
         for (int32_t t : ticks) {
             m->scenes[k++].frames = t;
-            sum += 20u * (uint32_t)t;
+            m->duration += 20u * (uint32_t)t;
         }
-        m->duration = sum;
     }
 
     // A background with pixels (row after row); withPixels false = no BODY decoded.
     BackgroundImage *background(uint16_t width, uint16_t height, const std::vector<uint8_t> &pixels,
                                 bool withPixels = true)
     {
-        auto *image = static_cast<BackgroundImage *>(AllocZeroed(sizeof(BackgroundImage)));
+        auto *image = New<BackgroundImage>();
         image->width = width;
         image->height = height;
-        if (withPixels) {
-            image->pixels = static_cast<uint8_t *>(AllocRaw(pixels.size()));
-            if (!pixels.empty()) std::memcpy(image->pixels, pixels.data(), pixels.size());
-        }
-        BackgroundImage **tail = &m->backgrounds;
-        while (*tail) tail = &(*tail)->next;
-        *tail = image;
+        if (withPixels) image->pixels = CopyBlock(pixels);
         ++m->backgroundCount;
-        return image;
+        return Append(&m->backgrounds, image);
     }
 
-    // A face's pixel block, owned by a face set of the handle.
+    // A face's pixel block, owned by the handle's one face set.
     uint8_t *facePixels(uint32_t width, uint32_t height, const std::vector<uint8_t> &pixels)
     {
         if (!m->faceSets) {
-            m->faceSets = static_cast<FaceSet *>(AllocZeroed(sizeof(FaceSet)));
+            m->faceSets = New<FaceSet>();
             m->faceSetCount = 1;
         }
-        auto *image = static_cast<FaceImage *>(AllocZeroed(sizeof(FaceImage)));
+        auto *image = New<FaceImage>();
         image->width = width;
         image->height = height;
-        image->pixels = static_cast<uint8_t *>(AllocRaw(pixels.size()));
-        std::memcpy(image->pixels, pixels.data(), pixels.size());
-        FaceImage **tail = &m->faceSets->images;
-        while (*tail) tail = &(*tail)->next;
-        *tail = image;
+        image->pixels = CopyBlock(pixels);
         ++m->faceSets->imageCount;
-        return image->pixels;
+        return Append(&m->faceSets->images, image)->pixels;
     }
 
     // Appends a placement at the tail of the layer's list (drawn after those already there).
-    SpritePlacement *place(int32_t sceneIndex, int layer, int32_t x, int32_t y, int32_t width, int32_t height,
-                           uint8_t *pixels)
+    void place(int32_t sceneIndex, int layer, int32_t x, int32_t y, int32_t width, int32_t height, uint8_t *pixels)
     {
-        auto *p = static_cast<SpritePlacement *>(AllocZeroed(sizeof(SpritePlacement)));
+        auto *p = Append(&m->scenes[sceneIndex].layers[layer], New<SpritePlacement>());
         p->x = x;
         p->y = y;
         p->width = width;
         p->height = height;
         p->pixels = pixels;
-        SpritePlacement **tail = &m->scenes[sceneIndex].layers[layer];
-        while (*tail) tail = &(*tail)->next;
-        *tail = p;
-        return p;
     }
 
     // An owned palette of count colours (32 for one that playback applies).
     void palette(int32_t sceneIndex, const std::vector<Rgb> &colors)
     {
         SceneRecord &s = m->scenes[sceneIndex];
-        auto *block = static_cast<uint8_t *>(AllocZeroed(colors.size() * 3));
-        for (size_t i = 0; i < colors.size(); ++i) {
-            block[3 * i] = colors[i].r;
-            block[3 * i + 1] = colors[i].g;
-            block[3 * i + 2] = colors[i].b;
-        }
-        s.palette = block;
+        s.palette = static_cast<uint8_t *>(AllocZeroed(colors.size() * 3));
+        std::memcpy(s.palette, colors.data(), colors.size() * 3);
         s.paletteCount = (int32_t)colors.size();
         s.paletteOwned = 1;
     }
 
     SoundSample *sound(const std::vector<int8_t> &samples, bool withData = true)
     {
-        auto *sample = static_cast<SoundSample *>(AllocZeroed(sizeof(SoundSample)));
-        if (withData) {
-            sample->data = static_cast<int8_t *>(AllocRaw(samples.size()));
-            if (!samples.empty()) std::memcpy(sample->data, samples.data(), samples.size());
-        }
+        auto *sample = New<SoundSample>();
+        if (withData) sample->data = CopyBlock(samples);
         sample->length = (uint32_t)samples.size();
-        SoundSample **tail = &m->soundSamples;
-        while (*tail) tail = &(*tail)->next;
-        *tail = sample;
         ++m->soundCount;
-        return sample;
+        return Append(&m->soundSamples, sample);
     }
 
     void startSound(int32_t sceneIndex, int channel, SoundSample *sample, uint16_t rate, uint8_t volume)
@@ -142,12 +131,13 @@ public:
     MovieHandle *m;
 };
 
+static_assert(sizeof(Rgb) == 3);
+
 // A palette of 32 distinct colours, colour i = (base + i, 2 * i, 255 - i).
 inline std::vector<Rgb> Palette32(uint8_t base)
 {
     std::vector<Rgb> colors;
-    for (int i = 0; i < 32; ++i)
-        colors.push_back(Rgb{(uint8_t)(base + i), (uint8_t)(2 * i), (uint8_t)(255 - i)});
+    for (int i = 0; i < 32; ++i) colors.push_back(Rgb{(uint8_t)(base + i), (uint8_t)(2 * i), (uint8_t)(255 - i)});
     return colors;
 }
 
