@@ -44,7 +44,7 @@ struct Scratch {
 struct DumpResult {
     int exitCode = -1;
     std::string out, err;
-    std::vector<uint8_t> video, audio;
+    std::string video, audio;  // the raw bytes of V and A
 };
 
 // quillframer dump MOVIE --video V --audio A [--plugin P] [extra...], stdin closed.
@@ -66,10 +66,8 @@ DumpResult RunDump(const Scratch &scratch, const MovieWriter &movie, std::vector
     }
     command += " </dev/null >'" + (d / "out.txt").string() + "' 2>'" + (d / "err.txt").string() + "'";
     int status = std::system(command.c_str());
-    std::string video = ReadAll(d / "video.raw"), audio = ReadAll(d / "audio.raw");
-    return DumpResult{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(d / "out.txt"),
-                      ReadAll(d / "err.txt"), std::vector<uint8_t>(video.begin(), video.end()),
-                      std::vector<uint8_t>(audio.begin(), audio.end())};
+    return DumpResult{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadAll(d / "out.txt"), ReadAll(d / "err.txt"),
+                      ReadAll(d / "video.raw"), ReadAll(d / "audio.raw")};
 }
 
 uint32_t Ms(double seconds)
@@ -112,7 +110,7 @@ std::array<uint8_t, 4> PixelAt(const DumpResult &d, int w, int h, size_t frame, 
 {
     size_t at = (frame * (size_t)w * (size_t)h + (size_t)r * (size_t)w + (size_t)c) * 4;
     if (at + 4 > d.video.size()) return {9, 9, 9, 9};
-    return {d.video[at], d.video[at + 1], d.video[at + 2], d.video[at + 3]};
+    return {(uint8_t)d.video[at], (uint8_t)d.video[at + 1], (uint8_t)d.video[at + 2], (uint8_t)d.video[at + 3]};
 }
 std::array<uint8_t, 4> WordOf(Color c) { return {0, c.red, c.green, c.blue}; }
 
@@ -121,11 +119,10 @@ std::vector<int16_t> AudioPacket(const DumpResult &d, size_t packet)
 {
     std::vector<int16_t> values;
     for (size_t at = packet * 3528; values.size() < 882 && at + 4 <= d.audio.size(); at += 4) {
-        int16_t left, right;
-        std::memcpy(&left, d.audio.data() + at, 2);
-        std::memcpy(&right, d.audio.data() + at + 2, 2);
-        EXPECT_EQ(left, right) << "packet " << packet << " at byte " << at;
-        values.push_back(left);
+        int16_t frame[2];  // left, right
+        std::memcpy(frame, d.audio.data() + at, 4);
+        EXPECT_EQ(frame[0], frame[1]) << "packet " << packet << " at byte " << at;
+        values.push_back(frame[0]);
     }
     return values;
 }
@@ -147,10 +144,8 @@ void ExpectAudio(const DumpResult &d, const std::vector<double> &pairs, int scen
     struct Channel {
         const std::vector<int8_t> *data = nullptr;
         double position = 0.0, step = 0.0;
-        int32_t volume = 0;
-        int startScene = 0;
-    };
-    std::array<Channel, 4> channels{};
+        int32_t volume = 0, startScene = 0;
+    } channels[4];
     for (size_t n = 0; n < pairs.size(); ++n) {
         int scene = SceneAt(scenes, ticks, Ms(pairs[n]));
         for (const SoundStart &s : startsOf(scene)) {
@@ -279,7 +274,7 @@ struct ShowMovie {
             {{&f1, 6, 5}, {&f1, 5, 5}}, {}, {}};
         std::array<Color, 32> words{};
         std::array<const CycleRange *, 4> slots{};
-        if (start > 0) std::copy(colors.begin(), colors.end(), words.begin());  // the seek restores scene 1's
+        std::copy(colors.begin(), colors.end(), words.begin());  // a seek restores scene 1's; scene 1 loads it
         for (size_t n = 0; n < pairs.size(); ++n) {
             int s = SceneAt(Scenes, 6, Ms(pairs[n]));
             std::vector<uint8_t> expect(W * H);
@@ -328,16 +323,13 @@ TEST(DumpE2E, ScrollingSpritesAndCyclingFrameByFrame)
     ShowMovie m;
     for (uint32_t seek : {0u, 130u, 250u, 600u}) {
         Scratch scratch;
-        std::vector<std::string> extra;
-        if (seek) extra = {"--seek", std::to_string(seek)};
-        DumpResult d = RunDump(scratch, m.write(nullptr), extra);
+        DumpResult d = RunDump(scratch, m.write(nullptr), {"--seek", std::to_string(seek)});
         m.check(d, seek / 1000.0);
         if (seek) continue;
         // By hand, frame 0: layer 0's transparent pixel shows layer 5's index 5, and words 2..9
         // have turned once upwards, so index 5 shows colour 4; layer 0's 27 is on top.
         EXPECT_EQ(PixelAt(d, 16, 10, 0, 2, 3), WordOf(m.colors[4]));
         EXPECT_EQ(PixelAt(d, 16, 10, 0, 2, 4), WordOf(m.colors[27]));
-        EXPECT_EQ(m.colors[15], (Color{240, 112, 0}));  // 12-bit 0xF70 times 16 per part
     }
 }
 
@@ -350,8 +342,8 @@ TEST(DumpE2E, ReferencedAssetsPlayLikeEmbeddedOnesAndACancelledVolumeFails)
     DumpResult embedded = RunDump(scratch, m.write(nullptr));
     m.check(referenced, 0.0);
     EXPECT_EQ(referenced.out, embedded.out);
-    EXPECT_EQ(referenced.video, embedded.video);
-    EXPECT_EQ(referenced.audio, embedded.audio);
+    EXPECT_TRUE(referenced.video == embedded.video);
+    EXPECT_TRUE(referenced.audio == embedded.audio);
 
     // No answer for the volume: the open fails and says why.
     DumpResult cancelled = RunDump(scratch, m.write(&volume));
@@ -377,7 +369,7 @@ TEST(DumpE2E, OneChannelIsSampleExact)
         movie.scenes(2).scene(1).duration(10).sound(0, 37, c.period, 0x1).scene(2).duration(15).end();
         DumpResult d = RunDump(scratch, movie);
         std::vector<double> pairs = ExpectShape(d, 4, 2, 500);
-        EXPECT_EQ(d.video, std::vector<uint8_t>(d.video.size(), 0));
+        EXPECT_EQ(d.video.find_first_not_of('\0'), std::string::npos);
         ExpectAudio(d, pairs, 2, 10, [&](int s) {  // the last scene covers the rest
             return s == 1 ? std::vector<SoundStart>{{0, &sample, c.rate, 37}} : std::vector<SoundStart>{};
         });

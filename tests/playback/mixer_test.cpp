@@ -28,11 +28,10 @@ std::vector<int> Mix(MovieHandle *m, double time)
     for (size_t i = 3528; i < buffer.size(); ++i) EXPECT_EQ(buffer[i], 0xAA);
     std::vector<int> values;
     for (int f = 0; f < Frames; ++f) {
-        int16_t left, right;
-        std::memcpy(&left, buffer.data() + 4 * f, 2);
-        std::memcpy(&right, buffer.data() + 4 * f + 2, 2);
-        EXPECT_EQ(left, right) << "frame " << f;
-        values.push_back(left);
+        int16_t frame[2];  // left, right
+        std::memcpy(frame, buffer.data() + 4 * f, 4);
+        EXPECT_EQ(frame[0], frame[1]) << "frame " << f;
+        values.push_back(frame[0]);
     }
     return values;
 }
