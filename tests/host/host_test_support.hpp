@@ -1,47 +1,16 @@
-// Helpers for the stand-in host's tests: a scratch directory and typed calls through a HostBase.
+// Helpers for the stand-in host's tests: typed calls through a HostBase and the smallest movie.
 #pragma once
 
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "quillframer/host_api.h"
+#include "tests/support/run_command.h"
 
 namespace hosttest {
 
 namespace fs = std::filesystem;
-
-// A fresh directory removed again at the end of the test.
-class ScratchDir {
-public:
-    ScratchDir()
-    {
-        static int serial = 0;
-        path_ = fs::temp_directory_path() /
-                ("qfhost-" + std::to_string(::getpid()) + "-" + std::to_string(serial++));
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~ScratchDir()
-    {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    const fs::path &path() const { return path_; }
-    fs::path write(const std::string &relative, const std::vector<uint8_t> &bytes) const
-    {
-        fs::path p = path_ / relative;
-        fs::create_directories(p.parent_path());
-        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()),
-                                                  static_cast<std::streamsize>(bytes.size()));
-        return p;
-    }
-
-private:
-    fs::path path_;
-};
+using qftest::TempDir;
 
 // Calls the services exactly as the plug-in does: through the table slots.
 struct Calls {
@@ -87,10 +56,7 @@ inline std::vector<uint8_t> TinyMovie(const std::string &signature = "xQuillfram
 {
     std::vector<uint8_t> m(signature.begin(), signature.end());
     m.resize(33, 0);
-    m.insert(m.end(), {'w', 0, 1});
-    m.push_back('c');
-    m.insert(m.end(), 8, 0);
-    m.insert(m.end(), {0, 1, 'i', 0, 6, 'z'});
+    m.insert(m.end(), {'w', 0, 1, 'c', 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 'i', 0, 6, 'z'});
     return m;
 }
 

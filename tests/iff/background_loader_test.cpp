@@ -4,13 +4,10 @@ namespace {
 
 using namespace iffTest;
 
-Bytes Bmhd(uint16_t width, uint16_t height, uint8_t planes, uint8_t masking = 0, uint8_t compression = 0)
+Bytes Bmhd(uint16_t width, uint16_t height, uint8_t planes)
 {
-    Bytes data;
-    qfauthor::PutU16(data, width);
-    qfauthor::PutU16(data, height);
-    data.insert(data.end(), {0x01, 0x02, 0x03, 0x04, planes, masking, compression, 0x09, 0x0A, 0x0B, 0x0C, 0x0D,
-                             0x0E, 0x0F, 0x10, 0x11});
+    Bytes data = {uint8_t(width >> 8), uint8_t(width), uint8_t(height >> 8), uint8_t(height), 1, 2, 3, 4, planes};
+    data.insert(data.end(), {0, 0, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x10, 0x11});
     return Chunk("BMHD", data);
 }
 
@@ -35,23 +32,14 @@ TEST(BackgroundLoader, TypicalPictureFieldsAndPosition)
     HostFile f = c.open(Concat({file, Bytes{0xAB, 0xCD}}));
     ASSERT_EQ(LoadBackgroundImage(c.movie, f), 1);
     ASSERT_EQ(c.movie->backgroundCount, 1);
-    BackgroundImage *b = c.movie->backgrounds;
-    ASSERT_NE(b, nullptr);
-    EXPECT_EQ(b->width, 33);
-    EXPECT_EQ(b->height, 5);
-    EXPECT_EQ(b->x, 0x0102);
-    EXPECT_EQ(b->planeCount, 5);
-    EXPECT_EQ(b->masking, 0);
-    EXPECT_EQ(b->compression, 1);
-    EXPECT_EQ(b->transparentColor, 0x0A0B);
-    EXPECT_EQ(b->xAspect, 10);
-    EXPECT_EQ(b->pageWidth, 33);
-    EXPECT_EQ(b->pageHeight, 5);
+    const BackgroundImage *b = c.movie->backgrounds;
+    EXPECT_EQ(std::tuple(b->width, b->height, b->x, b->planeCount, b->masking, b->compression),
+              std::tuple(33, 5, 0x0102, 5, 0, 1));
+    EXPECT_EQ(std::tuple(b->transparentColor, b->xAspect, b->yAspect, b->pageWidth, b->pageHeight),
+              std::tuple(0x0A0B, 10, 11, 33, 5));
     EXPECT_EQ(b->colorCount, 32u);
-    for (size_t i = 0; i < 32; ++i) {
-        EXPECT_EQ(b->colors[i * 3], palette[i].red);
-        EXPECT_EQ(b->colors[i * 3 + 2], palette[i].blue);
-    }
+    for (size_t i = 0; i < 32; ++i)
+        EXPECT_EQ(Bytes(b->colors + i * 3, b->colors + i * 3 + 3), (Bytes{palette[i].red, palette[i].green, palette[i].blue}));
     EXPECT_EQ(b->colors[32 * 3], 0);
     EXPECT_EQ(b->bodyLength, body.size());
     ASSERT_NE(b->pixels, nullptr);
@@ -63,42 +51,51 @@ TEST(BackgroundLoader, TypicalPictureFieldsAndPosition)
     EXPECT_EQ(c.host.count("read 1 " + std::to_string(body.size())), 1);
 }
 
-TEST(BackgroundLoader, GroupLengthsAndAppendOrder)
+TEST(BackgroundLoader, GroupLengthsChunkOrderAndAppendOrder)
 {
     LoaderCase c;
-    // L = 4: an all-zero record without pixels, still counted.
-    HostFile empty = c.open(Concat({GroupHeader(4), Bmhd(8, 1, 1)}));
-    EXPECT_EQ(LoadBackgroundImage(c.movie, empty), 1);
-    EXPECT_EQ(c.position(empty), 12);
-
-    // The length's top bit is ignored.
     Bytes chunks = Concat({Bmhd(8, 1, 1), Chunk("BODY", {0xF0, 0x00})});
-    HostFile high = c.open(Concat({GroupHeader(0x80000000u | (chunks.size() + 4)), chunks}));
-    EXPECT_EQ(LoadBackgroundImage(c.movie, high), 1);
-
-    // A length that ends the walk after BMHD: the BODY is not read.
-    HostFile shortGroup = c.open(Concat({GroupHeader(4 + 28), chunks}));
-    EXPECT_EQ(LoadBackgroundImage(c.movie, shortGroup), 1);
-    EXPECT_EQ(c.position(shortGroup), 12 + 28);
-
-    ASSERT_EQ(c.movie->backgroundCount, 3);
-    BackgroundImage *first = c.movie->backgrounds;
-    EXPECT_EQ(first->width, 0);
-    EXPECT_EQ(first->pixels, nullptr);
-    BackgroundImage *second = first->next;
-    ASSERT_NE(second->pixels, nullptr);
-    EXPECT_EQ(Bytes(second->pixels, second->pixels + 8), (Bytes{1, 1, 1, 1, 0, 0, 0, 0}));
-    BackgroundImage *third = second->next;
-    EXPECT_EQ(third->width, 8);
-    EXPECT_EQ(third->pixels, nullptr);
-    EXPECT_EQ(third->next, nullptr);
+    struct Step {
+        Bytes file;
+        int64_t position;
+        uint16_t width;
+        const char *pixels;  // null: no BODY decoded
+    } steps[] = {
+        {Concat({GroupHeader(4), Bmhd(8, 1, 1)}), 12, 0, nullptr},  // L = 4: an empty record, still counted
+        {Group("ILBM", chunks), 12 + 28 + 10, 8, "\1\1\1\1\0\0\0\0"},
+        // The length's top bit is ignored; this length ends the walk after BMHD, before the BODY.
+        {Concat({GroupHeader(0x80000000u | (4 + 28)), chunks}), 12 + 28, 8, nullptr},
+        // BODY before BMHD: read, nothing decoded, but an empty pixel block.
+        {Group("ILBM", Concat({Chunk("BODY", {1, 2, 3}), Bmhd(8, 1, 1)})), 12 + 8 + 3, 0, ""},
+        // An odd unknown chunk is followed directly by the next header, no pad.
+        {Group("ILBM", Concat({Chunk("NAME", {'x'}), Bmhd(8, 1, 1), Chunk("BODY", {0x0F, 0})})), 12 + 9 + 28 + 10, 8,
+         "\0\0\0\0\1\1\1\1"},
+        // No BODY at all: the walk ends with the group.
+        {Concat({Group("ILBM", Concat({Bmhd(8, 1, 1), Chunk("CMAP", {1, 2, 3})})), Bytes{9, 9, 9}}), 12 + 28 + 11, 8,
+         nullptr},
+    };
+    for (const Step &s : steps) {
+        HostFile f = c.open(s.file);
+        EXPECT_EQ(LoadBackgroundImage(c.movie, f), 1);
+        EXPECT_EQ(c.position(f), s.position) << c.fileNumber;
+    }
+    ASSERT_EQ(c.movie->backgroundCount, 6);
+    const BackgroundImage *b = c.movie->backgrounds;
+    for (const Step &s : steps) {
+        SCOPED_TRACE(&s - steps);
+        ASSERT_NE(b, nullptr);
+        EXPECT_EQ(b->width, s.width);
+        ASSERT_EQ(b->pixels != nullptr, s.pixels != nullptr);
+        if (b->pixels) EXPECT_EQ(Bytes(b->pixels, b->pixels + b->width), Bytes(s.pixels, s.pixels + b->width));
+        b = b->next;
+    }
+    EXPECT_EQ(b, nullptr);
 }
 
 TEST(BackgroundLoader, ColourMaps)
 {
     LoaderCase c;
-    HostFile six = c.open(Group("ILBM", Chunk("CMAP", {1, 2, 3, 4, 5, 6})));
-    EXPECT_EQ(LoadBackgroundImage(c.movie, six), 1);
+    EXPECT_EQ(LoadBackgroundImage(c.movie, c.open(Group("ILBM", Chunk("CMAP", {1, 2, 3, 4, 5, 6})))), 1);
     EXPECT_EQ(c.movie->backgrounds->colorCount, 2u);
     EXPECT_EQ(c.movie->backgrounds->colors[5], 6);
     EXPECT_EQ(c.movie->backgrounds->colors[6], 0);
@@ -108,38 +105,11 @@ TEST(BackgroundLoader, ColourMaps)
     for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i / 3);
     HostFile many = c.open(Group("ILBM", Concat({Bmhd(8, 1, 1), Chunk("CMAP", big), Chunk("BODY", {0xFF, 0})})));
     EXPECT_EQ(LoadBackgroundImage(c.movie, many), 1);
-    BackgroundImage *b = c.movie->backgrounds->next;
+    const BackgroundImage *b = c.movie->backgrounds->next;
     EXPECT_EQ(b->colorCount, 256u);
     EXPECT_EQ(b->colors[255 * 3], 255);
     ASSERT_NE(b->pixels, nullptr);
     EXPECT_EQ(b->pixels[7], 1);
-}
-
-TEST(BackgroundLoader, ChunkOrderAndOddLengths)
-{
-    LoaderCase c;
-    // BODY before BMHD: nothing decoded, but the BODY is read and leaves an empty pixel block.
-    HostFile early = c.open(Group("ILBM", Concat({Chunk("BODY", {1, 2, 3}), Bmhd(8, 1, 1)})));
-    EXPECT_EQ(LoadBackgroundImage(c.movie, early), 1);
-    BackgroundImage *b = c.movie->backgrounds;
-    EXPECT_NE(b->pixels, nullptr);
-    EXPECT_EQ(b->width, 0);
-    EXPECT_EQ(b->bodyLength, 3u);
-    EXPECT_EQ(c.position(early), 12 + 8 + 3);
-
-    // An odd unknown chunk is followed directly by the next header, no pad.
-    HostFile odd = c.open(Group("ILBM", Concat({Chunk("NAME", {'x'}), Bmhd(8, 1, 1), Chunk("BODY", {0x0F, 0})})));
-    EXPECT_EQ(LoadBackgroundImage(c.movie, odd), 1);
-    b = b->next;
-    ASSERT_NE(b->pixels, nullptr);
-    EXPECT_EQ(b->pixels[7], 1);
-
-    // No BODY at all: no pixels, position where the walk ended.
-    Bytes noBody = Group("ILBM", Concat({Bmhd(8, 1, 1), Chunk("CMAP", {1, 2, 3})}));
-    HostFile none = c.open(Concat({noBody, Bytes{9, 9, 9}}));
-    EXPECT_EQ(LoadBackgroundImage(c.movie, none), 1);
-    EXPECT_EQ(b->next->pixels, nullptr);
-    EXPECT_EQ(c.position(none), static_cast<int64_t>(noBody.size()));
 }
 
 TEST(BackgroundLoader, HugeLengthsAndEndOfFileEndTheWalk)
@@ -169,41 +139,35 @@ TEST(BackgroundLoader, TruncatedAtEveryOffset)
     options.padOddChunks = false;  // the BODY is the file's last bytes
     Bytes file = qfauthor::WriteIlbm(image, RandomPalette(8, rng), options);
     size_t bodyHeader = file.size() - qfauthor::EncodePlanarBody(image, 3, options.compression, &image.pixels).size();
-    for (size_t keep = 0; keep < file.size(); ++keep) {
-        SCOPED_TRACE(keep);
-        LoaderCase c;
-        HostFile f = c.open(Bytes(file.begin(), file.begin() + keep));
-        EXPECT_EQ(LoadBackgroundImage(c.movie, f), 1);
+    ForEachTruncation(file, LoadBackgroundImage, [&](LoaderCase &c, size_t keep) {
         EXPECT_EQ(c.movie->backgroundCount, 1);
         EXPECT_LE(c.host.log.size(), 16u);
-        BackgroundImage *b = c.movie->backgrounds;
+        const BackgroundImage *b = c.movie->backgrounds;
         EXPECT_EQ(b->pixels != nullptr, keep >= bodyHeader - 4);  // once the id reads as BODY
-        if (b->pixels && b->width == 20) {
+        if (b->pixels && b->width == 20)
             for (size_t i = 0; i < image.pixels.size(); ++i) ASSERT_EQ(b->pixels[i] & ~image.pixels[i], 0);
-        }
-    }
+    });
 }
 
 TEST(BackgroundLoader, EveryAllocationFailing)
 {
     std::mt19937 rng(9);
-    auto image = RandomImage(24, 3, 4, rng);
     qfauthor::IlbmOptions options;
     options.planeCount = 4;
-    Bytes file = qfauthor::WriteIlbm(image, RandomPalette(16, rng), options);
+    Bytes file = qfauthor::WriteIlbm(RandomImage(24, 3, 4, rng), RandomPalette(16, rng), options);
     long total = ForEachAllocationFailure(
         [&](LoaderCase &c) { return LoadBackgroundImage(c.movie, c.open(file)); },
         [&](LoaderCase &c, int32_t result, long fail) {
             EXPECT_EQ(result, 0);
             EXPECT_EQ(c.movie->backgroundCount, fail == 1 ? 0 : 1);
-            EXPECT_EQ(c.movie->backgrounds != nullptr, fail != 1);
             if (fail == 1) {
+                EXPECT_EQ(c.movie->backgrounds, nullptr);
                 EXPECT_EQ(c.host.log.size(), 0u);
                 return;
             }
-            EXPECT_EQ(c.movie->backgrounds->width, 24);
-            EXPECT_EQ(c.movie->backgrounds->colorCount, 16u);
-            EXPECT_EQ(c.movie->backgrounds->pixels, nullptr);  // no picture was decoded
+            const BackgroundImage *b = c.movie->backgrounds;
+            EXPECT_EQ(std::tuple(b->width, b->colorCount), std::tuple(24, 16u));
+            EXPECT_EQ(b->pixels, nullptr);  // no picture was decoded
             EXPECT_EQ(c.host.count("read "), 0);
         });
     EXPECT_EQ(total, 4);  // record, pixels, BODY buffer, plane rows

@@ -6,18 +6,12 @@ using namespace iffTest;
 
 Bytes FaceHeader(uint16_t width, uint16_t height, Bytes offsets = {0, 0, 0, 0})
 {
-    Bytes data;
-    qfauthor::PutU16(data, width);
-    qfauthor::PutU16(data, height);
-    data.insert(data.end(), {0xAB, 0xCD, 0x00, 0x07});
+    Bytes data = {uint8_t(width >> 8), uint8_t(width), uint8_t(height >> 8), uint8_t(height), 0xAB, 0xCD, 0x00, 0x07};
     data.insert(data.end(), offsets.begin(), offsets.end());
     return Chunk("FACE", data);
 }
 
-Bytes SetHeader(uint32_t count, const Bytes &paletteGroup)
-{
-    return Concat({Id("FORM"), U32(count), Id("FACS"), paletteGroup});
-}
+Bytes SetHeader(uint32_t count, const Bytes &paletteGroup) { return Concat({Id("FORM"), U32(count), Id("FACS"), paletteGroup}); }
 
 const Bytes NoPalette = Group("PALT", {});
 
@@ -47,23 +41,19 @@ TEST(FaceSetLoader, FacesFromTheWriter)
     ASSERT_EQ(LoadFaceSet(c.movie, f), 1);
     EXPECT_EQ(c.position(f), static_cast<int64_t>(file.size()));
     ASSERT_EQ(c.movie->faceSetCount, 1);
-    FaceSet *set = c.movie->faceSets;
+    const FaceSet *set = c.movie->faceSets;
     EXPECT_EQ(set->colorCount, 32);
-    for (size_t i = 0; i < 32; ++i) {
-        EXPECT_EQ(set->colors[i * 3], palette[i].red & 0xF0);
-        EXPECT_EQ(set->colors[i * 3 + 1], palette[i].green & 0xF0);
-        EXPECT_EQ(set->colors[i * 3 + 2], palette[i].blue & 0xF0);
-    }
+    for (size_t i = 0; i < 32; ++i)
+        EXPECT_EQ(Bytes(set->colors + i * 3, set->colors + i * 3 + 3),
+                  (Bytes{uint8_t(palette[i].red & 0xF0), uint8_t(palette[i].green & 0xF0), uint8_t(palette[i].blue & 0xF0)}));
     ASSERT_EQ(set->imageCount, 4);
     bool sawOddBody = false;
-    FaceImage *image = set->images;
+    const FaceImage *image = set->images;
     for (const auto &face : faces) {
         ASSERT_NE(image, nullptr);
-        EXPECT_EQ(image->width, static_cast<uint32_t>(face.image.width));
-        EXPECT_EQ(image->height, static_cast<uint32_t>(face.image.height));
-        EXPECT_EQ(image->faceWord3, face.faceWord3);
-        EXPECT_EQ(image->offsetX, face.offsetX);
-        EXPECT_EQ(image->offsetY, face.offsetY);
+        EXPECT_EQ(std::tuple(image->width, image->height, image->faceWord3, image->offsetX, image->offsetY),
+                  std::tuple(uint32_t(face.image.width), uint32_t(face.image.height), face.faceWord3, face.offsetX,
+                             face.offsetY));
         ASSERT_NE(image->pixels, nullptr);
         EXPECT_EQ(Bytes(image->pixels, image->pixels + face.image.pixels.size()), face.image.pixels);
         sawOddBody |= image->bodyLength % 2 == 1;
@@ -77,20 +67,26 @@ TEST(FaceSetLoader, PaletteBytesAndSignedOffsets)
 {
     Bytes palette = Group("PALT", Concat({Chunk("NOTE", {1, 2, 3}), Chunk("CMAP", {0x0F, 0x00, 0x00, 0xF8})}));
     Bytes image = Group("FIMG", Concat({FaceHeader(8, 1, {0xFF, 0xF0, 0x80, 0x00}), Chunk("BODY", {0xFF, 0x80})}));
+    // 300 entries: all consumed, 256 kept, and the image group after them is found.
+    Bytes cmap(2 * 300);
+    for (size_t i = 0; i < 300; ++i) cmap[2 * i] = static_cast<uint8_t>(i & 0x0F);
     LoaderCase c;
-    HostFile f = c.open(Concat({SetHeader(1, palette), image}));
-    ASSERT_EQ(LoadFaceSet(c.movie, f), 1);
-    FaceSet *set = c.movie->faceSets;
+    ASSERT_EQ(LoadFaceSet(c.movie, c.open(Concat({SetHeader(1, palette), image}))), 1);
+    ASSERT_EQ(LoadFaceSet(c.movie, c.open(Concat({SetHeader(1, Group("PALT", Chunk("CMAP", cmap))), image}))), 1);
+
+    const FaceSet *set = c.movie->faceSets;
     EXPECT_EQ(set->colorCount, 2);
     EXPECT_EQ(Bytes(set->colors, set->colors + 9), (Bytes{0xF0, 0, 0, 0, 0xF0, 0x80, 0, 0, 0}));
-    FaceImage *face = set->images;
-    EXPECT_EQ(face->faceWord2, 0xABCDu);
-    EXPECT_EQ(face->faceWord3, 7u);
-    EXPECT_EQ(face->offsetX, -16);
-    EXPECT_EQ(face->offsetY, -32768);
+    const FaceImage *face = set->images;
+    EXPECT_EQ(std::tuple(face->faceWord2, face->faceWord3, face->offsetX, face->offsetY),
+              std::tuple(0xABCDu, 7u, -16, -32768));
     // One plane row of 0x80 repeated, then the data runs out: only pixel 0 of plane 0.
-    EXPECT_EQ(face->pixels[0], 1);
-    EXPECT_EQ(face->pixels[1], 0);
+    EXPECT_EQ(Bytes(face->pixels, face->pixels + 2), (Bytes{1, 0}));
+
+    set = set->next;
+    EXPECT_EQ(set->colorCount, 256);
+    EXPECT_EQ(set->colors[255 * 3], 0xF0);
+    EXPECT_EQ(set->images->width, 8u);
 }
 
 TEST(FaceSetLoader, CountsAndEmptyGroups)
@@ -105,14 +101,12 @@ TEST(FaceSetLoader, CountsAndEmptyGroups)
     }
     // An image group with L = 4 is an empty image that keeps its number.
     Bytes second = Group("FIMG", Concat({FaceHeader(8, 1), Chunk("BODY", {0x00, 0x80, 0x00, 0x00})}));
-    HostFile f = c.open(Concat({SetHeader(2, NoPalette), GroupHeader(4, "FIMG"), second}));
-    EXPECT_EQ(LoadFaceSet(c.movie, f), 1);
+    EXPECT_EQ(LoadFaceSet(c.movie, c.open(Concat({SetHeader(2, NoPalette), GroupHeader(4, "FIMG"), second}))), 1);
     // N far beyond the data: stops at the end of the file, keeping what was read.
-    HostFile many = c.open(Concat({SetHeader(0x7FFFFFFF, NoPalette), second}));
-    EXPECT_EQ(LoadFaceSet(c.movie, many), 1);
+    EXPECT_EQ(LoadFaceSet(c.movie, c.open(Concat({SetHeader(0x7FFFFFFF, NoPalette), second}))), 1);
 
     ASSERT_EQ(c.movie->faceSetCount, 4);
-    FaceSet *set = c.movie->faceSets;
+    const FaceSet *set = c.movie->faceSets;
     EXPECT_EQ(set->colorCount, 1);
     EXPECT_EQ(set->colors[1], 0xF0);
     EXPECT_EQ(set->imageCount, 0);
@@ -136,51 +130,30 @@ TEST(FaceSetLoader, BodyBeforeFaceEndsTheImage)
     // after the BODY data anyway.
     HostFile f = c.open(Concat({SetHeader(2, NoPalette), Bytes(first.begin(), first.begin() + 8 + 4 + 11), second}));
     ASSERT_EQ(LoadFaceSet(c.movie, f), 1);
-    FaceImage *a = c.movie->faceSets->images;
+    const FaceImage *a = c.movie->faceSets->images;
     EXPECT_EQ(a->width, 0u);
     EXPECT_NE(a->pixels, nullptr);
     EXPECT_EQ(a->bodyLength, 3u);
-    FaceImage *b = a->next;
+    const FaceImage *b = a->next;
     EXPECT_EQ(b->width, 16u);
     for (int x = 0; x < 16; ++x) EXPECT_EQ(b->pixels[x], x % 8 >= 4 ? 1 : 0) << x;
-}
-
-TEST(FaceSetLoader, OversizedPaletteKeeps256)
-{
-    Bytes cmap(2 * 300);
-    for (size_t i = 0; i < 300; ++i) cmap[2 * i] = static_cast<uint8_t>(i & 0x0F);
-    Bytes palette = Group("PALT", Concat({Chunk("CMAP", cmap)}));
-    Bytes image = Group("FIMG", Concat({FaceHeader(8, 1), Chunk("BODY", {0xFF, 0xFF})}));
-    LoaderCase c;
-    HostFile f = c.open(Concat({SetHeader(1, palette), image}));
-    ASSERT_EQ(LoadFaceSet(c.movie, f), 1);
-    EXPECT_EQ(c.movie->faceSets->colorCount, 256);
-    EXPECT_EQ(c.movie->faceSets->colors[255 * 3], 0xF0);
-    EXPECT_EQ(c.movie->faceSets->images->width, 8u);
 }
 
 TEST(FaceSetLoader, TruncatedAtEveryOffset)
 {
     std::mt19937 rng(4);
     auto faces = RandomFaces(rng, {{9, 2}, {20, 3}});
-    Bytes file = qfauthor::WriteFaceSet(faces, RandomPalette(4, rng));
-    for (size_t keep = 0; keep < file.size(); ++keep) {
-        SCOPED_TRACE(keep);
-        LoaderCase c;
-        HostFile f = c.open(Bytes(file.begin(), file.begin() + keep));
-        EXPECT_EQ(LoadFaceSet(c.movie, f), 1);
+    ForEachTruncation(qfauthor::WriteFaceSet(faces, RandomPalette(4, rng)), LoadFaceSet, [&](LoaderCase &c, size_t) {
         EXPECT_EQ(c.movie->faceSetCount, 1);
         EXPECT_LE(c.movie->faceSets->imageCount, 2);
         EXPECT_LE(c.host.log.size(), 20u);
         int index = 0;
-        for (FaceImage *image = c.movie->faceSets->images; image; image = image->next, ++index) {
+        for (const FaceImage *image = c.movie->faceSets->images; image; image = image->next, ++index) {
             const auto &want = faces[index].image;
-            if (!image->pixels || image->width != static_cast<uint32_t>(want.width) ||
-                image->height != static_cast<uint32_t>(want.height))
-                continue;
-            for (size_t i = 0; i < want.pixels.size(); ++i) ASSERT_EQ(image->pixels[i] & ~want.pixels[i], 0);
+            if (image->pixels && image->width == uint32_t(want.width) && image->height == uint32_t(want.height))
+                for (size_t i = 0; i < want.pixels.size(); ++i) ASSERT_EQ(image->pixels[i] & ~want.pixels[i], 0);
         }
-    }
+    });
 }
 
 TEST(FaceSetLoader, EveryAllocationFailing)
@@ -198,13 +171,13 @@ TEST(FaceSetLoader, EveryAllocationFailing)
                 return;
             }
             ASSERT_EQ(c.movie->faceSetCount, 1);
-            FaceSet *set = c.movie->faceSets;
+            const FaceSet *set = c.movie->faceSets;
             EXPECT_EQ(set->colorCount, 8);
             int failedFace = static_cast<int>((fail - 2) / 4);  // 0 or 1
             int step = static_cast<int>((fail - 2) % 4);        // 0 image, 1 pixels, 2-3 decoder
             EXPECT_EQ(set->imageCount, failedFace + (step == 0 ? 0 : 1));
             int counted = 0;
-            for (FaceImage *image = set->images; image; image = image->next, ++counted)
+            for (const FaceImage *image = set->images; image; image = image->next, ++counted)
                 EXPECT_EQ(image->pixels != nullptr, counted < failedFace);
             EXPECT_EQ(counted, set->imageCount);
         });

@@ -1,4 +1,5 @@
-// Shared pieces of the IFF suites: a movie and a scripted host per case, byte builders.
+// Shared pieces of the IFF suites: a movie and a scripted host per case, byte builders, and the
+// truncation and allocation-failure sweeps.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -53,22 +54,10 @@ inline Bytes Concat(std::initializer_list<Bytes> parts)
     return out;
 }
 
-inline Bytes U32(uint32_t v)
-{
-    Bytes out;
-    qfauthor::PutU32(out, v);
-    return out;
-}
-
+inline Bytes U32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
 inline Bytes Id(const std::string &id) { return Bytes(id.begin(), id.end()); }
-
 // A chunk exactly as given: no pad.
-inline Bytes Chunk(const std::string &id, const Bytes &data)
-{
-    Bytes out;
-    qfauthor::PutChunk(out, {id, data}, false);
-    return out;
-}
+inline Bytes Chunk(const std::string &id, const Bytes &data) { return Concat({Id(id), U32(uint32_t(data.size())), data}); }
 
 // A group header with an explicit length field.
 inline Bytes GroupHeader(uint32_t length, const std::string &type = "ILBM") { return Concat({Id("FORM"), U32(length), Id(type)}); }
@@ -101,6 +90,19 @@ inline std::vector<qfauthor::Color> RandomPalette(size_t count, std::mt19937 &rn
     std::vector<qfauthor::Color> palette(count);
     for (auto &c : palette) c = {uint8_t(rng()), uint8_t(rng()), uint8_t(rng())};
     return palette;
+}
+
+// Loads every prefix of file (cut at each byte offset); check(case, keep) inspects each before it
+// is freed. No prefix may crash, fail the load or make the walk spin.
+template <typename Load, typename Check>
+void ForEachTruncation(const Bytes &file, Load load, Check check)
+{
+    for (size_t keep = 0; keep < file.size(); ++keep) {
+        SCOPED_TRACE("first " + std::to_string(keep) + " bytes");
+        LoaderCase c;
+        EXPECT_EQ(load(c.movie, c.open(Bytes(file.begin(), file.begin() + keep))), 1);
+        check(c, keep);
+    }
 }
 
 // Runs load over every allocation in turn failing; check(result, failedAllocation) inspects the
