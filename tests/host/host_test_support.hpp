@@ -31,9 +31,9 @@ struct Calls {
     int32_t read(HostFile f, void *buffer, uint32_t count) const { return file<HostReadFn>(HOST_FILE_READ)(f, buffer, count); }
     int32_t readByte(HostFile f) const { return file<HostReadByteFn>(HOST_FILE_READ_BYTE)(f); }
     bool atEnd(HostFile f) const { return file<HostAtEndOfFileFn>(HOST_FILE_AT_END)(f) != 0; }
-    int32_t join(char *buffer, const std::string &component, uint32_t size) const
+    int32_t join(char *buffer, const std::string &add, uint32_t size) const
     {
-        return file<HostJoinPathFn>(HOST_FILE_JOIN_PATH)(buffer, component.c_str(), size);
+        return file<HostJoinPathFn>(HOST_FILE_JOIN_PATH)(buffer, add.c_str(), size);
     }
     int32_t compare(const char *a, const char *b) const
     {
@@ -41,8 +41,8 @@ struct Calls {
     }
     int32_t requester(const std::string &message, char *buffer, uint32_t size) const
     {
-        return reinterpret_cast<HostPathRequesterFn>(base->requesterTable[HOST_REQUESTER_PATH])(message.c_str(), buffer,
-                                                                                              size, 0);
+        auto fn = reinterpret_cast<HostPathRequesterFn>(base->requesterTable[HOST_REQUESTER_PATH]);
+        return fn(message.c_str(), buffer, size, 0);
     }
 };
 

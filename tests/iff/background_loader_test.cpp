@@ -86,7 +86,9 @@ TEST(BackgroundLoader, GroupLengthsChunkOrderAndAppendOrder)
         ASSERT_NE(b, nullptr);
         EXPECT_EQ(b->width, s.width);
         ASSERT_EQ(b->pixels != nullptr, s.pixels != nullptr);
-        if (b->pixels) EXPECT_EQ(Bytes(b->pixels, b->pixels + b->width), Bytes(s.pixels, s.pixels + b->width));
+        if (b->pixels) {
+            EXPECT_EQ(Bytes(b->pixels, b->pixels + b->width), Bytes(s.pixels, s.pixels + b->width));
+        }
         b = b->next;
     }
     EXPECT_EQ(b, nullptr);
@@ -144,8 +146,9 @@ TEST(BackgroundLoader, TruncatedAtEveryOffset)
         EXPECT_LE(c.host.log.size(), 16u);
         const BackgroundImage *b = c.movie->backgrounds;
         EXPECT_EQ(b->pixels != nullptr, keep >= bodyHeader - 4);  // once the id reads as BODY
-        if (b->pixels && b->width == 20)
+        if (b->pixels && b->width == 20) {
             for (size_t i = 0; i < image.pixels.size(); ++i) ASSERT_EQ(b->pixels[i] & ~image.pixels[i], 0);
+        }
     });
 }
 

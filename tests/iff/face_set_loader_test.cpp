@@ -107,16 +107,11 @@ TEST(FaceSetLoader, CountsAndEmptyGroups)
 
     ASSERT_EQ(c.movie->faceSetCount, 4);
     const FaceSet *set = c.movie->faceSets;
-    EXPECT_EQ(set->colorCount, 1);
-    EXPECT_EQ(set->colors[1], 0xF0);
-    EXPECT_EQ(set->imageCount, 0);
-    EXPECT_EQ(set->next->imageCount, 0);
+    EXPECT_EQ(std::tuple(set->colorCount, set->colors[1], set->imageCount, set->next->imageCount), std::tuple(1, 0xF0, 0, 0));
     set = set->next->next;
     ASSERT_EQ(set->imageCount, 2);
-    EXPECT_EQ(set->images->width, 0u);
-    EXPECT_EQ(set->images->pixels, nullptr);
-    EXPECT_EQ(set->images->next->width, 8u);
-    EXPECT_EQ(set->images->next->pixels[0], 1);
+    EXPECT_EQ(std::tuple(set->images->width, set->images->pixels), std::tuple(0u, nullptr));
+    EXPECT_EQ(std::tuple(set->images->next->width, set->images->next->pixels[0]), std::tuple(8u, 1));
     EXPECT_EQ(set->next->imageCount, 1);
     EXPECT_LE(c.host.count("eof 4"), 4);
 }
@@ -150,8 +145,9 @@ TEST(FaceSetLoader, TruncatedAtEveryOffset)
         int index = 0;
         for (const FaceImage *image = c.movie->faceSets->images; image; image = image->next, ++index) {
             const auto &want = faces[index].image;
-            if (image->pixels && image->width == uint32_t(want.width) && image->height == uint32_t(want.height))
+            if (image->pixels && image->width == uint32_t(want.width) && image->height == uint32_t(want.height)) {
                 for (size_t i = 0; i < want.pixels.size(); ++i) ASSERT_EQ(image->pixels[i] & ~want.pixels[i], 0);
+            }
         }
     });
 }

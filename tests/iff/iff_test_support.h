@@ -57,7 +57,10 @@ inline Bytes Concat(std::initializer_list<Bytes> parts)
 inline Bytes U32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
 inline Bytes Id(const std::string &id) { return Bytes(id.begin(), id.end()); }
 // A chunk exactly as given: no pad.
-inline Bytes Chunk(const std::string &id, const Bytes &data) { return Concat({Id(id), U32(uint32_t(data.size())), data}); }
+inline Bytes Chunk(const std::string &id, const Bytes &data)
+{
+    return Concat({Id(id), U32(static_cast<uint32_t>(data.size())), data});
+}
 
 // A group header with an explicit length field.
 inline Bytes GroupHeader(uint32_t length, const std::string &type = "ILBM") { return Concat({Id("FORM"), U32(length), Id(type)}); }

@@ -1,5 +1,3 @@
-#include <cstring>
-
 #include "iff_test_support.h"
 
 namespace {
@@ -184,20 +182,6 @@ TEST(PlanarDecoder, DataEndingEarlyLeavesZeroRows)
     // A literal claiming 128 bytes with 2 left, and a run missing its data byte.
     EXPECT_EQ(Decode({0x7F, 0xFF, 0xFF}, 320, 1, 1, 0, 1).pixels[15], 1);
     EXPECT_EQ(Decode({0xF0}, 320, 1, 1, 0, 1).result, 1);
-}
-
-TEST(PlanarDecoder, FailedAllocationsReadNothing)
-{
-    for (long fail = 1; fail <= 2; ++fail) {  // the BODY buffer, then the plane rows
-        LoaderCase c;
-        HostFile f = c.open({0xFF, 0xFF, 0xFF, 0xFF});
-        Bytes out(16, 0);
-        qfAllocationCount = 0;
-        qfFailAt = fail;
-        EXPECT_EQ(DecodePlanarBody(f, 4, out.data(), 16, 1, 2, 0, 0), 0);
-        EXPECT_EQ(c.position(f), 0);
-        EXPECT_EQ(out, Bytes(16, 0));
-    }
 }
 
 // Random pictures through the encoder and back, over widths around byte and word edges.

@@ -122,14 +122,13 @@ double Psnr(const Bytes &decoded, const Bytes &reference, int width, int height,
     return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
-
 // dump's video words (0, R, G, B per pixel) as RGB24 frames of `pixels` pixels.
 std::vector<Bytes> RgbFrames(const Bytes &words, size_t pixels)
 {
     std::vector<Bytes> frames;
     for (size_t at = 0; at + pixels * 4 <= words.size(); at += pixels * 4) {
         Bytes rgb;
-        for (size_t i = 0; i < pixels; ++i) rgb.insert(rgb.end(), words.begin() + at + i * 4 + 1, words.begin() + at + i * 4 + 4);
+        for (size_t i = at; i < at + pixels * 4; i += 4) rgb.insert(rgb.end(), words.begin() + i + 1, words.begin() + i + 4);
         frames.push_back(std::move(rgb));
     }
     return frames;
