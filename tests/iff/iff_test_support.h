@@ -18,7 +18,6 @@
 namespace iffTest {
 
 using qfauthor::Bytes;
-using qfauthor::IffChunk;
 
 // One loader case: a fresh scripted host and an empty movie, freed with CloseVideo.
 struct LoaderCase {
