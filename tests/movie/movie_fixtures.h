@@ -62,6 +62,34 @@ inline void OpenBytes(ScriptedHost &host, const qfauthor::Bytes &bytes, Opened &
     out.movie = OpenVideo("movie", &out.descriptor);
 }
 
+// Opens movie once to count its allocations, then once per allocation with that one failing.
+// prepare readies each fresh host; check judges each attempt (n counts from 1).
+template <typename Prepare, typename Check>
+void ForEachFailedAllocation(const qfauthor::Bytes &movie, Prepare prepare, Check check)
+{
+    long total;
+    {
+        ScriptedHost host;
+        prepare(host);
+        qfFailAt = 0;
+        qfAllocationCount = 0;
+        Opened ok;
+        OpenBytes(host, movie, ok);
+        ASSERT_NE(ok.movie, nullptr);
+        total = qfAllocationCount;
+    }
+    for (long n = 1; n <= total; ++n) {
+        ScriptedHost host;
+        prepare(host);
+        qfAllocationCount = 0;
+        qfFailAt = n;
+        Opened o;
+        OpenBytes(host, movie, o);
+        qfFailAt = 0;
+        check(n, o, host);
+    }
+}
+
 inline const SceneRecord &Scene(const Opened &o, int i) { return o.movie->scenes[i]; }
 
 }  // namespace qftest

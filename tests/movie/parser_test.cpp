@@ -104,23 +104,6 @@ TEST(Stream, HostCallsOfAnOpen)
     EXPECT_TRUE(host.log.empty());
 }
 
-TEST(Stream, OpenOptionGoesThroughTheTaggedOpenFromVersionSix)
-{
-    struct Case {
-        int version;
-        uint32_t option;
-        std::string first;
-    };
-    for (const Case &c : {Case{6, 7, "tagged movie 0 1,7,0"}, Case{6, 0, "open movie 0"}, Case{5, 7, "open movie 0"},
-                          Case{9, 0xFFFFFFFF, "tagged movie 0 1,4294967295,0"}}) {
-        ScriptedHost host(c.version);
-        Opened o;
-        OpenBytes(host, Minimal("xQuillframer"), o, c.option);
-        ASSERT_NE(o.movie, nullptr);
-        EXPECT_EQ(host.log.front(), c.first);
-    }
-}
-
 TEST(Descriptor, WordsWrittenOnSuccessOnly)
 {
     ScriptedHost host;
@@ -463,27 +446,11 @@ TEST(AllocationFailure, EveryAllocationOfAnEmbeddedMovie)
                       .scene(3).duration(8)
                       .end()
                       .bytes();
-    ScriptedHost host;
-    qfFailAt = 0;
-    qfAllocationCount = 0;
-    {
-        Opened ok;
-        OpenBytes(host, movie, ok);
-        ASSERT_NE(ok.movie, nullptr);
-    }
-    long total = qfAllocationCount;
-    ASSERT_GT(total, 10);
-    for (long n = 1; n <= total; ++n) {
-        ScriptedHost each;
-        qfAllocationCount = 0;
-        qfFailAt = n;
-        Opened o;
-        OpenBytes(each, movie, o);
-        qfFailAt = 0;
+    ForEachFailedAllocation(movie, [](ScriptedHost &) {}, [](long n, const Opened &o, const ScriptedHost &host) {
         EXPECT_EQ(o.movie, nullptr) << "allocation " << n;
-        EXPECT_TRUE(each.allClosedOnce()) << "allocation " << n;
-        EXPECT_EQ(each.count("close"), n == 1 ? 0 : 1) << "allocation " << n;  // the first is the handle
-    }
+        EXPECT_TRUE(host.allClosedOnce()) << "allocation " << n;
+        EXPECT_EQ(host.count("close"), n == 1 ? 0 : 1) << "allocation " << n;  // the first is the handle
+    });
 }
 
 }  // namespace

@@ -53,35 +53,34 @@ TEST(Inheritance, FramesSixNoneTenMake440Ms)
     EXPECT_EQ(o.movie->duration, 440u);
 }
 
-TEST(Scroll, ConstantVelocityWrapsAtTheWidthButKeepsTheWidthItself)
+TEST(Scroll, OneMotionSceneByScene)
 {
-    ScriptedHost host;
-    Opened o;
-    OpenBytes(host,
-              MovieWriter()
-                  .embedded().load(Asset::Background, Picture(10, 4))
-                  .scenes(8)
-                  .scene(1).background(0).duration(6).scroll(2, 0, 0, true)
-                  .end().bytes(),
-              o);
-    ASSERT_NE(o.movie, nullptr);
-    EXPECT_EQ(Offsets(o, true), (std::vector<int32_t>{0, 2, 4, 6, 8, 10, 2, 4}));
-    EXPECT_EQ(Offsets(o, false), std::vector<int32_t>(8, 0));
-}
-
-TEST(Scroll, AccelerationStopsAtTheLimit)
-{
-    ScriptedHost host;
-    Opened o;
-    OpenBytes(host,
-              MovieWriter()
-                  .embedded().load(Asset::Background, Picture(320, 4))
-                  .scenes(7)
-                  .scene(1).background(0).scroll(0, 10, 3, true)
-                  .end().bytes(),
-              o);
-    ASSERT_NE(o.movie, nullptr);
-    EXPECT_EQ(Offsets(o, true), (std::vector<int32_t>{0, 0, 3, 9, 18, 30, 42}));
+    struct Case {
+        const char *what;
+        int width;  // 0: no background
+        int16_t velocity, limit, acceleration;
+        std::vector<int32_t> offsets;  // scrollX of scenes 1..n; the "g" scene shows 0
+    };
+    const Case cases[] = {
+        {"constant speed keeps the width itself, then wraps", 10, 2, 0, 0, {0, 2, 4, 6, 8, 10, 2, 4}},
+        {"acceleration stops at the limit", 320, 0, 10, 3, {0, 0, 3, 9, 18, 30, 42}},
+        {"acceleration already past the limit is dropped", 100, 5, 2, 1, {0, 5, 10, 15}},
+        {"nothing to wrap by without a background", 0, -3, 0, 0, {0, -3, -6, -9}},
+    };
+    for (const Case &c : cases) {
+        MovieWriter w;
+        w.embedded();
+        if (c.width) w.load(Asset::Background, Picture(c.width, 4));
+        w.scenes(static_cast<uint16_t>(c.offsets.size())).scene(1);
+        if (c.width) w.background(0);
+        w.scroll(c.velocity, c.limit, c.acceleration, true).end();
+        ScriptedHost host;
+        Opened o;
+        OpenBytes(host, w.bytes(), o);
+        ASSERT_NE(o.movie, nullptr) << c.what;
+        EXPECT_EQ(Offsets(o, true), c.offsets) << c.what;
+        EXPECT_EQ(Offsets(o, false), std::vector<int32_t>(c.offsets.size(), 0)) << c.what;
+    }
 }
 
 TEST(Scroll, VerticalNegativeAndRestartedMotions)
@@ -100,30 +99,6 @@ TEST(Scroll, VerticalNegativeAndRestartedMotions)
     // -2 wraps to 3, then 1, then -1 -> 4.
     EXPECT_EQ(Offsets(o, false), (std::vector<int32_t>{0, 3, 1, 4, 0, 0, 0}));
     EXPECT_EQ(Offsets(o, true), (std::vector<int32_t>{0, 0, 0, 0, 0, 1, 2}));
-}
-
-TEST(Scroll, AccelerationAlreadyPastTheLimitIsDropped)
-{
-    ScriptedHost host;
-    Opened o;
-    OpenBytes(host,
-              MovieWriter()
-                  .embedded().load(Asset::Background, Picture(100, 4))
-                  .scenes(4)
-                  .scene(1).background(0).scroll(5, 2, 1, true)
-                  .end().bytes(),
-              o);
-    ASSERT_NE(o.movie, nullptr);
-    EXPECT_EQ(Offsets(o, true), (std::vector<int32_t>{0, 5, 10, 15}));
-}
-
-TEST(Scroll, WithoutABackgroundThePositionIsNotWrapped)
-{
-    ScriptedHost host;
-    Opened o;
-    OpenBytes(host, MovieWriter().scenes(4).scene(1).scroll(-3, 0, 0, true).end().bytes(), o);
-    ASSERT_NE(o.movie, nullptr);
-    EXPECT_EQ(Offsets(o, true), (std::vector<int32_t>{0, -3, -6, -9}));
 }
 
 TEST(Scroll, LongHostileMotionStaysDefined)

@@ -163,7 +163,6 @@ TEST(Resolver, MappingThatCannotBeAllocatedSkipsTheFile)
 
 TEST(Resolver, EveryAllocationOfAReferencedMovieFailedInTurnLeaksNothing)
 {
-    ScriptedHost setup;
     Bytes movie = MovieWriter()
                       .reference(Asset::Background, "Work:Pics", "Sky")
                       .reference(Asset::FaceSet, "Work:", "Faces")
@@ -174,27 +173,11 @@ TEST(Resolver, EveryAllocationOfAReferencedMovieFailedInTurnLeaksNothing)
         host.files["D/Pics/Sky"] = Picture(8, 4);
         host.files["D/Faces"] = Faces(1);
     };
-    prepare(setup);
-    qfFailAt = 0;
-    qfAllocationCount = 0;
-    {
-        Opened ok;
-        OpenBytes(setup, movie, ok);
-        ASSERT_NE(ok.movie, nullptr);
-    }
-    long total = qfAllocationCount;
-    for (long n = 1; n <= total; ++n) {
-        ScriptedHost host;
-        prepare(host);
-        qfAllocationCount = 0;
-        qfFailAt = n;
-        Opened o;
-        OpenBytes(host, movie, o);
-        qfFailAt = 0;
-        // Skipped or half-loaded referenced files may leave a playable movie; either way
-        // every file is closed once and the leak checker sees nothing.
+    // Skipped or half-loaded referenced files may leave a playable movie; either way every
+    // file is closed once and the leak checker sees nothing.
+    ForEachFailedAllocation(movie, prepare, [](long n, const Opened &, const ScriptedHost &host) {
         EXPECT_TRUE(host.allClosedOnce()) << "allocation " << n;
-    }
+    });
 }
 
 }  // namespace
