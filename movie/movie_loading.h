@@ -14,7 +14,4 @@ int32_t ResolveAmigaFile(MovieHandle *movie, int32_t kind, const char *directory
 int32_t FinishMovie(MovieHandle *movie);
 void FillStreamDescriptor(const MovieHandle *movie, StreamDescriptor *descriptor);
 
-// Rate in samples per second for an Amiga sound period.
-uint16_t RateFromPeriod(uint32_t period);
-
 #endif

@@ -18,7 +18,8 @@ struct ParserState {
 
 static const double AmigaPalClock = 7093789.2;
 
-uint16_t RateFromPeriod(uint32_t period)
+// Rate in samples per second for an Amiga sound period.
+static uint16_t RateFromPeriod(uint32_t period)
 {
     if (period == 0) return 0;       // no rate rather than a division by zero
     if (period < 55) return 65535;   // faster than the 16-bit field holds
