@@ -6,11 +6,12 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "quillframer/movie_format.h"
+
 namespace qfauthor {
 
 namespace {
-constexpr double AmigaPalClock = 7093789.2;
-constexpr size_t FillerBytes = 21;
+constexpr double AmigaPalClock = QF_AMIGA_PAL_CLOCK;
 }  // namespace
 
 uint16_t AmigaColor(uint8_t red, uint8_t green, uint8_t blue)
@@ -34,9 +35,9 @@ uint32_t RateForPeriod(uint16_t period)
 
 MovieWriter::MovieWriter(bool sceneEditorSignature)
 {
-    const char *signature = sceneEditorSignature ? "xSceneEditor" : "xQuillframer";
-    bytes_.assign(12 + FillerBytes, 0);
-    std::memcpy(bytes_.data(), signature, 12);
+    const char *signature = sceneEditorSignature ? QF_SIGNATURE_SCENE_EDITOR : QF_SIGNATURE_QUILLFRAMER;
+    bytes_.assign(QF_FIRST_COMMAND_OFFSET, 0);
+    std::memcpy(bytes_.data(), signature, QF_SIGNATURE_LENGTH);
 }
 
 void MovieWriter::command(char letter) { bytes_.push_back(static_cast<uint8_t>(letter)); }

@@ -9,40 +9,41 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 }
 
-#include "bench/bench_movies.h"
-#include "fuzz/memory_host.h"
+#include "testing/movies.h"
+#include "testing/scripted_host.h"
 #include "iff/iff_loaders.h"
 
 namespace {
 
 using qfauthor::Compression;
 
-const qfbench::Bytes &Body(Compression compression)
+const qftest::Bytes &Body(Compression compression)
 {
-    static const qfbench::Bytes packed =
-        qfauthor::EncodePlanarBody(qfbench::Backdrop(), qfbench::Planes, Compression::ByteRun1, nullptr);
-    static const qfbench::Bytes plain =
-        qfauthor::EncodePlanarBody(qfbench::Backdrop(), qfbench::Planes, Compression::None, nullptr);
+    static const qftest::Bytes packed =
+        qfauthor::EncodePlanarBody(qftest::Backdrop(), qftest::BackdropPlanes, Compression::ByteRun1, nullptr);
+    static const qftest::Bytes plain =
+        qfauthor::EncodePlanarBody(qftest::Backdrop(), qftest::BackdropPlanes, Compression::None, nullptr);
     return compression == Compression::ByteRun1 ? packed : plain;
 }
 
 void DecodeOurs(benchmark::State &state, Compression compression)
 {
-    static qffuzz::MemoryHost host;
+    static qftest::ScriptedHost host;
+    host.quiet();
     host.install();
     const auto &body = Body(compression);
     host.addFile("body", body);
-    std::vector<uint8_t> picture(qfbench::Width * qfbench::Height);
+    std::vector<uint8_t> picture(qftest::BackdropWidth * qftest::BackdropHeight);
     for (auto _ : state) {
         std::memset(picture.data(), 0, picture.size());  // the loaders hand over a zeroed block
         HostFile file = host.openDirect("body");
-        DecodePlanarBody(file, static_cast<uint32_t>(body.size()), picture.data(), qfbench::Width, qfbench::Height,
-                         qfbench::Planes, 0, static_cast<int32_t>(compression));
+        DecodePlanarBody(file, static_cast<uint32_t>(body.size()), picture.data(), qftest::BackdropWidth, qftest::BackdropHeight,
+                         qftest::BackdropPlanes, 0, static_cast<int32_t>(compression));
         host.closeDirect(file);
         host.resetOpens();
         benchmark::DoNotOptimize(picture.data());
     }
-    if (picture != qfbench::Backdrop().pixels) state.SkipWithError("decoded picture differs from the source");
+    if (picture != qftest::Backdrop().pixels) state.SkipWithError("decoded picture differs from the source");
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(picture.size()));
 }
 
@@ -57,13 +58,13 @@ void DecodeFfmpeg(benchmark::State &state, Compression compression)
         state.SkipWithError("no ILBM decoder in libavcodec");
         return;
     }
-    context->width = qfbench::Width;
-    context->height = qfbench::Height;
-    context->bits_per_coded_sample = qfbench::Planes;
+    context->width = qftest::BackdropWidth;
+    context->height = qftest::BackdropHeight;
+    context->bits_per_coded_sample = qftest::BackdropPlanes;
     context->codec_tag = MKTAG('I', 'L', 'B', 'M');
-    std::vector<uint8_t> extra{0, 41, static_cast<uint8_t>(compression), qfbench::Planes, 0, 0, 0, 0, 0};
+    std::vector<uint8_t> extra{0, 41, static_cast<uint8_t>(compression), qftest::BackdropPlanes, 0, 0, 0, 0, 0};
     extra.resize(41, 0);
-    for (const auto &c : qfbench::BackdropPalette()) extra.insert(extra.end(), {c.red, c.green, c.blue});
+    for (const auto &c : qftest::BackdropPalette()) extra.insert(extra.end(), {c.red, c.green, c.blue});
     context->extradata = static_cast<uint8_t *>(av_mallocz(extra.size() + AV_INPUT_BUFFER_PADDING_SIZE));
     std::memcpy(context->extradata, extra.data(), extra.size());
     context->extradata_size = static_cast<int>(extra.size());
@@ -89,12 +90,12 @@ void DecodeFfmpeg(benchmark::State &state, Compression compression)
     if (failed) {
         state.SkipWithError("FFmpeg could not decode the BODY");
     } else {
-        auto expected = qfbench::Backdrop().pixels;
-        for (int y = 0; y < qfbench::Height && !failed; ++y)
-            failed = std::memcmp(frame->data[0] + y * frame->linesize[0], &expected[y * qfbench::Width], qfbench::Width) != 0;
+        auto expected = qftest::Backdrop().pixels;
+        for (int y = 0; y < qftest::BackdropHeight && !failed; ++y)
+            failed = std::memcmp(frame->data[0] + y * frame->linesize[0], &expected[y * qftest::BackdropWidth], qftest::BackdropWidth) != 0;
         if (failed) state.SkipWithError("FFmpeg's picture differs from the source");
     }
-    state.SetBytesProcessed(state.iterations() * qfbench::Width * qfbench::Height);
+    state.SetBytesProcessed(state.iterations() * qftest::BackdropWidth * qftest::BackdropHeight);
     av_frame_free(&frame);
     av_packet_free(&packet);
     avcodec_free_context(&context);
@@ -102,7 +103,7 @@ void DecodeFfmpeg(benchmark::State &state, Compression compression)
 
 void Memcpy(benchmark::State &state)
 {
-    std::vector<uint8_t> source(qfbench::Width * qfbench::Height, 7), target(source.size());
+    std::vector<uint8_t> source(qftest::BackdropWidth * qftest::BackdropHeight, 7), target(source.size());
     for (auto _ : state) {
         std::memcpy(target.data(), source.data(), source.size());
         benchmark::DoNotOptimize(target.data());

@@ -4,19 +4,20 @@
 
 #include <vector>
 
-#include "bench/bench_movies.h"
-#include "fuzz/memory_host.h"
+#include "testing/movies.h"
+#include "testing/scripted_host.h"
 #include "quillframer/host_api.h"
 
 namespace {
 
 struct OpenMovie {
-    qffuzz::MemoryHost host;
-    qfbench::Bytes bytes = qfbench::SceneMovie();
+    qftest::ScriptedHost host;
+    qftest::Bytes bytes = qftest::SceneMovie();
     StreamDescriptor descriptor{};
     MovieHandle *movie = nullptr;
     OpenMovie()
     {
+        host.quiet();
         host.addFile("scene.qfm", bytes);
         host.install();
         movie = OpenVideo("scene.qfm", &descriptor);
@@ -63,8 +64,9 @@ void MixFourChannels(benchmark::State &state)
 
 void OpenWholeMovie(benchmark::State &state)
 {
-    qffuzz::MemoryHost host;
-    qfbench::Bytes bytes = qfbench::SceneMovie();
+    qftest::ScriptedHost host;
+    qftest::Bytes bytes = qftest::SceneMovie();
+    host.quiet();
     host.addFile("scene.qfm", bytes);
     host.install();
     for (auto _ : state) {

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "fuzz/memory_host.h"
+#include "testing/scripted_host.h"
 #include "iff/iff_loaders.h"
 #include "plugin/memory.h"
 
@@ -18,7 +18,7 @@ namespace {
 
 // Planar body: width, height (u16, kept to 0..1024), planes, masking, compression, extra BODY
 // length beyond the bytes present (a short read), then the BODY.
-void DecodeBody(qffuzz::MemoryHost &host, const uint8_t *data, size_t size)
+void DecodeBody(qftest::ScriptedHost &host, const uint8_t *data, size_t size)
 {
     if (size < 8) return;
     int32_t width = ((data[0] << 8) | data[1]) % 1025;
@@ -45,8 +45,9 @@ extern "C" const char *__asan_default_options() { return "allocator_may_return_n
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static qffuzz::MemoryHost host;
+    static qftest::ScriptedHost host;
     if (size < 1) return 0;
+    host.quiet();
     host.install();
     host.resetOpens();
     uint8_t selector = data[0] % 4;

@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "fuzz/seed_movies.h"
+#include "testing/movies.h"
 
-static void WriteAll(const std::filesystem::path &dir, const std::vector<qffuzz::NamedBytes> &files)
+static void WriteAll(const std::filesystem::path &dir, const std::vector<qftest::NamedBytes> &files)
 {
     std::filesystem::create_directories(dir);
     for (const auto &[name, bytes] : files) {
@@ -22,8 +22,8 @@ int main(int argc, char **argv)
         return 2;
     }
     std::filesystem::path dir = argv[1];
-    auto movies = qffuzz::SeedMovies();
-    auto iff = qffuzz::SeedIffFiles();
+    auto movies = qftest::SeedMovies();
+    auto iff = qftest::SeedIffFiles();
     WriteAll(dir / "movie", movies);
     WriteAll(dir / "iff", iff);
     std::printf("%zu movie seeds, %zu IFF seeds in %s\n", movies.size(), iff.size(), dir.c_str());

@@ -3,18 +3,19 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "fuzz/memory_host.h"
-#include "fuzz/movie_player.h"
-#include "fuzz/seed_movies.h"
+#include "testing/movie_player.h"
+#include "testing/movies.h"
+#include "testing/scripted_host.h"
 
 namespace {
 
 struct FuzzHost {
-    qffuzz::MemoryHost host;
-    std::vector<qffuzz::NamedBytes> volume = qffuzz::VolumeFiles();
+    qftest::ScriptedHost host;
     FuzzHost()
     {
-        for (const auto &[name, bytes] : volume) host.addFile(name, bytes);
+        host.quiet();
+        host.laterAnswer = qftest::VolumeDirectory;
+        for (const auto &[name, bytes] : qftest::VolumeFiles()) host.addFile(name, bytes);
         host.install();
     }
 };
@@ -31,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     static FuzzHost fuzz;
     fuzz.host.addFile("movie", data, size);
     fuzz.host.install();
-    qffuzz::PlayMovieWithFailures("movie", {data, size});
+    qftest::PlayMovieWithFailures("movie", {data, size});
     if (fuzz.host.openFiles() != 0) {
         std::fprintf(stderr, "a host file was left open\n");
         std::abort();

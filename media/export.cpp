@@ -1,4 +1,4 @@
-#include "media_export.hpp"
+#include "media/export.hpp"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -21,17 +21,19 @@ extern "C" {
 #include <unordered_map>
 #include <vector>
 
-#include "media_image.hpp"
-#include "media_png.hpp"
-#include "media_progress.hpp"
+#include "media/image.hpp"
+#include "media/png.hpp"
+#include "media/progress.hpp"
 #include "qfhost/host.hpp"
+#include "qfhost/time.hpp"
+#include "quillframer/movie_format.h"
 
-namespace qftools {
+namespace qfmedia {
 
 namespace {
 
-constexpr int MovieRate = 22050;
-constexpr int FramesPerPacket = 882;
+constexpr int MovieRate = QF_AUDIO_SAMPLE_RATE;
+constexpr int FramesPerPacket = QF_AUDIO_FRAMES_PER_PACKET;
 
 std::string Lower(std::string s)
 {
@@ -254,9 +256,9 @@ private:
         // 4:2:0 needs even sizes: a scaled-up odd picture gets its last row / column repeated.
         c->width = width_ * scale_ + (gif ? 0 : (width_ * scale_) % 2);
         c->height = height_ * scale_ + (gif ? 0 : (height_ * scale_) % 2);
-        c->time_base = gif ? AVRational{1, 100} : AVRational{1, 25};
+        c->time_base = gif ? AVRational{1, 100} : AVRational{1, QF_FRAMES_PER_SECOND};
         videoTicksPerFrame_ = gif ? 4 : 1;
-        c->framerate = {25, 1};
+        c->framerate = {QF_FRAMES_PER_SECOND, 1};
         c->pix_fmt = gif ? AV_PIX_FMT_PAL8 : AV_PIX_FMT_YUV420P;
         c->gop_size = 250;
         if (!gif) {
@@ -286,8 +288,8 @@ private:
         vst_ = avformat_new_stream(fmt_.get(), nullptr);
         if (!vst_) throw std::runtime_error("out of memory");
         vst_->time_base = c->time_base;
-        vst_->avg_frame_rate = {25, 1};
-        vst_->r_frame_rate = {25, 1};
+        vst_->avg_frame_rate = {QF_FRAMES_PER_SECOND, 1};
+        vst_->r_frame_rate = {QF_FRAMES_PER_SECOND, 1};
         rc = avcodec_parameters_from_context(vst_->codecpar, c);
         if (rc < 0) fail("cannot set up the video stream", rc);
 
@@ -517,16 +519,16 @@ ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out,
     ExportFormat format = RequireFormat(out);
     int scale = options.scale > 0 ? options.scale : DefaultScale(format);
     if (scale > 16) throw std::runtime_error("--scale must be between 1 and 16");
-    if (!(options.start >= 0)) throw std::runtime_error("--start must not be negative");
-    if (options.duration && !(*options.duration > 0)) throw std::runtime_error("--duration must be positive");
-    const double length = movie.durationMs() / 1000.0;
-    if (options.start > 0 && options.start >= length)
-        throw std::runtime_error("--start " + FormatTime(options.start) + " is past the end of the movie (" +
-                                 FormatTime(length) + ")");
+    if (options.durationMs && *options.durationMs == 0) throw std::runtime_error("--duration must be positive");
+    const uint32_t length = movie.durationMs();
+    if (options.startMs > 0 && options.startMs >= length)
+        throw std::runtime_error("--start " + qfhost::FormatTime(options.startMs) + " is past the end of the movie (" +
+                                 qfhost::FormatTime(length) + ")");
     if (movie.width() <= 0 || movie.height() <= 0) throw std::runtime_error("the movie has an empty picture");
 
-    double end = options.duration ? std::min(length, options.start + *options.duration) : length;
-    auto expected = static_cast<uint64_t>(std::max(0.0, std::ceil((end - options.start) / 0.04 - 1e-9)));
+    const uint64_t endMs = options.durationMs ? std::min<uint64_t>(length, options.startMs + *options.durationMs) : length;
+    const double end = endMs / 1000.0;
+    const uint64_t expected = endMs > options.startMs ? (endMs - options.startMs + QF_PACKET_MS - 1) / QF_PACKET_MS : 0;
 
     std::unique_ptr<Sink> sink;
     if (format == ExportFormat::PngFrames)
@@ -537,19 +539,11 @@ ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out,
     ExportResult result;
     ProgressBar progress(out.filename().string(), expected, !options.quiet);
     try {
-        if (options.start > 0) movie.seek(static_cast<uint32_t>(options.start * 1000.0));
+        if (options.startMs > 0) movie.seek(options.startMs);
         uint64_t pairs = 0;
-        while (true) {
-            qfhost::Packet packet = movie.next();
-            if (packet.code == -1) break;
-            if (packet.code != 0) throw std::runtime_error("the plug-in ran out of memory while playing");
-            struct Release {
-                qfhost::Movie &m;
-                qfhost::Packet &p;
-                ~Release() { m.release(p); }
-            } release{movie, packet};
-            if (options.duration && packet.time >= end - 1e-9) break;
-            if (packet.stream == 0) {
+        for (qfhost::Packet &packet : movie.packets()) {
+            if (options.durationMs && packet.time() >= end - 1e-9) break;
+            if (packet.isVideo()) {
                 if (sink->wantsVideo()) {
                     sink->video(movie.decodeVideo(packet));
                     ++result.videoFrames;
@@ -562,7 +556,7 @@ ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out,
         }
         if (pairs == 0) throw std::runtime_error("nothing to export: the movie is " + std::to_string(movie.durationMs()) + " ms long");
         sink->finish();
-        result.seconds = pairs * 0.04;
+        result.seconds = static_cast<double>(pairs * QF_PACKET_MS) / 1000.0;
     } catch (...) {
         progress.finish();
         sink.reset();
@@ -602,4 +596,4 @@ std::string SummaryLine(const std::filesystem::path &out, const ExportResult &r)
     return line;
 }
 
-}  // namespace qftools
+}  // namespace qfmedia

@@ -11,7 +11,7 @@ namespace qfhost {
 class Movie;
 }
 
-namespace qftools {
+namespace qfmedia {
 
 enum class ExportFormat { Mp4, Webm, Mkv, Gif, Wav, PngFrames };
 
@@ -24,8 +24,8 @@ int DefaultScale(ExportFormat format);
 
 struct ExportOptions {
     int scale = 0;                    // 0: the format's default
-    double start = 0;                 // seconds
-    std::optional<double> duration;  // seconds; nullopt: to the end
+    uint32_t startMs = 0;                 // where to seek first (0: no seek)
+    std::optional<uint32_t> durationMs;  // nullopt: to the end
     bool quiet = false;               // no progress bar
 };
 
@@ -50,4 +50,4 @@ std::string SummaryLine(const std::filesystem::path &out, const ExportResult &re
 // The file name a PNG frame pattern gives for frame index i (counted from 0).
 std::filesystem::path PatternPath(const std::filesystem::path &pattern, uint64_t index);
 
-}  // namespace qftools
+}  // namespace qfmedia

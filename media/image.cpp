@@ -1,11 +1,11 @@
-#include "media_image.hpp"
+#include "media/image.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
-namespace qftools {
+namespace qfmedia {
 
 RgbImage::RgbImage(int w, int h, Rgb fill) : width(w), height(h), rgb(static_cast<size_t>(w) * h * 3)
 {
@@ -170,45 +170,4 @@ void DrawText(RgbImage &dst, int x, int y, std::string_view text, Rgb colour, in
     }
 }
 
-std::string FormatTime(double seconds)
-{
-    if (!(seconds > 0)) seconds = 0;
-    auto hundredths = static_cast<uint64_t>(seconds * 100.0 + 1e-6);
-    uint64_t cs = hundredths % 100, total = hundredths / 100;
-    uint64_t s = total % 60, m = (total / 60) % 60, h = total / 3600;
-    char text[48];
-    if (h > 0)
-        std::snprintf(text, sizeof text, "%llu:%02llu:%02llu.%02llu", static_cast<unsigned long long>(h),
-                      static_cast<unsigned long long>(m), static_cast<unsigned long long>(s),
-                      static_cast<unsigned long long>(cs));
-    else
-        std::snprintf(text, sizeof text, "%llu:%02llu.%02llu", static_cast<unsigned long long>(m),
-                      static_cast<unsigned long long>(s), static_cast<unsigned long long>(cs));
-    return text;
-}
-
-std::optional<double> ParseTime(std::string_view text)
-{
-    if (text.empty()) return std::nullopt;
-    double total = 0;
-    int fields = 0;
-    size_t start = 0;
-    while (true) {
-        size_t colon = text.find(':', start);
-        std::string part(text.substr(start, colon == std::string_view::npos ? std::string_view::npos : colon - start));
-        if (part.empty() || part.find_first_not_of("0123456789.") != std::string::npos) return std::nullopt;
-        char *end = nullptr;
-        double value = std::strtod(part.c_str(), &end);
-        if (end != part.c_str() + part.size() || !std::isfinite(value)) return std::nullopt;
-        bool last = colon == std::string_view::npos;
-        if (!last && part.find('.') != std::string::npos) return std::nullopt;  // only the seconds have decimals
-        if (fields > 0 && value >= 60) return std::nullopt;
-        total = total * 60 + value;
-        if (++fields > 3) return std::nullopt;
-        if (last) break;
-        start = colon + 1;
-    }
-    return total;
-}
-
-}  // namespace qftools
+}  // namespace qfmedia

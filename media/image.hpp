@@ -1,15 +1,14 @@
-// RGB pictures for the tools: conversion from the plug-in's pixel words, integer scaling,
-// thumbnails, a small bitmap font for labels, and time text.
+// RGB pictures: conversion from the plug-in's pixel words, integer scaling, thumbnails and a
+// small bitmap font for labels.
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace qftools {
+namespace qfmedia {
 
 struct Rgb {
     uint8_t r = 0, g = 0, b = 0;
@@ -43,9 +42,4 @@ void DrawText(RgbImage &dst, int x, int y, std::string_view text, Rgb colour, in
 // Whether the font's glyph for ch sets column col (0-4) of row row (0-6); false for unknown characters.
 bool GlyphPixel(char ch, int col, int row);
 
-// "m:ss.cc" (or "h:mm:ss.cc"), truncated to hundredths.
-std::string FormatTime(double seconds);
-// Seconds from "12", "12.5", "1:02", "1:02.5" or "1:00:00"; nullopt when malformed or negative.
-std::optional<double> ParseTime(std::string_view text);
-
-}  // namespace qftools
+}  // namespace qfmedia

@@ -1,4 +1,4 @@
-#include "media_png.hpp"
+#include "media/png.hpp"
 
 #include <png.h>
 
@@ -8,7 +8,7 @@
 #include <memory>
 #include <stdexcept>
 
-namespace qftools {
+namespace qfmedia {
 
 namespace {
 
@@ -167,4 +167,4 @@ RgbImage ReadRgbPng(const std::filesystem::path &path)
     });
 }
 
-}  // namespace qftools
+}  // namespace qfmedia

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <vector>
 
-#include "media_image.hpp"
+#include "media/image.hpp"
 
-namespace qftools {
+namespace qfmedia {
 
 // Throws std::runtime_error naming the file and the cause.
 void WritePng(const std::filesystem::path &path, const RgbImage &image);
@@ -26,4 +26,4 @@ struct IndexedPicture {
 IndexedPicture ReadIndexedPng(const std::filesystem::path &path);
 void WriteIndexedPng(const std::filesystem::path &path, const IndexedPicture &picture);
 
-}  // namespace qftools
+}  // namespace qfmedia

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace qftools {
+namespace qfmedia {
 
 class ProgressBar {
 public:
@@ -24,4 +24,4 @@ private:
     std::chrono::steady_clock::time_point lastDraw_;
 };
 
-}  // namespace qftools
+}  // namespace qfmedia

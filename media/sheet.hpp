@@ -1,19 +1,20 @@
 // Contact sheets: one labelled thumbnail per scene change (or per fixed interval).
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
-#include "media_image.hpp"
+#include "media/image.hpp"
 
 namespace qfhost {
 class Movie;
 }
 
-namespace qftools {
+namespace qfmedia {
 
 struct SheetOptions {
-    std::optional<double> every;  // seconds: a thumbnail at fixed intervals only
+    std::optional<uint32_t> everyMs;  // a thumbnail at fixed intervals only
     int columns = 4;
     int shrink = 0;               // 0: 2 for pictures wider than 200 pixels, else 1
     int maxThumbnails = 60;
@@ -29,4 +30,4 @@ struct Sheet {
 // Plays the movie from its start and lays out the thumbnails. Throws std::runtime_error.
 Sheet MakeSheet(qfhost::Movie &movie, const SheetOptions &options);
 
-}  // namespace qftools
+}  // namespace qfmedia

@@ -1,4 +1,4 @@
-#include "media_audio.hpp"
+#include "media/sound_file.hpp"
 
 #include <sndfile.h>
 
@@ -13,7 +13,7 @@ extern "C" {
 #include <memory>
 #include <stdexcept>
 
-namespace qftools {
+namespace qfmedia {
 
 SoundFile ReadSoundFile(const std::filesystem::path &path)
 {
@@ -69,4 +69,4 @@ std::vector<int8_t> ToAmigaSamples(const SoundFile &sound, uint32_t rate, double
     return out;
 }
 
-}  // namespace qftools
+}  // namespace qfmedia

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <vector>
 
-namespace qftools {
+namespace qfmedia {
 
 struct SoundFile {
     std::vector<float> samples;  // mono, -1..1
@@ -18,4 +18,4 @@ SoundFile ReadSoundFile(const std::filesystem::path &path);
 // Resamples (libswresample) to `rate` and quantises to signed 8-bit with rounding and clipping.
 std::vector<int8_t> ToAmigaSamples(const SoundFile &sound, uint32_t rate, double gain = 1.0);
 
-}  // namespace qftools
+}  // namespace qfmedia

@@ -1,4 +1,4 @@
-#include "fuzz/movie_player.h"
+#include "testing/movie_player.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,7 +8,7 @@
 #include "plugin/memory.h"
 #include "quillframer/host_api.h"
 
-namespace qffuzz {
+namespace qftest {
 
 namespace {
 
@@ -117,4 +117,4 @@ PlayReport PlayMovieWithFailures(const char *name, std::span<const uint8_t> cont
     return report;
 }
 
-}  // namespace qffuzz
+}  // namespace qftest

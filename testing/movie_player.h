@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-namespace qffuzz {
+namespace qftest {
 
 struct PlayReport {
     bool opened = false;
@@ -21,7 +21,7 @@ constexpr uint64_t MaxFramePixels = 4u << 20;  // larger pictures are opened but
 constexpr uint64_t PixelBudget = 1u << 19;     // pixel words decoded per play, all frames together
 
 // Opens `name` with the installed host and plays its packets: every video packet into a buffer of
-// the descriptor's size, every audio packet into 3528 bytes, with seeks chosen by the last bytes
+// the descriptor's size, every audio packet into QF_AUDIO_BYTES_PER_PACKET bytes, with seeks chosen by the last bytes
 // of `control` (the stream ends at "z", so bytes after it steer the seeks). Then CloseVideo.
 // Aborts with a message when a result breaks the host contract.
 PlayReport PlayMovie(const char *name, std::span<const uint8_t> control);
@@ -30,4 +30,4 @@ PlayReport PlayMovie(const char *name, std::span<const uint8_t> control);
 // inputs, every later one), the allocation chosen by a hash of `control`. Returns the report of the first play.
 PlayReport PlayMovieWithFailures(const char *name, std::span<const uint8_t> control);
 
-}  // namespace qffuzz
+}  // namespace qftest

@@ -1,5 +1,5 @@
-// Seed movies for the fuzzers and the regression replay, made with the authoring library, and
-// the small volume that their referenced assets resolve in.
+// The movies of the fuzzers, the regression replay and the benchmarks, made with the authoring
+// library's writers, and the small volume that their referenced assets resolve in.
 #pragma once
 
 #include <cstdint>
@@ -7,7 +7,9 @@
 #include <utility>
 #include <vector>
 
-namespace qffuzz {
+#include "authoring/iff_writer.h"
+
+namespace qftest {
 
 using Bytes = std::vector<uint8_t>;
 using NamedBytes = std::pair<std::string, Bytes>;
@@ -23,4 +25,17 @@ std::vector<NamedBytes> SeedMovies();
 // 3 planar body) and then the file.
 std::vector<NamedBytes> SeedIffFiles();
 
-}  // namespace qffuzz
+// The benchmarks' backdrop: a 320 x 256, 32-colour picture with the mix of runs and detail of a
+// painted one.
+constexpr int BackdropWidth = 320;
+constexpr int BackdropHeight = 256;
+constexpr int BackdropPlanes = 5;
+qfauthor::IndexedImage Backdrop();
+std::vector<qfauthor::Color> BackdropPalette();
+
+// An embedded movie: the backdrop, a set of eight 32 x 32 faces, four sounds and 20 scenes of
+// 6 ticks with horizontal scrolling, sprites in four layers, colour cycling and a sound on
+// every channel.
+Bytes SceneMovie();
+
+}  // namespace qftest

@@ -1,5 +1,7 @@
-// An in-memory host for white-box tests: files are byte strings, every service call is logged
-// with its arguments, and the requester answers from a script.
+// The one in-memory host for tests, fuzzers and benchmarks: files are byte strings looked up by
+// exact name, the requester answers from a script (then with a fixed answer, or cancels), and an
+// optional log records every service call with its arguments. Misuse the real host would not
+// survive (an unknown or closed handle, an unterminated path or message) aborts on the spot.
 #pragma once
 
 #include <cstdint>
@@ -34,18 +36,27 @@ public:
     void install();
 
     std::map<std::string, Bytes> files;  // by exact name
+    void addFile(const std::string &name, const uint8_t *data, size_t size) { files[name].assign(data, data + size); }
+    void addFile(const std::string &name, const Bytes &bytes) { files[name] = bytes; }
+    // No log at all: for fuzzers and benchmarks, where it would only cost time.
+    void quiet() { logging = logByteReads = false; }
+
+    bool logging = true;                   // record calls in log
+    bool logByteReads = true;              // "readbyte h" entries too; off for large files
     std::vector<std::string> log;
-    bool logByteReads = true;              // "readbyte h" entries; off for large files
-    std::deque<std::optional<std::string>> requesterAnswers;  // nullopt = cancel; empty = cancel
+    std::deque<std::optional<std::string>> requesterAnswers;  // nullopt = cancel
+    std::optional<std::string> laterAnswer;                    // once the script is used up; nullopt = cancel
     bool compareCaseInsensitive = true;
 
-    // Opens a file directly (as a caller of a loader would) and returns its handle.
+    // Opens and closes a file directly (as a caller of a loader would).
     HostFile openDirect(const std::string &name);
+    void closeDirect(HostFile file);
     int64_t position(HostFile file) const;
     const OpenFile &file(HostFile file) const;
-    int openCount() const { return static_cast<int>(open_.size()); }
-    // Every opened file closed exactly once.
+    int openCount() const { return static_cast<int>(open_.size()); }  // opens so far
+    int openFiles() const;                                            // opened and not closed
     bool allClosedOnce() const;
+    void resetOpens();  // forgets every open, e.g. between fuzz inputs
     // Count of log entries starting with prefix.
     int count(const std::string &prefix) const;
 

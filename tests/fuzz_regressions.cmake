@@ -2,5 +2,4 @@
 # full playback under the sanitizers, so fixed crashes stay fixed.
 qf_test(fuzz_regressions
   SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/fuzz_regressions/replay_test.cpp
-          ${PROJECT_SOURCE_DIR}/fuzz/movie_player.cpp ${PROJECT_SOURCE_DIR}/fuzz/seed_movies.cpp
-  LIBS qftestsupport qfauthor)
+  LIBS qftesting)

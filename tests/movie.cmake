@@ -3,4 +3,4 @@ qf_test(movie_tests
           ${CMAKE_CURRENT_SOURCE_DIR}/movie/post_pass_test.cpp
           ${CMAKE_CURRENT_SOURCE_DIR}/movie/resolver_test.cpp
           ${CMAKE_CURRENT_SOURCE_DIR}/movie/teardown_test.cpp
-  LIBS qftestsupport qfauthor)
+  LIBS qftesting qfauthor)

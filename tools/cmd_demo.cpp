@@ -1,11 +1,11 @@
 // quillframer demo: author the built-in demo movie and export it.
 #include <cstdio>
 
+#include "authoring/demo/demo_movie.hpp"
 #include "common.hpp"
-#include "demo_movie.hpp"
-#include "media_export.hpp"
-#include "media_png.hpp"
-#include "media_sheet.hpp"
+#include "media/export.hpp"
+#include "media/png.hpp"
+#include "media/sheet.hpp"
 
 namespace qftools {
 
@@ -37,9 +37,9 @@ void RegisterDemo(CLI::App &app, Context &context)
     command->callback([&context, o] {
         namespace fs = std::filesystem;
         fs::path dir = o->dir;
-        DemoMovie demo;
+        qfauthor::DemoMovie demo;
         try {
-            demo = WriteDemoMovie(dir);
+            demo = qfauthor::WriteDemoMovie(dir);
         } catch (const std::exception &e) {
             throw ToolError(std::string("cannot write the demo movie into ") + dir.string() + ": " + e.what());
         }
@@ -53,20 +53,20 @@ void RegisterDemo(CLI::App &app, Context &context)
         try {
             for (const char *name : {"demo.mp4", "demo.gif", "demo.wav"}) {
                 OpenedMovie opened = OpenMovie(withVolume, demo.movie);
-                ExportOptions options;
+                qfmedia::ExportOptions options;
                 options.quiet = context.quiet;
-                ExportResult r = ExportMovie(*opened.movie, dir / name, options);
+                qfmedia::ExportResult r = qfmedia::ExportMovie(*opened.movie, dir / name, options);
                 made.emplace_back(dir / name, r.codecs + (r.videoFrames ? ", " + std::to_string(r.videoFrames) + " frames, " +
                                                                               std::to_string(r.width) + "x" +
                                                                               std::to_string(r.height)
                                                                         : std::string()));
             }
             OpenedMovie opened = OpenMovie(withVolume, demo.movie);
-            SheetOptions sheetOptions;
+            qfmedia::SheetOptions sheetOptions;
             sheetOptions.quiet = context.quiet;
             sheetOptions.title = "QUILL FRAMER DEMO";
-            Sheet sheet = MakeSheet(*opened.movie, sheetOptions);
-            WritePng(dir / "sheet.png", sheet.image);
+            qfmedia::Sheet sheet = qfmedia::MakeSheet(*opened.movie, sheetOptions);
+            qfmedia::WritePng(dir / "sheet.png", sheet.image);
             made.emplace_back(dir / "sheet.png", "contact sheet, " + std::to_string(sheet.thumbnails) + " thumbnails");
         } catch (const ToolError &) {
             throw;

@@ -13,12 +13,22 @@ struct DumpOptions {
     std::string movie;
     std::string video;
     std::string audio;
-    std::optional<uint32_t> seek;
+    std::string seek;
     std::optional<uint64_t> packets;
 };
 
-// NextPacket -2 means the payload could not be allocated; the same packet comes on a retry.
-constexpr int outOfMemoryRetries = 8;
+// --seek is handed to SeekVideo as it is: whole milliseconds, nothing else.
+uint32_t SeekOption(const std::string &text)
+{
+    uint64_t ms = 0;
+    bool digits = !text.empty() && text.size() <= 10;
+    for (char c : text) digits = digits && c >= '0' && c <= '9';
+    if (digits) {
+        for (char c : text) ms = ms * 10 + static_cast<uint64_t>(c - '0');
+        if (ms <= UINT32_MAX) return static_cast<uint32_t>(ms);
+    }
+    throw ToolError("--seek takes whole milliseconds (0 to 4294967295), as SeekVideo takes them; got \"" + text + "\"");
+}
 
 std::ofstream OpenOutput(const std::string &path, const char *what)
 {
@@ -38,34 +48,27 @@ void Write(std::ofstream &out, const void *data, size_t size, const std::string 
 
 void RunDump(const Context &context, const DumpOptions &o)
 {
+    std::optional<uint32_t> seek;
+    if (!o.seek.empty()) seek = SeekOption(o.seek);
     OpenedMovie opened = OpenMovie(context, o.movie, 0);
     qfhost::Movie &movie = *opened.movie;
     std::ofstream video = OpenOutput(o.video, "video");
     std::ofstream audio = OpenOutput(o.audio, "audio");
-    if (o.seek) movie.seek(*o.seek);
+    if (seek) movie.seek(*seek);
 
     uint64_t handedOut = 0;
-    int retries = 0;
-    while (!o.packets || handedOut < *o.packets) {
-        qfhost::Packet packet = movie.next();
-        if (packet.code == -1) break;
-        if (packet.code == -2) {
-            if (++retries > outOfMemoryRetries)
-                throw ToolError("the plug-in ran out of memory for a packet (NextPacket returned -2 " +
-                                std::to_string(retries) + " times)");
-            continue;
+    if (!o.packets || *o.packets > 0) {
+        for (qfhost::Packet &packet : movie.packets()) {
+            ++handedOut;
+            if (packet.isVideo()) {
+                auto pixels = movie.decodeVideo(packet);
+                Write(video, pixels.data(), pixels.size_bytes(), o.video);
+            } else if (packet.isAudio()) {
+                auto samples = movie.decodeAudio(packet);
+                Write(audio, samples.data(), samples.size_bytes(), o.audio);
+            }
+            if (o.packets && handedOut == *o.packets) break;  // no packet taken beyond the last one
         }
-        if (packet.code != 0) throw ToolError("NextPacket returned the unknown code " + std::to_string(packet.code));
-        retries = 0;
-        ++handedOut;
-        if (packet.stream == 0) {
-            auto pixels = movie.decodeVideo(packet);
-            Write(video, pixels.data(), pixels.size_bytes(), o.video);
-        } else if (packet.stream == 1) {
-            auto samples = movie.decodeAudio(packet);
-            Write(audio, samples.data(), samples.size_bytes(), o.audio);
-        }
-        movie.release(packet);
     }
     if (video.is_open()) video.close();
     if (audio.is_open()) audio.close();
@@ -85,13 +88,15 @@ void RegisterDump(CLI::App &app, Context &context)
         "Write the plug-in's raw output: every video frame and audio packet in playing order.\n"
         "The movie is opened by a version 6 host with open option 0, optionally sought to --seek MS,\n"
         "then packets are taken until the end (or --packets N). Each video packet appends width x height\n"
-        "pixel words of 4 bytes (0, red, green, blue) to V; each audio packet appends 3528 bytes\n"
-        "(882 frames of two signed 16-bit native-endian samples at 22050 Hz) to A. Prints one JSON line:\n"
+        "pixel words of 4 bytes (0, red, green, blue) to V; each audio packet appends " +
+            std::to_string(QF_AUDIO_BYTES_PER_PACKET) + " bytes\n(" + std::to_string(QF_AUDIO_FRAMES_PER_PACKET) +
+            " frames of two signed 16-bit native-endian samples at " + std::to_string(QF_AUDIO_SAMPLE_RATE) +
+            " Hz) to A. Prints one JSON line:\n"
         "{\"width\":W,\"height\":H,\"duration\":MS,\"frames\":F,\"packets\":P}.");
     command->add_option("MOVIE", options->movie, "The movie file")->required();
     command->add_option("--video", options->video, "File that receives the video frames (replaced)")->type_name("V");
     command->add_option("--audio", options->audio, "File that receives the audio packets (replaced)")->type_name("A");
-    command->add_option("--seek", options->seek, "Seek to this time in milliseconds right after opening")
+    command->add_option("--seek", options->seek, "Seek to this time in whole milliseconds right after opening")
         ->type_name("MS");
     command->add_option("--packets", options->packets, "Stop after N packets (video and audio together)")
         ->type_name("N");

@@ -2,8 +2,7 @@
 #include <cstdio>
 
 #include "common.hpp"
-#include "media_export.hpp"
-#include "media_image.hpp"
+#include "media/export.hpp"
 
 namespace qftools {
 
@@ -13,13 +12,6 @@ struct ExportCommand {
     std::string movie, out, start, duration;
     int scale = 0;
 };
-
-double TimeOption(const char *name, const std::string &text)
-{
-    auto t = ParseTime(text);
-    if (!t) throw ToolError(std::string(name) + ": \"" + text + "\" is not a time (seconds, or mm:ss)");
-    return *t;
-}
 
 }  // namespace
 
@@ -37,27 +29,27 @@ void RegisterExport(CLI::App &app, Context &context)
     command->add_option("-o,--output", o->out, "The file (or PNG pattern) to write")->required();
     command->add_option("--scale", o->scale, "Integer picture scale, nearest neighbour (default 2 for video, 1 for GIF and PNG)")
         ->check(CLI::Range(1, 16));
-    command->add_option("--start", o->start, "Start at T (seconds, or mm:ss)");
-    command->add_option("--duration", o->duration, "Export T (seconds, or mm:ss)");
+    command->add_option("--start", o->start, "Start at T (seconds, mm:ss.fff or hh:mm:ss)");
+    command->add_option("--duration", o->duration, "Export T (seconds, mm:ss.fff or hh:mm:ss)");
     AddMovieOptions(*command, context);
     command->callback([&context, o] {
-        ExportOptions options;
+        qfmedia::ExportOptions options;
         options.scale = o->scale;
         options.quiet = context.quiet;
-        if (!o->start.empty()) options.start = TimeOption("--start", o->start);
+        if (!o->start.empty()) options.startMs = TimeOption("--start", o->start);
         if (!o->duration.empty()) {
-            options.duration = TimeOption("--duration", o->duration);
-            if (*options.duration <= 0) throw ToolError("--duration must be more than 0");
+            options.durationMs = TimeOption("--duration", o->duration);
+            if (*options.durationMs == 0) throw ToolError("--duration must be more than 0");
         }
         try {
-            RequireFormat(o->out);  // before the movie is opened: a typo costs nothing
+            qfmedia::RequireFormat(o->out);  // before the movie is opened: a typo costs nothing
         } catch (const std::runtime_error &e) {
             throw ToolError(e.what());
         }
         OpenedMovie opened = OpenMovie(context, o->movie);
         try {
-            ExportResult result = ExportMovie(*opened.movie, o->out, options);
-            if (!context.quiet) std::printf("%s\n", SummaryLine(o->out, result).c_str());
+            qfmedia::ExportResult result = qfmedia::ExportMovie(*opened.movie, o->out, options);
+            if (!context.quiet) std::printf("%s\n", qfmedia::SummaryLine(o->out, result).c_str());
         } catch (const std::runtime_error &e) {
             throw ToolError(e.what());
         }

@@ -2,8 +2,9 @@
 #include <cstdio>
 
 #include "common.hpp"
-#include "media_image.hpp"
-#include "media_png.hpp"
+#include "media/image.hpp"
+#include "media/png.hpp"
+#include "qfhost/time.hpp"
 
 namespace qftools {
 
@@ -21,37 +22,30 @@ void RegisterFrame(CLI::App &app, Context &context)
     auto o = std::make_shared<FrameCommand>();
     CLI::App *command = app.add_subcommand("frame", "Write the picture at time T as PNG (a seek to T, then the next picture).");
     command->add_option("MOVIE", o->movie, "The movie file")->required();
-    command->add_option("--at", o->at, "The time: seconds, or mm:ss (default 0)");
+    command->add_option("--at", o->at, "The time: seconds, mm:ss.fff or hh:mm:ss (default 0)");
     command->add_option("-o,--output", o->out, "The PNG file to write")->required();
     command->add_option("--scale", o->scale, "Integer picture scale, nearest neighbour (default 1)")->check(CLI::Range(1, 16));
     AddMovieOptions(*command, context);
     command->callback([&context, o] {
-        auto at = ParseTime(o->at);
-        if (!at) throw ToolError("--at: \"" + o->at + "\" is not a time (seconds, or mm:ss)");
+        const uint32_t at = TimeOption("--at", o->at);
         OpenedMovie opened = OpenMovie(context, o->movie);
         qfhost::Movie &movie = *opened.movie;
-        const double length = movie.durationMs() / 1000.0;
-        if (*at >= length)
-            throw ToolError("--at " + FormatTime(*at) + " is past the end of the movie (" + FormatTime(length) + ")");
-        movie.seek(static_cast<uint32_t>(*at * 1000.0));
-        while (true) {
-            qfhost::Packet packet = movie.next();
-            if (packet.code == -1) throw ToolError("no picture at " + FormatTime(*at));
-            if (packet.code != 0) throw ToolError("the plug-in ran out of memory");
-            if (packet.stream != 0) {
-                movie.release(packet);
-                continue;
-            }
-            RgbImage image = FromPixelWords(movie.decodeVideo(packet), movie.width(), movie.height(), o->scale);
-            movie.release(packet);
+        const std::string when = qfhost::FormatTime(at);
+        if (at >= movie.durationMs())
+            throw ToolError("--at " + when + " is past the end of the movie (" + qfhost::FormatTime(movie.durationMs()) + ")");
+        movie.seek(at);
+        for (qfhost::Packet &packet : movie.packets()) {
+            if (!packet.isVideo()) continue;
+            qfmedia::RgbImage image = qfmedia::FromPixelWords(movie.decodeVideo(packet), movie.width(), movie.height(), o->scale);
             try {
-                WritePng(o->out, image);
+                qfmedia::WritePng(o->out, image);
             } catch (const std::runtime_error &e) {
                 throw ToolError(e.what());
             }
-            if (!context.quiet) std::printf("wrote %s: %dx%d at %s\n", o->out.c_str(), image.width, image.height, FormatTime(*at).c_str());
+            if (!context.quiet) std::printf("wrote %s: %dx%d at %s\n", o->out.c_str(), image.width, image.height, when.c_str());
             return;
         }
+        throw ToolError("no picture at " + when);
     });
 }
 

@@ -3,6 +3,8 @@
 #include <nlohmann/json.hpp>
 
 #include "common.hpp"
+#include "qfhost/time.hpp"
+#include "quillframer/movie_format.h"
 
 namespace qftools {
 namespace {
@@ -21,18 +23,7 @@ struct PacketCount {
 PacketCount CountPackets(qfhost::Movie &movie)
 {
     PacketCount count;
-    int retries = 0;
-    for (;;) {
-        qfhost::Packet packet = movie.next();
-        if (packet.code == -1) break;
-        if (packet.code == -2) {
-            if (++retries > 8) throw ToolError("the plug-in ran out of memory while counting packets");
-            continue;
-        }
-        retries = 0;
-        (packet.stream == 0 ? count.video : count.audio)++;
-        movie.release(packet);
-    }
+    for (qfhost::Packet &packet : movie.packets()) (packet.isVideo() ? count.video : count.audio)++;
     return count;
 }
 
@@ -53,7 +44,7 @@ void RunInfo(const Context &context, const InfoOptions &o)
         j["width"] = movie.width();
         j["height"] = movie.height();
         j["duration"] = movie.durationMs();
-        j["length"] = ClockText(movie.durationMs());
+        j["length"] = qfhost::FormatTime(movie.durationMs());
         j["frames"] = frames;
         j["packets"] = packets.video + packets.audio;
         j["videoPackets"] = packets.video;
@@ -65,8 +56,8 @@ void RunInfo(const Context &context, const InfoOptions &o)
     }
     std::printf("%s\n", o.movie.c_str());
     std::printf("  picture  %d x %d\n", movie.width(), movie.height());
-    std::printf("  length   %u ms (%s)\n", movie.durationMs(), ClockText(movie.durationMs()).c_str());
-    std::printf("  frames   %u at 25 per second\n", frames);
+    std::printf("  length   %u ms (%s)\n", movie.durationMs(), qfhost::FormatTime(movie.durationMs()).c_str());
+    std::printf("  frames   %u at %d per second\n", frames, QF_FRAMES_PER_SECOND);
     std::printf("  packets  %llu (%llu video, %llu audio)\n",
                 static_cast<unsigned long long>(packets.video + packets.audio),
                 static_cast<unsigned long long>(packets.video), static_cast<unsigned long long>(packets.audio));

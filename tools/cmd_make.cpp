@@ -2,7 +2,7 @@
 #include <cstdio>
 
 #include "common.hpp"
-#include "make_script.hpp"
+#include "authoring/script/make_script.hpp"
 
 namespace qftools {
 
@@ -26,9 +26,9 @@ void RegisterMake(CLI::App &app, Context &context)
     command->add_option("-o,--output", o->out, "The movie file to write")->required();
     AddQuietOption(*command, context);
     command->callback([&context, o] {
-        MakeResult r;
+        qfauthor::MakeResult r;
         try {
-            r = MakeMovie(o->script, o->out);
+            r = qfauthor::MakeMovie(o->script, o->out);
         } catch (const std::runtime_error &e) {
             throw ToolError(e.what());
         }

@@ -1,7 +1,9 @@
 #include "common.hpp"
 
-#include <cstdio>
+#include <cstdint>
 #include <unistd.h>
+
+#include "qfhost/time.hpp"
 
 namespace qftools {
 namespace fs = std::filesystem;
@@ -83,15 +85,12 @@ OpenedMovie OpenMovie(const Context &context, const fs::path &movie, uint32_t op
 
 bool WantProgress(const Context &context) { return !context.quiet && ::isatty(STDERR_FILENO); }
 
-std::string ClockText(uint32_t ms)
+uint32_t TimeOption(const char *name, const std::string &text)
 {
-    uint32_t hours = ms / 3600000, minutes = ms / 60000 % 60, seconds = ms / 1000 % 60, rest = ms % 1000;
-    char text[32];
-    if (hours)
-        std::snprintf(text, sizeof text, "%u:%02u:%02u.%03u", hours, minutes, seconds, rest);
-    else
-        std::snprintf(text, sizeof text, "%02u:%02u.%03u", minutes, seconds, rest);
-    return text;
+    std::optional<uint64_t> ms = qfhost::ParseTime(text);
+    if (!ms || *ms > UINT32_MAX)
+        throw ToolError(std::string(name) + ": \"" + text + "\" is not a time (seconds, mm:ss.fff or hh:mm:ss)");
+    return static_cast<uint32_t>(*ms);
 }
 
 }  // namespace qftools

@@ -50,7 +50,8 @@ OpenedMovie OpenMovie(const Context &context, const std::filesystem::path &movie
 // A progress bar belongs on stderr when it is a terminal and --quiet was not given.
 bool WantProgress(const Context &context);
 
-// 83456 ms -> "01:23.456"; hours are added when needed.
-std::string ClockText(uint32_t ms);
+// A time option's value (seconds, mm:ss.fff or hh:mm:ss) in milliseconds; throws ToolError naming
+// the option otherwise.
+uint32_t TimeOption(const char *name, const std::string &text);
 
 }  // namespace qftools

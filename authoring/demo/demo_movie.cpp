@@ -1,4 +1,4 @@
-#include "demo_movie.hpp"
+#include "authoring/demo/demo_movie.hpp"
 
 #include <algorithm>
 #include <array>
@@ -8,9 +8,9 @@
 
 #include "authoring/iff_writer.h"
 #include "authoring/movie_writer.h"
-#include "media_image.hpp"
+#include "media/image.hpp"
 
-namespace qftools {
+namespace qfauthor {
 
 namespace {
 
@@ -243,7 +243,7 @@ std::vector<qfauthor::FaceEntry> MakeLetterFaces()
         IndexedImage img = Blank(12, 16);
         for (int row = 0; row < 7; ++row)
             for (int col = 0; col < 5; ++col)
-                if (GlyphPixel(ch, col, row))
+                if (qfmedia::GlyphPixel(ch, col, row))
                     for (int dy = -1; dy <= 2; ++dy)
                         for (int dx = -1; dx <= 2; ++dx) {
                             int x = 1 + col * 2 + dx, y = 1 + row * 2 + dy;
@@ -253,7 +253,7 @@ std::vector<qfauthor::FaceEntry> MakeLetterFaces()
                         }
         for (int row = 0; row < 7; ++row)
             for (int col = 0; col < 5; ++col)
-                if (GlyphPixel(ch, col, row))
+                if (qfmedia::GlyphPixel(ch, col, row))
                     for (int d = 0; d < 4; ++d) Plot(img, 1 + col * 2 + d % 2, 1 + row * 2 + d / 2, Letter);
         faces.push_back(Face(img));
     }
@@ -456,4 +456,4 @@ DemoMovie WriteDemoMovie(const std::filesystem::path &dir)
     return demo;
 }
 
-}  // namespace qftools
+}  // namespace qfauthor

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-namespace qftools {
+namespace qfauthor {
 
 struct DemoMovie {
     std::filesystem::path movie;            // the movie file
@@ -17,4 +17,4 @@ struct DemoMovie {
 // Writes dir/demo.qf and the volume directory dir/<volume>/ with the referenced files.
 DemoMovie WriteDemoMovie(const std::filesystem::path &dir);
 
-}  // namespace qftools
+}  // namespace qfauthor

@@ -1,4 +1,4 @@
-#include "make_script.hpp"
+#include "authoring/script/make_script.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -11,10 +11,11 @@
 
 #include "authoring/iff_writer.h"
 #include "authoring/movie_writer.h"
-#include "media_audio.hpp"
-#include "media_png.hpp"
+#include "media/sound_file.hpp"
+#include "media/png.hpp"
+#include "quillframer/host_api.h"
 
-namespace qftools {
+namespace qfauthor {
 
 namespace {
 
@@ -118,7 +119,7 @@ std::string AmigaFileName(const std::string &name, const std::string &where)
     return name;
 }
 
-qfauthor::IndexedImage ToImage(const IndexedPicture &p)
+qfauthor::IndexedImage ToImage(const qfmedia::IndexedPicture &p)
 {
     return {p.width, p.height, p.indices};
 }
@@ -170,7 +171,7 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
             a.name = Required(b, "name");
             a.kind = Asset::Background;
             a.embed = embedFor(b);
-            IndexedPicture pic = ReadIndexedPng(script.resolve(Required(b, "png")));
+            qfmedia::IndexedPicture pic = qfmedia::ReadIndexedPng(script.resolve(Required(b, "png")));
             int maxIndex = 0;
             for (uint8_t v : pic.indices) maxIndex = std::max<int>(maxIndex, v);
             int planes = Get(b, "planes", PlanesFor(std::max<int>(maxIndex, static_cast<int>(pic.palette.size()) - 1)));
@@ -208,7 +209,7 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
             for (size_t k = 0; k < faces.size(); ++k) {
                 const json &face = faces[k];
                 std::string png = face.is_string() ? face.get<std::string>() : Required(face, "png");
-                IndexedPicture pic = ReadIndexedPng(script.resolve(png));
+                qfmedia::IndexedPicture pic = qfmedia::ReadIndexedPng(script.resolve(png));
                 for (uint8_t v : pic.indices)
                     if (v > 31)
                         throw std::invalid_argument(png + " uses colour index " + std::to_string(v) +
@@ -241,14 +242,14 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
             a.name = Required(s, "name");
             a.kind = Asset::Sound;
             a.embed = embedFor(s);
-            SoundFile file = ReadSoundFile(script.resolve(Required(s, "file")));
+            qfmedia::SoundFile file = qfmedia::ReadSoundFile(script.resolve(Required(s, "file")));
             if (s.contains("period"))
                 a.period = s["period"].get<uint16_t>();
             else
-                a.period = qfauthor::PeriodForRate(Get(s, "rate", std::min(file.rate, 22050)));
+                a.period = qfauthor::PeriodForRate(Get(s, "rate", std::min(file.rate, static_cast<int>(QF_AUDIO_SAMPLE_RATE))));
             if (a.period < 55) throw std::invalid_argument("\"period\" must be 55 or more");
             uint32_t rate = qfauthor::RateForPeriod(a.period);
-            std::vector<int8_t> samples = ToAmigaSamples(file, rate, Get(s, "gain", 1.0));
+            std::vector<int8_t> samples = qfmedia::ToAmigaSamples(file, rate, Get(s, "gain", 1.0));
             qfauthor::SvxOptions options;
             options.samplesPerSecond = static_cast<uint16_t>(rate);
             a.bytes = qfauthor::Write8svx(samples, options);
@@ -458,4 +459,4 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
     return result;
 }
 
-}  // namespace qftools
+}  // namespace qfauthor

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-namespace qftools {
+namespace qfauthor {
 
 struct MakeResult {
     int scenes = 0;
@@ -21,4 +21,4 @@ struct MakeResult {
 // Throws std::runtime_error with one line naming the script, the place in it and the cause.
 MakeResult MakeMovie(const std::filesystem::path &script, const std::filesystem::path &out);
 
-}  // namespace qftools
+}  // namespace qfauthor

@@ -3,6 +3,7 @@
 #include <fstream>
 
 #include "host_state.hpp"
+#include "quillframer/movie_format.h"
 
 namespace qfhost {
 namespace {
@@ -94,12 +95,14 @@ const FailureRecord &Host::explainFailedOpen(const std::filesystem::path &movie)
     if (!in) {
         if (auto found = FindPathIgnoringCase(movie)) in.open(*found, std::ios::binary);
     }
-    char head[12] = {};
+    char head[QF_SIGNATURE_LENGTH] = {};
     in.read(head, sizeof head);
     size_t got = in ? sizeof head : static_cast<size_t>(std::max<std::streamsize>(0, in.gcount()));
-    if (got < sizeof head || (std::memcmp(head, "xSceneEditor", 12) != 0 && std::memcmp(head, "xQuillframer", 12) != 0)) {
+    if (got < sizeof head || (std::memcmp(head, QF_SIGNATURE_SCENE_EDITOR, sizeof head) != 0 &&
+                              std::memcmp(head, QF_SIGNATURE_QUILLFRAMER, sizeof head) != 0)) {
         s.fail(FailureKind::BadSignature,
-               "\"" + name + "\" is not a Quill Framer movie: bad signature (expected \"xSceneEditor\" or \"xQuillframer\")",
+               "\"" + name + "\" is not a Quill Framer movie: bad signature (expected \"" QF_SIGNATURE_SCENE_EDITOR
+               "\" or \"" QF_SIGNATURE_QUILLFRAMER "\")",
                name);
     } else {
         s.fail(FailureKind::Malformed, "\"" + name + "\" is not a valid Quill Framer movie (malformed command stream)",

@@ -122,23 +122,31 @@ uint32_t Movie::durationMs() const { return descriptor_.duration; }
 const StreamDescriptor &Movie::descriptor() const { return descriptor_; }
 uint32_t Movie::frames() { return plugin_.entry().GetVideoFrames(handle_); }
 
-Packet Movie::next()
+Taken Movie::take()
 {
-    PacketRecord record{};
-    Packet packet{};
-    packet.code = plugin_.entry().NextPacket(handle_, &record);
-    if (packet.code == 0) {
-        packet.stream = record.streamIndex;
-        packet.time = record.time;
-        packet.payload = record.payload;
+    for (int failures = 0;;) {
+        PacketRecord record{};
+        int32_t code = plugin_.entry().NextPacket(handle_, &record);
+        if (code == 0)
+            return {Took::Packet, Packet(plugin_.entry().FreePacket, record.streamIndex, record.time, record.payload)};
+        if (code == -1) return {Took::End, {}};
+        if (code != -2) throw std::runtime_error("NextPacket returned the unknown code " + std::to_string(code));
+        if (++failures > OutOfMemoryRetries) return {Took::OutOfMemory, {}};
     }
-    return packet;
 }
 
-void Movie::release(Packet &packet)
+Packets::Iterator::Iterator(Movie &movie) : movie_(&movie), current_(movie.take())
 {
-    if (packet.payload) plugin_.entry().FreePacket(packet.payload);
-    packet.payload = nullptr;
+    if (current_.result == Took::OutOfMemory)
+        throw std::runtime_error("the plug-in ran out of memory for a packet (NextPacket returned -2 " +
+                                 std::to_string(OutOfMemoryRetries + 1) + " times)");
+}
+
+Packets::Iterator &Packets::Iterator::operator++()
+{
+    current_.packet.reset();
+    *this = Iterator(*movie_);
+    return *this;
 }
 
 void Movie::seek(uint32_t ms) { plugin_.entry().SeekVideo(handle_, ms); }
@@ -154,7 +162,7 @@ std::span<const uint32_t> Movie::decodeVideo(const Packet &packet)
     VideoFrameRecord frame{};
     frame.buffers = buffers;
     frame.pitches = pitches;
-    plugin_.entry().DecodeVideoFrame(handle_, packet.payload, &frame);
+    plugin_.entry().DecodeVideoFrame(handle_, packet.payload(), &frame);
     return {pixels_.data(), w * h};
 }
 
@@ -163,7 +171,7 @@ std::span<const int16_t> Movie::decodeAudio(const Packet &packet)
     samples_.assign(QF_AUDIO_BYTES_PER_PACKET / sizeof(int16_t), 0);
     AudioFrameRecord audio{};
     audio.buffer = samples_.data();
-    plugin_.entry().DecodeAudioFrame(handle_, packet.payload, &audio);
+    plugin_.entry().DecodeAudioFrame(handle_, packet.payload(), &audio);
     return {samples_.data(), samples_.size()};
 }
 

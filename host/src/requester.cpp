@@ -8,12 +8,13 @@
 #include <unistd.h>
 
 #include "host_state.hpp"
+#include "quillframer/movie_format.h"
 
 namespace qfhost {
 namespace {
 
-constexpr std::string_view messageHead = "Please select replacement path for Amiga volume \"";
-constexpr std::string_view messageTail = ":\"!";
+constexpr std::string_view messageHead = QF_REQUESTER_HEAD;
+constexpr std::string_view messageTail = QF_REQUESTER_TAIL;
 
 std::optional<std::string> Mapped(const HostSettings &settings, const std::string &volume)
 {

@@ -8,10 +8,10 @@
 #include <fstream>
 #include <iterator>
 
-#include "fuzz/movie_player.h"
 #include "plugin/memory.h"
-#include "fuzz/seed_movies.h"
-#include "tests/support/scripted_host.h"
+#include "testing/movie_player.h"
+#include "testing/movies.h"
+#include "testing/scripted_host.h"
 
 // As in the fuzz targets: a request above 64 MB fails like a host short of memory, instead of
 // ASan zeroing the gigabytes that some kept inputs ask for.
@@ -23,23 +23,23 @@ namespace fs = std::filesystem;
 
 struct Replay {
     qftest::ScriptedHost host;
-    qffuzz::PlayReport report;
+    qftest::PlayReport report;
 };
 
-void Play(Replay &replay, const qffuzz::Bytes &movie, bool withFailures)
+void Play(Replay &replay, const qftest::Bytes &movie, bool withFailures)
 {
     auto &host = replay.host;
     host.logByteReads = false;
-    for (auto &[name, bytes] : qffuzz::VolumeFiles()) host.files[name] = bytes;
+    for (auto &[name, bytes] : qftest::VolumeFiles()) host.files[name] = bytes;
     host.files["movie"] = movie;
-    for (int i = 0; i < 64; ++i) host.requesterAnswers.push_back(std::string(qffuzz::VolumeDirectory));
+    host.laterAnswer = qftest::VolumeDirectory;
     host.install();
     PluginInfo info{};
     InitPlugin(&info, host.base());
-    replay.report = withFailures ? qffuzz::PlayMovieWithFailures("movie", movie) : qffuzz::PlayMovie("movie", movie);
+    replay.report = withFailures ? qftest::PlayMovieWithFailures("movie", movie) : qftest::PlayMovie("movie", movie);
 }
 
-qffuzz::Bytes ReadFile(const fs::path &path)
+qftest::Bytes ReadFile(const fs::path &path)
 {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -49,7 +49,7 @@ qffuzz::Bytes ReadFile(const fs::path &path)
 
 TEST(FuzzSeeds, EveryMovieOpensAndPlays)
 {
-    for (const auto &[name, movie] : qffuzz::SeedMovies()) {
+    for (const auto &[name, movie] : qftest::SeedMovies()) {
         SCOPED_TRACE(name);
         Replay replay;
         Play(replay, movie, false);
@@ -64,7 +64,7 @@ TEST(FuzzSeeds, EveryMovieOpensAndPlays)
 
 TEST(FuzzSeeds, ReferencedAssetsResolveInTheVolume)
 {
-    for (const auto &[name, movie] : qffuzz::SeedMovies()) {
+    for (const auto &[name, movie] : qftest::SeedMovies()) {
         if (name != "referenced.qfm") continue;
         Replay replay;
         Play(replay, movie, false);
@@ -76,7 +76,7 @@ TEST(FuzzSeeds, ReferencedAssetsResolveInTheVolume)
 
 TEST(FuzzSeeds, SurviveAllocationFailuresAnywhere)
 {
-    for (const auto &[name, movie] : qffuzz::SeedMovies()) {
+    for (const auto &[name, movie] : qftest::SeedMovies()) {
         qfAllocationCount = 0;
         {
             Replay replay;

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "quillframer/host_api.h"
-#include "tests/support/run_command.h"
+#include "testing/run_command.h"
 
 namespace hosttest {
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "plugin/host_calls.h"
-#include "tests/support/scripted_host.h"
+#include "testing/scripted_host.h"
 
 namespace {
 

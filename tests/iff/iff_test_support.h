@@ -13,7 +13,7 @@
 #include "iff/iff_loaders.h"
 #include "movie/movie_model.h"
 #include "plugin/memory.h"
-#include "tests/support/scripted_host.h"
+#include "testing/scripted_host.h"
 
 namespace iffTest {
 

@@ -2,7 +2,7 @@
 #include <sstream>
 
 #include "iff_test_support.h"
-#include "tests/support/run_command.h"
+#include "testing/run_command.h"
 
 namespace {
 

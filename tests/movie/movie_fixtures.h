@@ -9,7 +9,7 @@
 #include "authoring/movie_writer.h"
 #include "movie/movie_model.h"
 #include "plugin/memory.h"
-#include "tests/support/scripted_host.h"
+#include "testing/scripted_host.h"
 
 namespace qftest {
 

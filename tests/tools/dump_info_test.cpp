@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "authoring/iff_writer.h"
-#include "tests/support/run_command.h"
+#include "testing/run_command.h"
 
 namespace {
 

@@ -14,7 +14,7 @@ extern "C" {
 #include <fstream>
 #include <memory>
 
-#include "tests/support/run_command.h"
+#include "testing/run_command.h"
 
 namespace fs = std::filesystem;
 

@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "quillframer/host_api.h"
@@ -136,11 +137,91 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-struct Packet {
-    int32_t code;       // 0 ok, -1 end, -2 out of memory
-    int32_t stream;     // 0 video, 1 audio
-    double time;
-    TimingPacket *payload;
+// A packet taken from the plug-in. It owns its payload and hands it back with FreePacket when it
+// goes, so it can be moved but not copied.
+class Packet {
+public:
+    Packet() = default;
+    Packet(FreePacketFn release, int32_t stream, double time, TimingPacket *payload)
+        : release_(release), stream_(stream), time_(time), payload_(payload)
+    {
+    }
+    ~Packet() { reset(); }
+    Packet(Packet &&other) noexcept { *this = std::move(other); }
+    Packet &operator=(Packet &&other) noexcept
+    {
+        if (this != &other) {
+            reset();
+            release_ = other.release_;
+            stream_ = other.stream_;
+            time_ = other.time_;
+            payload_ = std::exchange(other.payload_, nullptr);
+        }
+        return *this;
+    }
+    Packet(const Packet &) = delete;
+    Packet &operator=(const Packet &) = delete;
+
+    bool isVideo() const { return stream_ == 0; }
+    bool isAudio() const { return stream_ == 1; }
+    int32_t stream() const { return stream_; }
+    double time() const { return time_; }  // seconds
+    TimingPacket *payload() const { return payload_; }
+    // FreePacket now rather than when the packet goes.
+    void reset()
+    {
+        if (payload_ && release_) release_(payload_);
+        payload_ = nullptr;
+    }
+
+private:
+    FreePacketFn release_ = nullptr;
+    int32_t stream_ = 0;
+    double time_ = 0;
+    TimingPacket *payload_ = nullptr;
+};
+
+// What taking the next packet gave.
+enum class Took {
+    Packet,       // a packet (video and audio alternate, each pair at one time)
+    End,          // the timeline is over
+    OutOfMemory,  // NextPacket kept answering -2 (no memory for the payload) past the retries
+};
+
+struct Taken {
+    Took result = Took::End;
+    Packet packet;  // empty unless result is Took::Packet
+};
+
+// NextPacket's -2 means the payload could not be allocated and the same packet comes on a retry:
+// the one policy for every caller is to retry this many times in a row, then give up.
+inline constexpr int OutOfMemoryRetries = 8;
+
+class Movie;
+
+// The packets of a movie from where it stands, for range-for: ends at the end of the timeline and
+// throws std::runtime_error when the plug-in stays out of memory. Taking the next packet happens
+// when the loop asks for it, so a break takes none beyond the current one.
+class Packets {
+public:
+    struct End {};
+    class Iterator {
+    public:
+        explicit Iterator(Movie &movie);
+        Packet &operator*() { return current_.packet; }
+        Iterator &operator++();
+        bool operator==(End) const { return current_.result != Took::Packet; }
+
+    private:
+        Movie *movie_;
+        Taken current_;
+    };
+    explicit Packets(Movie &movie) : movie_(movie) {}
+    Iterator begin() { return Iterator(movie_); }
+    End end() const { return {}; }
+
+private:
+    Movie &movie_;
 };
 
 // One open movie. Frees its handle on destruction.
@@ -157,12 +238,15 @@ public:
     const StreamDescriptor &descriptor() const;
     uint32_t frames();  // GetVideoFrames
 
-    Packet next();                 // NextPacket
-    void release(Packet &packet);  // FreePacket
-    void seek(uint32_t ms);        // SeekVideo
+    // The playback loop: NextPacket under the out-of-memory policy. Throws std::runtime_error
+    // on a result the plug-in should never give.
+    Taken take();
+    // take() as a range; the packets go from where the movie stands.
+    Packets packets() { return Packets(*this); }
+    void seek(uint32_t ms);  // SeekVideo
     // DecodeVideoFrame into an internal buffer of width*height pixel words (bytes 0,R,G,B).
     std::span<const uint32_t> decodeVideo(const Packet &packet);
-    // DecodeAudioFrame: 882 stereo frames of int16 (1764 values).
+    // DecodeAudioFrame: QF_AUDIO_FRAMES_PER_PACKET stereo frames of int16.
     std::span<const int16_t> decodeAudio(const Packet &packet);
 
 private:

@@ -1,0 +1,54 @@
+#include "qfhost/time.hpp"
+
+#include <cstdio>
+
+namespace qfhost {
+
+std::string FormatTime(uint64_t ms)
+{
+    unsigned long long hours = ms / 3600000, minutes = ms / 60000 % 60, seconds = ms / 1000 % 60, rest = ms % 1000;
+    char text[48];
+    if (hours)
+        std::snprintf(text, sizeof text, "%llu:%02llu:%02llu.%03llu", hours, minutes, seconds, rest);
+    else
+        std::snprintf(text, sizeof text, "%02llu:%02llu.%03llu", minutes, seconds, rest);
+    return text;
+}
+
+std::optional<uint64_t> ParseTime(std::string_view text)
+{
+    constexpr uint64_t limit = uint64_t(1) << 40;  // far beyond any movie, far below overflow
+    uint64_t total = 0;  // whole seconds
+    int fields = 0;
+    for (;;) {
+        size_t colon = text.find(':');
+        std::string_view field = text.substr(0, colon);
+        bool last = colon == std::string_view::npos;
+        size_t dot = field.find('.');
+        std::string_view whole = field.substr(0, dot);
+        std::string_view fraction = dot == std::string_view::npos ? std::string_view() : field.substr(dot + 1);
+        bool hasFraction = dot != std::string_view::npos;
+        if ((whole.empty() && !hasFraction) || (hasFraction && (fraction.empty() || !last))) return std::nullopt;
+        uint64_t value = 0;
+        for (char c : whole) {
+            if (c < '0' || c > '9' || value > limit) return std::nullopt;
+            value = value * 10 + static_cast<uint64_t>(c - '0');
+        }
+        if (fields > 0 && value >= 60) return std::nullopt;
+        if (++fields > 3) return std::nullopt;
+        total = total * 60 + value;
+        if (total > limit) return std::nullopt;
+        if (last) {
+            uint64_t ms = 0, scale = 100;
+            for (char c : fraction) {
+                if (c < '0' || c > '9') return std::nullopt;
+                ms += static_cast<uint64_t>(c - '0') * scale;
+                scale /= 10;
+            }
+            return total * 1000 + ms;
+        }
+        text.remove_prefix(colon + 1);
+    }
+}
+
+}  // namespace qfhost
