@@ -40,6 +40,7 @@ void RegisterExport(CLI::App &app, Context &context)
     command->add_option("--start", o->start, "Start at T (seconds, or mm:ss)");
     command->add_option("--duration", o->duration, "Export T (seconds, or mm:ss)");
     AddMovieOptions(*command, context);
+    AddOverwriteOptions(*command, context);
     command->callback([&context, o] {
         ExportOptions options;
         options.scale = o->scale;
@@ -49,14 +50,16 @@ void RegisterExport(CLI::App &app, Context &context)
             options.duration = TimeOption("--duration", o->duration);
             if (*options.duration <= 0) throw ToolError("--duration must be more than 0");
         }
+        qfhost::Outputs outputs = CommandOutputs(context, {o->movie});
         try {
-            RequireFormat(o->out);  // before the movie is opened: a typo costs nothing
+            // Before the movie is opened: a typo or a refused output costs nothing.
+            if (RequireFormat(o->out) != ExportFormat::PngFrames) outputs.claim(o->out);
         } catch (const std::runtime_error &e) {
             throw ToolError(e.what());
         }
         OpenedMovie opened = OpenMovie(context, o->movie);
         try {
-            ExportResult result = ExportMovie(*opened.movie, o->out, options);
+            ExportResult result = ExportMovie(*opened.movie, o->out, options, outputs);
             if (!context.quiet) std::printf("%s\n", SummaryLine(o->out, result).c_str());
         } catch (const std::runtime_error &e) {
             throw ToolError(e.what());

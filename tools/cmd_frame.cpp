@@ -25,9 +25,12 @@ void RegisterFrame(CLI::App &app, Context &context)
     command->add_option("-o,--output", o->out, "The PNG file to write")->required();
     command->add_option("--scale", o->scale, "Integer picture scale, nearest neighbour (default 1)")->check(CLI::Range(1, 16));
     AddMovieOptions(*command, context);
+    AddOverwriteOptions(*command, context);
     command->callback([&context, o] {
         auto at = ParseTime(o->at);
         if (!at) throw ToolError("--at: \"" + o->at + "\" is not a time (seconds, or mm:ss)");
+        qfhost::Outputs outputs = CommandOutputs(context, {o->movie});
+        outputs.claim(o->out);
         OpenedMovie opened = OpenMovie(context, o->movie);
         qfhost::Movie &movie = *opened.movie;
         const double length = movie.durationMs() / 1000.0;
@@ -45,7 +48,7 @@ void RegisterFrame(CLI::App &app, Context &context)
             RgbImage image = FromPixelWords(movie.decodeVideo(packet), movie.width(), movie.height(), o->scale);
             movie.release(packet);
             try {
-                WritePng(o->out, image);
+                outputs.write(o->out, [&](const std::filesystem::path &file) { WritePng(file, image); });
             } catch (const std::runtime_error &e) {
                 throw ToolError(e.what());
             }

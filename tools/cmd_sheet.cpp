@@ -125,7 +125,10 @@ void RegisterSheet(CLI::App &app, Context &context)
     command->add_option("--shrink", o->shrink, "Thumbnail = picture / N (default 2, or 1 for small pictures)")
         ->check(CLI::Range(1, 16));
     AddMovieOptions(*command, context);
+    AddOverwriteOptions(*command, context);
     command->callback([&context, o] {
+        qfhost::Outputs outputs = CommandOutputs(context, {o->movie});
+        outputs.claim(o->out);
         SheetOptions options;
         if (!o->every.empty()) {
             auto t = ParseTime(o->every);
@@ -142,7 +145,7 @@ void RegisterSheet(CLI::App &app, Context &context)
                         FormatTime(opened.movie->durationMs() / 1000.0);
         try {
             Sheet sheet = MakeSheet(*opened.movie, options);
-            WritePng(o->out, sheet.image);
+            outputs.write(o->out, [&](const std::filesystem::path &file) { WritePng(file, sheet.image); });
             if (!context.quiet)
                 std::printf("wrote %s: %d thumbnails, %dx%d\n", o->out.c_str(), sheet.thumbnails, sheet.image.width,
                             sheet.image.height);

@@ -25,6 +25,7 @@ extern "C" {
 #include "media_png.hpp"
 #include "media_progress.hpp"
 #include "qfhost/host.hpp"
+#include "qfhost/output.hpp"
 
 namespace qftools {
 
@@ -79,15 +80,17 @@ public:
 
 class PngSink : public Sink {
 public:
-    PngSink(std::filesystem::path pattern, int width, int height, int scale)
-        : pattern_(std::move(pattern)), width_(width), height_(height), scale_(scale)
+    PngSink(std::filesystem::path pattern, int width, int height, int scale, qfhost::Outputs &outputs)
+        : pattern_(std::move(pattern)), width_(width), height_(height), scale_(scale), outputs_(outputs)
     {
     }
     bool wantsVideo() const override { return true; }
     bool wantsAudio() const override { return false; }
     void video(std::span<const uint32_t> pixels) override
     {
-        WritePng(PatternPath(pattern_, count_++), FromPixelWords(pixels, width_, height_, scale_));
+        // Each frame whole or not at all: an interrupt leaves the frames before it, all complete.
+        RgbImage image = FromPixelWords(pixels, width_, height_, scale_);
+        outputs_.write(PatternPath(pattern_, count_++), [&](const std::filesystem::path &file) { WritePng(file, image); });
     }
     void audio(std::span<const int16_t>) override {}
     void finish() override {}
@@ -97,6 +100,7 @@ public:
 private:
     std::filesystem::path pattern_;
     int width_, height_, scale_;
+    qfhost::Outputs &outputs_;
     uint64_t count_ = 0;
 };
 
@@ -151,12 +155,14 @@ Plan PlanFor(ExportFormat format)
 
 class AvSink : public Sink {
 public:
-    AvSink(ExportFormat format, const std::filesystem::path &out, int width, int height, int scale)
+    // Writes into file; messages name out, the file the user asked for.
+    AvSink(ExportFormat format, const std::filesystem::path &out, const std::filesystem::path &file, int width,
+           int height, int scale)
         : format_(format), plan_(PlanFor(format)), out_(out), width_(width), height_(height), scale_(scale)
     {
         av_log_set_level(AV_LOG_ERROR);  // the libraries' chatter is not for our users
         AVFormatContext *raw = nullptr;
-        int rc = avformat_alloc_output_context2(&raw, nullptr, plan_.muxer, out.c_str());
+        int rc = avformat_alloc_output_context2(&raw, nullptr, plan_.muxer, file.c_str());
         if (rc < 0 || !raw) fail("cannot set up the " + std::string(plan_.muxer) + " container", rc);
         fmt_.reset(raw);
         packet_.reset(av_packet_alloc());
@@ -164,7 +170,7 @@ public:
         if (!plan_.videoEncoders.empty()) openVideo();
         if (plan_.audioEncoder) openAudio();
 
-        rc = avio_open(&fmt_->pb, out.c_str(), AVIO_FLAG_WRITE);
+        rc = avio_open(&fmt_->pb, file.c_str(), AVIO_FLAG_WRITE);
         if (rc < 0) throw std::runtime_error("cannot write " + out.string() + ": " + AvError(rc));
         AVDictionary *options = nullptr;
         if (format_ == ExportFormat::Mp4) av_dict_set(&options, "movflags", "+faststart", 0);
@@ -512,7 +518,8 @@ std::filesystem::path PatternPath(const std::filesystem::path &pattern, uint64_t
     return pattern.parent_path() / text.data();
 }
 
-ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out, const ExportOptions &options)
+ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out, const ExportOptions &options,
+                         qfhost::Outputs &outputs)
 {
     ExportFormat format = RequireFormat(out);
     int scale = options.scale > 0 ? options.scale : DefaultScale(format);
@@ -528,11 +535,18 @@ ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out,
     double end = options.duration ? std::min(length, options.start + *options.duration) : length;
     auto expected = static_cast<uint64_t>(std::max(0.0, std::ceil((end - options.start) / 0.04 - 1e-9)));
 
+    // Every target is checked before the first byte is written.
+    std::optional<qfhost::PendingOutput> pending;
     std::unique_ptr<Sink> sink;
-    if (format == ExportFormat::PngFrames)
-        sink = std::make_unique<PngSink>(out, movie.width(), movie.height(), scale);
-    else
-        sink = std::make_unique<AvSink>(format, out, movie.width(), movie.height(), scale);
+    if (format == ExportFormat::PngFrames) {
+        std::vector<std::filesystem::path> frames;
+        for (uint64_t i = 0; i < expected; ++i) frames.push_back(PatternPath(out, i));
+        outputs.claim(frames, out.string());
+        sink = std::make_unique<PngSink>(out, movie.width(), movie.height(), scale, outputs);
+    } else {
+        pending.emplace(outputs.begin(out));
+        sink = std::make_unique<AvSink>(format, out, pending->path(), movie.width(), movie.height(), scale);
+    }
 
     ExportResult result;
     ProgressBar progress(out.filename().string(), expected, !options.quiet);
@@ -562,13 +576,11 @@ ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out,
         }
         if (pairs == 0) throw std::runtime_error("nothing to export: the movie is " + std::to_string(movie.durationMs()) + " ms long");
         sink->finish();
+        if (pending) pending->commit();
         result.seconds = pairs * 0.04;
     } catch (...) {
         progress.finish();
-        sink.reset();
-        std::error_code ignored;
-        if (format != ExportFormat::PngFrames) std::filesystem::remove(out, ignored);
-        throw;
+        throw;  // the sink closes, then the temporary file goes; out is as it was
     }
     progress.finish();
     result.elapsed = progress.elapsedSeconds();

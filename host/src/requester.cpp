@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "host_state.hpp"
+#include "qfhost/printable.hpp"
 
 namespace qfhost {
 namespace {
@@ -43,7 +44,7 @@ std::optional<std::string> AskTerminal(const std::string &volume)
     }
     std::optional<std::string> answer;
     for (int attempt = 0; attempt < 5; ++attempt) {
-        std::string prompt = "Directory for Amiga volume \"" + volume + ":\" (empty to cancel): ";
+        std::string prompt = "Directory for Amiga volume \"" + Printable(volume) + ":\" (empty to cancel): ";
         if (::write(out, prompt.data(), prompt.size()) < 0) break;
         std::string line;
         char c;
@@ -57,7 +58,7 @@ std::optional<std::string> AskTerminal(const std::string &volume)
             answer = line;
             break;
         }
-        std::string complaint = "\"" + line + "\" is not a directory\n";
+        std::string complaint = "\"" + Printable(line) + "\" is not a directory\n";
         if (::write(out, complaint.data(), complaint.size()) < 0) break;
     }
     if (own) ::close(in);
