@@ -81,7 +81,6 @@ fs::path RealTarget(const fs::path &target)
 
 bool AskToReplace(const std::string &what, const char *them)
 {
-    if (!::isatty(STDIN_FILENO)) return false;
     std::fprintf(stderr, "%s. Replace %s? [y/N] ", what.c_str(), them);
     std::fflush(stderr);
     std::string line;
@@ -158,7 +157,8 @@ void Outputs::claim(std::span<const fs::path> targets, const std::string &label)
                                : std::to_string(existing.size()) + " files of " + Quoted(label) +
                                      " already exist (the first " + Quoted(existing[0]) + ")";
         if (overwrite_ == Overwrite::Never) throw std::runtime_error(what + " and -n keeps " + them);
-        if (!AskToReplace(what, them)) throw std::runtime_error(what + "; -y replaces " + them);
+        if (!::isatty(STDIN_FILENO)) throw std::runtime_error(what + "; -y replaces " + them);
+        if (!AskToReplace(what, them)) throw std::runtime_error(what + "; not replaced");
     }
     claimed_.insert(claimed_.end(), fresh.begin(), fresh.end());
 }
