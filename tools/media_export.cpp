@@ -59,6 +59,33 @@ bool IsFramePattern(const std::string &name)
     return conversions == 1;
 }
 
+// The first `count` frames of a pattern that exist already, from one look at the folder: a long
+// movie would make a list of every name it may write far too long.
+std::vector<std::filesystem::path> ExistingFrames(const std::filesystem::path &pattern, uint64_t count)
+{
+    std::vector<std::filesystem::path> found;
+    std::filesystem::path dir = pattern.parent_path().empty() ? "." : pattern.parent_path();
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(dir, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        for (size_t i = 0, j; i < name.size(); i = j) {
+            for (j = i; j < name.size() && std::isdigit(static_cast<unsigned char>(name[j])); ++j) {}
+            if (j == i) {
+                ++j;
+                continue;
+            }
+            uint64_t index = j - i <= 9 ? std::stoull(name.substr(i, j - i)) : count;
+            if (index < count && PatternPath(pattern, index).filename() == name) {
+                found.push_back(PatternPath(pattern, index));
+                break;
+            }
+        }
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
 std::string AvError(int code)
 {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -539,9 +566,7 @@ ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out,
     std::optional<qfhost::PendingOutput> pending;
     std::unique_ptr<Sink> sink;
     if (format == ExportFormat::PngFrames) {
-        std::vector<std::filesystem::path> frames;
-        for (uint64_t i = 0; i < expected; ++i) frames.push_back(PatternPath(out, i));
-        outputs.claim(frames, out.string());
+        outputs.claim(ExistingFrames(out, expected), out.string());
         sink = std::make_unique<PngSink>(out, movie.width(), movie.height(), scale, outputs);
     } else {
         pending.emplace(outputs.begin(out));

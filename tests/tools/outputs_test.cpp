@@ -140,6 +140,20 @@ TEST_F(OutputsTest, AnExistingOutputIsReplacedOnlyWithYes)
     ASSERT_GE(written.size(), 8u);
     EXPECT_EQ(Bytes(written.begin(), written.begin() + 8), (Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'}));
     EXPECT_EQ(listing(), (std::set<std::string>{"m.qf", "still.png", "link.png"}));
+
+    // A frame pattern: every frame it would write is checked before the first one is.
+    fs::create_directories(path("frames"));
+    write("frames/002.png", old);
+    write("frames/2.png", old);  // not a name the pattern makes
+    const std::string pattern = path("frames/%03d.png").string();
+    r = run({"export", movie, "-o", pattern, "--quiet"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "quillframer: \"" + path("frames/002.png").string() + "\" already exists; -y replaces it\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(path("frames")), {}), 2);
+    ASSERT_EQ(run({"export", movie, "-o", pattern, "--quiet", "-y"}).status, 0);
+    EXPECT_NE(ReadBytes(path("frames/002.png")), old);
+    EXPECT_EQ(ReadBytes(path("frames/2.png")), old);
+    EXPECT_EQ(std::distance(fs::directory_iterator(path("frames")), {}), 4);  // 000 to 002, and 2.png
 }
 
 TEST_F(OutputsTest, AFailedExportLeavesNoFileAndTheOldOneAsItWas)
