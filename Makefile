@@ -18,7 +18,7 @@ asan: deps
 	@cmake --build --preset asan
 
 demo: release
-	@./build/release/quillframer demo -o build/demo
+	@./build/release/quillframer demo -y -o build/demo
 
 test: asan release-plugin
 	@bash scripts/check-plugin-exports.sh build/release/quillframer.vtp

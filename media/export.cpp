@@ -27,6 +27,7 @@ extern "C" {
 #include "qfhost/host.hpp"
 #include "qfhost/time.hpp"
 #include "quillframer/movie_format.h"
+#include "qfhost/output.hpp"
 
 namespace qfmedia {
 
@@ -60,6 +61,33 @@ bool IsFramePattern(const std::string &name)
     return conversions == 1;
 }
 
+// The first `count` frames of a pattern that exist already, from one look at the folder: a long
+// movie would make a list of every name it may write far too long.
+std::vector<std::filesystem::path> ExistingFrames(const std::filesystem::path &pattern, uint64_t count)
+{
+    std::vector<std::filesystem::path> found;
+    std::filesystem::path dir = pattern.parent_path().empty() ? "." : pattern.parent_path();
+    std::error_code ec;
+    for (auto it = std::filesystem::directory_iterator(dir, ec); !ec && it != std::filesystem::directory_iterator();
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        for (size_t i = 0, j; i < name.size(); i = j) {
+            for (j = i; j < name.size() && std::isdigit(static_cast<unsigned char>(name[j])); ++j) {}
+            if (j == i) {
+                ++j;
+                continue;
+            }
+            uint64_t index = j - i <= 9 ? std::stoull(name.substr(i, j - i)) : count;
+            if (index < count && PatternPath(pattern, index).filename() == name) {
+                found.push_back(PatternPath(pattern, index));
+                break;
+            }
+        }
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
 std::string AvError(int code)
 {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -81,15 +109,17 @@ public:
 
 class PngSink : public Sink {
 public:
-    PngSink(std::filesystem::path pattern, int width, int height, int scale)
-        : pattern_(std::move(pattern)), width_(width), height_(height), scale_(scale)
+    PngSink(std::filesystem::path pattern, int width, int height, int scale, qfhost::Outputs &outputs)
+        : pattern_(std::move(pattern)), width_(width), height_(height), scale_(scale), outputs_(outputs)
     {
     }
     bool wantsVideo() const override { return true; }
     bool wantsAudio() const override { return false; }
     void video(std::span<const uint32_t> pixels) override
     {
-        WritePng(PatternPath(pattern_, count_++), FromPixelWords(pixels, width_, height_, scale_));
+        // Each frame whole or not at all: an interrupt leaves the frames before it, all complete.
+        RgbImage image = FromPixelWords(pixels, width_, height_, scale_);
+        outputs_.write(PatternPath(pattern_, count_++), [&](const std::filesystem::path &file) { WritePng(file, image); });
     }
     void audio(std::span<const int16_t>) override {}
     void finish() override {}
@@ -99,6 +129,7 @@ public:
 private:
     std::filesystem::path pattern_;
     int width_, height_, scale_;
+    qfhost::Outputs &outputs_;
     uint64_t count_ = 0;
 };
 
@@ -153,12 +184,14 @@ Plan PlanFor(ExportFormat format)
 
 class AvSink : public Sink {
 public:
-    AvSink(ExportFormat format, const std::filesystem::path &out, int width, int height, int scale)
+    // Writes into file; messages name out, the file the user asked for.
+    AvSink(ExportFormat format, const std::filesystem::path &out, const std::filesystem::path &file, int width,
+           int height, int scale)
         : format_(format), plan_(PlanFor(format)), out_(out), width_(width), height_(height), scale_(scale)
     {
         av_log_set_level(AV_LOG_ERROR);  // the libraries' chatter is not for our users
         AVFormatContext *raw = nullptr;
-        int rc = avformat_alloc_output_context2(&raw, nullptr, plan_.muxer, out.c_str());
+        int rc = avformat_alloc_output_context2(&raw, nullptr, plan_.muxer, file.c_str());
         if (rc < 0 || !raw) fail("cannot set up the " + std::string(plan_.muxer) + " container", rc);
         fmt_.reset(raw);
         packet_.reset(av_packet_alloc());
@@ -166,7 +199,7 @@ public:
         if (!plan_.videoEncoders.empty()) openVideo();
         if (plan_.audioEncoder) openAudio();
 
-        rc = avio_open(&fmt_->pb, out.c_str(), AVIO_FLAG_WRITE);
+        rc = avio_open(&fmt_->pb, file.c_str(), AVIO_FLAG_WRITE);
         if (rc < 0) throw std::runtime_error("cannot write " + out.string() + ": " + AvError(rc));
         AVDictionary *options = nullptr;
         if (format_ == ExportFormat::Mp4) av_dict_set(&options, "movflags", "+faststart", 0);
@@ -514,7 +547,8 @@ std::filesystem::path PatternPath(const std::filesystem::path &pattern, uint64_t
     return pattern.parent_path() / text.data();
 }
 
-ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out, const ExportOptions &options)
+ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out, const ExportOptions &options,
+                         qfhost::Outputs &outputs)
 {
     ExportFormat format = RequireFormat(out);
     int scale = options.scale > 0 ? options.scale : DefaultScale(format);
@@ -530,11 +564,16 @@ ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out,
     const double end = endMs / 1000.0;
     const uint64_t expected = endMs > options.startMs ? (endMs - options.startMs + QF_PACKET_MS - 1) / QF_PACKET_MS : 0;
 
+    // Every target is checked before the first byte is written.
+    std::optional<qfhost::PendingOutput> pending;
     std::unique_ptr<Sink> sink;
-    if (format == ExportFormat::PngFrames)
-        sink = std::make_unique<PngSink>(out, movie.width(), movie.height(), scale);
-    else
-        sink = std::make_unique<AvSink>(format, out, movie.width(), movie.height(), scale);
+    if (format == ExportFormat::PngFrames) {
+        outputs.claim(ExistingFrames(out, expected), out.string());
+        sink = std::make_unique<PngSink>(out, movie.width(), movie.height(), scale, outputs);
+    } else {
+        pending.emplace(outputs.begin(out));
+        sink = std::make_unique<AvSink>(format, out, pending->path(), movie.width(), movie.height(), scale);
+    }
 
     ExportResult result;
     ProgressBar progress(out.filename().string(), expected, !options.quiet);
@@ -556,13 +595,11 @@ ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out,
         }
         if (pairs == 0) throw std::runtime_error("nothing to export: the movie is " + std::to_string(movie.durationMs()) + " ms long");
         sink->finish();
+        if (pending) pending->commit();
         result.seconds = static_cast<double>(pairs * QF_PACKET_MS) / 1000.0;
     } catch (...) {
         progress.finish();
-        sink.reset();
-        std::error_code ignored;
-        if (format != ExportFormat::PngFrames) std::filesystem::remove(out, ignored);
-        throw;
+        throw;  // the sink closes, then the temporary file goes; out is as it was
     }
     progress.finish();
     result.elapsed = progress.elapsedSeconds();

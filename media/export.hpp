@@ -9,6 +9,7 @@
 
 namespace qfhost {
 class Movie;
+class Outputs;
 }
 
 namespace qfmedia {
@@ -40,9 +41,11 @@ struct ExportResult {
     double elapsed = 0;  // wall-clock seconds spent
 };
 
-// Plays the movie from options.start and writes it to out. Throws std::runtime_error with a
-// one-line reason (the partial output file is removed).
-ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out, const ExportOptions &options);
+// Plays the movie from options.start and writes it to out through outputs (an existing out, or
+// PNG frame, is claimed first; a failed export leaves out as it was). Throws std::runtime_error
+// with a one-line reason.
+ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out, const ExportOptions &options,
+                         qfhost::Outputs &outputs);
 
 // "wrote demo.mp4: 251 frames, 640x480, 10.04 s, H.264 + AAC, 1.2 MB in 3.4 s"
 std::string SummaryLine(const std::filesystem::path &out, const ExportResult &result);

@@ -1,3 +1,5 @@
 # The quillframer command, run as a program on movies written byte by byte.
 qf_test(tools_dump_info_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tools/dump_info_test.cpp LIBS qfauthor)
 add_dependencies(tools_dump_info_test quillframer quillframer_vtp)
+qf_test(tools_outputs_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tools/outputs_test.cpp LIBS qfauthor qfhost)
+add_dependencies(tools_outputs_test quillframer quillframer_vtp)

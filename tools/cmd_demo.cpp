@@ -34,12 +34,17 @@ void RegisterDemo(CLI::App &app, Context &context)
                 "to demo.mp4, demo.gif, demo.wav and a contact sheet sheet.png.");
     command->add_option("-o,--output", o->dir, "The directory to write into (default build/demo)");
     AddMovieOptions(*command, context);
+    AddOverwriteOptions(*command, context);
     command->callback([&context, o] {
         namespace fs = std::filesystem;
         fs::path dir = o->dir;
+        qfhost::Outputs outputs = CommandOutputs(context, {});
+        std::vector<fs::path> targets;
+        for (const char *name : {"demo.qf", "demo.mp4", "demo.gif", "demo.wav", "sheet.png"}) targets.push_back(dir / name);
+        outputs.claim(targets, dir.string());  // one question for the whole set
         qfauthor::DemoMovie demo;
         try {
-            demo = qfauthor::WriteDemoMovie(dir);
+            demo = qfauthor::WriteDemoMovie(dir, outputs);
         } catch (const std::exception &e) {
             throw ToolError(std::string("cannot write the demo movie into ") + dir.string() + ": " + e.what());
         }
@@ -55,7 +60,7 @@ void RegisterDemo(CLI::App &app, Context &context)
                 OpenedMovie opened = OpenMovie(withVolume, demo.movie);
                 qfmedia::ExportOptions options;
                 options.quiet = context.quiet;
-                qfmedia::ExportResult r = qfmedia::ExportMovie(*opened.movie, dir / name, options);
+                qfmedia::ExportResult r = qfmedia::ExportMovie(*opened.movie, dir / name, options, outputs);
                 made.emplace_back(dir / name, r.codecs + (r.videoFrames ? ", " + std::to_string(r.videoFrames) + " frames, " +
                                                                               std::to_string(r.width) + "x" +
                                                                               std::to_string(r.height)
@@ -66,7 +71,7 @@ void RegisterDemo(CLI::App &app, Context &context)
             sheetOptions.quiet = context.quiet;
             sheetOptions.title = "QUILL FRAMER DEMO";
             qfmedia::Sheet sheet = qfmedia::MakeSheet(*opened.movie, sheetOptions);
-            qfmedia::WritePng(dir / "sheet.png", sheet.image);
+            outputs.write(dir / "sheet.png", [&](const fs::path &file) { qfmedia::WritePng(file, sheet.image); });
             made.emplace_back(dir / "sheet.png", "contact sheet, " + std::to_string(sheet.thumbnails) + " thumbnails");
         } catch (const ToolError &) {
             throw;

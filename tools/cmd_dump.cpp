@@ -30,13 +30,20 @@ uint32_t SeekOption(const std::string &text)
     throw ToolError("--seek takes whole milliseconds (0 to 4294967295), as SeekVideo takes them; got \"" + text + "\"");
 }
 
-std::ofstream OpenOutput(const std::string &path, const char *what)
+std::ofstream OpenOutput(const std::optional<qfhost::PendingOutput> &pending, const char *what)
 {
     std::ofstream out;
-    if (path.empty()) return out;
-    out.open(path, std::ios::binary | std::ios::trunc);
-    if (!out) throw ToolError(std::string("cannot write the ") + what + " file \"" + path + "\"");
+    if (!pending) return out;
+    out.open(pending->path(), std::ios::binary | std::ios::trunc);
+    if (!out) throw ToolError(std::string("cannot write the ") + what + " file \"" + pending->target().string() + "\"");
     return out;
+}
+
+// The machine contract: its outputs are always replaced, but still never onto the movie.
+std::optional<qfhost::PendingOutput> Begin(qfhost::Outputs &outputs, const std::string &path)
+{
+    if (path.empty()) return std::nullopt;
+    return outputs.begin(path);
 }
 
 void Write(std::ofstream &out, const void *data, size_t size, const std::string &path)
@@ -50,10 +57,15 @@ void RunDump(const Context &context, const DumpOptions &o)
 {
     std::optional<uint32_t> seek;
     if (!o.seek.empty()) seek = SeekOption(o.seek);
+    qfhost::Outputs outputs(qfhost::Overwrite::Always);
+    outputs.addInput(o.movie);
+    if (!o.video.empty()) outputs.claim(std::filesystem::path(o.video));
+    if (!o.audio.empty()) outputs.claim(std::filesystem::path(o.audio));
     OpenedMovie opened = OpenMovie(context, o.movie, 0);
     qfhost::Movie &movie = *opened.movie;
-    std::ofstream video = OpenOutput(o.video, "video");
-    std::ofstream audio = OpenOutput(o.audio, "audio");
+    std::optional<qfhost::PendingOutput> videoFile = Begin(outputs, o.video), audioFile = Begin(outputs, o.audio);
+    std::ofstream video = OpenOutput(videoFile, "video");
+    std::ofstream audio = OpenOutput(audioFile, "audio");
     if (seek) movie.seek(*seek);
 
     uint64_t handedOut = 0;
@@ -73,6 +85,12 @@ void RunDump(const Context &context, const DumpOptions &o)
     if (video.is_open()) video.close();
     if (audio.is_open()) audio.close();
     if ((!o.video.empty() && !video) || (!o.audio.empty() && !audio)) throw ToolError("cannot finish the output files");
+    try {
+        if (videoFile) videoFile->commit();
+        if (audioFile) audioFile->commit();
+    } catch (const std::runtime_error &e) {
+        throw ToolError(e.what());
+    }
 
     std::printf("{\"width\":%d,\"height\":%d,\"duration\":%u,\"frames\":%u,\"packets\":%llu}\n", movie.width(),
                 movie.height(), movie.durationMs(), movie.frames(), static_cast<unsigned long long>(handedOut));

@@ -32,6 +32,7 @@ void RegisterExport(CLI::App &app, Context &context)
     command->add_option("--start", o->start, "Start at T (seconds, mm:ss.fff or hh:mm:ss)");
     command->add_option("--duration", o->duration, "Export T (seconds, mm:ss.fff or hh:mm:ss)");
     AddMovieOptions(*command, context);
+    AddOverwriteOptions(*command, context);
     command->callback([&context, o] {
         qfmedia::ExportOptions options;
         options.scale = o->scale;
@@ -41,14 +42,16 @@ void RegisterExport(CLI::App &app, Context &context)
             options.durationMs = TimeOption("--duration", o->duration);
             if (*options.durationMs == 0) throw ToolError("--duration must be more than 0");
         }
+        qfhost::Outputs outputs = CommandOutputs(context, {o->movie});
         try {
-            qfmedia::RequireFormat(o->out);  // before the movie is opened: a typo costs nothing
+            // Before the movie is opened: a typo or a refused output costs nothing.
+            if (qfmedia::RequireFormat(o->out) != qfmedia::ExportFormat::PngFrames) outputs.claim(o->out);
         } catch (const std::runtime_error &e) {
             throw ToolError(e.what());
         }
         OpenedMovie opened = OpenMovie(context, o->movie);
         try {
-            qfmedia::ExportResult result = qfmedia::ExportMovie(*opened.movie, o->out, options);
+            qfmedia::ExportResult result = qfmedia::ExportMovie(*opened.movie, o->out, options, outputs);
             if (!context.quiet) std::printf("%s\n", qfmedia::SummaryLine(o->out, result).c_str());
         } catch (const std::runtime_error &e) {
             throw ToolError(e.what());

@@ -26,8 +26,11 @@ void RegisterFrame(CLI::App &app, Context &context)
     command->add_option("-o,--output", o->out, "The PNG file to write")->required();
     command->add_option("--scale", o->scale, "Integer picture scale, nearest neighbour (default 1)")->check(CLI::Range(1, 16));
     AddMovieOptions(*command, context);
+    AddOverwriteOptions(*command, context);
     command->callback([&context, o] {
         const uint32_t at = TimeOption("--at", o->at);
+        qfhost::Outputs outputs = CommandOutputs(context, {o->movie});
+        outputs.claim(o->out);
         OpenedMovie opened = OpenMovie(context, o->movie);
         qfhost::Movie &movie = *opened.movie;
         const std::string when = qfhost::FormatTime(at);
@@ -38,7 +41,7 @@ void RegisterFrame(CLI::App &app, Context &context)
             if (!packet.isVideo()) continue;
             qfmedia::RgbImage image = qfmedia::FromPixelWords(movie.decodeVideo(packet), movie.width(), movie.height(), o->scale);
             try {
-                qfmedia::WritePng(o->out, image);
+                outputs.write(o->out, [&](const std::filesystem::path &file) { qfmedia::WritePng(file, image); });
             } catch (const std::runtime_error &e) {
                 throw ToolError(e.what());
             }

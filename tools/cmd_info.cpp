@@ -5,6 +5,7 @@
 #include "common.hpp"
 #include "qfhost/time.hpp"
 #include "quillframer/movie_format.h"
+#include "qfhost/printable.hpp"
 
 namespace qftools {
 namespace {
@@ -51,10 +52,11 @@ void RunInfo(const Context &context, const InfoOptions &o)
         j["audioPackets"] = packets.audio;
         j["audio"] = {{"sampleRate", rate}, {"channels", 2}, {"bits", 16}};
         j["plugin"] = {{"name", text(plugin.name)}, {"version", version}, {"date", text(plugin.date)}};
-        std::printf("%s\n", j.dump().c_str());
+        // JSON escapes control characters itself; bytes that are no UTF-8 become U+FFFD instead of an exception.
+        std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
         return;
     }
-    std::printf("%s\n", o.movie.c_str());
+    std::printf("%s\n", qfhost::Printable(o.movie).c_str());
     std::printf("  picture  %d x %d\n", movie.width(), movie.height());
     std::printf("  length   %u ms (%s)\n", movie.durationMs(), qfhost::FormatTime(movie.durationMs()).c_str());
     std::printf("  frames   %u at %d per second\n", frames, QF_FRAMES_PER_SECOND);

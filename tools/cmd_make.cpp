@@ -25,10 +25,13 @@ void RegisterMake(CLI::App &app, Context &context)
     command->add_option("SCRIPT", o->script, "The JSON script")->required();
     command->add_option("-o,--output", o->out, "The movie file to write")->required();
     AddQuietOption(*command, context);
+    AddOverwriteOptions(*command, context);
     command->callback([&context, o] {
         qfauthor::MakeResult r;
         try {
-            r = qfauthor::MakeMovie(o->script, o->out);
+            qfhost::Outputs outputs = CommandOutputs(context, {o->script});
+            outputs.claim(o->out);
+            r = qfauthor::MakeMovie(o->script, o->out, outputs);
         } catch (const std::runtime_error &e) {
             throw ToolError(e.what());
         }

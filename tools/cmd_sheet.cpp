@@ -31,7 +31,10 @@ void RegisterSheet(CLI::App &app, Context &context)
     command->add_option("--shrink", o->shrink, "Thumbnail = picture / N (default 2, or 1 for small pictures)")
         ->check(CLI::Range(1, 16));
     AddMovieOptions(*command, context);
+    AddOverwriteOptions(*command, context);
     command->callback([&context, o] {
+        qfhost::Outputs outputs = CommandOutputs(context, {o->movie});
+        outputs.claim(o->out);
         qfmedia::SheetOptions options;
         if (!o->every.empty()) {
             options.everyMs = TimeOption("--every", o->every);
@@ -47,7 +50,7 @@ void RegisterSheet(CLI::App &app, Context &context)
                         qfhost::FormatTime(opened.movie->durationMs());
         try {
             qfmedia::Sheet sheet = qfmedia::MakeSheet(*opened.movie, options);
-            qfmedia::WritePng(o->out, sheet.image);
+            outputs.write(o->out, [&](const std::filesystem::path &file) { qfmedia::WritePng(file, sheet.image); });
             if (!context.quiet)
                 std::printf("wrote %s: %d thumbnails, %dx%d\n", o->out.c_str(), sheet.thumbnails, sheet.image.width,
                             sheet.image.height);

@@ -1,6 +1,8 @@
 #include "common.hpp"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <unistd.h>
 
 #include "qfhost/time.hpp"
@@ -37,7 +39,29 @@ void AddMovieOptions(CLI::App &command, Context &context)
             "--plugin", [&context](const std::string &p) { context.plugin = p; },
             "The plug-in to load (default: $QUILLFRAMER_PLUGIN, else quillframer.vtp beside this program)")
         ->type_name("PATH");
+    command
+        .add_option_function<uint64_t>(
+            "--max-pixels", [&context](uint64_t n) { context.maxPixels = n; },
+            "Refuse a movie whose picture has more pixels than this (default 67108864, 64 megapixels)")
+        ->type_name("N");
     AddQuietOption(command, context);
+}
+
+void AddOverwriteOptions(CLI::App &command, Context &context)
+{
+    auto *yes = command.add_flag_callback(
+        "-y,--overwrite", [&context] { context.overwrite = qfhost::Overwrite::Always; }, "Replace existing outputs");
+    auto *no = command.add_flag_callback(
+        "-n,--no-overwrite", [&context] { context.overwrite = qfhost::Overwrite::Never; },
+        "Never replace an existing output (default: ask on a terminal, else refuse)");
+    yes->excludes(no);
+}
+
+qfhost::Outputs CommandOutputs(const Context &context, std::initializer_list<fs::path> inputs)
+{
+    qfhost::Outputs outputs(context.overwrite);
+    for (const fs::path &input : inputs) outputs.addInput(input);
+    return outputs;
 }
 
 qfhost::HostSettings MakeSettings(const Context &context, int32_t version)
@@ -80,6 +104,13 @@ OpenedMovie OpenMovie(const Context &context, const fs::path &movie, uint32_t op
     } catch (const std::runtime_error &e) {
         throw ToolError(e.what());
     }
+    // Before the host allocates any frame: a few bytes of movie may declare gigabytes of picture.
+    const uint64_t w = static_cast<uint32_t>(std::max(0, opened.movie->width()));
+    const uint64_t h = static_cast<uint32_t>(std::max(0, opened.movie->height()));
+    if (w * h > context.maxPixels)
+        throw ToolError("picture is " + std::to_string(w) + "x" + std::to_string(h) + " (" + std::to_string(w * h) +
+                        " pixels), above the limit of " + std::to_string(context.maxPixels) +
+                        " pixels; --max-pixels raises it");
     return opened;
 }
 

@@ -4,12 +4,14 @@
 
 #include <CLI/CLI.hpp>
 #include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "qfhost/host.hpp"
+#include "qfhost/output.hpp"
 
 namespace qftools {
 
@@ -18,6 +20,8 @@ struct Context {
     std::vector<std::string> volumes;  // "NAME=DIR", in the order given
     std::string plugin;                // empty: the default plug-in
     bool quiet = false;                // no progress bar
+    qfhost::Overwrite overwrite = qfhost::Overwrite::Ask;  // -y / -n
+    uint64_t maxPixels = uint64_t{64} << 20;               // --max-pixels: larger pictures are refused at the open
 };
 
 // Ends the command with one line on stderr and exit status 1.
@@ -30,6 +34,12 @@ public:
 void AddMovieOptions(CLI::App &command, Context &context);
 // Adds --quiet alone, for commands that open no movie.
 void AddQuietOption(CLI::App &command, Context &context);
+// Adds -y/--overwrite and -n/--no-overwrite, for commands that write files.
+void AddOverwriteOptions(CLI::App &command, Context &context);
+
+// Every file a command writes goes through this: never onto one of its inputs, never half-written,
+// an existing file replaced only as -y / -n / the terminal say.
+qfhost::Outputs CommandOutputs(const Context &context, std::initializer_list<std::filesystem::path> inputs);
 
 // The host settings the options ask for: the given volumes, then a prompt on the terminal when
 // stdin is one, else cancel. Throws ToolError on a malformed NAME=DIR.
@@ -44,7 +54,7 @@ struct OpenedMovie {
 };
 
 // Loads the plug-in (host version 6) and opens the movie with the given option. Throws ToolError
-// whose message names the cause.
+// whose message names the cause, also for a picture above context.maxPixels.
 OpenedMovie OpenMovie(const Context &context, const std::filesystem::path &movie, uint32_t openOption = 0);
 
 // A progress bar belongs on stderr when it is a terminal and --quiet was not given.

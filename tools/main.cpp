@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "common.hpp"
+#include "qfhost/printable.hpp"
 
 namespace qftools {
 // One per subcommand, each in its cmd_*.cpp.
@@ -41,7 +42,7 @@ int main(int argc, char **argv)
     } catch (const CLI::ParseError &e) {
         return app.exit(e) == 0 ? 0 : 2;
     } catch (const std::exception &e) {
-        std::fprintf(stderr, "quillframer: %s\n", e.what());
+        std::fprintf(stderr, "quillframer: %s\n", qfhost::Printable(e.what()).c_str());
         return 1;
     }
     return 0;

@@ -9,6 +9,7 @@
 #include "authoring/iff_writer.h"
 #include "authoring/movie_writer.h"
 #include "media/image.hpp"
+#include "qfhost/output.hpp"
 
 namespace qfauthor {
 
@@ -324,7 +325,7 @@ Bytes Svx(const std::vector<int8_t> &samples, uint16_t rate)
 
 }  // namespace
 
-DemoMovie WriteDemoMovie(const std::filesystem::path &dir)
+DemoMovie WriteDemoMovie(const std::filesystem::path &dir, qfhost::Outputs &outputs)
 {
     DemoMovie demo;
     demo.volumeName = "DemoDisk";
@@ -452,7 +453,7 @@ DemoMovie WriteDemoMovie(const std::filesystem::path &dir)
         }
     }
     m.end();
-    m.save(demo.movie);
+    outputs.write(demo.movie, [&](const std::filesystem::path &file) { m.save(file); });
     return demo;
 }
 

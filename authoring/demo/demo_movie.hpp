@@ -6,6 +6,10 @@
 #include <filesystem>
 #include <string>
 
+namespace qfhost {
+class Outputs;
+}
+
 namespace qfauthor {
 
 struct DemoMovie {
@@ -15,6 +19,7 @@ struct DemoMovie {
 };
 
 // Writes dir/demo.qf and the volume directory dir/<volume>/ with the referenced files.
-DemoMovie WriteDemoMovie(const std::filesystem::path &dir);
+// The movie file goes through outputs.
+DemoMovie WriteDemoMovie(const std::filesystem::path &dir, qfhost::Outputs &outputs);
 
 }  // namespace qfauthor

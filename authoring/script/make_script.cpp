@@ -14,6 +14,7 @@
 #include "media/sound_file.hpp"
 #include "media/png.hpp"
 #include "quillframer/host_api.h"
+#include "qfhost/output.hpp"
 
 namespace qfauthor {
 
@@ -36,7 +37,7 @@ struct LoadedAsset {
 
 class Script {
 public:
-    Script(std::filesystem::path path) : path_(std::move(path)) {}
+    Script(std::filesystem::path path, qfhost::Outputs &outputs) : path_(std::move(path)), outputs_(outputs) {}
 
     [[noreturn]] void fail(const std::string &where, const std::string &what) const
     {
@@ -46,7 +47,9 @@ public:
     std::filesystem::path resolve(const std::string &file) const
     {
         std::filesystem::path p(file);
-        return p.is_absolute() ? p : path_.parent_path() / p;
+        p = p.is_absolute() ? p : path_.parent_path() / p;
+        outputs_.addInput(p);  // a picture or sound the movie is made of is never written over
+        return p;
     }
 
     // Runs `body`, turning any error inside into "script: where: message".
@@ -73,6 +76,7 @@ public:
 
 private:
     std::filesystem::path path_;
+    qfhost::Outputs &outputs_;
 };
 
 template <typename T>
@@ -126,9 +130,9 @@ qfauthor::IndexedImage ToImage(const qfmedia::IndexedPicture &p)
 
 }  // namespace
 
-MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesystem::path &out)
+MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesystem::path &out, qfhost::Outputs &outputs)
 {
-    Script script(scriptPath);
+    Script script(scriptPath, outputs);
     json doc;
     {
         std::ifstream in(scriptPath);
@@ -446,7 +450,7 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
     result.seconds = ticks * 0.02;
     try {
         if (!out.parent_path().empty()) std::filesystem::create_directories(out.parent_path());
-        movie.save(out);
+        outputs.write(out, [&](const std::filesystem::path &file) { movie.save(file); });
     } catch (const std::exception &e) {
         throw std::runtime_error("cannot write " + out.string() + ": " + e.what());
     }

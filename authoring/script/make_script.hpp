@@ -4,6 +4,10 @@
 #include <filesystem>
 #include <string>
 
+namespace qfhost {
+class Outputs;
+}
+
 namespace qfauthor {
 
 struct MakeResult {
@@ -18,7 +22,8 @@ struct MakeResult {
     uint64_t bytes = 0;
 };
 
-// Throws std::runtime_error with one line naming the script, the place in it and the cause.
-MakeResult MakeMovie(const std::filesystem::path &script, const std::filesystem::path &out);
+// Throws std::runtime_error with one line naming the script, the place in it and the cause. The
+// movie is written through outputs, which learns every file the script reads as an input.
+MakeResult MakeMovie(const std::filesystem::path &script, const std::filesystem::path &out, qfhost::Outputs &outputs);
 
 }  // namespace qfauthor

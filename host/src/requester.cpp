@@ -9,6 +9,7 @@
 
 #include "host_state.hpp"
 #include "quillframer/movie_format.h"
+#include "qfhost/printable.hpp"
 
 namespace qfhost {
 namespace {
@@ -44,7 +45,7 @@ std::optional<std::string> AskTerminal(const std::string &volume)
     }
     std::optional<std::string> answer;
     for (int attempt = 0; attempt < 5; ++attempt) {
-        std::string prompt = "Directory for Amiga volume \"" + volume + ":\" (empty to cancel): ";
+        std::string prompt = "Directory for Amiga volume \"" + Printable(volume) + ":\" (empty to cancel): ";
         if (::write(out, prompt.data(), prompt.size()) < 0) break;
         std::string line;
         char c;
@@ -58,7 +59,7 @@ std::optional<std::string> AskTerminal(const std::string &volume)
             answer = line;
             break;
         }
-        std::string complaint = "\"" + line + "\" is not a directory\n";
+        std::string complaint = "\"" + Printable(line) + "\" is not a directory\n";
         if (::write(out, complaint.data(), complaint.size()) < 0) break;
     }
     if (own) ::close(in);

@@ -1,0 +1,261 @@
+// Small movies that declare huge work: what one OpenVideo costs in time and peak memory, each in a
+// child process of its own (so one case's heap is not the next one's), beside the bench scene
+// movie; then the first frame, as a host without a pixel budget would compose it. Targets: every
+// open under 1 s and 256 MB. A child is capped at 2 GB of address space and 60 s, so a case over
+// budget shows as a failed or killed open instead of taking the machine.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "authoring/movie_writer.h"
+#include "testing/movies.h"
+#include "testing/scripted_host.h"
+#include "quillframer/host_api.h"
+
+namespace {
+
+using namespace qfauthor;
+using qftest::Bytes;
+
+constexpr rlim_t AddressSpaceCap = rlim_t{2} << 30;
+constexpr unsigned TimeCap = 60;
+
+size_t Find(const Bytes &b, const char *id, size_t from = 0)
+{
+    for (size_t i = from; i + 4 <= b.size(); ++i)
+        if (std::memcmp(&b[i], id, 4) == 0) return i;
+    return b.size();
+}
+
+void PatchU16(Bytes &b, size_t at, uint16_t v)
+{
+    b[at] = static_cast<uint8_t>(v >> 8);
+    b[at + 1] = static_cast<uint8_t>(v);
+}
+
+// A one-plane picture that declares width x height and carries a 4-byte body.
+Bytes DeclaredPicture(uint16_t width, uint16_t height)
+{
+    IndexedImage image{16, 1, Bytes(16, 0)};
+    IlbmOptions options;
+    options.planeCount = 1;
+    options.compression = Compression::None;
+    options.padOddChunks = false;
+    Bytes file = WriteIlbm(image, qftest::BackdropPalette(), options);
+    size_t bmhd = Find(file, "BMHD");
+    PatchU16(file, bmhd + 8, width);
+    PatchU16(file, bmhd + 10, height);
+    return file;
+}
+
+Bytes PictureMovie(const Bytes &picture)
+{
+    MovieWriter m;
+    m.embedded().load(Asset::Background, picture).scenes(1).scene(1).background(0).duration(50).end();
+    return m.bytes();
+}
+
+Bytes SmallFaceSet(int faces, uint16_t declaredSize)
+{
+    std::vector<FaceEntry> entries(static_cast<size_t>(faces));
+    for (auto &e : entries) e.image = {16, 1, Bytes(16, 1)};
+    Bytes file = WriteFaceSet(entries, qftest::BackdropPalette());
+    if (declaredSize)
+        for (size_t at = Find(file, "FACE"); at < file.size(); at = Find(file, "FACE", at + 4)) {
+            PatchU16(file, at + 8, declaredSize);
+            PatchU16(file, at + 10, declaredSize);
+        }
+    return file;
+}
+
+Bytes HugeFaces()
+{
+    MovieWriter m;
+    m.embedded().load(Asset::FaceSet, SmallFaceSet(16, 65535)).scenes(1).scene(1).duration(50).end();
+    return m.bytes();
+}
+
+Bytes HugeBodyLength()
+{
+    IlbmOptions options;
+    options.padOddChunks = false;
+    Bytes picture = WriteIlbm(qftest::Backdrop(), qftest::BackdropPalette(), options);
+    size_t body = Find(picture, "BODY");
+    for (int k = 0; k < 4; ++k) picture[body + 4 + k] = k < 3 ? 0xFF : 0xF0;
+    return PictureMovie(picture);
+}
+
+Bytes ManySprites()
+{
+    // All in scene 1: each "d" sends the next "e" back to the current scene.
+    MovieWriter m;
+    m.embedded().load(Asset::FaceSet, SmallFaceSet(4, 0)).scenes(1).scene(1).duration(50);
+    for (int k = 0; k < 100000; ++k)
+        m.faceSet(0, static_cast<int16_t>(k % 300), 10).sprite(static_cast<uint16_t>(1 + k % 4), 0, 0, static_cast<uint16_t>(k % 16));
+    m.end();
+    return m.bytes();
+}
+
+Bytes ManyScenes()
+{
+    MovieWriter m;
+    m.scenes(65535);
+    for (uint32_t s = 1; s <= 65535; ++s) m.scene(static_cast<uint16_t>(s)).duration(1);
+    m.end();
+    return m.bytes();
+}
+
+struct Case {
+    const char *name;
+    std::function<Bytes()> movie;
+};
+
+struct Result {
+    bool finished = false;  // the child reported back
+    bool opened = false;
+    int width = 0, height = 0;
+    double seconds = 0;
+    double frameSeconds = -1;  // -1: no frame composed
+    long openPeakKb = 0;  // after the open
+    long peakKb = 0;      // after the first frame too
+    std::string fate;  // when it did not finish
+};
+
+struct Report {
+    int opened, width, height;
+    double seconds, frameSeconds;
+    long openPeakKb;
+};
+
+// The first video packet composed into a buffer the child allocates, as a host would.
+double FirstFrame(MovieHandle *movie, const StreamDescriptor &descriptor)
+{
+    size_t pixels = static_cast<size_t>(descriptor.width) * static_cast<size_t>(descriptor.height);
+    void *buffer = std::calloc(pixels ? pixels : 1, 4);
+    if (!buffer) return -1;
+    double seconds = -1;
+    PacketRecord record{};
+    for (int n = 0; n < 4 && NextPacket(movie, &record) == 0; ++n) {
+        bool video = record.streamIndex == 0;
+        if (video) {
+            void *buffers[1] = {buffer};
+            int32_t pitches[1] = {0};
+            VideoFrameRecord frame{};
+            frame.buffers = buffers;
+            frame.pitches = pitches;
+            auto start = std::chrono::steady_clock::now();
+            DecodeVideoFrame(movie, record.payload, &frame);
+            seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        }
+        FreePacket(record.payload);
+        if (video) break;
+    }
+    std::free(buffer);
+    return seconds;
+}
+
+// The child builds the movie, then opens and closes it once; only the open is timed.
+Result Measure(const Case &c)
+{
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        rlimit cap{AddressSpaceCap, AddressSpaceCap};
+        setrlimit(RLIMIT_AS, &cap);
+        alarm(TimeCap);
+        Bytes bytes = c.movie();
+        qftest::ScriptedHost host;
+        host.quiet();
+        host.addFile("hostile.qf", bytes);
+        host.install();
+        StreamDescriptor descriptor{};
+        auto start = std::chrono::steady_clock::now();
+        MovieHandle *movie = OpenVideo("hostile.qf", &descriptor);
+        Report r{movie != nullptr, descriptor.width, descriptor.height,
+                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), -1, 0};
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        r.openPeakKb = usage.ru_maxrss;
+        // The open's figures are sent first: a frame that runs out of time still leaves them.
+        ssize_t written = write(fds[1], &r, sizeof r);
+        if (movie) {
+            r.frameSeconds = FirstFrame(movie, descriptor);
+            written = write(fds[1], &r, sizeof r);
+            CloseVideo(movie);
+        }
+        _exit(written == sizeof r ? 0 : 1);
+    }
+    close(fds[1]);
+    Report r{};
+    Result result;
+    result.finished = pid > 0 && read(fds[0], &r, sizeof r) == static_cast<ssize_t>(sizeof r);
+    Report later{};
+    bool framed = result.finished && read(fds[0], &later, sizeof later) == static_cast<ssize_t>(sizeof later);
+    close(fds[0]);
+    int status = 0;
+    rusage usage{};
+    if (pid > 0) wait4(pid, &status, 0, &usage);
+    result.peakKb = usage.ru_maxrss;
+    if (result.finished) {
+        result.opened = r.opened != 0;
+        result.width = r.width;
+        result.height = r.height;
+        result.seconds = r.seconds;
+        result.openPeakKb = r.openPeakKb;
+        result.frameSeconds = framed ? later.frameSeconds : -1;
+        if (!framed && WIFSIGNALED(status)) result.fate = "frame killed by " + std::string(strsignal(WTERMSIG(status)));
+    } else if (WIFSIGNALED(status)) {
+        result.fate = WTERMSIG(status) == SIGALRM ? "killed after " + std::to_string(TimeCap) + " s"
+                                                  : std::string("killed by ") + strsignal(WTERMSIG(status));
+    } else {
+        result.fate = "failed";
+    }
+    return result;
+}
+
+}  // namespace
+
+int main()
+{
+    const Case baseline{"bench scene movie, 320x256", qftest::SceneMovie};
+    const Case cases[] = {
+        {"picture 16384x16384, 4-byte body", [] { return PictureMovie(DeclaredPicture(16384, 16384)); }},
+        {"picture 65535x65535, 4-byte body", [] { return PictureMovie(DeclaredPicture(65535, 65535)); }},
+        {"16 faces of 65535x65535", HugeFaces},
+        {"BODY declaring 4 GB", HugeBodyLength},
+        {"100,000 sprite placements", ManySprites},
+        {"65535 scenes", ManyScenes},
+    };
+    std::printf("hostile opens (targets: under 1 s and 256 MB each; child capped at %llu MB, %u s)\n",
+                static_cast<unsigned long long>(AddressSpaceCap >> 20), TimeCap);
+    std::printf("%-34s %9s %7s %8s %8s | %9s %8s  %s\n", "movie", "open ms", "x time", "open MB", "x memory",
+                "frame ms", "peak MB", "result");
+    Result base = Measure(baseline);
+    auto line = [&](const Case &c, const Result &r) {
+        std::string outcome = !r.finished ? r.fate
+                              : r.opened  ? "opened, " + std::to_string(r.width) + "x" + std::to_string(r.height)
+                                          : "null (no memory under the cap, or refused)";
+        if (r.finished && !r.fate.empty()) outcome += "; " + r.fate;
+        bool over = !r.finished || r.seconds >= 1.0 || r.openPeakKb >= 256 * 1024;
+        char frame[32] = "-";
+        if (r.frameSeconds >= 0) std::snprintf(frame, sizeof frame, "%.1f", r.frameSeconds * 1000);
+        std::printf("%-34s %9.1f %7.1f %8.1f %8.1f | %9s %8.1f  %s%s\n", c.name, r.seconds * 1000,
+                    base.seconds > 0 ? r.seconds / base.seconds : 0.0, r.openPeakKb / 1024.0,
+                    base.openPeakKb > 0 ? static_cast<double>(r.openPeakKb) / base.openPeakKb : 0.0, frame,
+                    r.peakKb / 1024.0, outcome.c_str(), over ? "  OVER TARGET" : "");
+    };
+    line(baseline, base);
+    for (const Case &c : cases) line(c, Measure(c));
+    return 0;
+}

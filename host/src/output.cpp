@@ -1,0 +1,194 @@
+#include "qfhost/output.hpp"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+namespace qfhost {
+namespace fs = std::filesystem;
+
+namespace {
+
+// The temporary files in progress, for the signal handler: fixed storage, no allocation there.
+struct Slot {
+    volatile sig_atomic_t used;
+    char path[PATH_MAX];
+};
+Slot slots[16];
+
+extern "C" void RemoveTemporariesAndExit(int signal)
+{
+    for (Slot &slot : slots)
+        if (slot.used) ::unlink(slot.path);
+    ::_exit(128 + signal);
+}
+
+void InstallHandlerOnce()
+{
+    static bool installed = false;
+    if (installed) return;
+    installed = true;
+    struct sigaction action {};
+    action.sa_handler = RemoveTemporariesAndExit;
+    sigemptyset(&action.sa_mask);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, s);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old {};
+        sigaction(s, nullptr, &old);
+        if (old.sa_handler == SIG_IGN) continue;  // started with it ignored (nohup, a background job): keep that
+        sigaction(s, &action, nullptr);
+    }
+}
+
+int TakeSlot(const std::string &path)
+{
+    if (path.size() >= PATH_MAX) throw std::runtime_error("cannot write \"" + path + "\": the path is too long");
+    for (int i = 0; i < static_cast<int>(std::size(slots)); ++i) {
+        if (slots[i].used) continue;
+        std::memcpy(slots[i].path, path.c_str(), path.size() + 1);
+        std::atomic_signal_fence(std::memory_order_seq_cst);  // the path is whole before the handler may use it
+        slots[i].used = 1;
+        return i;
+    }
+    throw std::runtime_error("cannot write \"" + path + "\": too many outputs in progress");
+}
+
+void FreeSlot(int slot)
+{
+    if (slot >= 0) slots[slot].used = 0;
+}
+
+std::string Quoted(const fs::path &p) { return "\"" + p.string() + "\""; }
+
+// Where the bytes really go: an output that is a symlink keeps the link and replaces the file it names.
+fs::path RealTarget(const fs::path &target)
+{
+    std::error_code ec;
+    if (fs::is_symlink(fs::symlink_status(target, ec))) {
+        fs::path real = fs::canonical(target, ec);
+        if (!ec) return real;
+    }
+    return target;
+}
+
+bool AskToReplace(const std::string &what, const char *them)
+{
+    std::fprintf(stderr, "%s. Replace %s? [y/N] ", what.c_str(), them);
+    std::fflush(stderr);
+    std::string line;
+    char c;
+    while (::read(STDIN_FILENO, &c, 1) == 1 && c != '\n') line += c;
+    return !line.empty() && (line[0] == 'y' || line[0] == 'Y');
+}
+
+}  // namespace
+
+PendingOutput::PendingOutput(fs::path target, fs::path temporary, int slot)
+    : target_(std::move(target)), temporary_(std::move(temporary)), slot_(slot)
+{
+}
+
+PendingOutput::PendingOutput(PendingOutput &&other) noexcept
+    : target_(std::move(other.target_)), temporary_(std::move(other.temporary_)), slot_(std::exchange(other.slot_, -1))
+{
+}
+
+PendingOutput::~PendingOutput()
+{
+    if (slot_ < 0) return;
+    ::unlink(temporary_.c_str());
+    FreeSlot(slot_);
+}
+
+void PendingOutput::commit()
+{
+    if (slot_ < 0) return;
+    // Renamed before the slot is freed: an interrupt in between unlinks a name that is gone.
+    if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+        int error = errno;
+        throw std::runtime_error("cannot write " + Quoted(target_) + ": " + std::strerror(error));
+    }
+    FreeSlot(std::exchange(slot_, -1));
+}
+
+std::string PendingOutput::explain(std::string message) const
+{
+    const std::string from = temporary_.string(), to = target_.string();
+    for (size_t at = 0; (at = message.find(from, at)) != std::string::npos; at += to.size()) message.replace(at, from.size(), to);
+    return message;
+}
+
+Outputs::Outputs(Overwrite overwrite) : overwrite_(overwrite) {}
+
+void Outputs::addInput(const fs::path &input)
+{
+    struct stat info {};
+    if (::stat(input.c_str(), &info) == 0) inputs_.emplace_back(info.st_dev, info.st_ino);
+}
+
+void Outputs::claim(std::span<const fs::path> targets, const std::string &label)
+{
+    std::vector<fs::path> existing;
+    std::vector<fs::path> fresh;
+    for (const fs::path &target : targets) {
+        fs::path key = fs::absolute(target).lexically_normal();
+        if (std::find(claimed_.begin(), claimed_.end(), key) != claimed_.end()) continue;
+        fresh.push_back(key);
+        struct stat info {};
+        if (::stat(target.c_str(), &info) != 0) continue;
+        for (const auto &[dev, ino] : inputs_)
+            if (info.st_dev == dev && info.st_ino == ino)
+                throw std::runtime_error("will not write " + Quoted(target) +
+                                         ": it is the same file as an input; choose another output");
+        existing.push_back(target);
+    }
+    if (!existing.empty() && overwrite_ != Overwrite::Always) {
+        const bool one = targets.size() == 1;
+        const char *them = one ? "it" : "them";
+        std::string what = one ? Quoted(existing[0]) + " already exists"
+                               : std::to_string(existing.size()) + " files of " + Quoted(label) +
+                                     " already exist (the first " + Quoted(existing[0]) + ")";
+        if (overwrite_ == Overwrite::Never) throw std::runtime_error(what + " and -n keeps " + them);
+        if (!::isatty(STDIN_FILENO)) throw std::runtime_error(what + "; -y replaces " + them);
+        if (!AskToReplace(what, them)) throw std::runtime_error(what + "; not replaced");
+    }
+    claimed_.insert(claimed_.end(), fresh.begin(), fresh.end());
+}
+
+PendingOutput Outputs::begin(const fs::path &target)
+{
+    claim(target);
+    const fs::path real = RealTarget(target);
+    struct stat info {};
+    const bool replacing = ::stat(real.c_str(), &info) == 0;
+    InstallHandlerOnce();
+
+    // Hidden, beside the target (a rename never crosses file systems), name cut to fit NAME_MAX.
+    // The name is in the interrupt table before the file exists, so an interrupt never leaves it behind.
+    static unsigned counter = 0;
+    const std::string stem = (real.parent_path() / ("." + real.filename().string().substr(0, 200) + ".")).string();
+    for (int attempt = 0;; ++attempt) {
+        std::string temporary = stem + std::to_string(::getpid()) + "-" + std::to_string(++counter) + ".part";
+        int slot = TakeSlot(temporary);
+        int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            int error = errno;
+            FreeSlot(slot);
+            if (error == EEXIST && attempt < 100) continue;
+            throw std::runtime_error("cannot write " + Quoted(target) + ": " + std::strerror(error));
+        }
+        if (replacing) ::fchmod(fd, info.st_mode & 07777);  // a replaced file keeps its permissions
+        ::close(fd);
+        return PendingOutput(real, temporary, slot);
+    }
+}
+
+}  // namespace qfhost
