@@ -16,7 +16,7 @@
 #include "authoring/iff_writer.h"
 #include "authoring/movie_writer.h"
 #include "qfhost/printable.hpp"
-#include "tests/support/run_command.h"
+#include "testing/run_command.h"
 
 extern char **environ;
 
