@@ -179,14 +179,14 @@ int32_t DecodePlanarBody(HostFile file, uint32_t length, uint8_t *destination, i
         int32_t complete = 1;
         if (compression != 0) {
             complete = UnpackPackedPictureRow(&cursor, rows, keptPlanes, rowsInData, rowBytes);
-            merge(rows, keptPlanes, target, (size_t)width);
+            merge(rows, keptPlanes, target, (size_t)width, rowStride);
         } else if ((size_t)(cursor.end - cursor.next) >= plainRowBytes) {
             for (int32_t plane = 0; plane < keptPlanes; ++plane) sources[plane] = cursor.next + (size_t)plane * rowBytes;
-            merge(sources, keptPlanes, target, (size_t)width);
+            merge(sources, keptPlanes, target, (size_t)width, (size_t)(cursor.end - sources[keptPlanes - 1]));
             cursor.next += plainRowBytes;
         } else {
             CopyShortPlainRow(&cursor, rows, keptPlanes, rowBytes);
-            merge(rows, keptPlanes, target, (size_t)width);
+            merge(rows, keptPlanes, target, (size_t)width, rowStride);
             complete = 0;
         }
         if (!complete || cursor.next >= dataEnd) break;  // the rows below stay zero

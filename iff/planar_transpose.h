@@ -7,22 +7,27 @@
 #include <stddef.h>
 #include <stdint.h>
 
-// Writes width pixels of one picture row from planes[0..keptPlanes-1] (1..8 planes, each at
-// least (width + 7) / 8 bytes). The destination arrives zero-filled, so storing the gathered bits
-// gives the same bytes as OR-ing them in; nothing past width is written.
-typedef void (*PlaneRowMerge)(const uint8_t *const *planes, int32_t keptPlanes, uint8_t *destination, size_t width);
+// Writes width pixels of one picture row from planes[0..keptPlanes-1] (1..8 planes). Each plane
+// may be read for readable bytes (at least (width + 7) / 8; more lets the last block be read in
+// place). The destination arrives zero-filled, so storing the gathered bits gives the same bytes
+// as OR-ing them in; nothing past width is written.
+typedef void (*PlaneRowMerge)(const uint8_t *const *planes, int32_t keptPlanes, uint8_t *destination, size_t width,
+                              size_t readable);
 
 // The fastest form this processor runs. Each form gives the same bytes.
 PlaneRowMerge ChoosePlaneRowMerge(void);
 
-void MergePlaneRowPortable(const uint8_t *const *planes, int32_t keptPlanes, uint8_t *destination, size_t width);
+void MergePlaneRowPortable(const uint8_t *const *planes, int32_t keptPlanes, uint8_t *destination, size_t width,
+                           size_t readable);
 #if defined(__SSE2__)
-void MergePlaneRowSse2(const uint8_t *const *planes, int32_t keptPlanes, uint8_t *destination, size_t width);
+void MergePlaneRowSse2(const uint8_t *const *planes, int32_t keptPlanes, uint8_t *destination, size_t width,
+                       size_t readable);
 #endif
 #if defined(__x86_64__) && defined(__GNUC__)
 #define QF_PLANAR_AVX2 1
 // Only call it where the processor has AVX2 (ChoosePlaneRowMerge checks).
-void MergePlaneRowAvx2(const uint8_t *const *planes, int32_t keptPlanes, uint8_t *destination, size_t width);
+void MergePlaneRowAvx2(const uint8_t *const *planes, int32_t keptPlanes, uint8_t *destination, size_t width,
+                       size_t readable);
 int32_t ProcessorHasAvx2(void);
 #endif
 

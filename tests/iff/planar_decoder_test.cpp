@@ -258,7 +258,7 @@ TEST(PlanarDecoder, MatchesTheReferenceOnRandomBodies)
 }
 
 // Each form of the row merge (portable, SSE2, AVX2 where the processor has it) on its own, with
-// planes exactly as long as the row needs and guard bytes after the row.
+// planes exactly as long as the row needs or readable further, and guard bytes after the row.
 TEST(PlanarDecoder, EveryRowMergeFormAgrees)
 {
     std::vector<std::pair<const char *, PlaneRowMerge>> forms = {{"portable", MergePlaneRowPortable}};
@@ -270,25 +270,25 @@ TEST(PlanarDecoder, EveryRowMergeFormAgrees)
 #endif
     std::mt19937 rng(5);
     for (size_t width = 1; width <= 600; width += width < 300 ? 1 : 37)
-        for (int kept = 1; kept <= 8; ++kept) {
-            std::vector<Bytes> planes;
-            const uint8_t *rows[8];
-            Bytes body;
-            for (int p = 0; p < kept; ++p) {
-                planes.push_back(RandomBytes((width + 7) / 8, rng));
-                rows[p] = planes.back().data();
-                Bytes padded = planes.back();
-                padded.resize((width + 15) / 16 * 2);
-                body.insert(body.end(), padded.begin(), padded.end());
+        for (int kept = 1; kept <= 8; ++kept)
+            for (size_t extra : {0, 32}) {
+                std::vector<Bytes> planes;
+                const uint8_t *rows[8];
+                Bytes body;
+                for (int p = 0; p < kept; ++p) {
+                    planes.push_back(RandomBytes((width + 7) / 8 + extra, rng));
+                    rows[p] = planes.back().data();
+                    body.insert(body.end(), planes.back().begin(), planes.back().begin() + (width + 7) / 8);
+                    body.resize((p + 1) * ((width + 15) / 16 * 2));
+                }
+                Bytes expected = Reference(body, static_cast<int>(width), 1, kept, 0, 0);
+                for (auto [name, merge] : forms) {
+                    Bytes out(width + 40, 0);
+                    merge(rows, kept, out.data(), width, (width + 7) / 8 + extra);
+                    ASSERT_EQ(Bytes(out.begin(), out.begin() + width), expected) << name << " width " << width << " planes " << kept;
+                    ASSERT_EQ(Bytes(out.begin() + width, out.end()), Bytes(40, 0)) << name << " wrote past the row";
+                }
             }
-            Bytes expected = Reference(body, static_cast<int>(width), 1, kept, 0, 0);
-            for (auto [name, merge] : forms) {
-                Bytes out(width + 40, 0);
-                merge(rows, kept, out.data(), width);
-                ASSERT_EQ(Bytes(out.begin(), out.begin() + width), expected) << name << " width " << width << " planes " << kept;
-                ASSERT_EQ(Bytes(out.begin() + width, out.end()), Bytes(40, 0)) << name << " wrote past the row";
-            }
-        }
 }
 
 // A picture declaring 4096 rows with BODY data for three: the rows the data reaches are decoded
