@@ -58,7 +58,7 @@ void MergeRowFrom(const uint8_t *const *planes, uint8_t *destination, size_t wid
 {
     size_t fullColumns = width / 8;
     for (; column + Block <= fullColumns; column += Block) Transpose(planes, column, destination + column * 8);
-    if (Half && column + Block / 2 <= fullColumns) {
+    if (Half != nullptr && column + Block / 2 <= fullColumns) {
         Half(planes, column, destination + column * 8);
         column += Block / 2;
     }
