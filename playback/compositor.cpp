@@ -140,14 +140,16 @@ static void ExpandWords(const uint32_t *palette, const uint8_t *indices, uint32_
 }
 
 #if defined(__SSE2__)
-// Four looked-up words per store: one store per word is what limits the plain loop.
+// Four looked-up words per aligned store: one store per word is what limits the plain loop.
 static void ExpandSse2(const uint32_t *palette, const uint8_t *indices, uint32_t *output, size_t count)
 {
-    size_t i = 0;
+    size_t i = (size_t)((16 - ((uintptr_t)output & 15)) & 15) / 4;
+    if (i > count || ((uintptr_t)output & 3)) i = count;  // words not on word boundaries: plain loop
+    ExpandWords(palette, indices, output, i);
     for (; i + 4 <= count; i += 4) {
         __m128i words = _mm_setr_epi32((int)palette[indices[i]], (int)palette[indices[i + 1]],
                                        (int)palette[indices[i + 2]], (int)palette[indices[i + 3]]);
-        _mm_storeu_si128((__m128i *)(output + i), words);
+        _mm_store_si128((__m128i *)(output + i), words);
     }
     ExpandWords(palette, indices + i, output + i, count - i);
 }
