@@ -158,7 +158,9 @@ static void ExpandSse2(const uint32_t *palette, const uint8_t *indices, uint32_t
 #if defined(QF_EXPAND_AVX512)
 // GCC 12's lane shuffle starts from an undefined register and warns about it.
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 // 64 pixels per step with no memory lookups: the palette is split into four 256-byte tables (one
 // per byte of the word), each held in four registers and read with byte permutes; the four
 // results are interleaved back into words. Stores are aligned to 64 bytes.
