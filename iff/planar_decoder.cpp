@@ -1,7 +1,12 @@
 // DecodePlanarBody: interleaved bit-plane rows (plain or ByteRun1) to one colour index per byte.
 #include <string.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "iff/iff_loaders.h"
+#include "iff/planar_transpose.h"
 #include "plugin/host_calls.h"
 #include "plugin/memory.h"
 
@@ -10,88 +15,129 @@ namespace {
 // A colour index has 8 bits; deeper planes are unpacked (to stay in step) but not kept.
 const int32_t KeptPlaneLimit = 8;
 
-// Spread[b]: the eight bits of a plane byte as eight bytes of 0 or 1, leftmost pixel first in
-// memory, so one 64-bit OR sets eight destination pixels.
-struct SpreadTable {
-    uint64_t entry[256];
-};
-
-constexpr SpreadTable MakeSpreadTable()
-{
-    SpreadTable table{};
-    for (int value = 0; value < 256; ++value) {
-        uint64_t word = 0;
-        for (int pixel = 0; pixel < 8; ++pixel) {
-            uint64_t bit = (uint64_t)((value >> (7 - pixel)) & 1);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-            word |= bit << (8 * (7 - pixel));
-#else
-            word |= bit << (8 * pixel);
-#endif
-        }
-        table.entry[value] = word;
-    }
-    return table;
-}
-
-constexpr SpreadTable Spread = MakeSpreadTable();
+// Spare bytes after each unpacked plane row: short runs are written 16 bytes at a time.
+const size_t RowSlack = 16;
 
 struct BodyCursor {
     const uint8_t *next;
     const uint8_t *end;
 };
 
-// Produces one plane row of rowBytes bytes into row (null: consume without keeping, as for a
-// mask row). Returns 0 when the data runs out first; what was not produced stays as it was.
-int32_t UnpackRow(BodyCursor *cursor, uint8_t *row, size_t rowBytes, int32_t compression)
+// Copies and fills in 16-byte steps (short runs are the common case, and a call or a string
+// instruction per run costs more than the run): up to 15 bytes past count are written, into
+// bytes a later run rewrites or into the row's slack.
+inline void CopyInSteps(uint8_t *to, const uint8_t *from, size_t count)
 {
-    if (compression == 0) {
-        size_t left = (size_t)(cursor->end - cursor->next);
-        size_t take = left < rowBytes ? left : rowBytes;
-        if (row) memcpy(row, cursor->next, take);
-        cursor->next += take;
-        return take == rowBytes;
-    }
+#if defined(__SSE2__)
+    for (size_t i = 0; i < count; i += 16)
+        _mm_storeu_si128((__m128i *)(to + i), _mm_loadu_si128((const __m128i *)(from + i)));
+#else
+    memcpy(to, from, count);
+#endif
+}
+
+inline void FillInSteps(uint8_t *to, uint8_t value, size_t count)
+{
+#if defined(__SSE2__)
+    __m128i pattern = _mm_set1_epi8((char)value);
+    for (size_t i = 0; i < count; i += 16) _mm_storeu_si128((__m128i *)(to + i), pattern);
+#else
+    memset(to, value, count);
+#endif
+}
+
+// Produces one ByteRun1 plane row of rowBytes bytes into row (rowBytes + RowSlack long). Returns
+// 0 when the data runs out first; the bytes not produced are then 0.
+int32_t UnpackPackedRow(BodyCursor *cursor, uint8_t *row, size_t rowBytes)
+{
+    const uint8_t *next = cursor->next, *end = cursor->end;
     size_t produced = 0;
+    int32_t complete = 1;
     while (produced < rowBytes) {
-        if (cursor->next >= cursor->end) return 0;  // data ran out
-        int32_t control = (int8_t)*cursor->next++;
+        if (next >= end) {  // data ran out
+            complete = 0;
+            break;
+        }
+        int32_t control = (int8_t)*next++;
         size_t room = rowBytes - produced;
         if (control >= 0) {
             size_t count = (size_t)control + 1;
-            size_t left = (size_t)(cursor->end - cursor->next);
-            size_t take = left < count ? left : count;
-            if (row) memcpy(row + produced, cursor->next, take < room ? take : room);  // cut at row end
-            cursor->next += take;
-            if (take < count) return 0;
+            size_t left = (size_t)(end - next);
+            size_t kept = count < room ? count : room;  // cut at row end
+            if (left >= kept + 15 && left >= count) {
+                CopyInSteps(row + produced, next, kept);
+            } else if (left < count) {
+                memcpy(row + produced, next, left < room ? left : room);
+                produced += left < room ? left : room;
+                next = end;
+                complete = 0;
+                break;
+            } else {
+                memcpy(row + produced, next, kept);
+            }
+            next += count;
             produced += count;
         } else if (control != -128) {  // -128 is a no-op
-            if (cursor->next >= cursor->end) return 0;
-            uint8_t value = *cursor->next++;
+            if (next >= end) {
+                complete = 0;
+                break;
+            }
             size_t count = (size_t)(1 - control);
-            if (row) memset(row + produced, value, count < room ? count : room);
+            FillInSteps(row + produced, *next++, count < room ? count : room);
             produced += count;
+        }
+    }
+    cursor->next = next;
+    if (!complete) memset(row + produced, 0, rowBytes - produced);
+    return complete;
+}
+
+// Walks one ByteRun1 row without keeping it (a mask row, or a plane above the kept ones).
+int32_t SkipPackedRow(BodyCursor *cursor, size_t rowBytes)
+{
+    size_t produced = 0;
+    while (produced < rowBytes) {
+        if (cursor->next >= cursor->end) return 0;
+        int32_t control = (int8_t)*cursor->next++;
+        if (control >= 0) {
+            size_t count = (size_t)control + 1;
+            size_t left = (size_t)(cursor->end - cursor->next);
+            cursor->next += left < count ? left : count;
+            if (left < count) return 0;
+            produced += count;
+        } else if (control != -128) {
+            if (cursor->next >= cursor->end) return 0;
+            cursor->next++;
+            produced += (size_t)(1 - control);
         }
     }
     return 1;
 }
 
-// ORs one picture row of kept planes (each rowBytes long, plane 0 first) into destination.
-void MergeRow(const uint8_t *planes, int32_t keptPlanes, size_t rowBytes, uint8_t *destination, size_t width)
+// One picture row of ByteRun1 data: kept planes into rows, the rest walked over.
+int32_t UnpackPackedPictureRow(BodyCursor *cursor, uint8_t *const *rows, int32_t keptPlanes, int32_t rowsInData,
+                               size_t rowBytes)
 {
-    size_t fullBytes = width / 8;
-    size_t partialPixels = width % 8;
-    for (size_t column = 0; column < fullBytes + (partialPixels ? 1 : 0); ++column) {
-        uint64_t pixels = 0;
-        for (int32_t plane = 0; plane < keptPlanes; ++plane)
-            pixels |= Spread.entry[planes[(size_t)plane * rowBytes + column]] << plane;
-        if (!pixels) continue;
-        uint8_t *out = destination + column * 8;
-        size_t count = column < fullBytes ? 8 : partialPixels;
-        uint64_t current = 0;
-        memcpy(&current, out, count);
-        current |= pixels;
-        memcpy(out, &current, count);  // a partial byte writes only the pixels the row has
+    for (int32_t plane = 0; plane < rowsInData; ++plane) {
+        int32_t complete = plane < keptPlanes ? UnpackPackedRow(cursor, rows[plane], rowBytes)
+                                              : SkipPackedRow(cursor, rowBytes);
+        if (!complete) {
+            for (int32_t rest = plane + 1; rest < keptPlanes; ++rest) memset(rows[rest], 0, rowBytes);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+// The last plain picture row, cut short by the end of the data: what is there, then zeros.
+void CopyShortPlainRow(const BodyCursor *cursor, uint8_t *const *rows, int32_t keptPlanes, size_t rowBytes)
+{
+    size_t left = (size_t)(cursor->end - cursor->next);
+    for (int32_t plane = 0; plane < keptPlanes; ++plane) {
+        size_t start = (size_t)plane * rowBytes;
+        size_t take = left <= start ? 0 : left - start < rowBytes ? left - start : rowBytes;
+        memcpy(rows[plane], cursor->next + start, take);
+        memset(rows[plane] + take, 0, rowBytes - take);
     }
 }
 
@@ -108,25 +154,42 @@ int32_t DecodePlanarBody(HostFile file, uint32_t length, uint8_t *destination, i
     // Zero-filled, so bytes the host does not deliver read as 0.
     uint8_t *body = (uint8_t *)AllocZeroed(length);
     if (!body) return 0;
-    // One picture row of the kept planes; each row is merged as soon as it is unpacked.
-    uint8_t *planes = (uint8_t *)AllocZeroed((size_t)keptPlanes * rowBytes);
+    // One picture row of the kept planes, for ByteRun1 rows and a plain row cut short.
+    size_t rowStride = rowBytes + RowSlack;
+    uint8_t *planes = (uint8_t *)AllocZeroed(keptPlanes ? (size_t)keptPlanes * rowStride : 0);
     if (!planes) {
         FreeBlock(body);
         return 0;
     }
-    HostRead(file, body, length);
+    int32_t delivered = HostRead(file, body, length);
+    // Past what the host delivered the block is all zeros, and so is every row decoded from it:
+    // decoding stops there, so the work follows the data and not the declared size.
+    const uint8_t *dataEnd = delivered >= 0 && (uint32_t)delivered < length ? body + delivered : body + length;
+
+    PlaneRowMerge merge = ChoosePlaneRowMerge();
+    uint8_t *rows[KeptPlaneLimit];
+    const uint8_t *sources[KeptPlaneLimit];
+    for (int32_t plane = 0; plane < keptPlanes; ++plane) rows[plane] = planes + (size_t)plane * rowStride;
+    int32_t rowsInData = planeCount + (masking == 1 ? 1 : 0);
+    size_t plainRowBytes = (size_t)rowsInData * rowBytes;
 
     BodyCursor cursor = {body, body + length};
     for (int32_t y = 0; decodable && y < height; ++y) {
-        memset(planes, 0, (size_t)keptPlanes * rowBytes);
+        uint8_t *target = destination + (size_t)y * (size_t)width;
         int32_t complete = 1;
-        for (int32_t plane = 0; complete && plane < planeCount; ++plane) {
-            uint8_t *row = plane < keptPlanes ? planes + (size_t)plane * rowBytes : 0;
-            complete = UnpackRow(&cursor, row, rowBytes, compression);
+        if (compression != 0) {
+            complete = UnpackPackedPictureRow(&cursor, rows, keptPlanes, rowsInData, rowBytes);
+            merge(rows, keptPlanes, target, (size_t)width, rowStride);
+        } else if ((size_t)(cursor.end - cursor.next) >= plainRowBytes) {
+            for (int32_t plane = 0; plane < keptPlanes; ++plane) sources[plane] = cursor.next + (size_t)plane * rowBytes;
+            merge(sources, keptPlanes, target, (size_t)width, (size_t)(cursor.end - sources[keptPlanes - 1]));
+            cursor.next += plainRowBytes;
+        } else {
+            CopyShortPlainRow(&cursor, rows, keptPlanes, rowBytes);
+            merge(rows, keptPlanes, target, (size_t)width, rowStride);
+            complete = 0;
         }
-        if (complete && masking == 1) complete = UnpackRow(&cursor, 0, rowBytes, compression);
-        MergeRow(planes, keptPlanes, rowBytes, destination + (size_t)y * (size_t)width, (size_t)width);
-        if (!complete) break;  // data ran out: the rows below stay zero
+        if (!complete || cursor.next >= dataEnd) break;  // the rows below stay zero
     }
 
     FreeBlock(planes);

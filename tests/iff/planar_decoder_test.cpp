@@ -1,5 +1,9 @@
 #include "iff_test_support.h"
 
+#include <array>
+
+#include "iff/planar_transpose.h"
+
 namespace {
 
 using namespace iffTest;
@@ -29,16 +33,42 @@ Decoded Decode(const Bytes &body, int32_t width, int32_t height, int32_t planes,
     return {result, Bytes(buffer.begin() + 16, buffer.begin() + 16 + size), c.position(f), c.host.count("read ")};
 }
 
-// Naive reading of plain interleaved rows: bit p of pixel (x, y) from plane p.
-Bytes ReferencePlain(const Bytes &body, int width, int height, int planes, bool mask)
+// The simple table-driven decoder, kept as the reference for the fast one: each plane row
+// unpacked on its own, each plane byte spread to eight pixels through a 256-entry table, OR-ed in.
+bool ReferenceUnpack(const Bytes &body, size_t &at, Bytes &row, bool packed)
 {
-    size_t rowBytes = (width + 15) / 16 * 2;
-    Bytes out(static_cast<size_t>(width) * height);
-    for (int y = 0; y < height; ++y)
-        for (int p = 0; p < planes && p < 8; ++p) {
-            size_t row = (static_cast<size_t>(y) * (planes + (mask ? 1 : 0)) + p) * rowBytes;
-            for (int x = 0; x < width; ++x)
-                if (body[row + x / 8] & (0x80 >> (x % 8))) out[static_cast<size_t>(y) * width + x] |= 1 << p;
+    for (size_t made = 0; made < row.size();) {
+        if (at >= body.size()) return false;
+        int n = packed ? static_cast<int8_t>(body[at++]) : 0;
+        if (n == -128) continue;
+        size_t count = n >= 0 ? n + 1 : 1 - n;
+        for (size_t i = 0; i < count; ++i, made++) {
+            if (at >= body.size()) return false;
+            uint8_t value = body[n >= 0 ? at++ : at];
+            if (made < row.size()) row[made] = value;  // cut at row end
+        }
+        at += n < 0;
+    }
+    return true;
+}
+
+Bytes Reference(const Bytes &body, int width, int height, int planes, int masking, int compression)
+{
+    static const auto spread = [] {
+        std::array<std::array<uint8_t, 8>, 256> table{};
+        for (int v = 0; v < 256; ++v)
+            for (int x = 0; x < 8; ++x) table[v][x] = (v >> (7 - x)) & 1;
+        return table;
+    }();
+    Bytes out(width > 0 && height > 0 ? static_cast<size_t>(width) * height : 0), row;
+    size_t at = 0;
+    bool more = width > 0 && planes > 0;
+    for (int y = 0; more && y < height; ++y)
+        for (int p = 0; more && p < planes + (masking == 1); ++p) {
+            row.assign((width + 15) / 16 * 2, 0);
+            more = ReferenceUnpack(body, at, row, compression != 0);
+            for (int x = 0; p < std::min(planes, 8) && x < width; ++x)
+                out[static_cast<size_t>(y) * width + x] |= spread[row[x / 8]][x % 8] << p;
         }
     return out;
 }
@@ -59,7 +89,7 @@ TEST(PlanarDecoder, Plain320x200FivePlanesMaskRowsIgnored)
         Bytes mask = RandomBytes(40, rng);
         masked.insert(masked.end(), mask.begin(), mask.end());
     }
-    Bytes expected = ReferencePlain(unmasked, 320, 200, 5, false);
+    Bytes expected = Reference(unmasked, 320, 200, 5, 0, 0);
 
     Decoded plain = Decode(unmasked, 320, 200, 5, 0, 0);
     EXPECT_EQ(plain.result, 1);
@@ -152,7 +182,7 @@ TEST(PlanarDecoder, OnlyPlanesZeroToSevenCount)
             body.insert(body.end(), r.begin(), r.end());
             if (p < 8) low.insert(low.end(), r.begin(), r.end());
         }
-    Bytes expected = ReferencePlain(low, 16, 3, 8, false);
+    Bytes expected = Reference(low, 16, 3, 8, 0, 0);
     EXPECT_EQ(Decode(body, 16, 3, 24, 0, 0).pixels, expected);
 
     Bytes packed;
@@ -204,6 +234,84 @@ TEST(PlanarDecoder, RoundTripsThroughTheEncoder)
                         ++cases;
                     }
     EXPECT_EQ(cases, 14 * 3 * 8 * 4);
+}
+
+// Random pictures and random (mostly broken) packed streams of every small size and plane count,
+// whole and cut short, against the reference.
+TEST(PlanarDecoder, MatchesTheReferenceOnRandomBodies)
+{
+    std::mt19937 rng(11);
+    for (int width = 1; width <= 200; width += width < 70 ? 1 : 43)
+        for (int planes = 1; planes <= 10; ++planes) {
+            int height = 1 + static_cast<int>(rng() % 5), masking = static_cast<int>(rng() % 3);
+            int compression = static_cast<int>(rng() % 2);
+            auto image = RandomImage(width, height, std::min(planes, 8), rng);
+            Bytes body = planes <= 8 && masking != 1 && rng() % 2
+                             ? qfauthor::EncodePlanarBody(image, planes, qfauthor::Compression(compression), nullptr)
+                             : RandomBytes(rng() % (static_cast<size_t>(height) * (planes + 1) * ((width + 15) / 16 * 2) + 8), rng);
+            body.resize(body.size() - rng() % 3 * (rng() % (body.size() + 1)) / 2);
+            Decoded d = Decode(body, width, height, planes, masking, compression);
+            ASSERT_EQ(d.pixels, Reference(body, width, height, planes, masking, compression))
+                << width << "x" << height << " planes " << planes << " masking " << masking << " packed " << compression;
+            ASSERT_EQ(d.position, static_cast<int64_t>(body.size()));
+        }
+}
+
+// Each form of the row merge (portable, SSE2, AVX2 where the processor has it) on its own, with
+// planes exactly as long as the row needs or readable further, and guard bytes after the row.
+TEST(PlanarDecoder, EveryRowMergeFormAgrees)
+{
+    std::vector<std::pair<const char *, PlaneRowMerge>> forms = {{"portable", MergePlaneRowPortable}};
+#if defined(__SSE2__)
+    forms.push_back({"sse2", MergePlaneRowSse2});
+#endif
+#if defined(QF_PLANAR_AVX2)
+    if (ProcessorHasAvx2()) forms.push_back({"avx2", MergePlaneRowAvx2});
+#endif
+    std::mt19937 rng(5);
+    for (size_t width = 1; width <= 600; width += width < 300 ? 1 : 37)
+        for (int kept = 1; kept <= 8; ++kept)
+            for (size_t extra : {0, 32}) {
+                std::vector<Bytes> planes;
+                const uint8_t *rows[8];
+                Bytes body;
+                for (int p = 0; p < kept; ++p) {
+                    planes.push_back(RandomBytes((width + 7) / 8 + extra, rng));
+                    rows[p] = planes.back().data();
+                    body.insert(body.end(), planes.back().begin(), planes.back().begin() + (width + 7) / 8);
+                    body.resize((p + 1) * ((width + 15) / 16 * 2));
+                }
+                Bytes expected = Reference(body, static_cast<int>(width), 1, kept, 0, 0);
+                for (auto [name, merge] : forms) {
+                    Bytes out(width + 40, 0);
+                    merge(rows, kept, out.data(), width, (width + 7) / 8 + extra);
+                    ASSERT_EQ(Bytes(out.begin(), out.begin() + width), expected) << name << " width " << width << " planes " << kept;
+                    ASSERT_EQ(Bytes(out.begin() + width, out.end()), Bytes(40, 0)) << name << " wrote past the row";
+                }
+            }
+}
+
+// A picture declaring 4096 rows with BODY data for three: the rows the data reaches are decoded
+// and nothing below them is touched (rows merged from no data would overwrite the pattern there),
+// whether the BODY length ends the data or the host delivers less than a long declared length.
+TEST(PlanarDecoder, WorkFollowsTheDataNotTheDeclaredHeight)
+{
+    const int size = 4096;
+    std::mt19937 rng(9);
+    auto rows = RandomImage(size, 3, 5, rng);
+    Bytes pattern(static_cast<size_t>(size) * size, 0xA5), expected = pattern;
+    std::fill_n(pattern.begin(), 3 * size, 0);
+    std::copy(rows.pixels.begin(), rows.pixels.end(), expected.begin());
+    for (auto compression : {qfauthor::Compression::None, qfauthor::Compression::ByteRun1})
+        for (bool shortRead : {false, true}) {
+            Bytes data = qfauthor::EncodePlanarBody(rows, 5, compression, nullptr);
+            LoaderCase c;
+            HostFile f = c.open(data);
+            Bytes picture = pattern;
+            uint32_t declared = shortRead ? static_cast<uint32_t>(size) * size : static_cast<uint32_t>(data.size());
+            ASSERT_EQ(DecodePlanarBody(f, declared, picture.data(), size, size, 5, 0, static_cast<int32_t>(compression)), 1);
+            EXPECT_TRUE(picture == expected) << "packed " << int(compression) << " short read " << shortRead;
+        }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "tests/playback/movie_builder.h"
@@ -192,6 +193,42 @@ TEST(Sprites, TransparencyAndOrder)
     b.place(1, 3, 1, 2, 3, 1, b.facePixels(3, 1, {80, 0, 82}));
     EXPECT_EQ(Indices(b.m), (std::vector<int>{60, 50, 51, 5, 5, 5, 5, 5, 5, 5, 5, 5,  //
                                               70, 80, 72, 82, 5, 5, 5, 5, 5, 5, 5, 5}));
+}
+
+// Random pictures, sprites and palettes against a plain model of the rules, into output buffers
+// at every word alignment: covers the vector forms of sprite rows and of the palette expansion.
+TEST(Composition, RandomScenesMatchThePlainRules)
+{
+    std::mt19937 rng(4);
+    for (int round = 0; round < 120; ++round) {
+        int w = 1 + (int)(rng() % 90), h = 1 + (int)(rng() % 12);
+        MovieBuilder b(1, w, h);
+        std::vector<uint8_t> back((size_t)(w * h)), expected;
+        for (auto &v : back) v = (uint8_t)rng();
+        b.scene(1).background = b.background((uint16_t)w, (uint16_t)h, back);
+        expected = back;
+        for (int i = 0; i < 256; ++i) b.m->paletteWords[i] = (uint32_t)rng();
+        for (int layer = 1; layer >= 0; --layer) {  // layer 1 first, layer 0 on top
+            int sw = 1 + (int)(rng() % 70), sh = 1 + (int)(rng() % 5), x = (int)(rng() % 100) - 30, y = (int)(rng() % 14) - 3;
+            std::vector<uint8_t> face((size_t)(sw * sh));
+            for (auto &v : face) v = rng() % 3 ? (uint8_t)rng() : 0;
+            b.place(1, layer, x, y, sw, sh, b.facePixels((uint32_t)sw, (uint32_t)sh, face));
+            for (int r = 0; r < sh; ++r)
+                for (int c = 0; c < sw; ++c)
+                    if (face[(size_t)(r * sw + c)] && x + c >= 0 && x + c < w && y + r >= 0 && y + r < h)
+                        expected[(size_t)((y + r) * w + x + c)] = face[(size_t)(r * sw + c)];
+        }
+        size_t offset = rng() % 16, n = (size_t)(w * h);
+        std::vector<uint32_t> buffer(n + 32, 0xEEEEEEEEu);
+        void *buffers[1] = {buffer.data() + offset};
+        int32_t pitches[1] = {0};
+        VideoFrameRecord record{buffers, pitches, 0, 0, 0.0, 0.0};
+        TimingPacket packet{0.0};
+        DecodeVideoFrame(b.m, &packet, &record);
+        for (size_t i = 0; i < buffer.size(); ++i)
+            ASSERT_EQ(buffer[i], i >= offset && i < offset + n ? b.m->paletteWords[expected[i - offset]] : 0xEEEEEEEEu)
+                << w << "x" << h << " word " << i << " offset " << offset;
+    }
 }
 
 // Scenes of 1 tick each (20 ms) over a 4 x 1 background of indices 2..5; In(s) lies in scene s.
