@@ -6,6 +6,8 @@
 
 namespace {
 
+enum { BitmapHeaderSize = 20 };
+
 void AppendBackground(MovieHandle *movie, BackgroundImage *image)
 {
     BackgroundImage **link = &movie->backgrounds;
@@ -60,25 +62,27 @@ int32_t LoadBackgroundImage(MovieHandle *movie, HostFile file)
     if (!image) return 0;
     AppendBackground(movie, image);  // its index is fixed even if the load fails
 
-    uint32_t groupLength = ReadGroupHeader(file) & 0x7FFFFFFF;
-    // 64-bit count: a huge chunk length ends the walk instead of wrapping it.
-    uint64_t consumed = 4;
-    ChunkHeader chunk;
-    while (consumed < groupLength && ReadChunkHeader(file, &chunk)) {
-        switch (chunk.id) {
+    ChunkWalk walk;
+    BeginChunkWalk(&walk, file, ReadGroupHeader(file) & 0x7FFFFFFF);
+    while (NextChunk(&walk)) {
+        uint32_t length = walk.chunk.length;
+        switch (walk.chunk.id) {
         case ChunkBMHD:
             ReadBitmapHeader(file, image);
+            EndChunk(&walk, BitmapHeaderSize);
             break;
         case ChunkCMAP:
-            image->colorCount = ReadColorEntries(file, image->colors, chunk.length / 3, 3, ReadRgbEntry);
+            image->colorCount = ReadColorEntries(file, image->colors, length / 3, 3, ReadRgbEntry);
+            EndChunk(&walk, length / 3 * 3);
             break;
         case ChunkBODY:
-            return ReadPictureBody(file, image, chunk.length);
+            // The position stays right after the data: an embedded picture's caller reads on there.
+            return ReadPictureBody(file, image, length);
         default:
-            SkipChunkData(file, chunk.length);
+            SkipChunkData(file, length);
+            EndChunk(&walk, length);
             break;
         }
-        consumed += 8 + (uint64_t)chunk.length;
     }
     return 1;
 }

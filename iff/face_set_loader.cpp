@@ -6,6 +6,8 @@
 
 namespace {
 
+enum { FaceHeaderSize = 12 };
+
 void AppendFaceSet(MovieHandle *movie, FaceSet *set)
 {
     FaceSet **link = &movie->faceSets;
@@ -26,14 +28,17 @@ void ReadPackedEntry(HostFile file, uint8_t *rgb)
 
 void ReadPaletteGroup(HostFile file, FaceSet *set, int32_t groupLength)
 {
-    int64_t consumed = 4;
-    ChunkHeader chunk;
-    while (consumed < groupLength && ReadChunkHeader(file, &chunk)) {
-        if (chunk.id == ChunkCMAP)
-            set->colorCount = (int32_t)ReadColorEntries(file, set->colors, chunk.length / 2, 2, ReadPackedEntry);
-        else
-            SkipChunkData(file, chunk.length);
-        consumed += 8 + (int64_t)chunk.length;
+    ChunkWalk walk;
+    BeginChunkWalk(&walk, file, groupLength);
+    while (NextChunk(&walk)) {
+        uint32_t length = walk.chunk.length;
+        if (walk.chunk.id == ChunkCMAP) {
+            set->colorCount = (int32_t)ReadColorEntries(file, set->colors, length / 2, 2, ReadPackedEntry);
+            EndChunk(&walk, length / 2 * 2);
+        } else {
+            SkipChunkData(file, length);
+            EndChunk(&walk, length);
+        }
     }
 }
 
@@ -62,21 +67,22 @@ int32_t ReadFaceBody(HostFile file, FaceImage *image, uint32_t length)
 // Reads one image group; the BODY ends it. Returns 0 only when memory runs out.
 int32_t ReadImageGroup(HostFile file, FaceImage *image)
 {
-    int32_t groupLength = (int32_t)ReadGroupHeader(file);
-    int64_t consumed = 4;
-    ChunkHeader chunk;
-    while (consumed < groupLength && ReadChunkHeader(file, &chunk)) {
-        switch (chunk.id) {
+    ChunkWalk walk;
+    BeginChunkWalk(&walk, file, (int32_t)ReadGroupHeader(file));
+    while (NextChunk(&walk)) {
+        uint32_t length = walk.chunk.length;
+        switch (walk.chunk.id) {
         case ChunkFACE:
             ReadFaceHeader(file, image);
+            EndChunk(&walk, FaceHeaderSize);
             break;
         case ChunkBODY:
-            return ReadFaceBody(file, image, chunk.length);
+            return ReadFaceBody(file, image, length);  // the next image group starts right after it
         default:
-            SkipChunkData(file, chunk.length);
+            SkipChunkData(file, length);
+            EndChunk(&walk, length);
             break;
         }
-        consumed += 8 + (int64_t)chunk.length;
     }
     return 1;
 }
