@@ -214,6 +214,18 @@ static int32_t ChooseFaceSet(MovieHandle *movie, ParserState *state)
     return 1;
 }
 
+// The set's images by number, listed once: a long animation places faces of one set many times.
+static FaceImage **IndexFaces(FaceSet *set)
+{
+    if (set->faceIndex) return set->faceIndex;
+    FaceImage **index = (FaceImage **)AllocZeroed((size_t)set->imageCount * sizeof(FaceImage *));
+    if (!index) return 0;
+    FaceImage *image = set->images;
+    for (int32_t i = 0; i < set->imageCount && image; ++i, image = image->next) index[i] = image;
+    set->faceIndex = index;
+    return index;
+}
+
 static int32_t PlaceSprite(MovieHandle *movie, ParserState *state)
 {
     int32_t face = (int32_t)ReadU16(movie->file);
@@ -227,8 +239,9 @@ static int32_t PlaceSprite(MovieHandle *movie, ParserState *state)
     int32_t index = face - 1;
     if (set->imageCount <= 0 || index >= set->imageCount) return 0;  // a set without faces has no face 0 either
     if (state->spriteTarget > movie->sceneCount) return 0;
-    FaceImage *image = set->images;
-    for (int32_t i = 1; i <= index; ++i) image = image->next;
+    FaceImage **faces = IndexFaces(set);
+    if (!faces) return 0;
+    FaceImage *image = faces[index < 0 ? 0 : index];  // face 0 acts as face 1
     SpritePlacement *placement = (SpritePlacement *)AllocZeroed(sizeof(SpritePlacement));
     if (!placement) return 0;
     placement->width = (int32_t)image->width;

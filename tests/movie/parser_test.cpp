@@ -353,6 +353,32 @@ TEST(Sprites, LaterPlacementInTheSameLayerComesFirst)
     EXPECT_EQ(head->next->x, 0);
 }
 
+TEST(Sprites, FacesOfSeveralSetsLoadedBetweenPlacements)
+{
+    ScriptedHost host;
+    Opened o;
+    OpenBytes(host,
+              MovieWriter()
+                  .embedded().load(Asset::FaceSet, Faces(3))
+                  .scenes(1).scene(1)
+                  .faceSet(0, 0, 0).sprite(3, 0, 0, 0)
+                  .load(Asset::FaceSet, Faces(2))  // after the first set was placed from
+                  .faceSet(1, 0, 0).sprite(2, 0, 0, 1)
+                  .faceSet(0, 0, 0).sprite(1, 0, 0, 2)
+                  .faceSet(1, 0, 0).sprite(1, 0, 0, 3)
+                  .faceSet(0, 0, 0).sprite(2, 0, 0, 4)
+                  .end().bytes(),
+              o);
+    ASSERT_NE(o.movie, nullptr);
+    const FaceSet *first = o.movie->faceSets, *second = first->next;
+    const uint8_t *want[] = {first->images->next->next->pixels, second->images->next->pixels, first->images->pixels,
+                             second->images->pixels, first->images->next->pixels};
+    for (int layer = 0; layer < 5; ++layer) {
+        ASSERT_NE(Scene(o, 1).layers[layer], nullptr) << layer;
+        EXPECT_EQ(Scene(o, 1).layers[layer]->pixels, want[layer]) << layer;
+    }
+}
+
 TEST(Sprites, FailuresOfPlacement)
 {
     auto base = [] { return MovieWriter().embedded().load(Asset::FaceSet, Faces(2)).scenes(2); };
