@@ -3,6 +3,7 @@
 #include "iff/iff_loaders.h"
 #include "plugin/host_calls.h"
 #include "plugin/memory.h"
+#include "plugin/open_diagnostics.h"
 
 namespace {
 
@@ -45,10 +46,14 @@ int32_t ReadPictureBody(HostFile file, BackgroundImage *image, uint32_t length)
     image->bodyLength = length;
     // Even an empty picture gets its (zero-byte) block: pixels set means a BODY was decoded.
     image->pixels = (uint8_t *)AllocZeroed((size_t)image->width * (size_t)image->height);
-    if (!image->pixels) return 0;
+    if (!image->pixels) {
+        QF_NOTE(NoteOutOfMemory("the pixels of a picture"));
+        return 0;
+    }
     if (DecodePlanarBody(file, length, image->pixels, image->width, image->height, image->planeCount,
                          image->masking, image->compression))
         return 1;
+    QF_NOTE(NoteOutOfMemory("the BODY buffers of a picture"));  // the decoder fails only so
     FreeBlock(image->pixels);  // nothing was decoded into it
     image->pixels = 0;
     return 0;
@@ -59,7 +64,10 @@ int32_t ReadPictureBody(HostFile file, BackgroundImage *image, uint32_t length)
 int32_t LoadBackgroundImage(MovieHandle *movie, HostFile file)
 {
     BackgroundImage *image = (BackgroundImage *)AllocZeroed(sizeof(BackgroundImage));
-    if (!image) return 0;
+    if (!image) {
+        QF_NOTE(NoteOutOfMemory("a picture record"));
+        return 0;
+    }
     AppendBackground(movie, image);  // its index is fixed even if the load fails
 
     ChunkWalk walk;

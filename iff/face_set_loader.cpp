@@ -3,6 +3,7 @@
 #include "iff/iff_loaders.h"
 #include "plugin/host_calls.h"
 #include "plugin/memory.h"
+#include "plugin/open_diagnostics.h"
 
 namespace {
 
@@ -56,9 +57,13 @@ int32_t ReadFaceBody(HostFile file, FaceImage *image, uint32_t length)
 {
     image->bodyLength = length;
     image->pixels = (uint8_t *)AllocZeroed((size_t)image->width * (size_t)image->height);
-    if (!image->pixels) return 0;
+    if (!image->pixels) {
+        QF_NOTE(NoteOutOfMemory("the pixels of a face"));
+        return 0;
+    }
     if (DecodePlanarBody(file, length, image->pixels, (int32_t)image->width, (int32_t)image->height, 5, 0, 1))
         return 1;
+    QF_NOTE(NoteOutOfMemory("the BODY buffers of a face"));  // the decoder fails only so
     FreeBlock(image->pixels);  // nothing was decoded into it
     image->pixels = 0;
     return 0;
@@ -92,7 +97,10 @@ int32_t ReadImageGroup(HostFile file, FaceImage *image)
 int32_t LoadFaceSet(MovieHandle *movie, HostFile file)
 {
     FaceSet *set = (FaceSet *)AllocZeroed(sizeof(FaceSet));
-    if (!set) return 0;
+    if (!set) {
+        QF_NOTE(NoteOutOfMemory("a face set record"));
+        return 0;
+    }
     AppendFaceSet(movie, set);
 
     ReadU32(file);  // not interpreted
@@ -106,7 +114,10 @@ int32_t LoadFaceSet(MovieHandle *movie, HostFile file)
         // The count is trusted only as far as the data goes: keep the faces read so far.
         if (HostAtEndOfFile(file)) return 1;
         FaceImage *image = (FaceImage *)AllocZeroed(sizeof(FaceImage));
-        if (!image) return 0;
+        if (!image) {
+            QF_NOTE(NoteOutOfMemory("a face record"));
+            return 0;
+        }
         if (last)
             last->next = image;
         else
