@@ -70,9 +70,9 @@ struct IlbmOptions {
     uint16_t pageHeight = 0;
     std::vector<IffChunk> chunksBeforeBody;  // after CMAP
     std::vector<IffChunk> chunksAfterBody;
-    // Standard IFF pads odd chunks. The plug-in's picture reader expects no pad before BODY and
-    // never reads one after it: for a picture embedded in a movie stream, keep this false
-    // unless every chunk is even.
+    // Standard IFF pads odd chunks. The plug-in's picture reader takes a zero byte after an odd
+    // chunk as its pad but never reads one after BODY: for a picture embedded in a movie stream,
+    // keep this false unless the BODY is even.
     bool padOddChunks = true;
 };
 
@@ -93,7 +93,7 @@ struct FaceEntry {
 
 // Header with the image count, a palette group with a 12-bit CMAP (the low 4 bits of each
 // component are dropped), then one image group per face with FACE and a 5-plane ByteRun1 BODY.
-// Nothing is padded: the face set reader takes every length as written.
+// Nothing is padded: each BODY is followed directly by the next image group.
 Bytes WriteFaceSet(std::span<const FaceEntry> faces, std::span<const Color> palette);
 
 struct SvxOptions {

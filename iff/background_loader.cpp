@@ -3,8 +3,11 @@
 #include "iff/iff_loaders.h"
 #include "plugin/host_calls.h"
 #include "plugin/memory.h"
+#include "plugin/open_diagnostics.h"
 
 namespace {
+
+enum { BitmapHeaderSize = 20 };
 
 void AppendBackground(MovieHandle *movie, BackgroundImage *image)
 {
@@ -43,10 +46,14 @@ int32_t ReadPictureBody(HostFile file, BackgroundImage *image, uint32_t length)
     image->bodyLength = length;
     // Even an empty picture gets its (zero-byte) block: pixels set means a BODY was decoded.
     image->pixels = (uint8_t *)AllocZeroed((size_t)image->width * (size_t)image->height);
-    if (!image->pixels) return 0;
+    if (!image->pixels) {
+        QF_NOTE(NoteOutOfMemory("the pixels of a picture"));
+        return 0;
+    }
     if (DecodePlanarBody(file, length, image->pixels, image->width, image->height, image->planeCount,
                          image->masking, image->compression))
         return 1;
+    QF_NOTE(NoteOutOfMemory("the BODY buffers of a picture"));  // the decoder fails only so
     FreeBlock(image->pixels);  // nothing was decoded into it
     image->pixels = 0;
     return 0;
@@ -57,28 +64,33 @@ int32_t ReadPictureBody(HostFile file, BackgroundImage *image, uint32_t length)
 int32_t LoadBackgroundImage(MovieHandle *movie, HostFile file)
 {
     BackgroundImage *image = (BackgroundImage *)AllocZeroed(sizeof(BackgroundImage));
-    if (!image) return 0;
+    if (!image) {
+        QF_NOTE(NoteOutOfMemory("a picture record"));
+        return 0;
+    }
     AppendBackground(movie, image);  // its index is fixed even if the load fails
 
-    uint32_t groupLength = ReadGroupHeader(file) & 0x7FFFFFFF;
-    // 64-bit count: a huge chunk length ends the walk instead of wrapping it.
-    uint64_t consumed = 4;
-    ChunkHeader chunk;
-    while (consumed < groupLength && ReadChunkHeader(file, &chunk)) {
-        switch (chunk.id) {
+    ChunkWalk walk;
+    BeginChunkWalk(&walk, file, ReadGroupHeader(file) & 0x7FFFFFFF);
+    while (NextChunk(&walk)) {
+        uint32_t length = walk.chunk.length;
+        switch (walk.chunk.id) {
         case ChunkBMHD:
             ReadBitmapHeader(file, image);
+            EndChunk(&walk, BitmapHeaderSize);
             break;
         case ChunkCMAP:
-            image->colorCount = ReadColorEntries(file, image->colors, chunk.length / 3, 3, ReadRgbEntry);
+            image->colorCount = ReadColorEntries(file, image->colors, length / 3, 3, ReadRgbEntry);
+            EndChunk(&walk, length / 3 * 3);
             break;
         case ChunkBODY:
-            return ReadPictureBody(file, image, chunk.length);
+            // The position stays right after the data: an embedded picture's caller reads on there.
+            return ReadPictureBody(file, image, length);
         default:
-            SkipChunkData(file, chunk.length);
+            SkipChunkData(file, length);
+            EndChunk(&walk, length);
             break;
         }
-        consumed += 8 + (uint64_t)chunk.length;
     }
     return 1;
 }

@@ -3,8 +3,11 @@
 #include "iff/iff_loaders.h"
 #include "plugin/host_calls.h"
 #include "plugin/memory.h"
+#include "plugin/open_diagnostics.h"
 
 namespace {
+
+enum { FaceHeaderSize = 12 };
 
 void AppendFaceSet(MovieHandle *movie, FaceSet *set)
 {
@@ -26,14 +29,17 @@ void ReadPackedEntry(HostFile file, uint8_t *rgb)
 
 void ReadPaletteGroup(HostFile file, FaceSet *set, int32_t groupLength)
 {
-    int64_t consumed = 4;
-    ChunkHeader chunk;
-    while (consumed < groupLength && ReadChunkHeader(file, &chunk)) {
-        if (chunk.id == ChunkCMAP)
-            set->colorCount = (int32_t)ReadColorEntries(file, set->colors, chunk.length / 2, 2, ReadPackedEntry);
-        else
-            SkipChunkData(file, chunk.length);
-        consumed += 8 + (int64_t)chunk.length;
+    ChunkWalk walk;
+    BeginChunkWalk(&walk, file, groupLength);
+    while (NextChunk(&walk)) {
+        uint32_t length = walk.chunk.length;
+        if (walk.chunk.id == ChunkCMAP) {
+            set->colorCount = (int32_t)ReadColorEntries(file, set->colors, length / 2, 2, ReadPackedEntry);
+            EndChunk(&walk, length / 2 * 2);
+        } else {
+            SkipChunkData(file, length);
+            EndChunk(&walk, length);
+        }
     }
 }
 
@@ -51,9 +57,13 @@ int32_t ReadFaceBody(HostFile file, FaceImage *image, uint32_t length)
 {
     image->bodyLength = length;
     image->pixels = (uint8_t *)AllocZeroed((size_t)image->width * (size_t)image->height);
-    if (!image->pixels) return 0;
+    if (!image->pixels) {
+        QF_NOTE(NoteOutOfMemory("the pixels of a face"));
+        return 0;
+    }
     if (DecodePlanarBody(file, length, image->pixels, (int32_t)image->width, (int32_t)image->height, 5, 0, 1))
         return 1;
+    QF_NOTE(NoteOutOfMemory("the BODY buffers of a face"));  // the decoder fails only so
     FreeBlock(image->pixels);  // nothing was decoded into it
     image->pixels = 0;
     return 0;
@@ -62,21 +72,22 @@ int32_t ReadFaceBody(HostFile file, FaceImage *image, uint32_t length)
 // Reads one image group; the BODY ends it. Returns 0 only when memory runs out.
 int32_t ReadImageGroup(HostFile file, FaceImage *image)
 {
-    int32_t groupLength = (int32_t)ReadGroupHeader(file);
-    int64_t consumed = 4;
-    ChunkHeader chunk;
-    while (consumed < groupLength && ReadChunkHeader(file, &chunk)) {
-        switch (chunk.id) {
+    ChunkWalk walk;
+    BeginChunkWalk(&walk, file, (int32_t)ReadGroupHeader(file));
+    while (NextChunk(&walk)) {
+        uint32_t length = walk.chunk.length;
+        switch (walk.chunk.id) {
         case ChunkFACE:
             ReadFaceHeader(file, image);
+            EndChunk(&walk, FaceHeaderSize);
             break;
         case ChunkBODY:
-            return ReadFaceBody(file, image, chunk.length);
+            return ReadFaceBody(file, image, length);  // the next image group starts right after it
         default:
-            SkipChunkData(file, chunk.length);
+            SkipChunkData(file, length);
+            EndChunk(&walk, length);
             break;
         }
-        consumed += 8 + (int64_t)chunk.length;
     }
     return 1;
 }
@@ -86,7 +97,10 @@ int32_t ReadImageGroup(HostFile file, FaceImage *image)
 int32_t LoadFaceSet(MovieHandle *movie, HostFile file)
 {
     FaceSet *set = (FaceSet *)AllocZeroed(sizeof(FaceSet));
-    if (!set) return 0;
+    if (!set) {
+        QF_NOTE(NoteOutOfMemory("a face set record"));
+        return 0;
+    }
     AppendFaceSet(movie, set);
 
     ReadU32(file);  // not interpreted
@@ -100,7 +114,10 @@ int32_t LoadFaceSet(MovieHandle *movie, HostFile file)
         // The count is trusted only as far as the data goes: keep the faces read so far.
         if (HostAtEndOfFile(file)) return 1;
         FaceImage *image = (FaceImage *)AllocZeroed(sizeof(FaceImage));
-        if (!image) return 0;
+        if (!image) {
+            QF_NOTE(NoteOutOfMemory("a face record"));
+            return 0;
+        }
         if (last)
             last->next = image;
         else

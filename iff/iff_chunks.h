@@ -30,6 +30,24 @@ uint32_t ReadGroupHeader(HostFile file);
 // a walk stops there instead of counting its way through phantom zero-length chunks.
 int32_t ReadChunkHeader(HostFile file, ChunkHeader *header);
 
+// The walk over one group's chunks that the picture and face set readers share. Writers pad an
+// odd chunk with a zero byte; older files have no pad. Ids never start with a zero byte, so the
+// byte after an odd chunk tells them apart without seeking back.
+struct ChunkWalk {
+    HostFile file;
+    int64_t groupLength;  // bytes after the length field, type included
+    int64_t consumed;     // starts at 4, for the type
+    int32_t idByte;       // first byte of the next id, already read; -1 when none
+    ChunkHeader chunk;    // the chunk being handled
+};
+
+void BeginChunkWalk(ChunkWalk *walk, HostFile file, int64_t groupLength);
+// Reads the next chunk header into walk->chunk; 0 when the group or the file has ended.
+int32_t NextChunk(ChunkWalk *walk);
+// Ends a chunk other than BODY whose reader took taken of its data bytes: skips what it left,
+// then the pad. A reader that took more than the chunk held stays where it is, with no pad check.
+void EndChunk(ChunkWalk *walk, uint32_t taken);
+
 // Skips length bytes forward. The length is unsigned, so no chunk can move the walk backwards.
 void SkipChunkData(HostFile file, uint32_t length);
 

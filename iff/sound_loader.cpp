@@ -3,6 +3,7 @@
 #include "iff/iff_loaders.h"
 #include "plugin/host_calls.h"
 #include "plugin/memory.h"
+#include "plugin/open_diagnostics.h"
 
 namespace {
 
@@ -33,7 +34,10 @@ uint32_t PaddedLength(uint32_t length) { return (length & 0x7FFFFFFF) + (length 
 int32_t LoadSoundSample(MovieHandle *movie, HostFile file)
 {
     SoundSample *sample = (SoundSample *)AllocZeroed(sizeof(SoundSample));
-    if (!sample) return 0;
+    if (!sample) {
+        QF_NOTE(NoteOutOfMemory("a sound record"));
+        return 0;
+    }
     AppendSound(movie, sample);
 
     uint32_t groupLength = ReadGroupHeader(file);
@@ -50,7 +54,10 @@ int32_t LoadSoundSample(MovieHandle *movie, HostFile file)
             sample->length = length;
             // Zero-filled: bytes missing from the file play as silence.
             sample->data = (int8_t *)AllocZeroed(length);
-            if (!sample->data) return 0;
+            if (!sample->data) {
+                QF_NOTE(NoteOutOfMemory("the samples of a sound"));
+                return 0;
+            }
             HostRead(file, sample->data, length);
             return 1;
         default:

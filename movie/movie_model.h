@@ -83,6 +83,9 @@ struct FaceSet {
     FaceImage *images;  // owned
     int32_t imageCount;
     FaceSet *next;
+    // Private to the parser: images by face number - 1, made on the set's first placement so
+    // each placement finds its face at once. Owned.
+    FaceImage **faceIndex;
 };
 
 struct SoundSample {

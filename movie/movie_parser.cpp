@@ -5,6 +5,7 @@
 #include "movie/movie_loading.h"
 #include "plugin/host_calls.h"
 #include "plugin/memory.h"
+#include "plugin/open_diagnostics.h"
 
 struct ParserState {
     int32_t currentScene;
@@ -41,7 +42,10 @@ static int32_t CheckSignature(HostFile file)
 
 static SceneRecord *CurrentScene(MovieHandle *movie, const ParserState *state)
 {
-    if (!movie->scenes) return 0;  // scene command before "w"
+    if (!movie->scenes) {  // scene command before "w"
+        QF_NOTE(NoteFailure(OpenFailureOrder, "a scene command before the scene table (\"w\")", 0));
+        return 0;
+    }
     return &movie->scenes[state->currentScene];
 }
 
@@ -77,6 +81,7 @@ static int32_t CreateSceneTable(MovieHandle *movie, ParserState *state)
     movie->sceneCount = (int32_t)count;
     movie->scenes = (SceneRecord *)AllocZeroed(((size_t)count + 1) * sizeof(SceneRecord));
     state->currentScene = 0;
+    if (!movie->scenes) QF_NOTE(NoteOutOfMemory("the scene table"));
     return movie->scenes != 0;
 }
 
@@ -84,7 +89,10 @@ static int32_t ChooseScene(MovieHandle *movie, ParserState *state)
 {
     SkipBytes(movie->file, 8);
     int32_t index = (int32_t)ReadU16(movie->file);
-    if (index > movie->sceneCount) return 0;
+    if (index > movie->sceneCount) {
+        QF_NOTE(NoteIndexOutOfRange("scene", index, movie->sceneCount + 1));
+        return 0;
+    }
     state->currentScene = index;
     return 1;
 }
@@ -108,7 +116,10 @@ static int32_t SetBackground(MovieHandle *movie, ParserState *state)
     if (index == 0xFFFF) {
         image = movie->noBackground;
     } else {
-        if ((int32_t)index >= movie->backgroundCount) return 0;
+        if ((int32_t)index >= movie->backgroundCount) {
+            QF_NOTE(NoteIndexOutOfRange("background", index, movie->backgroundCount));
+            return 0;
+        }
         image = NthBackground(movie, index);
     }
     scene->background = image;
@@ -133,7 +144,10 @@ static int32_t SetPalette(MovieHandle *movie, ParserState *state)
     SceneRecord *scene = CurrentScene(movie, state);
     if (!scene) return 0;
     uint8_t *block = (uint8_t *)AllocRaw(sizeof colours);
-    if (!block) return 0;
+    if (!block) {
+        QF_NOTE(NoteOutOfMemory("a scene palette"));
+        return 0;
+    }
     memcpy(block, colours, sizeof colours);
     if (scene->palette && scene->paletteOwned) FreeBlock(scene->palette);
     scene->palette = block;
@@ -151,7 +165,10 @@ static int32_t StartScroll(MovieHandle *movie, ParserState *state)
     SceneRecord *scene = CurrentScene(movie, state);
     if (!scene) return 0;
     ScrollMotion *motion = (ScrollMotion *)AllocZeroed(sizeof(ScrollMotion));
-    if (!motion) return 0;
+    if (!motion) {
+        QF_NOTE(NoteOutOfMemory("a scroll motion"));
+        return 0;
+    }
     motion->horizontal = axis == 0;
     motion->velocity = velocity;
     motion->limit = limit;
@@ -170,7 +187,10 @@ static int32_t StartSound(MovieHandle *movie, ParserState *state)
     uint32_t mask = ReadU16(movie->file);
     SceneRecord *scene = CurrentScene(movie, state);
     if (!scene) return 0;
-    if ((int32_t)index >= movie->soundCount) return 0;
+    if ((int32_t)index >= movie->soundCount) {
+        QF_NOTE(NoteIndexOutOfRange("sound", index, movie->soundCount));
+        return 0;
+    }
     uint16_t rate = RateFromPeriod(period);
     if (volume == 0) return 1;  // stores nothing: neither starts nor stops a channel
     SoundSample *sample = NthSound(movie, index);
@@ -205,13 +225,31 @@ static int32_t ChooseFaceSet(MovieHandle *movie, ParserState *state)
     char text[32];
     HostRead(movie->file, text, sizeof text);
     uint32_t index = ReadU16(movie->file);
-    if ((int32_t)index >= movie->faceSetCount) return 0;
+    if ((int32_t)index >= movie->faceSetCount) {
+        QF_NOTE(NoteIndexOutOfRange("face set", index, movie->faceSetCount));
+        return 0;
+    }
     state->faceSet = NthFaceSet(movie, index);
     state->originX = ReadI16(movie->file);
     state->originY = ReadI16(movie->file);
     SkipBytes(movie->file, 4);
     state->spriteTarget = state->currentScene;
     return 1;
+}
+
+// The set's images by number, listed once: a long animation places faces of one set many times.
+static FaceImage **IndexFaces(FaceSet *set)
+{
+    if (set->faceIndex) return set->faceIndex;
+    FaceImage **index = (FaceImage **)AllocZeroed((size_t)set->imageCount * sizeof(FaceImage *));
+    if (!index) {
+        QF_NOTE(NoteOutOfMemory("a face index"));
+        return 0;
+    }
+    FaceImage *image = set->images;
+    for (int32_t i = 0; i < set->imageCount && image; ++i, image = image->next) index[i] = image;
+    set->faceIndex = index;
+    return index;
 }
 
 static int32_t PlaceSprite(MovieHandle *movie, ParserState *state)
@@ -222,15 +260,30 @@ static int32_t PlaceSprite(MovieHandle *movie, ParserState *state)
     uint32_t layer = ReadU16(movie->file);
     ReadU16(movie->file);
     ReadU16(movie->file);
-    if (!movie->scenes || layer > 15 || !state->faceSet) return 0;
+    if (!movie->scenes || layer > 15 || !state->faceSet) {
+        QF_NOTE(layer > 15 ? NoteIndexOutOfRange("layer", layer, LayerCount)
+                : !movie->scenes ? NoteFailure(OpenFailureOrder, "a sprite before the scene table (\"w\")", 0)
+                                 : NoteFailure(OpenFailureOrder, "a sprite before a face set was chosen (\"d\")", 0));
+        return 0;
+    }
     FaceSet *set = state->faceSet;
     int32_t index = face - 1;
-    if (set->imageCount <= 0 || index >= set->imageCount) return 0;  // a set without faces has no face 0 either
-    if (state->spriteTarget > movie->sceneCount) return 0;
-    FaceImage *image = set->images;
-    for (int32_t i = 1; i <= index; ++i) image = image->next;
+    if (set->imageCount <= 0 || index >= set->imageCount) {  // a set without faces has no face 0 either
+        QF_NOTE(NoteIndexOutOfRange("face", face, set->imageCount));
+        return 0;
+    }
+    if (state->spriteTarget > movie->sceneCount) {
+        QF_NOTE(NoteIndexOutOfRange("sprite target scene", state->spriteTarget, movie->sceneCount + 1));
+        return 0;
+    }
+    FaceImage **faces = IndexFaces(set);
+    if (!faces) return 0;
+    FaceImage *image = faces[index < 0 ? 0 : index];  // face 0 acts as face 1
     SpritePlacement *placement = (SpritePlacement *)AllocZeroed(sizeof(SpritePlacement));
-    if (!placement) return 0;
+    if (!placement) {
+        QF_NOTE(NoteOutOfMemory("a sprite placement"));
+        return 0;
+    }
     placement->width = (int32_t)image->width;
     placement->height = (int32_t)image->height;
     placement->x = state->originX + image->offsetX + dx;
@@ -288,10 +341,18 @@ static int32_t ParseCommands(MovieHandle *movie)
     memset(&state, 0, sizeof state);
     for (;;) {
         if (HostAtEndOfFile(movie->file) || state.lastCommand == 'z') return 1;
+        QF_NOTE(NoteCommandStart(movie->file));
         uint32_t command = ReadU8(movie->file);
-        if (command < 'a' || command > 'z') return 0;
+        if (command < 'a' || command > 'z') {
+            QF_NOTE(NoteFailure(OpenFailureUnknownCommand, 0, 0));
+            QF_NOTE(NoteCommandFailed(command));
+            return 0;
+        }
         state.lastCommand = command;
-        if (!RunCommand(movie, &state, command)) return 0;
+        if (!RunCommand(movie, &state, command)) {
+            QF_NOTE(NoteCommandFailed(command));
+            return 0;
+        }
     }
 }
 
@@ -304,16 +365,29 @@ static MovieHandle *FailOpen(MovieHandle *movie)
 MovieHandle *OpenVideo(const char *name, StreamDescriptor *descriptor)
 {
     MovieHandle *movie = (MovieHandle *)AllocZeroed(sizeof(MovieHandle));
-    if (!movie) return 0;
+    if (!movie) {
+        QF_NOTE(NoteOutOfMemory("the movie record"));
+        return 0;
+    }
     uint32_t option = HostVersion() >= 6 ? descriptor->openOption : 0;
     movie->file = HostOpen(name, option);
-    if (!movie->file) return FailOpen(movie);
-    if (!CheckSignature(movie->file)) return FailOpen(movie);
+    if (!movie->file) {
+        QF_NOTE(NoteFailure(OpenFailureMovieFile, 0, name));
+        return FailOpen(movie);
+    }
+    if (!CheckSignature(movie->file)) {
+        QF_NOTE(NoteFailure(OpenFailureSignature, 0, name));
+        return FailOpen(movie);
+    }
+    QF_NOTE(NoteStreamSize(movie->file));
     // The signature's "x" is itself the first command.
     HostSeek(movie->file, 0, HOST_SEEK_END);
     HostSeek(movie->file, 0, HOST_SEEK_START);
     movie->noBackground = (BackgroundImage *)AllocZeroed(sizeof(BackgroundImage));
-    if (!movie->noBackground) return FailOpen(movie);
+    if (!movie->noBackground) {
+        QF_NOTE(NoteOutOfMemory("the empty background"));
+        return FailOpen(movie);
+    }
     if (!ParseCommands(movie)) return FailOpen(movie);
     if (!FinishMovie(movie)) return FailOpen(movie);
     FillStreamDescriptor(movie, descriptor);

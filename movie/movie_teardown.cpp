@@ -51,6 +51,7 @@ static void FreeFaceSets(FaceSet *set)
             FreeBlock(image);
             image = next;
         }
+        FreeBlock(set->faceIndex);
         FreeBlock(set);
         set = nextSet;
     }

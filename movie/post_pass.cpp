@@ -3,6 +3,7 @@
 #include "movie/movie_loading.h"
 #include "plugin/host_calls.h"
 #include "plugin/memory.h"
+#include "plugin/open_diagnostics.h"
 
 struct ScrollState {
     int32_t horizontal;
@@ -92,7 +93,10 @@ int32_t FinishMovie(MovieHandle *movie)
 {
     HostCloseFile(movie->file);
     movie->file = 0;
-    if (!movie->scenes) return 0;  // nothing to play without a scene table
+    if (!movie->scenes) {  // nothing to play without a scene table
+        QF_NOTE(NoteFailure(OpenFailureNoScenes, 0, 0));
+        return 0;
+    }
     SettleScenes(movie);
     movie->duration = SumDuration(movie);
     if (movie->backgroundCount != 0) {
@@ -104,6 +108,7 @@ int32_t FinishMovie(MovieHandle *movie)
     }
     // Cleared once, so bytes no background covers show colour 0, not old heap contents.
     movie->frameBuffer = (uint8_t *)AllocZeroed((size_t)movie->width * (size_t)movie->height);
+    if (!movie->frameBuffer) QF_NOTE(NoteOutOfMemory("the frame buffer"));
     return movie->frameBuffer != 0;
 }
 

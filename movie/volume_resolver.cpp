@@ -6,6 +6,7 @@
 #include "movie/movie_loading.h"
 #include "plugin/host_calls.h"
 #include "plugin/memory.h"
+#include "plugin/open_diagnostics.h"
 
 enum { VolumeNameSize = 64, HostPathSize = 1024 };
 
@@ -69,15 +70,11 @@ static VolumeMapping *MakeMapping(const char *volume, const char *directory)
     return mapping;
 }
 
-static void RunLoader(MovieHandle *movie, int32_t kind, HostFile file)
+static int32_t RunLoader(MovieHandle *movie, int32_t kind, HostFile file)
 {
-    // A referenced file that fails to load does not stop the movie.
-    if (kind == AssetBackground)
-        LoadBackgroundImage(movie, file);
-    else if (kind == AssetFaceSet)
-        LoadFaceSet(movie, file);
-    else
-        LoadSoundSample(movie, file);
+    if (kind == AssetBackground) return LoadBackgroundImage(movie, file);
+    if (kind == AssetFaceSet) return LoadFaceSet(movie, file);
+    return LoadSoundSample(movie, file);
 }
 
 int32_t ResolveAmigaFile(MovieHandle *movie, int32_t kind, const char *directory, const char *fileName)
@@ -85,7 +82,12 @@ int32_t ResolveAmigaFile(MovieHandle *movie, int32_t kind, const char *directory
     char volume[VolumeNameSize];
     char path[HostPathSize];
     const char *tail = SplitVolume(directory, volume);
-    if (!tail) return 0;  // not an Amiga path this resolver can map
+    if (!tail) {  // not an Amiga path this resolver can map
+        QF_NOTE(strchr(directory, ':') ? NoteVolumeTooLong(directory, (size_t)(strchr(directory, ':') - directory),
+                                                           VolumeNameSize - 1)
+                                       : NoteFailure(OpenFailurePath, "no colon", directory));
+        return 0;
+    }
     memset(path, 0, sizeof path);
     VolumeMapping *mapping = FindMapping(movie, volume);
     if (mapping) {
@@ -93,17 +95,30 @@ int32_t ResolveAmigaFile(MovieHandle *movie, int32_t kind, const char *directory
     } else {
         char message[HostPathSize];
         BuildRequesterMessage(message, sizeof message, volume);
-        if (!HostPathRequester(message, path, sizeof path, 0)) return 0;
+        if (!HostPathRequester(message, path, sizeof path, 0)) {
+            QF_NOTE(NoteFailure(OpenFailureCancelled, 0, volume));
+            return 0;
+        }
         path[sizeof path - 1] = 0;
         mapping = MakeMapping(volume, path);
-        if (!mapping) return 1;  // skipped: not opened, not loaded
+        if (!mapping) {  // skipped: not opened, not loaded
+            QF_NOTE(NoteOutOfMemory("a volume mapping"));
+            QF_NOTE(NoteAssetLoad(0, kind, directory));
+            return 1;
+        }
         AppendMapping(movie, mapping);
     }
     if (*tail) HostJoinPath(path, tail, sizeof path);
     HostJoinPath(path, fileName, sizeof path);
     HostFile file = HostOpenFile(path, 0);
-    if (!file) return 0;
-    RunLoader(movie, kind, file);
+    if (!file) {
+        QF_NOTE(NoteFailure(OpenFailureReferencedFile, 0, path));
+        return 0;
+    }
+    // A referenced file that fails to load does not stop the movie.
+    int32_t loaded = RunLoader(movie, kind, file);
+    QF_NOTE(NoteAssetLoad(loaded, kind, path));
+    (void)loaded;
     HostCloseFile(file);
     return 1;
 }

@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include "plugin/open_diagnostics.h"
+
 #ifdef QF_FAULT_INJECTION
 extern "C" {
 long qfFailAt = 0;
@@ -21,14 +23,16 @@ static int InjectFailure(void) { return 0; }
 
 void *AllocZeroed(size_t size)
 {
-    if (InjectFailure()) return 0;
-    return calloc(1, size ? size : 1);
+    void *block = InjectFailure() ? 0 : calloc(1, size ? size : 1);
+    if (!block) QF_NOTE(NoteFailedAllocation(size));
+    return block;
 }
 
 void *AllocRaw(size_t size)
 {
-    if (InjectFailure()) return 0;
-    return malloc(size ? size : 1);
+    void *block = InjectFailure() ? 0 : malloc(size ? size : 1);
+    if (!block) QF_NOTE(NoteFailedAllocation(size));
+    return block;
 }
 
 void FreeBlock(void *block) { free(block); }

@@ -3,3 +3,4 @@ qf_test(host_services_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/services_tes
 qf_test(host_abi_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/abi_test.cpp LIBS qfhost)
 add_dependencies(host_abi_test quillframer_vtp)
 qf_test(host_open_wrapper_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/open_wrapper_test.cpp LIBS qftesting)
+qf_test(host_explain_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/explain_test.cpp LIBS qfhost qfauthor)

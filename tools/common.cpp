@@ -101,6 +101,9 @@ OpenedMovie OpenMovie(const Context &context, const fs::path &movie, uint32_t op
     }
     try {
         opened.movie = opened.plugin->open(movie, openOption);
+    } catch (const qfhost::OpenError &e) {
+        for (const std::string &warning : e.warnings) std::fprintf(stderr, "quillframer: warning: %s\n", warning.c_str());
+        throw ToolError(e.what());
     } catch (const std::runtime_error &e) {
         throw ToolError(e.what());
     }

@@ -1,6 +1,7 @@
 // quillframer: plays, inspects and converts Quill Framer movies through quillframer.vtp.
 #include <cstdio>
 #include <exception>
+#include <new>
 
 #include "common.hpp"
 #include "qfhost/printable.hpp"
@@ -41,6 +42,9 @@ int main(int argc, char **argv)
         app.parse(argc, argv);
     } catch (const CLI::ParseError &e) {
         return app.exit(e) == 0 ? 0 : 2;
+    } catch (const std::bad_alloc &) {
+        std::fprintf(stderr, "quillframer: out of memory\n");
+        return 1;
     } catch (const std::exception &e) {
         std::fprintf(stderr, "quillframer: %s\n", qfhost::Printable(e.what()).c_str());
         return 1;

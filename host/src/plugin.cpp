@@ -2,6 +2,7 @@
 // play movies through the entry points only.
 #include <cstdlib>
 #include <dlfcn.h>
+#include <new>
 #include <stdexcept>
 
 #include "qfhost/host.hpp"
@@ -92,9 +93,18 @@ std::unique_ptr<Movie> Plugin::open(const fs::path &movie, uint32_t openOption)
     StreamDescriptor descriptor{};
     descriptor.openOption = openOption;
     MovieHandle *handle = impl_->entry.OpenVideo(movie.c_str(), &descriptor);
-    if (!handle) throw std::runtime_error(host.explainFailedOpen(movie).what);
+    if (!handle) {
+        OpenExplanation why = ExplainOpen(host, movie, openOption);
+        // The recording open went through: what failed did not repeat, most likely memory.
+        if (why.error.empty())
+            why.error = "cannot open " + movie.string() + ": the plug-in failed, but not when tried again (memory ran short?)";
+        throw OpenError(why.error, std::move(why.warnings));
+    }
     try {
         return std::make_unique<Movie>(*this, handle, descriptor);
+    } catch (const std::bad_alloc &) {
+        impl_->entry.CloseVideo(handle);
+        throw OpenError("out of memory opening \"" + movie.string() + "\"", {});
     } catch (...) {
         impl_->entry.CloseVideo(handle);
         throw;

@@ -94,6 +94,67 @@ TEST(BackgroundLoader, GroupLengthsChunkOrderAndAppendOrder)
     EXPECT_EQ(b, nullptr);
 }
 
+// A chunk as standard writers lay it out: a zero pad byte after odd data.
+Bytes Padded(const std::string &id, const Bytes &data)
+{
+    Bytes chunk = Chunk(id, data);
+    if (data.size() % 2) chunk.push_back(0);
+    return chunk;
+}
+
+TEST(BackgroundLoader, PadBytesAndChunkEnds)
+{
+    // 8 x 1, one plane: BODY F0 00 sets pixels 0-3 to 1.
+    const Bytes body = Chunk("BODY", {0xF0, 0x00});
+    const char *const lit = "\1\1\1\1\0\0\0\0";
+    Bytes bmhd = Bmhd(8, 1, 1);
+    Bytes bmhdData(bmhd.begin() + 8, bmhd.end());
+    Bytes cmap97(97, 0x40);
+    Bytes bmhd22 = bmhdData, bmhd19(bmhdData.begin(), bmhdData.end() - 1);
+    bmhd22.insert(bmhd22.end(), {0xEE, 0xEE});
+    struct Case {
+        const char *what;
+        Bytes chunks;
+        uint32_t colours;
+        Bytes after = {};  // bytes after the group: never read
+    } cases[] = {
+        {"odd ANNO before BMHD and NAME before CMAP, padded",
+         Concat({Padded("ANNO", {'a', 'b', 'c'}), bmhd, Padded("NAME", {'x'}), Chunk("CMAP", {1, 2, 3, 4, 5, 6}), body}), 2},
+        {"the same without pads",
+         Concat({Chunk("ANNO", {'a', 'b', 'c'}), bmhd, Chunk("NAME", {'x'}), Chunk("CMAP", {1, 2, 3, 4, 5, 6}), body}), 2},
+        {"BMHD of 22 bytes", Concat({Chunk("BMHD", bmhd22), Chunk("CMAP", {1, 2, 3}), body}), 1},
+        {"CMAP of 97 bytes, padded", Concat({bmhd, Padded("CMAP", cmap97), body}), 32},
+        {"CMAP of 97 bytes without pad", Concat({bmhd, Chunk("CMAP", cmap97), body}), 32},
+        {"CMAP of 7 bytes, padded, then an odd chunk", Concat({bmhd, Padded("CMAP", Bytes(7, 9)), Padded("TEXT", {'t'}), body}), 2},
+        // Its reader takes the pad as the BMHD's twentieth byte and reads on from there.
+        {"BMHD of 19 bytes, padded", Concat({Padded("BMHD", bmhd19), body}), 0},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.what);
+        LoaderCase c;
+        Bytes group = Group("ILBM", k.chunks);
+        HostFile f = c.open(Concat({group, Bytes{'z', 0}}));
+        ASSERT_EQ(LoadBackgroundImage(c.movie, f), 1);
+        const BackgroundImage *b = c.movie->backgrounds;
+        EXPECT_EQ(std::tuple(b->width, b->height, b->planeCount, b->colorCount), std::tuple(8, 1, 1, k.colours));
+        ASSERT_NE(b->pixels, nullptr);
+        EXPECT_EQ(Bytes(b->pixels, b->pixels + 8), Bytes(lit, lit + 8));
+        EXPECT_EQ(c.position(f), static_cast<int64_t>(group.size()));
+    }
+
+    LoaderCase c;
+    // An odd chunk that ends the group: the zero after it is the caller's, not a pad.
+    HostFile last = c.open(Concat({Group("ILBM", Concat({bmhd, Chunk("NAME", {'x'})})), Bytes{0, 'z'}}));
+    EXPECT_EQ(LoadBackgroundImage(c.movie, last), 1);
+    EXPECT_EQ(c.position(last), 12 + 28 + 9);
+    // The file ends after an odd chunk inside a group that claims more.
+    Bytes cut = Concat({GroupHeader(100), bmhd, Chunk("NAME", {'x'})});
+    HostFile ended = c.open(cut);
+    EXPECT_EQ(LoadBackgroundImage(c.movie, ended), 1);
+    EXPECT_EQ(c.position(ended), static_cast<int64_t>(cut.size()));
+    EXPECT_EQ(c.movie->backgrounds->next->width, 8);
+}
+
 TEST(BackgroundLoader, ColourMaps)
 {
     LoaderCase c;

@@ -116,6 +116,48 @@ TEST(FaceSetLoader, CountsAndEmptyGroups)
     EXPECT_LE(c.host.count("eof 4"), 4);
 }
 
+TEST(FaceSetLoader, PadBytesAndChunkEnds)
+{
+    auto padded = [](const std::string &id, const Bytes &data) {
+        Bytes chunk = Chunk(id, data);
+        if (data.size() % 2) chunk.push_back(0);
+        return chunk;
+    };
+    Bytes face = FaceHeader(8, 1, {0xFF, 0xFE, 0, 3});
+    Bytes face14 = Chunk("FACE", Concat({Bytes(face.begin() + 8, face.end()), Bytes{0xEE, 0xEE}}));
+    Bytes body = Chunk("BODY", {0xFF, 0xF0});  // first plane: pixels 0-3 set
+    struct Case {
+        const char *what;
+        Bytes palette;
+        Bytes image;
+        int32_t colours;
+    } cases[] = {
+        {"odd chunks before CMAP and FACE, padded",
+         Concat({padded("NOTE", {1, 2, 3}), Chunk("CMAP", {0x0F, 0x00})}), Concat({padded("NAME", {'h'}), face, body}), 1},
+        {"the same without pads", Concat({Chunk("NOTE", {1, 2, 3}), Chunk("CMAP", {0x0F, 0x00})}),
+         Concat({Chunk("NAME", {'h'}), face, body}), 1},
+        {"odd CMAP, padded, then an odd chunk", Concat({padded("CMAP", {0x0F, 0x00, 0x0F}), padded("NOTE", {1})}),
+         Concat({face14, body}), 1},
+        {"CMAP of one byte, padded", padded("CMAP", {0x0F}), Concat({face, body}), 0},
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(k.what);
+        Bytes file = Concat({SetHeader(2, Group("PALT", k.palette)), Group("FIMG", k.image), Group("FIMG", k.image)});
+        LoaderCase c;
+        HostFile f = c.open(Concat({file, Bytes{'z'}}));
+        ASSERT_EQ(LoadFaceSet(c.movie, f), 1);
+        const FaceSet *set = c.movie->faceSets;
+        EXPECT_EQ(set->colorCount, k.colours);
+        ASSERT_EQ(set->imageCount, 2);
+        for (const FaceImage *image = set->images; image; image = image->next) {
+            EXPECT_EQ(std::tuple(image->width, image->height, image->offsetX, image->offsetY), std::tuple(8u, 1u, -2, 3));
+            ASSERT_NE(image->pixels, nullptr);
+            EXPECT_EQ(Bytes(image->pixels, image->pixels + 8), (Bytes{1, 1, 1, 1, 0, 0, 0, 0}));
+        }
+        EXPECT_EQ(c.position(f), static_cast<int64_t>(file.size()));
+    }
+}
+
 TEST(FaceSetLoader, BodyBeforeFaceEndsTheImage)
 {
     Bytes first = Group("FIMG", Concat({Chunk("BODY", {0x01, 0xFF, 0xFF}), FaceHeader(8, 1)}));

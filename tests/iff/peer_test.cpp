@@ -20,12 +20,10 @@ Bytes Peer(const std::string &tool, const std::vector<std::string> &args, const 
 }
 
 // A picture using exactly `colours` distinct colours (r g b per pixel), with flat stretches so
-// ByteRun1 has runs. The count is kept even: ppmtoilbm writes a CMAP of the colours it finds and
-// pads an odd one, and our picture reader (like the files it was made for) expects no pad byte
-// before BODY.
+// ByteRun1 has runs. ppmtoilbm writes a CMAP of the colours it finds, padding an odd one.
 Bytes RandomPicture(int width, int height, size_t colours, std::mt19937 &rng)
 {
-    colours = std::min(colours, static_cast<size_t>(width) * height) & ~size_t(1);
+    colours = std::min(colours, static_cast<size_t>(width) * height);
     auto palette = RandomPalette(colours, rng);
     for (size_t i = 0; i < colours; ++i) palette[i].red = static_cast<uint8_t>(i);  // all distinct
     Bytes pixels;
@@ -45,48 +43,55 @@ TEST(PeerIlbm, PpmtoilbmPicturesDecodeToIlbmtoppmColours)
     if (!HaveTool("ppmtoilbm") || !HaveTool("ilbmtoppm")) GTEST_SKIP() << "netpbm not installed";
     std::mt19937 rng(2024);
     qftest::TempDir dir;
-    for (int planes = 1; planes <= 8; ++planes)
+    // Full palettes at every depth, then odd colour counts (a padded CMAP) at several depths.
+    std::vector<std::pair<int, size_t>> depths;
+    for (int planes = 1; planes <= 8; ++planes) depths.push_back({planes, size_t(1) << planes});
+    for (auto [planes, colours] : {std::pair{2, 3}, {3, 3}, {3, 7}, {5, 7}, {5, 19}, {8, 19}}) depths.push_back({planes, colours});
+    for (auto [planes, colours] : depths)
         for (bool compress : {false, true})
             for (auto [width, height] : {std::pair{13, 5}, {37, 9}, {64, 4}, {2, 3}, {321, 7}}) {
                 bool mask = planes == 5 || planes == 3;
                 SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height) + " planes " + std::to_string(planes) +
-                             (compress ? " packed" : " plain") + (mask ? " masked" : ""));
-                Bytes original = RandomPicture(width, height, size_t(1) << planes, rng);
-                std::string header = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
-                dir.write("in.ppm", Concat({Bytes(header.begin(), header.end()), original}));
-                std::vector<std::string> args = {"-fixplanes", std::to_string(planes), compress ? "-compress" : "-nocompress"};
-                if (mask) {
-                    std::string pbm = "P1\n" + std::to_string(width) + " " + std::to_string(height) + "\n";
-                    for (int i = 0; i < width * height; ++i) pbm += rng() % 2 ? "1 " : "0 ";
-                    args.insert(args.end(), {"-maskfile", dir.write("mask.pbm", Bytes(pbm.begin(), pbm.end())).string()});
-                }
-                args.push_back((dir / "in.ppm").string());
-                Bytes ilbm = Peer("ppmtoilbm", args, dir);
-                Bytes ppm = Peer("ilbmtoppm", {dir.write("pic.ilbm", ilbm).string()}, dir);
-                // Binary PPM with maxval 255: the header is three fields and one whitespace byte.
-                std::istringstream in(std::string(ppm.begin(), ppm.end()));
-                std::string magic;
-                int w = 0, h = 0, maxval = 0;
-                in >> magic >> w >> h >> maxval;
-                ASSERT_EQ(std::tuple(magic, w, h, maxval), std::tuple("P6", width, height, 255));
-                Bytes back(ppm.begin() + static_cast<long>(in.tellg()) + 1, ppm.end());
-                ASSERT_EQ(back, original);
+                             " colours " + std::to_string(colours) + (compress ? " packed" : " plain") +
+                             (mask ? " masked" : ""));
+                [&] {  // one picture: a failed ASSERT ends this picture, not the sweep
+                    Bytes original = RandomPicture(width, height, colours, rng);
+                    std::string header = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+                    dir.write("in.ppm", Concat({Bytes(header.begin(), header.end()), original}));
+                    std::vector<std::string> args = {"-fixplanes", std::to_string(planes), compress ? "-compress" : "-nocompress"};
+                    if (mask) {
+                        std::string pbm = "P1\n" + std::to_string(width) + " " + std::to_string(height) + "\n";
+                        for (int i = 0; i < width * height; ++i) pbm += rng() % 2 ? "1 " : "0 ";
+                        args.insert(args.end(), {"-maskfile", dir.write("mask.pbm", Bytes(pbm.begin(), pbm.end())).string()});
+                    }
+                    args.push_back((dir / "in.ppm").string());
+                    Bytes ilbm = Peer("ppmtoilbm", args, dir);
+                    Bytes ppm = Peer("ilbmtoppm", {dir.write("pic.ilbm", ilbm).string()}, dir);
+                    // Binary PPM with maxval 255: the header is three fields and one whitespace byte.
+                    std::istringstream in(std::string(ppm.begin(), ppm.end()));
+                    std::string magic;
+                    int w = 0, h = 0, maxval = 0;
+                    in >> magic >> w >> h >> maxval;
+                    ASSERT_EQ(std::tuple(magic, w, h, maxval), std::tuple("P6", width, height, 255));
+                    Bytes back(ppm.begin() + static_cast<long>(in.tellg()) + 1, ppm.end());
+                    ASSERT_EQ(back, original);
 
-                LoaderCase c;
-                HostFile f = c.open(ilbm);
-                ASSERT_EQ(LoadBackgroundImage(c.movie, f), 1);
-                const BackgroundImage *b = c.movie->backgrounds;
-                ASSERT_EQ(std::tuple(b->planeCount, b->compression, b->masking, b->width, b->height),
-                          std::tuple(planes, compress ? 1 : 0, mask ? 1 : 0, width, height));
-                ASSERT_NE(b->pixels, nullptr);
-                for (int i = 0; i < width * height; ++i) {
-                    uint8_t index = b->pixels[i];
-                    ASSERT_LT(index, b->colorCount) << "pixel " << i;
-                    ASSERT_EQ(Bytes(b->colors + index * 3, b->colors + index * 3 + 3),
-                              Bytes(back.begin() + i * 3, back.begin() + i * 3 + 3))
-                        << "pixel " << i;
-                }
-                EXPECT_EQ(c.position(f), static_cast<int64_t>(ilbm.size()) - static_cast<int64_t>(b->bodyLength % 2));
+                    LoaderCase c;
+                    HostFile f = c.open(ilbm);
+                    ASSERT_EQ(LoadBackgroundImage(c.movie, f), 1);
+                    const BackgroundImage *b = c.movie->backgrounds;
+                    ASSERT_EQ(std::tuple(b->planeCount, b->compression, b->masking, b->width, b->height),
+                              std::tuple(planes, compress ? 1 : 0, mask ? 1 : 0, width, height));
+                    ASSERT_NE(b->pixels, nullptr);
+                    for (int i = 0; i < width * height; ++i) {
+                        uint8_t index = b->pixels[i];
+                        ASSERT_LT(index, b->colorCount) << "pixel " << i;
+                        ASSERT_EQ(Bytes(b->colors + index * 3, b->colors + index * 3 + 3),
+                                  Bytes(back.begin() + i * 3, back.begin() + i * 3 + 3))
+                            << "pixel " << i;
+                    }
+                    EXPECT_EQ(c.position(f), static_cast<int64_t>(ilbm.size()) - static_cast<int64_t>(b->bodyLength % 2));
+                }();
             }
 }
 

@@ -353,6 +353,32 @@ TEST(Sprites, LaterPlacementInTheSameLayerComesFirst)
     EXPECT_EQ(head->next->x, 0);
 }
 
+TEST(Sprites, FacesOfSeveralSetsLoadedBetweenPlacements)
+{
+    ScriptedHost host;
+    Opened o;
+    OpenBytes(host,
+              MovieWriter()
+                  .embedded().load(Asset::FaceSet, Faces(3))
+                  .scenes(1).scene(1)
+                  .faceSet(0, 0, 0).sprite(3, 0, 0, 0)
+                  .load(Asset::FaceSet, Faces(2))  // after the first set was placed from
+                  .faceSet(1, 0, 0).sprite(2, 0, 0, 1)
+                  .faceSet(0, 0, 0).sprite(1, 0, 0, 2)
+                  .faceSet(1, 0, 0).sprite(1, 0, 0, 3)
+                  .faceSet(0, 0, 0).sprite(2, 0, 0, 4)
+                  .end().bytes(),
+              o);
+    ASSERT_NE(o.movie, nullptr);
+    const FaceSet *first = o.movie->faceSets, *second = first->next;
+    const uint8_t *want[] = {first->images->next->next->pixels, second->images->next->pixels, first->images->pixels,
+                             second->images->pixels, first->images->next->pixels};
+    for (int layer = 0; layer < 5; ++layer) {
+        ASSERT_NE(Scene(o, 1).layers[layer], nullptr) << layer;
+        EXPECT_EQ(Scene(o, 1).layers[layer]->pixels, want[layer]) << layer;
+    }
+}
+
 TEST(Sprites, FailuresOfPlacement)
 {
     auto base = [] { return MovieWriter().embedded().load(Asset::FaceSet, Faces(2)).scenes(2); };
@@ -375,13 +401,21 @@ TEST(Sprites, FailuresOfPlacement)
 
 TEST(Embedded, NextCommandFollowsWhatTheLoaderRead)
 {
-    // An odd-length sound body takes its pad byte; the picture reader takes none.
+    // An odd-length sound body takes its pad byte; the picture reader takes none after BODY,
+    // but does take the pads of odd chunks (ANNO, a 3-colour CMAP) before it.
+    qfauthor::IlbmOptions padded;
+    padded.planeCount = 2;
+    padded.compression = qfauthor::Compression::None;  // an even BODY: 2 rows of 2 planes of 2 bytes
+    padded.chunksBeforeBody = {{"ANNO", {'o', 'd', 'd'}}};
+    qfauthor::IndexedImage image{16, 2, Bytes(32, 2)};
+    Bytes oddChunks = qfauthor::WriteIlbm(image, std::vector<qfauthor::Color>(3, {9, 9, 9}), padded);
     ScriptedHost host;
     Opened o;
     OpenBytes(host,
               MovieWriter()
                   .embedded()
                   .load(Asset::Sound, Sound(7))
+                  .load(Asset::Background, oddChunks)
                   .load(Asset::Background, Picture(17, 3))
                   .load(Asset::FaceSet, Faces(2, 17, 5))
                   .scenes(1).scene(1).duration(10)
@@ -389,11 +423,13 @@ TEST(Embedded, NextCommandFollowsWhatTheLoaderRead)
               o);
     ASSERT_NE(o.movie, nullptr);
     EXPECT_EQ(o.movie->soundSamples->length, 8u);
-    EXPECT_EQ(o.movie->backgrounds->width, 17);
+    const BackgroundImage *first = o.movie->backgrounds;
+    EXPECT_EQ(std::tuple(first->colorCount, first->pixels[0], first->pixels[31]), std::tuple(3u, 2, 2));
+    EXPECT_EQ(first->next->width, 17);
     EXPECT_EQ(o.movie->faceSets->imageCount, 2);
     EXPECT_EQ(o.movie->duration, 200u);
-    EXPECT_EQ(o.descriptor.width, 17);
-    EXPECT_EQ(o.descriptor.height, 3);
+    EXPECT_EQ(o.descriptor.width, 16);
+    EXPECT_EQ(o.descriptor.height, 2);
 }
 
 TEST(TextFields, FieldWithoutNulEndsAtItsEnd)

@@ -125,6 +125,9 @@ TEST_F(ToolTest, InfoReportsTheMovie)
 // One kind of failure each: exit 1, nothing on stdout, one line on stderr naming the cause.
 TEST_F(ToolTest, FailuresExitOneWithOneLineNamingTheCause)
 {
+    Bytes cutOff = OneSceneMovie();  // "i" 6 "z" replaced by a "d" that the file cuts off
+    cutOff.resize(cutOff.size() - 4);
+    cutOff.insert(cutOff.end(), {'d', 0, 0});
     const struct {
         std::string name;
         Bytes bytes;  // empty: the file is not written
@@ -137,7 +140,12 @@ TEST_F(ToolTest, FailuresExitOneWithOneLineNamingTheCause)
          {"Sounds/Boom", "\"Work:\""}},
         {"escape.qf", OneSceneMovie(Reference('a', "Work:..", "secret")), {"--volume", "Work=" + path("vol").string()},
          {"refused", ".."}},
-        {"letter.qf", OneSceneMovie(Bytes{'A'}), {}, {"malformed command stream"}},
+        {"letter.qf", OneSceneMovie(Bytes{'A'}), {}, {"malformed command stream", "unknown command byte 0x41", "offset 36"}},
+        {"index.qf", OneSceneMovie(Bytes{'f', 0, 3, 0, 0}), {}, {"\"f\" command at offset 36", "background 3"}},
+        {"face.qf", OneSceneMovie({}, Bytes{'e', 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), {}, {"\"e\" command at offset 47", "face set"}},
+        {"cut.qf", cutOff, {}, {"\"d\" command at offset 47", "cut off by the end of the file"}},
+        {"colon.qf", OneSceneMovie(Reference('a', "Work", "pic")), {}, {"\"Work\"", "no colon"}},
+        {"volume.qf", OneSceneMovie(Reference('b', std::string(64, 'V') + ":", "pic")), {}, {"64 characters", "at most 63"}},
         {"tiny.qf", OneSceneMovie(), {"--volume", "Work"}, {"NAME=DIR"}},
         {"tiny.qf", OneSceneMovie(), {"--volume", "Work=" + path("nowhere").string()}, {"not a directory"}},
         {"tiny.qf", OneSceneMovie(), {"--plugin", path("none.vtp").string()}, {"none.vtp"}},

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,6 +42,8 @@ enum class FailureKind {
     VolumeCancelled,  // no directory was given for an Amiga volume
     EscapingPath,     // a path component would leave the volume's directory (or overflow the buffer)
     Malformed,        // anything else the plug-in refused
+    OutOfMemory,      // the plug-in could not allocate what the movie needs
+    RefusedPath,      // an Amiga path with no colon, or a volume name over 63 characters
 };
 
 // What the host saw go wrong during the last open, so a tool can name the cause.
@@ -85,6 +88,29 @@ private:
     friend struct HostServices;
 };
 
+// Why an open failed, worded from a second open through the plug-in's code built to record it.
+struct OpenExplanation {
+    std::string error;                  // one line; empty when that open succeeded
+    std::vector<std::string> warnings;  // files named by path that were opened but not loaded
+};
+
+// Runs the open of movie again on host's services through qfcore_explain (the plug-in's code with
+// QF_OPEN_DIAGNOSTICS, linked into qfhost with every plug-in symbol local) and words what it and
+// the host recorded: the unreadable file, the bad signature, the unknown command byte or the
+// payload cut off (with its offset), the index out of range, the allocation that failed (what and
+// how big), the cancelled volume, the refused path. The requester answers only the volumes it
+// answered during the open before, so no one is asked twice. The error also becomes
+// host.failure(). Never throws.
+OpenExplanation ExplainOpen(Host &host, const std::filesystem::path &movie, uint32_t openOption = 0);
+
+// Plugin::open's failure: the cause, and warnings about referenced files the movie would have
+// played without.
+class OpenError : public std::runtime_error {
+public:
+    OpenError(const std::string &what, std::vector<std::string> warnings);
+    std::vector<std::string> warnings;
+};
+
 // The volume named in a requester message ("...Amiga volume \"Work:\"!"), or nullopt.
 std::optional<std::string> ParseRequesterVolume(const std::string &message);
 // The existing path whose components equal those of path ignoring ASCII case, or nullopt.
@@ -126,7 +152,8 @@ public:
     Host &host();
     const FailureRecord &lastFailure() const;
 
-    // Opens a movie; throws std::runtime_error whose message names the cause on failure.
+    // Opens a movie; throws OpenError (a std::runtime_error) whose message names the cause on
+    // failure, worded by ExplainOpen. Running out of memory is reported the same way.
     std::unique_ptr<Movie> open(const std::filesystem::path &movie, uint32_t openOption = 0);
 
     // Default plug-in path: $QUILLFRAMER_PLUGIN, else quillframer.vtp beside the running executable.
