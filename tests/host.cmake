@@ -3,3 +3,5 @@ qf_test(host_services_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/services_tes
 qf_test(host_abi_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/abi_test.cpp LIBS qfhost)
 add_dependencies(host_abi_test quillframer_vtp)
 qf_test(host_open_wrapper_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/open_wrapper_test.cpp LIBS qftestsupport)
+# Volumes: AmigaDOS images against unadf, LHA archives against lhasa, directories beneath their root.
+qf_test(host_adf_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/adf_test.cpp LIBS qfhost qfauthor)

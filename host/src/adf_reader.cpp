@@ -74,6 +74,9 @@ std::string Bcpl(std::span<const uint8_t> block, uint32_t at, uint32_t max)
     return std::string(reinterpret_cast<const char *>(&block[at + 1]), length);
 }
 
+// A directory as messages name it.
+std::string Shown(const std::string &directory) { return directory.empty() ? "the root" : "\"" + directory + "\""; }
+
 bool IsPowerOfTwoBlock(uint32_t size) { return size >= 256 && size <= 65536 && (size & (size - 1)) == 0; }
 
 }  // namespace
@@ -107,8 +110,9 @@ struct AdfImage::Walker {
         if (BlockChecksum(b) == Get32(b, checksumOffset)) return;
         std::string line = "block " + std::to_string(n) + " (" + what + ") has a checksum that does not match";
         if (image.options_.strictChecksums) throw AdfError("damaged disk: " + line);
-        if (std::find(image.warnings_.begin(), image.warnings_.end(), line) == image.warnings_.end())
-            image.warnings_.push_back(line);
+        if (std::find(image.warned_.begin(), image.warned_.end(), n) != image.warned_.end()) return;
+        image.warned_.push_back(n);
+        image.warnings_.push_back(line);
     }
 
     // A header block (root, directory, file or link), checked.
@@ -135,15 +139,15 @@ struct AdfImage::Walker {
     // comes back to an entry already seen is damage, not an endless directory.
     std::vector<uint32_t> entries(uint32_t directory, const std::string &path) const
     {
-        auto d = header(directory, "directory \"" + path + "\"");
+        auto d = header(directory, "directory " + Shown(path));
         std::vector<uint32_t> found;
         std::unordered_set<uint32_t> seen;
         for (uint32_t slot = 0; slot < HashTableSize(image.size_); ++slot) {
             for (uint32_t n = Get32(d, hashTableOffset + 4 * slot); n != 0;) {
                 if (!seen.insert(n).second)
-                    throw AdfError("damaged disk: a hash chain in directory \"" + path + "\" loops at block " +
+                    throw AdfError("damaged disk: a hash chain in " + Shown(path) + " loops at block " +
                                    std::to_string(n));
-                auto e = header(n, "an entry of \"" + path + "\"");
+                auto e = header(n, "an entry of " + Shown(path));
                 found.push_back(n);
                 n = Get32(e, HashChainOffset(image.size_));
             }
@@ -154,14 +158,14 @@ struct AdfImage::Walker {
     // The header block of the entry with this name in a directory, or 0.
     uint32_t lookup(uint32_t directory, std::string_view wanted, const std::string &path) const
     {
-        auto d = header(directory, "directory \"" + path + "\"");
+        auto d = header(directory, "directory " + Shown(path));
         bool intl = image.international();
         std::unordered_set<uint32_t> seen;
         for (uint32_t n = Get32(d, hashTableOffset + 4 * NameHash(wanted, intl, image.size_)); n != 0;) {
             if (!seen.insert(n).second)
-                throw AdfError("damaged disk: a hash chain in directory \"" + path + "\" loops at block " +
+                throw AdfError("damaged disk: a hash chain in " + Shown(path) + " loops at block " +
                                std::to_string(n));
-            auto e = header(n, "an entry of \"" + path + "\"");
+            auto e = header(n, "an entry of " + Shown(path));
             if (SameName(name(e), wanted, intl)) return n;
             n = Get32(e, HashChainOffset(image.size_));
         }
@@ -203,7 +207,7 @@ struct AdfImage::Walker {
             std::string_view part = path.substr(0, slash);
             path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
             if (part.empty()) continue;
-            if (!isDirectory(header(at, "directory \"" + walked + "\""))) return 0;
+            if (!isDirectory(header(at, "directory " + Shown(walked)))) return 0;
             uint32_t next = lookup(at, part, walked);
             if (next == 0) return 0;
             walked += (walked.empty() ? "" : "/") + std::string(part);
@@ -280,7 +284,7 @@ struct AdfImage::Walker {
     {
         open.insert(directory);
         for (uint32_t n : entries(directory, path)) {
-            auto e = header(n, "an entry of \"" + path + "\"");
+            auto e = header(n, "an entry of " + Shown(path));
             AdfEntry entry;
             entry.path = path.empty() ? name(e) : path + "/" + name(e);
             if (open.count(n)) throw AdfError("damaged disk: directory \"" + entry.path + "\" contains itself");

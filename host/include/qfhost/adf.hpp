@@ -141,6 +141,7 @@ private:
     uint32_t root_ = 0;
     uint8_t flags_ = 0;
     mutable std::vector<std::string> warnings_;
+    mutable std::vector<uint32_t> warned_;  // blocks already in warnings_
 };
 
 // True when the bytes start like an AmigaDOS image: a "DOS" boot block or a rigid disk block.
