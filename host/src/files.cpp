@@ -81,6 +81,7 @@ std::shared_ptr<const Volume> VolumeFor(Host::State &s, const std::string &name,
     const auto *answer = s.answerFor(name);
     if (!answer) return nullptr;
     inside = name.substr(answer->second.size());
+    while (!inside.empty() && inside.front() == '/') inside.erase(0, 1);
     auto &volume = s.mounted[answer->second];
     if (!volume) volume = Volume::Open(answer->second);
     return volume;

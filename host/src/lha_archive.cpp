@@ -7,10 +7,21 @@ extern "C" {
 }
 
 #include "host_state.hpp"
+#include "qfhost/lha.hpp"
 #include "qfhost/volume.hpp"
 
 namespace qfhost {
 namespace fs = std::filesystem;
+
+uint16_t LhaCrc16(std::span<const uint8_t> bytes)
+{
+    uint16_t crc = 0;
+    for (uint8_t b : bytes) {
+        crc ^= b;
+        for (int i = 0; i < 8; ++i) crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
+    }
+    return crc;
+}
 
 namespace {
 
@@ -20,17 +31,6 @@ struct StreamCloser {
 struct ReaderCloser {
     void operator()(LHAReader *r) const { lha_reader_free(r); }
 };
-
-// The CRC-16 that LHA stores for each member (reflected polynomial 0xA001, starting at 0).
-uint16_t Crc16(const std::vector<uint8_t> &bytes)
-{
-    uint16_t crc = 0;
-    for (uint8_t b : bytes) {
-        crc ^= b;
-        for (int i = 0; i < 8; ++i) crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
-    }
-    return crc;
-}
 
 // A member's path with its directory, without leading "./" or slashes and without a trailing slash.
 std::string MemberPath(const LHAFileHeader &h)
@@ -86,7 +86,7 @@ public:
                 if (n == 0) break;
                 got += n;
             }
-            if (got != h.length || Crc16(file.bytes) != h.crc)
+            if (got != h.length || LhaCrc16(file.bytes) != h.crc)
                 throw VolumeError("archive member \"" + chosen + "\" is damaged (" +
                                   (got != h.length ? "cut short" : "its CRC does not match") + ")");
             return true;

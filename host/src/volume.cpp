@@ -205,7 +205,8 @@ int OpenBeneath(int directory, const std::string &path, int flags, bool useOpena
     static bool kernelLacksOpenat2 = false;
     if (useOpenat2 && !kernelLacksOpenat2) {
         open_how how{};
-        how.flags = uint64_t(flags | O_CLOEXEC | O_NOCTTY);
+        // openat2 refuses O_PATH with any flag it does not take.
+        how.flags = uint64_t(flags | O_CLOEXEC | ((flags & O_PATH) ? 0 : O_NOCTTY));
         how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
         const char *name = path.empty() ? "." : path.c_str();
         long fd = ::syscall(SYS_openat2, directory, name, &how, sizeof how);
