@@ -341,6 +341,7 @@ AdfImage::AdfImage(std::vector<uint8_t> bytes, AdfReadOptions options) : bytes_(
     while (rdb < 16 && !at(rdb * blockSize, "RDSK")) ++rdb;
     if (rdb < 16) {
         std::span<const uint8_t> all(bytes_);
+        if ((rdb + 1) * blockSize > bytes_.size()) throw AdfError("truncated image: its rigid disk block is cut short");
         uint32_t rdbBlock = Get32(all, rdb * blockSize + 16);
         if (!IsPowerOfTwoBlock(rdbBlock)) throw AdfError("damaged disk: the rigid disk block gives a block size of " + std::to_string(rdbBlock));
         uint32_t part = Get32(all, rdb * blockSize + 28);

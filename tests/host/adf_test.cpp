@@ -255,6 +255,50 @@ TEST(AdfDamage, BadChecksumsWarnUnlessStrictAndCommonSmallFaultsStillRead)
     EXPECT_TRUE(worn.warnings().empty());
 
     EXPECT_THROW(qfhost::AdfImage(Bytes(901120, 0)), qfhost::AdfError);  // wiped boot block
+    EXPECT_THROW(qfhost::AdfImage(Bytes{'R', 'D', 'S', 'K', '.', '#'}), qfhost::AdfError);  // found by fuzzing
+}
+
+}  // namespace
+
+namespace {
+
+// A hard-disk image: a rigid disk block, one partition from cylinder 2 (2 heads, 11 sectors), and
+// in it the file system of a floppy the writer made.
+Bytes HardDisk(const Bytes &floppy)
+{
+    Bytes image(44 * 512, 0);
+    auto rdsk = Block(image, 0), part = Block(image, 1);
+    std::copy_n("RDSK", 4, rdsk.begin());
+    std::copy_n("PART", 4, part.begin());
+    for (auto b : {rdsk, part}) dos::Put32(b, 4, 64), dos::Put32(b, 12, 7);
+    // Block size, bad blocks, partitions, file systems, drive init; cylinders, sectors, heads.
+    const std::pair<uint32_t, uint32_t> fields[] = {{16, 512}, {24, ~0u}, {28, 1}, {32, ~0u}, {36, ~0u},
+                                                    {64, 82},  {68, 11},  {72, 2}};
+    for (auto [at, value] : fields) dos::Put32(rdsk, at, value);
+    dos::Put32(part, 16, 0xFFFFFFFF);
+    part[36] = 3, std::copy_n("DH0", 3, part.begin() + 37);
+    uint32_t environment[] = {16, 128, 0, 2, 1, 11, 2, 0, 0, 2, 81, 30, 0, 0xFFFFFF, 0x7FFFFFFE, 0, 0x444F5301};
+    for (size_t i = 0; i < std::size(environment); ++i) dos::Put32(part, 128 + 4 * i, environment[i]);
+    for (auto b : {rdsk, part}) dos::Put32(b, 8, dos::BlockChecksum(b.first(256), 8));
+    image.insert(image.end(), floppy.begin(), floppy.end());
+    return image;
+}
+
+// Debian's unadf (ADFlib 0.7.11a) loops forever on such an image, so it is no peer here.
+TEST(AdfHardDisk, APartitionBehindARigidDiskBlockIsFoundByItsGeometry)
+{
+    qfauthor::AdfOptions o;
+    o.fastFileSystem = true;
+    o.label = "Work";
+    TempDir dir;
+    fs::path image = dir.write("disk.hdf", HardDisk(qfauthor::AdfWriter(o).file("Pics/Back", Pattern(5000, 9)).image()));
+    qfhost::AdfImage disk(qftest::ReadBytes(image));
+    EXPECT_EQ(disk.label(), "Work");
+    EXPECT_EQ(disk.blockCount(), 1760u);
+    EXPECT_EQ(disk.read("pics/back"), Pattern(5000, 9));
+    qfhost::AdfReadOptions second;
+    second.partition = 1;
+    EXPECT_THROW(qfhost::AdfImage(qftest::ReadBytes(image), second), qfhost::AdfError);
 }
 
 }  // namespace
