@@ -302,3 +302,40 @@ TEST(AdfHardDisk, APartitionBehindARigidDiskBlockIsFoundByItsGeometry)
 }
 
 }  // namespace
+
+namespace {
+
+// A link block by hand in a free block, hashed into the root: what AmigaDOS writes for MakeLink.
+void AddLink(Bytes &image, uint32_t n, const std::string &name, int32_t type, uint32_t real, const std::string &text)
+{
+    auto b = Block(image, n);
+    dos::Put32(b, 0, dos::typeHeader), dos::Put32(b, 4, n);
+    b[512 - 80] = uint8_t(name.size());
+    std::copy(name.begin(), name.end(), b.begin() + 512 - 79);
+    std::copy(text.begin(), text.end(), b.begin() + 24);
+    dos::Put32(b, 512 - 44, real), dos::Put32(b, 512 - 12, 880), dos::Put32(b, 512 - 4, uint32_t(type));
+    dos::Put32(Block(image, 880), 24 + 4 * dos::NameHash(name, false), n);
+    Seal(image, n), Seal(image, 880);
+}
+
+TEST(AdfLinks, LinksAreListedAsLinksAndHardLinksRead)
+{
+    Bytes bytes = DamageImage();
+    AddLink(bytes, 1700, "L", dos::secFileLink, RootSlot(bytes, "A"), "");
+    AddLink(bytes, 1701, "S", dos::secSoftLink, 0, "D/x");
+    qfhost::AdfImage disk(bytes);
+    std::map<std::string, qfhost::AdfEntry> entries;
+    for (const auto &e : disk.list()) entries[e.path] = e;
+    EXPECT_EQ(entries["L"].kind, qfhost::AdfEntry::Kind::HardLink);
+    EXPECT_EQ(entries["L"].linkTarget, "A");
+    EXPECT_EQ(entries["L"].size, 2000u);
+    EXPECT_EQ(entries["S"].kind, qfhost::AdfEntry::Kind::SoftLink);
+    EXPECT_EQ(entries["S"].linkTarget, "D/x");
+    EXPECT_EQ(disk.read("l"), Pattern(2000, 5));
+    EXPECT_THROW(disk.read("S"), qfhost::AdfError);  // a soft link may name another volume: not followed
+
+    AddLink(bytes, 1702, "M", dos::secFileLink, 1700, "");  // a link to a link
+    EXPECT_THROW(qfhost::AdfImage(bytes).read("M"), qfhost::AdfError);
+}
+
+}  // namespace
