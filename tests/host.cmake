@@ -6,4 +6,4 @@ qf_test(host_open_wrapper_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/open_wra
 # Volumes: AmigaDOS images against unadf, LHA archives against lhasa, directories beneath their root.
 qf_test(host_adf_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/adf_test.cpp LIBS qfhost qfauthor)
 qf_test(host_volume_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/volume_test.cpp LIBS qfhost qfauthor)
-add_dependencies(host_volume_test quillframer_vtp)
+add_dependencies(host_volume_test quillframer_vtp quillframer)

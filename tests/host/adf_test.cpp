@@ -339,3 +339,30 @@ TEST(AdfLinks, LinksAreListedAsLinksAndHardLinksRead)
 }
 
 }  // namespace
+
+namespace {
+
+// Free blocks as the bitmap after the root says: one bit per block from block 2, set when free.
+int FreeBlocks(Bytes &image, uint32_t blocks)
+{
+    auto bitmap = Block(image, blocks / 2 + 1);
+    EXPECT_EQ(dos::Get32(bitmap, 0), dos::BlockChecksum(bitmap, 0));
+    int free = 0;
+    for (uint32_t bit = 0; bit < blocks - 2; ++bit) free += (dos::Get32(bitmap, 4 + 4 * (bit / 32)) >> (bit % 32)) & 1;
+    return free;
+}
+
+TEST(AdfBitmap, EveryBlockInUseIsMarked)
+{
+    qfauthor::AdfOptions ffs, ofsHd;
+    ffs.fastFileSystem = true;
+    ofsHd.highDensity = true;
+    Bytes empty = qfauthor::AdfWriter(ffs).image();
+    EXPECT_EQ(FreeBlocks(empty, 1760), 1756);  // all but boot (not in the map), root and bitmap
+    Bytes one = qfauthor::AdfWriter(ffs).file("F", Bytes(1000)).image();
+    EXPECT_EQ(FreeBlocks(one, 1760), 1753);  // a header and two data blocks
+    Bytes hd = qfauthor::AdfWriter(ofsHd).file("D/F", Bytes(488 * 73)).image();
+    EXPECT_EQ(FreeBlocks(hd, 3520), 3516 - 1 - 1 - 1 - 73);  // directory, header, extension, data
+}
+
+}  // namespace

@@ -213,6 +213,20 @@ TEST(VolumeKinds, AMovieDumpsTheSameFromADirectoryADiskImageAndAnArchive)
                                                                          {"Sounds/Effects/boom", sound}}));
     EXPECT_TRUE(Dump(movie, archive) == expected);
 
+    // The command takes the same paths: dump's video and audio match the directory's.
+    std::vector<Bytes> outputs;
+    for (const fs::path &volume : {dir / "unpacked", dir / "disk5.adf", archive}) {
+        qftest::Outcome r = qftest::RunQuillframer({"dump", movie.string(), "--volume", "Work=" + volume.string(),
+                                                    "--video", (dir / "v").string(), "--audio", (dir / "a").string()},
+                                                   dir.path());
+        ASSERT_EQ(r.status, 0) << r.err;
+        Bytes both = qftest::ReadBytes(dir / "v"), audio = qftest::ReadBytes(dir / "a");
+        both.insert(both.end(), audio.begin(), audio.end());
+        outputs.push_back(both);
+    }
+    EXPECT_EQ(outputs[0], outputs[1]);
+    EXPECT_EQ(outputs[0], outputs[2]);
+
     // A disk without the file: the open fails naming the volume and the image's reason.
     fs::path empty = dir / "empty.adf";
     qfauthor::AdfWriter().save(empty);

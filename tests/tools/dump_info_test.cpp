@@ -138,7 +138,7 @@ TEST_F(ToolTest, FailuresExitOneWithOneLineNamingTheCause)
         {"escape.qf", OneSceneMovie(Reference('a', "Work:..", "secret")), {"--volume", "Work=" + path("vol").string()},
          {"refused", ".."}},
         {"letter.qf", OneSceneMovie(Bytes{'A'}), {}, {"malformed command stream"}},
-        {"tiny.qf", OneSceneMovie(), {"--volume", "Work"}, {"NAME=DIR"}},
+        {"tiny.qf", OneSceneMovie(), {"--volume", "Work"}, {"NAME=PATH"}},
         {"tiny.qf", OneSceneMovie(), {"--volume", "Work=" + path("nowhere").string()}, {"not a directory"}},
         {"tiny.qf", OneSceneMovie(), {"--plugin", path("none.vtp").string()}, {"none.vtp"}},
     };
