@@ -9,6 +9,7 @@ packages=(
   libpng-dev libsndfile1-dev libsdl2-dev libcli11-dev nlohmann-json3-dev
   netpbm sox
   ffmpeg  # the command-line yardstick of bench/export-vs-ffmpeg.sh
+  liblhasa-dev unadf lhasa jlha-utils
 )
 
 missing=()

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "qfhost/time.hpp"
+#include "qfhost/volume.hpp"
 
 namespace qftools {
 namespace fs = std::filesystem;
@@ -18,8 +19,9 @@ void AddVolumeOption(CLI::App &command, Context &context)
     static std::vector<std::string> ignored;
     command
         .add_option("--volume", ignored,
-                    "Use directory DIR for the Amiga volume NAME (repeatable), e.g. --volume Work=./amiga/Work")
-        ->type_name("NAME=DIR")
+                    "Use PATH for the Amiga volume NAME: a directory, an ADF disk image or an LHA/LZH archive "
+                    "(repeatable), e.g. --volume Work=./amiga/Work or --volume Work=work.adf")
+        ->type_name("NAME=PATH")
         ->allow_extra_args(false)
         ->each([&context](const std::string &v) { context.volumes.push_back(v); });
 }
@@ -73,11 +75,12 @@ qfhost::HostSettings MakeSettings(const Context &context, int32_t version)
         std::string name = given.substr(0, eq);
         if (!name.empty() && name.back() == ':') name.pop_back();
         if (eq == std::string::npos || name.empty() || eq + 1 == given.size())
-            throw ToolError("--volume wants NAME=DIR, got \"" + given + "\"");
+            throw ToolError("--volume wants NAME=PATH, got \"" + given + "\"");
         fs::path dir = given.substr(eq + 1);
         std::error_code ec;
-        if (!fs::is_directory(dir, ec))
-            throw ToolError("--volume " + name + "=" + dir.string() + ": not a directory");
+        if (!qfhost::Volume::Detect(dir))
+            throw ToolError("--volume " + name + "=" + dir.string() +
+                            ": not a directory, an AmigaDOS disk image or an LHA archive");
         settings.volumes[name] = fs::absolute(dir, ec);
     }
     // An unknown volume is asked for only when someone can answer.

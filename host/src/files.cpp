@@ -1,10 +1,13 @@
 // File services over real files, read-only. A handle is a pointer to an OpenedFile that the host
-// keeps in a registry, so a stale or foreign handle is refused instead of dereferenced.
+// keeps in a registry, so a stale or foreign handle is refused instead of dereferenced. A file on
+// a chosen volume opens through its Volume; one from a disk image or archive is served from memory.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <memory>
 #include <set>
+#include <vector>
 #include <sys/stat.h>
 
 #include "host_state.hpp"
@@ -13,10 +16,11 @@ namespace qfhost {
 namespace {
 
 struct OpenedFile {
-    std::FILE *stream = nullptr;
+    std::FILE *stream = nullptr;  // null: the file is in memory
     int64_t size = 0;
     int64_t position = 0;        // may stand past the end
     int64_t streamPosition = 0;  // where the stdio stream is, to seek it only when needed
+    std::vector<uint8_t> memory;
 };
 
 std::mutex registryLock;
@@ -71,6 +75,52 @@ void RecordOpenFailure(Host::State *s, const std::string &name, const std::strin
             name, volume);
 }
 
+// The volume a path lies on, opened once per movie open; null for a path on no chosen volume.
+std::shared_ptr<const Volume> VolumeFor(Host::State &s, const std::string &name, std::string &inside)
+{
+    const auto *answer = s.answerFor(name);
+    if (!answer) return nullptr;
+    inside = name.substr(answer->second.size());
+    while (!inside.empty() && inside.front() == '/') inside.erase(0, 1);
+    auto &volume = s.mounted[answer->second];
+    if (!volume) volume = Volume::Open(answer->second);
+    return volume;
+}
+
+HostFile Register(OpenedFile *f)
+{
+    std::lock_guard lock(registryLock);
+    Registry().insert(f);
+    return f;
+}
+
+HostFile OpenOnVolume(Host::State &s, const std::string &name, const Volume &volume, const std::string &inside)
+{
+    VolumeFile file;
+    try {
+        file = volume.open(inside);
+    } catch (const std::exception &e) {
+        RecordOpenFailure(&s, name, e.what());
+        return nullptr;
+    }
+    auto f = std::make_unique<OpenedFile>();
+    if (file.descriptor) {
+        struct stat info {};
+        if (::fstat(file.descriptor.get(), &info) != 0 || !(f->stream = ::fdopen(file.descriptor.get(), "rb"))) {
+            RecordOpenFailure(&s, name, std::strerror(errno));
+            return nullptr;
+        }
+        file.descriptor.release();
+        f->size = info.st_size;
+    } else {
+        f->size = static_cast<int64_t>(file.bytes.size());
+        f->memory = std::move(file.bytes);
+    }
+    HostFile handle = Register(f.get());
+    f.release();
+    return handle;
+}
+
 HostFile Open(const char *name, int32_t mode, uint32_t option)
 {
     Host::State *s = HostServices::state();
@@ -91,6 +141,17 @@ HostFile Open(const char *name, int32_t mode, uint32_t option)
     }
 
     std::string path = name;
+    if (s && !IsMoviePath(s, name)) {
+        std::string inside;
+        std::shared_ptr<const Volume> volume;
+        try {
+            volume = VolumeFor(*s, path, inside);
+        } catch (const std::exception &e) {
+            RecordOpenFailure(s, name, e.what());
+            return nullptr;
+        }
+        if (volume) return OpenOnVolume(*s, path, *volume, inside);
+    }
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
         int error = errno;
@@ -110,7 +171,7 @@ HostFile Open(const char *name, int32_t mode, uint32_t option)
         RecordOpenFailure(s, name, std::strerror(errno));
         return nullptr;
     }
-    auto *f = new (std::nothrow) OpenedFile{stream, static_cast<int64_t>(info.st_size), 0, 0};
+    auto *f = new (std::nothrow) OpenedFile{stream, static_cast<int64_t>(info.st_size), 0, 0, {}};
     if (!f) {
         std::fclose(stream);
         return nullptr;
@@ -160,7 +221,7 @@ void HostServices::CloseFile(HostFile file)
         f = *it;
         Registry().erase(it);
     }
-    std::fclose(f->stream);
+    if (f->stream) std::fclose(f->stream);
     delete f;
 }
 
@@ -186,6 +247,11 @@ int32_t HostServices::Read(HostFile file, void *buffer, uint32_t count)
     OpenedFile *f = Lookup(file);
     if (!f || !buffer || f->position >= f->size) return 0;
     int64_t wanted = std::min<int64_t>(count, f->size - f->position);
+    if (!f->stream) {
+        std::memcpy(buffer, f->memory.data() + f->position, static_cast<size_t>(wanted));
+        f->position += wanted;
+        return static_cast<int32_t>(wanted);
+    }
     if (!Sync(*f)) return 0;
     size_t got = std::fread(buffer, 1, static_cast<size_t>(wanted), f->stream);
     f->position += static_cast<int64_t>(got);
@@ -196,7 +262,9 @@ int32_t HostServices::Read(HostFile file, void *buffer, uint32_t count)
 int32_t HostServices::ReadByte(HostFile file)
 {
     OpenedFile *f = Lookup(file);
-    if (!f || f->position >= f->size || !Sync(*f)) return 0;
+    if (!f || f->position >= f->size) return 0;
+    if (!f->stream) return f->memory[static_cast<size_t>(f->position++)];
+    if (!Sync(*f)) return 0;
     int c = std::fgetc(f->stream);
     if (c == EOF) {
         std::clearerr(f->stream);

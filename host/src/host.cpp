@@ -23,19 +23,22 @@ void Host::State::fail(FailureKind kind, std::string what, std::string path, std
     failure = FailureRecord{std::move(what), kind, std::move(path), std::move(volume)};
 }
 
-std::string Host::State::volumeOf(const std::string &path) const
+const std::pair<std::string, std::string> *Host::State::answerFor(const std::string &path) const
 {
-    std::string volume;
-    size_t longest = 0;
-    for (const auto &[v, dir] : answers) {
+    const std::pair<std::string, std::string> *found = nullptr;
+    for (const auto &answer : answers) {
+        const std::string &dir = answer.second;
         if (dir.empty() || path.compare(0, dir.size(), dir) != 0) continue;
         bool boundary = path.size() == dir.size() || dir.back() == '/' || path[dir.size()] == '/';
-        if (boundary && dir.size() >= longest) {
-            longest = dir.size();
-            volume = v;
-        }
+        if (boundary && (!found || dir.size() >= found->second.size())) found = &answer;
     }
-    return volume;
+    return found;
+}
+
+std::string Host::State::volumeOf(const std::string &path) const
+{
+    const auto *answer = answerFor(path);
+    return answer ? answer->first : std::string();
 }
 
 Host::State *HostServices::state() { return currentHost ? currentHost->state_.get() : nullptr; }
@@ -81,6 +84,7 @@ void Host::beginOpen(const std::filesystem::path &movie)
     s.moviePath = movie.string();
     s.opensSinceBegin = 0;
     s.answers.clear();
+    s.mounted.clear();
     s.badBuffer = nullptr;
 }
 

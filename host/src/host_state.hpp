@@ -1,11 +1,14 @@
 // Inside the stand-in host: the state behind a Host and the C services of its tables.
 #pragma once
 
+#include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "qfhost/host.hpp"
+#include "qfhost/volume.hpp"
 
 namespace qfhost {
 
@@ -25,10 +28,14 @@ struct Host::State {
     const char *badBuffer = nullptr;
     std::string badPath;  // what that buffer held: an open of it fails
     uint32_t lastOpenOption = 0;
+    // Volumes opened during this open, by the path chosen for them: an image is read once.
+    std::map<std::string, std::shared_ptr<const Volume>> mounted;
 
     void fail(FailureKind kind, std::string what, std::string path = {}, std::string volume = {});
     // The volume whose chosen directory starts path, or "".
     std::string volumeOf(const std::string &path) const;
+    // The answer (volume, chosen path) whose path starts path, the longest, or null.
+    const std::pair<std::string, std::string> *answerFor(const std::string &path) const;
 };
 
 // The services as the plug-in calls them. None of them throws: they are called from C.

@@ -1,4 +1,4 @@
-// The volume requester: the plug-in asks for the directory that stands for an Amiga volume.
+// The volume requester: the plug-in asks for what stands for an Amiga volume (a directory, disk image or archive).
 // The answer comes from the fixed map, from the person at the terminal, or is a cancel.
 #include <cstdio>
 #include <cstring>
@@ -45,7 +45,7 @@ std::optional<std::string> AskTerminal(const std::string &volume)
     }
     std::optional<std::string> answer;
     for (int attempt = 0; attempt < 5; ++attempt) {
-        std::string prompt = "Directory for Amiga volume \"" + Printable(volume) + ":\" (empty to cancel): ";
+        std::string prompt = "Directory, disk image or archive for Amiga volume \"" + Printable(volume) + ":\" (empty to cancel): ";
         if (::write(out, prompt.data(), prompt.size()) < 0) break;
         std::string line;
         char c;
@@ -54,12 +54,11 @@ std::optional<std::string> AskTerminal(const std::string &volume)
         if (n < 0 || (n == 0 && line.empty())) break;  // end of input cancels
         line = Trimmed(line);
         if (line.empty()) break;
-        std::error_code ec;
-        if (std::filesystem::is_directory(line, ec)) {
+        if (Volume::Detect(line)) {
             answer = line;
             break;
         }
-        std::string complaint = "\"" + Printable(line) + "\" is not a directory\n";
+        std::string complaint = "\"" + Printable(line) + "\" is neither a directory, a disk image nor an archive\n";
         if (::write(out, complaint.data(), complaint.size()) < 0) break;
     }
     if (own) ::close(in);

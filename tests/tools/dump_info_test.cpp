@@ -146,7 +146,7 @@ TEST_F(ToolTest, FailuresExitOneWithOneLineNamingTheCause)
         {"cut.qf", cutOff, {}, {"\"d\" command at offset 47", "cut off by the end of the file"}},
         {"colon.qf", OneSceneMovie(Reference('a', "Work", "pic")), {}, {"\"Work\"", "no colon"}},
         {"volume.qf", OneSceneMovie(Reference('b', std::string(64, 'V') + ":", "pic")), {}, {"64 characters", "at most 63"}},
-        {"tiny.qf", OneSceneMovie(), {"--volume", "Work"}, {"NAME=DIR"}},
+        {"tiny.qf", OneSceneMovie(), {"--volume", "Work"}, {"NAME=PATH"}},
         {"tiny.qf", OneSceneMovie(), {"--volume", "Work=" + path("nowhere").string()}, {"not a directory"}},
         {"tiny.qf", OneSceneMovie(), {"--plugin", path("none.vtp").string()}, {"none.vtp"}},
     };

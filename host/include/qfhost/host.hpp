@@ -28,7 +28,8 @@ enum class RequesterPolicy {
 struct HostSettings {
     int32_t version = 6;
     RequesterPolicy policy = RequesterPolicy::FixedMap;
-    std::map<std::string, std::filesystem::path> volumes;  // volume name (no colon) -> directory
+    // Volume name (no colon) -> a directory, an AmigaDOS disk image or an LHA archive (see volume.hpp).
+    std::map<std::string, std::filesystem::path> volumes;
     // Terminal policy: asks for the directory of a volume (name without colon); nullopt or an
     // empty answer cancels. Unset: asks on /dev/tty, or on stdin when that is a terminal.
     std::function<std::optional<std::string>(const std::string &volume)> prompt;

@@ -1,0 +1,150 @@
+// AmigaDOS disk images (ADF floppies, hard-disk images with or without a rigid disk block), read-only.
+// The block layout facts live here once, for the reader and for the image writer in qfauthor.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qfhost {
+
+namespace amigados {
+
+constexpr uint32_t blockSize = 512;
+constexpr uint32_t floppyBlocksDD = 1760;  // 880 KB
+constexpr uint32_t floppyBlocksHD = 3520;  // 1760 KB
+
+// Primary block types.
+constexpr int32_t typeHeader = 2;
+constexpr int32_t typeData = 8;  // OFS data block
+constexpr int32_t typeList = 16;  // file extension block
+constexpr int32_t typeDirCache = 33;
+
+// Secondary types, in a header block's last long.
+constexpr int32_t secRoot = 1;
+constexpr int32_t secDirectory = 2;
+constexpr int32_t secSoftLink = 3;
+constexpr int32_t secDirectoryLink = 4;
+constexpr int32_t secFile = -3;
+constexpr int32_t secFileLink = -4;
+
+// Byte offsets inside a header block, counted from the block's end where the layout is.
+constexpr uint32_t hashTableOffset = 24;
+inline uint32_t HashTableSize(uint32_t size) { return size / 4 - 56; }
+inline uint32_t ProtectionOffset(uint32_t size) { return size - 192; }
+inline uint32_t ByteSizeOffset(uint32_t size) { return size - 188; }
+inline uint32_t CommentOffset(uint32_t size) { return size - 184; }
+inline uint32_t DateOffset(uint32_t size) { return size - 92; }  // days, minutes, ticks
+inline uint32_t NameOffset(uint32_t size) { return size - 80; }
+inline uint32_t RealEntryOffset(uint32_t size) { return size - 44; }
+inline uint32_t NextLinkOffset(uint32_t size) { return size - 40; }
+inline uint32_t HashChainOffset(uint32_t size) { return size - 16; }
+inline uint32_t ParentOffset(uint32_t size) { return size - 12; }
+inline uint32_t ExtensionOffset(uint32_t size) { return size - 8; }
+inline uint32_t SecondaryTypeOffset(uint32_t size) { return size - 4; }
+// Root block only.
+inline uint32_t BitmapFlagOffset(uint32_t size) { return size - 200; }
+inline uint32_t BitmapPagesOffset(uint32_t size) { return size - 196; }  // 25 pointers
+constexpr uint32_t checksumOffset = 20;
+constexpr uint32_t ofsDataOffset = 24;  // OFS data blocks carry a 24-byte header
+constexpr uint32_t maxNameLength = 30;
+constexpr uint32_t maxCommentLength = 79;
+
+// Dos type flags, the last byte of "DOS\n".
+constexpr uint8_t flagFast = 1;
+constexpr uint8_t flagInternational = 2;
+constexpr uint8_t flagDirCache = 4;
+
+inline uint32_t Get32(std::span<const uint8_t> b, size_t at)
+{
+    return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
+}
+inline void Put32(std::span<uint8_t> b, size_t at, uint32_t v)
+{
+    b[at] = uint8_t(v >> 24), b[at + 1] = uint8_t(v >> 16), b[at + 2] = uint8_t(v >> 8), b[at + 3] = uint8_t(v);
+}
+
+// AmigaDOS upper case: ASCII letters, and in international mode the Latin-1 letters à..þ (not ÷).
+uint8_t UpperCase(uint8_t c, bool international);
+bool SameName(std::string_view a, std::string_view b, bool international);
+// The hash-table slot of a name in a directory block of the given size.
+uint32_t NameHash(std::string_view name, bool international, uint32_t size = blockSize);
+// The value for the checksum long at checksumOffset that makes all longs of the block sum to 0.
+uint32_t BlockChecksum(std::span<const uint8_t> block, uint32_t at = checksumOffset);
+// The boot block checksum (1024 bytes, long 1, a sum with the carries wrapped in, inverted).
+uint32_t BootChecksum(std::span<const uint8_t> boot);
+// Seconds since 1970 from an AmigaDOS date (days since 1978-01-01, minutes, ticks of 1/50 s).
+std::time_t UnixTime(uint32_t days, uint32_t minutes, uint32_t ticks);
+
+}  // namespace amigados
+
+// A damaged or foreign image: the message is one line naming what is wrong.
+class AdfError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct AdfEntry {
+    enum class Kind { File, Directory, HardLink, SoftLink };
+    std::string path;  // from the root, '/'-separated, names as stored (Latin-1)
+    Kind kind = Kind::File;
+    uint64_t size = 0;  // files, and hard links to files
+    std::time_t modified = 0;
+    uint32_t protection = 0;
+    std::string comment;
+    std::string linkTarget;  // a soft link's text; a hard link's object, as a path from the root
+};
+
+struct AdfReadOptions {
+    // A block whose checksum does not match is refused instead of read with a warning.
+    bool strictChecksums = false;
+    // A hard-disk image with several partitions: which one (from 0).
+    unsigned partition = 0;
+};
+
+// One AmigaDOS file system from an image held in memory. Every block number is checked against
+// the partition and every chain against loops, so a hostile image ends in an AdfError, never in
+// a hang or a read outside the image.
+class AdfImage {
+public:
+    explicit AdfImage(std::vector<uint8_t> bytes, AdfReadOptions options = {});
+    static AdfImage Load(const std::filesystem::path &image, AdfReadOptions options = {});
+
+    std::string label() const;     // the volume name in the root block
+    std::string dosType() const;   // e.g. "DOS\3"
+    bool fastFileSystem() const;
+    bool international() const;
+    bool directoryCache() const;
+    uint32_t blockCount() const;   // of the file system's partition
+
+    // Every file, directory and link, parents before children, each directory in hash-table order.
+    std::vector<AdfEntry> list() const;
+    // The bytes of a file named by a '/'-separated path; names compare as AmigaDOS compares them.
+    // Hard links are followed; a soft link or a directory is an AdfError.
+    std::vector<uint8_t> read(std::string_view path) const;
+    bool exists(std::string_view path) const;
+    // What was forgiven so far (checksums that do not match), one line each.
+    const std::vector<std::string> &warnings() const { return warnings_; }
+
+private:
+    struct Walker;
+    std::vector<uint8_t> bytes_;
+    AdfReadOptions options_;
+    uint64_t first_ = 0;   // byte offset of the partition
+    uint32_t count_ = 0;   // its blocks
+    uint32_t size_ = amigados::blockSize;
+    uint32_t root_ = 0;
+    uint8_t flags_ = 0;
+    mutable std::vector<std::string> warnings_;
+    mutable std::vector<uint32_t> warned_;  // blocks already in warnings_
+};
+
+// True when the bytes start like an AmigaDOS image: a "DOS" boot block or a rigid disk block.
+bool LooksLikeAdf(std::span<const uint8_t> head, uint64_t fileSize);
+
+}  // namespace qfhost

@@ -1,0 +1,253 @@
+// Volumes: directories opened beneath their root, and AmigaDOS disk images served from memory.
+// LHA archives are in lha_archive.cpp.
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "host_state.hpp"
+#include "qfhost/adf.hpp"
+#include "qfhost/volume.hpp"
+
+namespace qfhost {
+namespace fs = std::filesystem;
+
+std::unique_ptr<Volume> OpenArchiveVolume(const fs::path &archive);  // lha_archive.cpp
+
+FileDescriptor::~FileDescriptor()
+{
+    if (fd_ >= 0) ::close(fd_);
+}
+
+FileDescriptor &FileDescriptor::operator=(FileDescriptor &&other) noexcept
+{
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = other.release();
+    }
+    return *this;
+}
+
+namespace {
+
+std::vector<std::string> Components(std::string_view path)
+{
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start < path.size()) {
+        size_t end = std::min(path.find('/', start), path.size());
+        if (end > start) parts.emplace_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+int OpenWithoutLinks(int directory, const std::string &path, int flags)
+{
+    std::vector<std::string> parts = Components(path);
+    FileDescriptor at(::fcntl(directory, F_DUPFD_CLOEXEC, 0));
+    if (!at) return -1;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (parts[i] == "..") {
+            errno = EXDEV;
+            return -1;
+        }
+        bool last = i + 1 == parts.size();
+        int fd = ::openat(at.get(), parts[i].c_str(),
+                          (last ? flags : O_PATH | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0) return -1;
+        if (last) return fd;
+        at = FileDescriptor(fd);
+    }
+    return ::fcntl(at.get(), F_DUPFD_CLOEXEC, 0);  // the directory itself
+}
+
+// The names of a directory's entries.
+std::vector<std::string> Names(int directory)
+{
+    std::vector<std::string> names;
+    int fd = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return names;
+    DIR *d = ::fdopendir(fd);
+    if (!d) {
+        ::close(fd);
+        return names;
+    }
+    while (dirent *e = ::readdir(d))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+    ::closedir(d);
+    return names;
+}
+
+std::string Quote(std::string_view s) { return "\"" + std::string(s) + "\""; }
+
+class DirectoryVolume : public Volume {
+public:
+    explicit DirectoryVolume(const fs::path &location)
+        : location_(location), root_(::open(location.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC))
+    {
+        if (!root_) throw VolumeError("cannot open directory " + Quote(location.string()) + ": " + std::strerror(errno));
+    }
+
+    VolumeKind kind() const override { return VolumeKind::Directory; }
+    std::string label() const override { return location_.filename().string(); }
+
+    std::vector<VolumeEntry> list() const override
+    {
+        std::vector<VolumeEntry> out;
+        std::error_code ec;
+        for (fs::recursive_directory_iterator it(location_, ec), end; !ec && it != end; it.increment(ec)) {
+            VolumeEntry e;
+            e.path = fs::relative(it->path(), location_, ec).generic_string();
+            e.link = it->is_symlink(ec);
+            e.directory = !e.link && it->is_directory(ec);
+            if (e.link) e.linkTarget = fs::read_symlink(it->path(), ec).string();
+            else if (!e.directory) e.size = it->file_size(ec);
+            struct stat info {};
+            if (::lstat(it->path().c_str(), &info) == 0) e.modified = info.st_mtime;
+            out.push_back(std::move(e));
+        }
+        return out;
+    }
+
+    VolumeFile open(std::string_view inside) const override
+    {
+        std::string path(inside);
+        int fd = OpenBeneath(root_.get(), path, O_RDONLY | O_NONBLOCK);  // a FIFO must not block
+        if (fd < 0 && errno == ENOENT) {
+            if (auto found = IgnoringCase(path)) fd = OpenBeneath(root_.get(), path = *found, O_RDONLY | O_NONBLOCK);
+            else errno = ENOENT;
+        }
+        if (fd < 0) {
+            int error = errno;
+            if (error == EXDEV) throw VolumeError("it leads outside the volume");
+            if (error == ELOOP) throw VolumeError("a symbolic link on its way is not followed here");
+            throw VolumeError(std::strerror(error));
+        }
+        VolumeFile file{FileDescriptor(fd), {}};
+        struct stat info {};
+        if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+            throw VolumeError(S_ISDIR(info.st_mode) ? "is a directory" : "not a regular file");
+        return file;
+    }
+
+private:
+    // The path whose components equal those given ignoring ASCII case, each directory listed
+    // beneath the root; of several matches the smallest name, so directory order does not matter.
+    std::optional<std::string> IgnoringCase(const std::string &path) const
+    {
+        std::string found;
+        for (const std::string &part : Components(path)) {
+            FileDescriptor here(found.empty() ? ::fcntl(root_.get(), F_DUPFD_CLOEXEC, 0)
+                                              : OpenBeneath(root_.get(), found, O_PATH | O_DIRECTORY));
+            if (!here) return std::nullopt;
+            std::optional<std::string> match;
+            for (const std::string &name : Names(here.get())) {
+                if (name == part) {
+                    match = name;
+                    break;
+                }
+                if (CompareIgnoringCase(name, part) == 0 && (!match || name < *match)) match = name;
+            }
+            if (!match) return std::nullopt;
+            found += (found.empty() ? "" : "/") + *match;
+        }
+        return found;
+    }
+
+    fs::path location_;
+    FileDescriptor root_;
+};
+
+class DiskImageVolume : public Volume {
+public:
+    explicit DiskImageVolume(const fs::path &location) try : image_(AdfImage::Load(location)) {
+    } catch (const AdfError &e) {
+        throw VolumeError(location.string() + ": " + e.what());
+    }
+
+    VolumeKind kind() const override { return VolumeKind::DiskImage; }
+    std::string label() const override { return image_.label(); }
+
+    std::vector<VolumeEntry> list() const override
+    {
+        std::vector<VolumeEntry> out;
+        for (const AdfEntry &a : image_.list()) {
+            bool link = a.kind == AdfEntry::Kind::HardLink || a.kind == AdfEntry::Kind::SoftLink;
+            out.push_back({a.path, a.kind == AdfEntry::Kind::Directory, link, a.size, a.modified, a.linkTarget});
+        }
+        return out;
+    }
+
+    VolumeFile open(std::string_view inside) const override
+    {
+        try {
+            return VolumeFile{FileDescriptor(), image_.read(inside)};
+        } catch (const AdfError &e) {
+            throw VolumeError(e.what());
+        }
+    }
+
+private:
+    AdfImage image_;
+};
+
+}  // namespace
+
+int OpenBeneath(int directory, const std::string &path, int flags, bool useOpenat2)
+{
+    static bool kernelLacksOpenat2 = false;
+    if (useOpenat2 && !kernelLacksOpenat2) {
+        open_how how{};
+        // openat2 refuses O_PATH with any flag it does not take.
+        how.flags = uint64_t(flags | O_CLOEXEC | ((flags & O_PATH) ? 0 : O_NOCTTY));
+        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+        const char *name = path.empty() ? "." : path.c_str();
+        long fd = ::syscall(SYS_openat2, directory, name, &how, sizeof how);
+        if (fd >= 0 || errno != ENOSYS) return int(fd);
+        kernelLacksOpenat2 = true;
+    }
+    return OpenWithoutLinks(directory, path, flags);
+}
+
+std::optional<VolumeKind> Volume::Detect(const fs::path &location)
+{
+    std::error_code ec;
+    if (fs::is_directory(location, ec)) return VolumeKind::Directory;
+    std::ifstream in(location, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::vector<uint8_t> head(16 * amigados::blockSize);
+    in.read(reinterpret_cast<char *>(head.data()), std::streamsize(head.size()));
+    head.resize(size_t(in.gcount()));
+    uint64_t size = fs::file_size(location, ec);
+    if (ec) return std::nullopt;
+    if (LooksLikeAdf(head, size)) return VolumeKind::DiskImage;
+    // An LHA member header: its method id ("-lh5-", "-lz4-"...) right after two bytes of size and sum.
+    if (head.size() >= 7 && head[2] == '-' && head[3] == 'l' && (head[4] == 'h' || head[4] == 'z') && head[6] == '-')
+        return VolumeKind::Archive;
+    return std::nullopt;
+}
+
+std::unique_ptr<Volume> Volume::Open(const fs::path &location)
+{
+    std::optional<VolumeKind> kind = Detect(location);
+    if (!kind) {
+        std::error_code ec;
+        if (!fs::exists(location, ec)) throw VolumeError(Quote(location.string()) + " does not exist");
+        throw VolumeError(Quote(location.string()) + " is neither a directory, an AmigaDOS disk image nor an LHA archive");
+    }
+    switch (*kind) {
+    case VolumeKind::Directory: return std::make_unique<DirectoryVolume>(location);
+    case VolumeKind::DiskImage: return std::make_unique<DiskImageVolume>(location);
+    case VolumeKind::Archive: return OpenArchiveVolume(location);
+    }
+    return nullptr;
+}
+
+}  // namespace qfhost

@@ -1,0 +1,368 @@
+// AmigaDOS images: what qfauthor's writer makes, Debian's unadf must list and extract exactly, and
+// the host's reader must read the same; the reader on damaged images ends in one clear line.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "authoring/adf_writer.h"
+#include "qfhost/adf.hpp"
+#include "tests/support/run_command.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace dos = qfhost::amigados;
+using qfauthor::Bytes;
+using qftest::TempDir;
+
+Bytes Pattern(size_t size, unsigned seed)
+{
+    Bytes b(size);
+    for (size_t i = 0; i < size; ++i) b[i] = uint8_t((i * 131 + seed) ^ (i >> 9));
+    return b;
+}
+
+// path -> contents; a path ending in '/' is a directory.
+using Tree = std::map<std::string, Bytes>;
+
+Tree SampleTree()
+{
+    Tree t{{"Anims/", {}},
+           {"Anims/Faces/", {}},
+           {"Anims/Faces/Hero", Pattern(3, 1)},
+           {"Anims/Big", Pattern(120000, 2)},  // past two extension blocks on OFS, one on FFS
+           {"Empty/", {}},
+           {"Nothing", {}},
+           {"Caf\xe9", Pattern(700, 3)},
+           {"\xc9t\xe9/", {}},
+           {"\xc9t\xe9/Na\xefve", Pattern(488, 4)}};  // exactly one OFS block
+    for (int i = 0; i < 90; ++i) t["f" + std::to_string(i)] = Pattern(size_t(i) * 11, unsigned(i));  // shared hash slots
+    return t;
+}
+
+Bytes Image(const qfauthor::AdfOptions &options, const Tree &tree)
+{
+    qfauthor::AdfWriter w(options);
+    for (const auto &[path, bytes] : tree) {
+        if (path.back() == '/') w.directory(path.substr(0, path.size() - 1));
+        else w.file(path, bytes);
+    }
+    return w.image();
+}
+
+// "size  date  time  path" lines of `unadf -lr`, a directory shown with its '/' and no size.
+std::map<std::string, std::string> UnadfListing(const std::string &output)
+{
+    static const std::regex line(R"(^ *(\d*) +\d{4}/\d\d/\d\d +\d\d:\d\d:\d\d +(.+)$)");
+    std::map<std::string, std::string> out;
+    std::istringstream in(output);
+    std::smatch m;
+    for (std::string l; std::getline(in, l);)
+        if (std::regex_match(l, m, line)) out[m[2]] = m[1];
+    return out;
+}
+
+std::map<std::string, std::string> Expected(const Tree &tree)
+{
+    std::map<std::string, std::string> out;
+    for (const auto &[path, bytes] : tree) out[path] = path.back() == '/' ? "" : std::to_string(bytes.size());
+    return out;
+}
+
+struct Variant {
+    uint8_t dosType;
+    bool highDensity;
+};
+
+class AdfPeer : public ::testing::TestWithParam<Variant> {
+protected:
+    qfauthor::AdfOptions options() const
+    {
+        qfauthor::AdfOptions o;
+        o.fastFileSystem = GetParam().dosType & 1;
+        o.international = GetParam().dosType & 2;
+        o.directoryCache = GetParam().dosType & 4;
+        o.highDensity = GetParam().highDensity;
+        o.label = "Quill Disk";
+        return o;
+    }
+    qftest::Outcome unadf(const std::vector<std::string> &args) { return qftest::RunCommand("unadf", args, dir_.path()); }
+    TempDir dir_;
+};
+
+TEST_P(AdfPeer, UnadfListsAndExtractsWhatWasWrittenAndTheReaderAgrees)
+{
+    const Tree tree = SampleTree();
+    fs::path image = dir_.write("disk.adf", Image(options(), tree));
+    EXPECT_EQ(fs::file_size(image), GetParam().highDensity ? 1802240u : 901120u);
+
+    qftest::Outcome listed = unadf({"-lr", image.string()});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    EXPECT_NE(listed.out.find("\"Quill Disk\""), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find(GetParam().highDensity ? "Floppy HD" : "Floppy DD"), std::string::npos);
+    EXPECT_EQ(UnadfListing(listed.out), Expected(tree));
+    if (options().directoryCache) {
+        qftest::Outcome cached = unadf({"-lrc", image.string()});
+        EXPECT_NE(cached.out.find("Using dir cache blocks"), std::string::npos);
+        EXPECT_EQ(UnadfListing(cached.out), Expected(tree));
+    }
+
+    fs::path out = dir_ / "out";
+    fs::create_directory(out);
+    ASSERT_EQ(unadf({"-r", image.string(), "-d", out.string()}).status, 0);
+    for (const auto &[path, bytes] : tree)
+        if (path.back() != '/') {
+            EXPECT_EQ(qftest::ReadBytes(out / path), bytes) << path;
+        }
+    // unadf finds a name through the hash table: the writer put it in the right slot.
+    const Bytes &hero = tree.at("Anims/Faces/Hero");
+    EXPECT_EQ(unadf({"-p", image.string(), "anims/FACES/hero"}).out, std::string(hero.begin(), hero.end()));
+
+    qfhost::AdfImage reader(qftest::ReadBytes(image));
+    EXPECT_EQ(reader.label(), "Quill Disk");
+    EXPECT_EQ(reader.dosType(), "DOS\\" + std::to_string(GetParam().dosType));
+    std::map<std::string, std::string> listing;
+    for (const qfhost::AdfEntry &e : reader.list()) {
+        bool directory = e.kind == qfhost::AdfEntry::Kind::Directory;
+        listing[e.path + (directory ? "/" : "")] = directory ? "" : std::to_string(e.size);
+        EXPECT_EQ(e.modified, 252460800 + 17532 * 86400 + 720 * 60);  // 2026-01-01 12:00 UTC
+    }
+    EXPECT_EQ(listing, Expected(tree));
+    for (const auto &[path, bytes] : tree)
+        if (path.back() != '/') {
+            EXPECT_EQ(reader.read(path), bytes) << path;
+        }
+    EXPECT_TRUE(reader.warnings().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryVariant, AdfPeer,
+                         ::testing::Values(Variant{0, false}, Variant{1, false}, Variant{2, false}, Variant{3, false},
+                                           Variant{4, false}, Variant{5, false}, Variant{0, true}, Variant{3, true},
+                                           Variant{5, true}),
+                         [](const auto &info) {
+                             return "DOS" + std::to_string(info.param.dosType) + (info.param.highDensity ? "HD" : "DD");
+                         });
+
+TEST(AdfNames, HashAndCaseFollowTheFileSystemsMode)
+{
+    // Worked by hand: length, then hash * 13 + upper-case letter, kept to 11 bits, modulo 72.
+    EXPECT_EQ(dos::NameHash("Hero", false), 58u);
+    EXPECT_EQ(dos::NameHash("\xe9", true), 70u);   // é folds to É (201) in international mode
+    EXPECT_EQ(dos::NameHash("\xe9", false), 30u);  // and stays 233 without it
+    EXPECT_TRUE(dos::SameName("caf\xe9", "CAF\xc9", true));
+    EXPECT_FALSE(dos::SameName("caf\xe9", "CAF\xc9", false));
+    EXPECT_FALSE(dos::SameName("\xf7", "\xd7", true));  // ÷ and × are not a letter pair
+
+    Tree tree{{"Caf\xe9", Bytes{7}}};
+    qfauthor::AdfOptions plain, intl;
+    intl.international = true;
+    qfhost::AdfImage a(Image(plain, tree)), b(Image(intl, tree));
+    EXPECT_EQ(a.read("CAF\xe9"), Bytes{7});
+    EXPECT_FALSE(a.exists("CAF\xc9"));
+    EXPECT_EQ(b.read("CAF\xc9"), Bytes{7});
+}
+
+// A small image to damage: "A" (2000 bytes) and "D/x" in the root, "Big" with four extension blocks.
+struct Damage {
+    const char *name;
+    std::function<void(Bytes &)> apply;
+    const char *error;  // in the message of list() or of reading every file
+};
+
+std::span<uint8_t> Block(Bytes &image, uint32_t n) { return std::span<uint8_t>(image).subspan(n * 512, 512); }
+uint32_t RootSlot(Bytes &image, const char *name) { return dos::Get32(Block(image, 880), 24 + 4 * dos::NameHash(name, false)); }
+void Seal(Bytes &image, uint32_t n) { dos::Put32(Block(image, n), 20, dos::BlockChecksum(Block(image, n))); }
+
+Bytes DamageImage()
+{
+    qfauthor::AdfOptions o;
+    o.fastFileSystem = true;
+    return qfauthor::AdfWriter(o).file("A", Pattern(2000, 5)).file("D/x", {1}).file("Big", Pattern(300 * 512, 6)).image();
+}
+
+void ReadEverything(const qfhost::AdfImage &image)
+{
+    for (const auto &e : image.list())
+        if (e.kind == qfhost::AdfEntry::Kind::File) image.read(e.path);
+}
+
+TEST(AdfDamage, EachDamageIsOneClearLineInBoundedTime)
+{
+    const Damage cases[] = {
+        {"truncated", [](Bytes &b) { b.resize(600000); }, "truncated image: 600000 bytes"},
+        {"pointer past the end",
+         [](Bytes &b) { dos::Put32(Block(b, 880), 24 + 4 * dos::NameHash("A", false), 5000), Seal(b, 880); },
+         "points to block 5000, outside the 1760 blocks"},
+        {"hash chain loops",
+         [](Bytes &b) {
+             uint32_t a = RootSlot(b, "A");
+             dos::Put32(Block(b, a), 512 - 16, a), Seal(b, a);
+         },
+         "a hash chain in the root loops at block"},
+        {"directory contains itself",
+         [](Bytes &b) {
+             uint32_t d = RootSlot(b, "D");
+             dos::Put32(Block(b, d), 24 + 4 * dos::NameHash("x", false), d), Seal(b, d);
+         },
+         "directory \"D/D\" contains itself"},
+        {"extension chain loops",
+         [](Bytes &b) {
+             uint32_t first = dos::Get32(Block(b, RootSlot(b, "Big")), 512 - 8);
+             dos::Put32(Block(b, first), 512 - 8, first), Seal(b, first);
+         },
+         "the extension blocks of \"Big\" loop at block"},
+    };
+    for (const Damage &c : cases) {
+        Bytes bytes = DamageImage();
+        c.apply(bytes);
+        auto start = std::chrono::steady_clock::now();
+        try {
+            ReadEverything(qfhost::AdfImage(bytes));
+            EXPECT_EQ(c.error, nullptr) << c.name << ": read without an error";
+        } catch (const qfhost::AdfError &e) {
+            ASSERT_NE(c.error, nullptr) << c.name << ": " << e.what();
+            EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << c.name << ": " << e.what();
+            EXPECT_EQ(std::string(e.what()).find('\n'), std::string::npos);
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << c.name;
+    }
+}
+
+TEST(AdfDamage, BadChecksumsWarnUnlessStrictAndCommonSmallFaultsStillRead)
+{
+    Bytes bytes = DamageImage();
+    uint32_t a = RootSlot(bytes, "A");
+    Block(bytes, a)[512 - 180] ^= 1;  // a comment byte: the data is sound, the checksum is not
+    qfhost::AdfImage lenient(bytes);
+    EXPECT_EQ(lenient.read("A"), Pattern(2000, 5));
+    ASSERT_EQ(lenient.warnings().size(), 1u);
+    EXPECT_EQ(lenient.warnings()[0], "block " + std::to_string(a) + " (an entry of the root) has a checksum that does not match");
+    qfhost::AdfReadOptions strict;
+    strict.strictChecksums = true;
+    EXPECT_THROW(qfhost::AdfImage(bytes, strict).read("A"), qfhost::AdfError);
+
+    bytes = DamageImage();
+    dos::Put32(Block(bytes, 0), 8, 1234);                   // boot block's root pointer wrong
+    dos::Put32(Block(bytes, 0), 4, 0xDEADBEEF);             // and its checksum invalid
+    dos::Put32(Block(bytes, 880), 512 - 200, 0), Seal(bytes, 880);  // bitmap marked invalid
+    qfhost::AdfImage worn(bytes);
+    EXPECT_EQ(worn.read("D/X"), Bytes{1});
+    EXPECT_EQ(worn.read("big"), Pattern(300 * 512, 6));
+    EXPECT_TRUE(worn.warnings().empty());
+
+    EXPECT_THROW(qfhost::AdfImage(Bytes(901120, 0)), qfhost::AdfError);  // wiped boot block
+    EXPECT_THROW(qfhost::AdfImage(Bytes{'R', 'D', 'S', 'K', '.', '#'}), qfhost::AdfError);  // found by fuzzing
+}
+
+}  // namespace
+
+namespace {
+
+// A hard-disk image: a rigid disk block, one partition from cylinder 2 (2 heads, 11 sectors), and
+// in it the file system of a floppy the writer made.
+Bytes HardDisk(const Bytes &floppy)
+{
+    Bytes image(44 * 512, 0);
+    auto rdsk = Block(image, 0), part = Block(image, 1);
+    std::copy_n("RDSK", 4, rdsk.begin());
+    std::copy_n("PART", 4, part.begin());
+    for (auto b : {rdsk, part}) dos::Put32(b, 4, 64), dos::Put32(b, 12, 7);
+    // Block size, bad blocks, partitions, file systems, drive init; cylinders, sectors, heads.
+    const std::pair<uint32_t, uint32_t> fields[] = {{16, 512}, {24, ~0u}, {28, 1}, {32, ~0u}, {36, ~0u},
+                                                    {64, 82},  {68, 11},  {72, 2}};
+    for (auto [at, value] : fields) dos::Put32(rdsk, at, value);
+    dos::Put32(part, 16, 0xFFFFFFFF);
+    part[36] = 3, std::copy_n("DH0", 3, part.begin() + 37);
+    uint32_t environment[] = {16, 128, 0, 2, 1, 11, 2, 0, 0, 2, 81, 30, 0, 0xFFFFFF, 0x7FFFFFFE, 0, 0x444F5301};
+    for (size_t i = 0; i < std::size(environment); ++i) dos::Put32(part, 128 + 4 * i, environment[i]);
+    for (auto b : {rdsk, part}) dos::Put32(b, 8, dos::BlockChecksum(b.first(256), 8));
+    image.insert(image.end(), floppy.begin(), floppy.end());
+    return image;
+}
+
+// Debian's unadf (ADFlib 0.7.11a) loops forever on such an image, so it is no peer here.
+TEST(AdfHardDisk, APartitionBehindARigidDiskBlockIsFoundByItsGeometry)
+{
+    qfauthor::AdfOptions o;
+    o.fastFileSystem = true;
+    o.label = "Work";
+    TempDir dir;
+    fs::path image = dir.write("disk.hdf", HardDisk(qfauthor::AdfWriter(o).file("Pics/Back", Pattern(5000, 9)).image()));
+    qfhost::AdfImage disk(qftest::ReadBytes(image));
+    EXPECT_EQ(disk.label(), "Work");
+    EXPECT_EQ(disk.blockCount(), 1760u);
+    EXPECT_EQ(disk.read("pics/back"), Pattern(5000, 9));
+    qfhost::AdfReadOptions second;
+    second.partition = 1;
+    EXPECT_THROW(qfhost::AdfImage(qftest::ReadBytes(image), second), qfhost::AdfError);
+}
+
+}  // namespace
+
+namespace {
+
+// A link block by hand in a free block, hashed into the root: what AmigaDOS writes for MakeLink.
+void AddLink(Bytes &image, uint32_t n, const std::string &name, int32_t type, uint32_t real, const std::string &text)
+{
+    auto b = Block(image, n);
+    dos::Put32(b, 0, dos::typeHeader), dos::Put32(b, 4, n);
+    b[512 - 80] = uint8_t(name.size());
+    std::copy(name.begin(), name.end(), b.begin() + 512 - 79);
+    std::copy(text.begin(), text.end(), b.begin() + 24);
+    dos::Put32(b, 512 - 44, real), dos::Put32(b, 512 - 12, 880), dos::Put32(b, 512 - 4, uint32_t(type));
+    dos::Put32(Block(image, 880), 24 + 4 * dos::NameHash(name, false), n);
+    Seal(image, n), Seal(image, 880);
+}
+
+TEST(AdfLinks, LinksAreListedAsLinksAndHardLinksRead)
+{
+    Bytes bytes = DamageImage();
+    AddLink(bytes, 1700, "L", dos::secFileLink, RootSlot(bytes, "A"), "");
+    AddLink(bytes, 1701, "S", dos::secSoftLink, 0, "D/x");
+    qfhost::AdfImage disk(bytes);
+    std::map<std::string, qfhost::AdfEntry> entries;
+    for (const auto &e : disk.list()) entries[e.path] = e;
+    EXPECT_EQ(entries["L"].kind, qfhost::AdfEntry::Kind::HardLink);
+    EXPECT_EQ(entries["L"].linkTarget, "A");
+    EXPECT_EQ(entries["L"].size, 2000u);
+    EXPECT_EQ(entries["S"].kind, qfhost::AdfEntry::Kind::SoftLink);
+    EXPECT_EQ(entries["S"].linkTarget, "D/x");
+    EXPECT_EQ(disk.read("l"), Pattern(2000, 5));
+    EXPECT_THROW(disk.read("S"), qfhost::AdfError);  // a soft link may name another volume: not followed
+
+    AddLink(bytes, 1702, "M", dos::secFileLink, 1700, "");  // a link to a link
+    EXPECT_THROW(qfhost::AdfImage(bytes).read("M"), qfhost::AdfError);
+}
+
+}  // namespace
+
+namespace {
+
+// Free blocks as the bitmap after the root says: one bit per block from block 2, set when free.
+int FreeBlocks(Bytes &image, uint32_t blocks)
+{
+    auto bitmap = Block(image, blocks / 2 + 1);
+    EXPECT_EQ(dos::Get32(bitmap, 0), dos::BlockChecksum(bitmap, 0));
+    int free = 0;
+    for (uint32_t bit = 0; bit < blocks - 2; ++bit) free += (dos::Get32(bitmap, 4 + 4 * (bit / 32)) >> (bit % 32)) & 1;
+    return free;
+}
+
+TEST(AdfBitmap, EveryBlockInUseIsMarked)
+{
+    qfauthor::AdfOptions ffs, ofsHd;
+    ffs.fastFileSystem = true;
+    ofsHd.highDensity = true;
+    Bytes empty = qfauthor::AdfWriter(ffs).image();
+    EXPECT_EQ(FreeBlocks(empty, 1760), 1756);  // all but boot (not in the map), root and bitmap
+    Bytes one = qfauthor::AdfWriter(ffs).file("F", Bytes(1000)).image();
+    EXPECT_EQ(FreeBlocks(one, 1760), 1753);  // a header and two data blocks
+    Bytes hd = qfauthor::AdfWriter(ofsHd).file("D/F", Bytes(488 * 73)).image();
+    EXPECT_EQ(FreeBlocks(hd, 3520), 3516 - 1 - 1 - 1 - 73);  // directory, header, extension, data
+}
+
+}  // namespace
