@@ -154,6 +154,11 @@ struct MovieHandle {
     ColorCycle *activeCycles[CycleCount];  // borrowed
     AudioChannel channels[ChannelCount];
     VolumeMapping *volumeMappings;
+    // Private to the loaders: the last record of each list, so a movie of many files is not
+    // walked from the head for every one it appends.
+    BackgroundImage *lastBackground;
+    SoundSample *lastSound;
+    FaceSet *lastFaceSet;
 };
 
 // Frees one scene table entry's owned records (placements, scroll, own palette).
