@@ -11,9 +11,10 @@ enum { BitmapHeaderSize = 20 };
 
 void AppendBackground(MovieHandle *movie, BackgroundImage *image)
 {
-    BackgroundImage **link = &movie->backgrounds;
+    BackgroundImage **link = movie->lastBackground ? &movie->lastBackground->next : &movie->backgrounds;
     while (*link) link = &(*link)->next;
     *link = image;
+    movie->lastBackground = image;
     movie->backgroundCount++;
 }
 

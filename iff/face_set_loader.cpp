@@ -11,9 +11,10 @@ enum { FaceHeaderSize = 12 };
 
 void AppendFaceSet(MovieHandle *movie, FaceSet *set)
 {
-    FaceSet **link = &movie->faceSets;
+    FaceSet **link = movie->lastFaceSet ? &movie->lastFaceSet->next : &movie->faceSets;
     while (*link) link = &(*link)->next;
     *link = set;
+    movie->lastFaceSet = set;
     movie->faceSetCount++;
 }
 

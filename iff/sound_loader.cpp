@@ -9,9 +9,10 @@ namespace {
 
 void AppendSound(MovieHandle *movie, SoundSample *sample)
 {
-    SoundSample **link = &movie->soundSamples;
+    SoundSample **link = movie->lastSound ? &movie->lastSound->next : &movie->soundSamples;
     while (*link) link = &(*link)->next;
     *link = sample;
+    movie->lastSound = sample;
     movie->soundCount++;
 }
 

@@ -117,6 +117,13 @@ struct AudioChannel {
     int32_t startScene;
 };
 
+// Records of one list by place, for the parser: filled up to count, grown as the list grows.
+struct RecordIndex {
+    void **records;  // owned; the records are the list's
+    int32_t count;
+    int32_t capacity;
+};
+
 struct SceneRecord {
     BackgroundImage *background;  // borrowed
     ScrollMotion *scroll;         // owned
@@ -154,6 +161,15 @@ struct MovieHandle {
     ColorCycle *activeCycles[CycleCount];  // borrowed
     AudioChannel channels[ChannelCount];
     VolumeMapping *volumeMappings;
+    // Private to the loaders: the last record of each list, so a movie of many files is not
+    // walked from the head for every one it appends.
+    BackgroundImage *lastBackground;
+    SoundSample *lastSound;
+    FaceSet *lastFaceSet;
+    // Private to the parser: the lists by place, so a command naming entry 65534 does not walk there.
+    RecordIndex backgroundIndex;
+    RecordIndex soundIndex;
+    RecordIndex faceSetIndex;
 };
 
 // Frees one scene table entry's owned records (placements, scroll, own palette).

@@ -49,25 +49,50 @@ static SceneRecord *CurrentScene(MovieHandle *movie, const ParserState *state)
     return &movie->scenes[state->currentScene];
 }
 
-static BackgroundImage *NthBackground(MovieHandle *movie, uint32_t index)
+// Makes room for count records; the list may have grown since the index was last used.
+static int32_t ReserveIndex(RecordIndex *index, int32_t count)
 {
-    BackgroundImage *image = movie->backgrounds;
-    while (index-- > 0) image = image->next;
-    return image;
+    if (index->capacity >= count) return 1;
+    int64_t capacity = index->capacity ? index->capacity : 16;
+    while (capacity < count) capacity *= 2;
+    void **records = (void **)AllocZeroed((size_t)capacity * sizeof(void *));
+    if (!records) {
+        QF_NOTE(NoteOutOfMemory("a list index"));
+        return 0;
+    }
+    if (index->count) memcpy(records, index->records, (size_t)index->count * sizeof(void *));
+    FreeBlock(index->records);
+    index->records = records;
+    index->capacity = (int32_t)capacity;
+    return 1;
 }
 
-static SoundSample *NthSound(MovieHandle *movie, uint32_t index)
+// Lists only grow at their tail: the index takes in what was appended since, then answers at once.
+static BackgroundImage *NthBackground(MovieHandle *movie, uint32_t position)
 {
-    SoundSample *sample = movie->soundSamples;
-    while (index-- > 0) sample = sample->next;
-    return sample;
+    RecordIndex *index = &movie->backgroundIndex;
+    if (!ReserveIndex(index, movie->backgroundCount)) return 0;
+    BackgroundImage *image = index->count ? ((BackgroundImage *)index->records[index->count - 1])->next : movie->backgrounds;
+    for (; image && index->count < movie->backgroundCount; image = image->next) index->records[index->count++] = image;
+    return (BackgroundImage *)index->records[position];
 }
 
-static FaceSet *NthFaceSet(MovieHandle *movie, uint32_t index)
+static SoundSample *NthSound(MovieHandle *movie, uint32_t position)
 {
-    FaceSet *set = movie->faceSets;
-    while (index-- > 0) set = set->next;
-    return set;
+    RecordIndex *index = &movie->soundIndex;
+    if (!ReserveIndex(index, movie->soundCount)) return 0;
+    SoundSample *sample = index->count ? ((SoundSample *)index->records[index->count - 1])->next : movie->soundSamples;
+    for (; sample && index->count < movie->soundCount; sample = sample->next) index->records[index->count++] = sample;
+    return (SoundSample *)index->records[position];
+}
+
+static FaceSet *NthFaceSet(MovieHandle *movie, uint32_t position)
+{
+    RecordIndex *index = &movie->faceSetIndex;
+    if (!ReserveIndex(index, movie->faceSetCount)) return 0;
+    FaceSet *set = index->count ? ((FaceSet *)index->records[index->count - 1])->next : movie->faceSets;
+    for (; set && index->count < movie->faceSetCount; set = set->next) index->records[index->count++] = set;
+    return (FaceSet *)index->records[position];
 }
 
 static int32_t CreateSceneTable(MovieHandle *movie, ParserState *state)
@@ -121,6 +146,7 @@ static int32_t SetBackground(MovieHandle *movie, ParserState *state)
             return 0;
         }
         image = NthBackground(movie, index);
+        if (!image) return 0;
     }
     scene->background = image;
     if (!scene->palette) {
@@ -194,6 +220,7 @@ static int32_t StartSound(MovieHandle *movie, ParserState *state)
     uint16_t rate = RateFromPeriod(period);
     if (volume == 0) return 1;  // stores nothing: neither starts nor stops a channel
     SoundSample *sample = NthSound(movie, index);
+    if (!sample) return 0;
     for (int k = 0; k < ChannelCount; ++k) {
         if (!(mask & (1u << k))) continue;
         scene->sounds[k] = sample;
@@ -230,6 +257,7 @@ static int32_t ChooseFaceSet(MovieHandle *movie, ParserState *state)
         return 0;
     }
     state->faceSet = NthFaceSet(movie, index);
+    if (!state->faceSet) return 0;
     state->originX = ReadI16(movie->file);
     state->originY = ReadI16(movie->file);
     SkipBytes(movie->file, 4);

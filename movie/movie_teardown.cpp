@@ -78,6 +78,9 @@ void CloseVideo(MovieHandle *movie)
         FreeBlock(movie->scenes);
     }
     FreeVolumeMappings(movie->volumeMappings);
+    FreeBlock(movie->backgroundIndex.records);
+    FreeBlock(movie->soundIndex.records);
+    FreeBlock(movie->faceSetIndex.records);
     FreeBlock(movie->frameBuffer);
     if (movie->file) HostCloseFile(movie->file);
     FreeBlock(movie);

@@ -353,6 +353,31 @@ TEST(Sprites, LaterPlacementInTheSameLayerComesFirst)
     EXPECT_EQ(head->next->x, 0);
 }
 
+// Pictures, sounds and face sets loaded after earlier commands already looked some up.
+TEST(Lookups, EntriesLoadedBetweenCommandsAreFound)
+{
+    ScriptedHost host;
+    Opened o;
+    OpenBytes(host,
+              MovieWriter()
+                  .embedded().load(Asset::Background, Picture(8, 2)).load(Asset::Sound, Sound(4))
+                  .scenes(3).scene(1).background(0).sound(0, 64, 428, 1)
+                  .load(Asset::Background, Picture(16, 2)).load(Asset::Sound, Sound(6)).load(Asset::Background, Picture(24, 2))
+                  .scene(2).background(2).sound(1, 64, 428, 1)
+                  .scene(3).background(1).sound(0, 64, 428, 1)
+                  .end().bytes(),
+              o);
+    ASSERT_NE(o.movie, nullptr);
+    const int widths[] = {8, 24, 16};
+    const uint32_t lengths[] = {4, 6, 4};
+    for (int i = 1; i <= 3; ++i) {
+        ASSERT_NE(Scene(o, i).background, nullptr) << i;
+        EXPECT_EQ(Scene(o, i).background->width, widths[i - 1]) << i;
+        ASSERT_NE(Scene(o, i).sounds[0], nullptr) << i;
+        EXPECT_EQ(Scene(o, i).sounds[0]->length, lengths[i - 1]) << i;
+    }
+}
+
 TEST(Sprites, FacesOfSeveralSetsLoadedBetweenPlacements)
 {
     ScriptedHost host;
