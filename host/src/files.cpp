@@ -116,9 +116,13 @@ HostFile OpenOnVolume(Host::State &s, const std::string &name, const Volume &vol
         f->size = static_cast<int64_t>(file.bytes.size());
         f->memory = std::move(file.bytes);
     }
-    HostFile handle = Register(f.get());
-    f.release();
-    return handle;
+    try {
+        Register(f.get());
+    } catch (...) {
+        if (f->stream) std::fclose(f->stream);
+        return nullptr;
+    }
+    return f.release();
 }
 
 HostFile Open(const char *name, int32_t mode, uint32_t option)
