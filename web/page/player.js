@@ -185,14 +185,14 @@
     const referenced = { picture: 0, 'face set': 0, sound: 0 };
     const rows = [];
     for (let i = 0; i < wasm._qfw_found_count(); i++) {
-      const found = text(wasm._qfw_found_path(i));
+      const asked = text(wasm._qfw_found_asked(i)), found = text(wasm._qfw_found_path(i));
       const kind = kinds[text(wasm._qfw_found_form(i))] || 'face set';
       referenced[kind]++;
       const volume = volumes.find((v) => found.startsWith(v.root + '/'));
-      const inside = volume ? found.slice(volume.root.length + 1) : found;
-      rows.push('<tr><td>' + kind + '</td><td>' + escape(volume ? volume.name + ':' + inside : inside) + '</td><td>found as ' +
-                escape(inside) + ' in ' + escape(volume ? '"' + volume.label + '"' : 'the page') + ' (' +
-                kib(wasm._qfw_found_size(i)) + ')</td></tr>');
+      const below = (path) => (volume ? path.slice(volume.root.length + 1) : path);
+      rows.push('<tr><td>' + kind + '</td><td>' + escape(volume ? volume.name + ':' + below(asked) : asked) +
+                '</td><td>found as ' + escape(below(found)) + ' in ' + escape(volume ? '"' + volume.label + '"' : 'the page') +
+                ' (' + kib(wasm._qfw_found_size(i)) + ')</td></tr>');
     }
     const count = (kind, n) => n + ' ' + kind + (n === 1 ? '' : 's') +
       (referenced[kind] ? ' (' + referenced[kind] + ' from a volume)' : '');
