@@ -8,6 +8,7 @@ packages=(
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   libpng-dev libsndfile1-dev libsdl2-dev libcli11-dev nlohmann-json3-dev
   netpbm sox
+  emscripten node-acorn chromium chromium-driver python3-selenium
 )
 
 missing=()
