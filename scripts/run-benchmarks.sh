@@ -9,3 +9,5 @@ for b in "$dir"/bench/bench_*; do
   "$b"
 done
 [ $found -eq 1 ] || echo "no benchmarks yet"
+# The browser player beside the native dump, when the page was built.
+if [ -f "$dir/web-page/quillframer-wasm.js" ]; then /usr/bin/python3 bench/web_decode.py "$dir"; fi

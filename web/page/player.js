@@ -529,11 +529,11 @@
   // For tests and measurements: the page's own functions, nothing more.
   window.quillFramerPage = {
     ready, movie, player, seek, step, play, pause, decodePair, frameCanvas,
-    decodeAllTimed() {
+    decodeAllTimed(draw) {
       const start = performance.now();
       wasm._qfw_seek(0);
       let pairs = 0;
-      while (decodePair()) pairs++;
+      for (let pair; (pair = decodePair()); pairs++) if (draw) show(pair);
       const ms = performance.now() - start;
       seek(0);
       return { pairs, ms };
