@@ -405,10 +405,15 @@ EMSCRIPTEN_KEEPALIVE uint32_t qfw_sample_rate() { return descriptor.sampleRate; 
 EMSCRIPTEN_KEEPALIVE uint32_t qfw_frames() { return movie ? GetVideoFrames(movie) : 0; }
 
 EMSCRIPTEN_KEEPALIVE int qfw_found_count() { return static_cast<int>(found.size()); }
-EMSCRIPTEN_KEEPALIVE const char *qfw_found_asked(int i) { return found.at(i).asked.c_str(); }
-EMSCRIPTEN_KEEPALIVE const char *qfw_found_path(int i) { return found.at(i).found.c_str(); }
-EMSCRIPTEN_KEEPALIVE const char *qfw_found_form(int i) { return found.at(i).form.c_str(); }
-EMSCRIPTEN_KEEPALIVE uint32_t qfw_found_size(int i) { return found.at(i).size; }
+static const FoundAsset &Found(int i)
+{
+    static const FoundAsset none;
+    return i >= 0 && static_cast<size_t>(i) < found.size() ? found[static_cast<size_t>(i)] : none;
+}
+EMSCRIPTEN_KEEPALIVE const char *qfw_found_asked(int i) { return Found(i).asked.c_str(); }
+EMSCRIPTEN_KEEPALIVE const char *qfw_found_path(int i) { return Found(i).found.c_str(); }
+EMSCRIPTEN_KEEPALIVE const char *qfw_found_form(int i) { return Found(i).form.c_str(); }
+EMSCRIPTEN_KEEPALIVE uint32_t qfw_found_size(int i) { return Found(i).size; }
 
 EMSCRIPTEN_KEEPALIVE int qfw_scene_count() { return movie ? SceneCount(movie) : 0; }
 EMSCRIPTEN_KEEPALIVE uint32_t qfw_scene_start(int scene) { return movie ? SceneStartMs(movie, scene) : 0; }

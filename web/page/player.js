@@ -453,6 +453,12 @@
   window.addEventListener('resize', resize);
   document.addEventListener('fullscreenchange', resize);
 
+  // A clicked button or box keeps no focus, or space would press it again besides playing.
+  ui.player.addEventListener('click', (e) => {
+    const control = e.target.closest('button, input[type=checkbox]');
+    if (control) control.blur();
+  });
+
   function toggleFullscreen() {
     if (document.fullscreenElement) document.exitFullscreen();
     else ui.player.requestFullscreen();
@@ -474,6 +480,7 @@
 
   document.addEventListener('keydown', (e) => {
     if (!movie.path || ui.dialog.open || e.ctrlKey || e.metaKey || e.altKey) return;
+    if (e.target instanceof HTMLSelectElement) return;
     if (e.target instanceof HTMLInputElement && e.target.type !== 'checkbox' && e.target.type !== 'range') return;
     const keys = {
       ' ': () => (player.playing ? pause() : play()),
