@@ -96,6 +96,9 @@ class BrowserTest(unittest.TestCase):
         cls.incomplete = cls.work / "incomplete"
         shutil.copytree(cls.volume, cls.incomplete)
         (cls.incomplete / "bOUNCE" / "Boing").unlink()
+        # The same movie with its directory turned into one that climbs out of the volume.
+        cls.escaping = cls.work / "escaping.qf"
+        cls.escaping.write_bytes(cls.movie.read_bytes().replace(b"Work:Bounce\0", b"Work:../nce\0"))
         cls.junk = cls.work / "notes.txt"
         cls.junk.write_text("not a movie at all, just text\n")
 
@@ -179,6 +182,9 @@ class BrowserTest(unittest.TestCase):
         self.open_movie(self.movie)
         self.answer_volume(self.incomplete)
         self.assert_error('a file the movie needs is missing: "Bounce/Boing" on Amiga volume "Work:"')
+
+        self.open_movie(self.escaping)  # Work: is answered now; the join is refused before any lookup
+        self.assert_error('a path that is refused, "../nce" on Amiga volume "Work:": ".." climbs out of the directory')
 
     def test_playing_decodes_what_dump_gives_and_loops(self):
         self.open_playable()

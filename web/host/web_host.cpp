@@ -254,8 +254,10 @@ int32_t JoinPath(char *buffer, const char *component, uint32_t size)
     const char *why = qfhost::AppendPathComponent(buffer, size, component);
     if (!why) return 1;
     badBuffer = buffer;
-    Fail(FailureEscapingPath, "refused the path " + Quote(component) + " after " + Quote(before) + ": " + why,
-         VolumeOf(before));
+    std::string volume = VolumeOf(before);
+    std::string where = volume.empty() ? "after " + Quote(before) : "on Amiga volume " + Quote(volume + ":");
+    Fail(FailureEscapingPath, "the movie names a path that is refused, " + Quote(component) + " " + where + ": " + why,
+         volume);
     return 0;
 }
 
