@@ -311,7 +311,8 @@
     const now = audio.context.currentTime;
     while (!player.ended) {
       const last = player.queue[player.queue.length - 1];
-      if (last && last.at > now + AHEAD_SECONDS) break;
+      // Timers run about once a second in a hidden tab: queue more sound there.
+      if (last && last.at > now + (document.hidden ? 1.5 : AHEAD_SECONDS)) break;
       const pair = nextPair();
       if (!pair) break;
       schedule(pair);
