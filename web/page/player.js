@@ -509,7 +509,11 @@
     if (ok) say('');
   }
 
-  ui.movieInput.addEventListener('change', () => openFile(ui.movieInput.files[0]));
+  ui.movieInput.addEventListener('change', () => {
+    const file = ui.movieInput.files[0];
+    ui.movieInput.value = '';  // so choosing the same file again opens it again
+    openFile(file);
+  });
   document.addEventListener('dragover', (e) => { e.preventDefault(); document.body.classList.add('dragging'); });
   document.addEventListener('dragleave', () => document.body.classList.remove('dragging'));
   document.addEventListener('drop', (e) => {
