@@ -99,6 +99,8 @@ class BrowserTest(unittest.TestCase):
         # The same movie with its directory turned into one that climbs out of the volume.
         cls.escaping = cls.work / "escaping.qf"
         cls.escaping.write_bytes(cls.movie.read_bytes().replace(b"Work:Bounce\0", b"Work:../nce\0"))
+        cls.disk_image = cls.work / "Work.adf"
+        cls.disk_image.write_bytes(bytes(901120))
         cls.junk = cls.work / "notes.txt"
         cls.junk.write_text("not a movie at all, just text\n")
 
@@ -177,6 +179,11 @@ class BrowserTest(unittest.TestCase):
         self.wait("return document.getElementById('volume-dialog').open", "the volume is asked for")
         self.driver.find_element(By.ID, "volume-cancel").click()
         self.assert_error('No folder was chosen for the Amiga volume "Work:"')
+
+        self.open_movie(self.movie)
+        self.wait("return document.getElementById('volume-dialog').open", "the volume is asked for again")
+        self.driver.find_element(By.ID, "volume-files").send_keys(str(self.disk_image))
+        self.assert_error('"Work.adf" is a disk image or archive')
 
         self.load()  # a fresh page: answers are remembered only while it is open
         self.open_movie(self.movie)

@@ -46,6 +46,11 @@
 
   const volumes = [];  // { name, root, label, files }
 
+  // A disk image or archive given for a volume is read into entries ({ path, file }) by the reader
+  // for its kind. None are compiled in yet.
+  const IMAGE_NAME = /\.(adf|lha|lzh)$/i;
+  const imageReaders = {};
+
   // Files from a folder picker keep their path below the folder; loose files sit at the root.
   // Disk images and archives would be unpacked into the same kind of list here.
   async function mountVolume(name, entries, label) {
@@ -150,6 +155,16 @@
         say('No folder was chosen for the Amiga volume "' + volume + ':", so "' + name +
             '" cannot be opened: the movie reads its pictures or sounds from there.', 'error');
         return false;
+      }
+      const image = answer.entries.length === 1 && IMAGE_NAME.exec(answer.entries[0].path);
+      if (image) {
+        const reader = imageReaders[image[1].toLowerCase()];
+        if (!reader) {
+          say('"' + answer.entries[0].path + '" is a disk image or archive; this page cannot read those as volumes ' +
+              'yet. Choose the folder with its files instead.', 'error');
+          return false;
+        }
+        answer.entries = await reader(answer.entries[0].file);
       }
       await mountVolume(volume, answer.entries, answer.label);
     }
