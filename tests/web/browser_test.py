@@ -99,6 +99,7 @@ class BrowserTest(unittest.TestCase):
         # The same movie with its directory turned into one that climbs out of the volume.
         cls.escaping = cls.work / "escaping.qf"
         cls.escaping.write_bytes(cls.movie.read_bytes().replace(b"Work:Bounce\0", b"Work:../nce\0"))
+        assert b"Work:../nce" in cls.escaping.read_bytes()
         cls.disk_image = cls.work / "Work.adf"
         cls.disk_image.write_bytes(bytes(901120))
         cls.junk = cls.work / "notes.txt"
