@@ -344,11 +344,16 @@
   function play() {
     if (!movie.path || player.playing) return;
     audioOut();
-    if (player.ended && !player.queue.length) seek(0);
     player.playing = true;
     player.nextAt = audio.context.currentTime + LEAD_SECONDS;
-    for (const pair of player.queue) schedule(pair);
     ui.play.textContent = 'Pause';
+    if (player.ended && !player.queue.length) {
+      seek(0);
+      return;
+    }
+    // A frame shown by an open, a seek or a step was never heard: its sound comes first.
+    if (player.current && player.current.at === undefined) player.queue.unshift(player.current);
+    for (const pair of player.queue) schedule(pair);
     pump();
   }
 
