@@ -10,6 +10,7 @@ packages=(
   netpbm sox
   ffmpeg  # the command-line yardstick of bench/export-vs-ffmpeg.sh
   liblhasa-dev unadf lhasa jlha-utils
+  emscripten node-acorn chromium chromium-driver python3-selenium
 )
 
 missing=()

@@ -17,3 +17,5 @@ if command -v ffmpeg >/dev/null; then
 else
   echo "export-vs-ffmpeg: skipped, no ffmpeg command"
 fi
+# The browser player beside the native dump, when the page was built.
+if [ -f "$dir/web-page/quillframer-wasm.js" ]; then /usr/bin/python3 bench/web_decode.py "$dir"; fi

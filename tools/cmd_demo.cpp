@@ -6,6 +6,7 @@
 #include "media/export.hpp"
 #include "media/png.hpp"
 #include "media/sheet.hpp"
+#include "authoring/demo/demo_web.hpp"
 
 namespace qftools {
 
@@ -13,6 +14,7 @@ namespace {
 
 struct DemoCommand {
     std::string dir = "build/demo";
+    bool webOnly = false;
 };
 
 std::string Size(const std::filesystem::path &file)
@@ -31,8 +33,9 @@ void RegisterDemo(CLI::App &app, Context &context)
     auto o = std::make_shared<DemoCommand>();
     CLI::App *command = app.add_subcommand(
         "demo", "Author the built-in demo movie (about ten seconds, made in code: no asset files) and export it\n"
-                "to demo.mp4, demo.gif, demo.wav and a contact sheet sheet.png.");
+                "to demo.mp4, demo.gif, demo.wav and a contact sheet sheet.png; web/index.html plays it in a browser.");
     command->add_option("-o,--output", o->dir, "The directory to write into (default build/demo)");
+    command->add_flag("--web-only", o->webOnly, "Write only the movie, its volume and the web page");
     AddMovieOptions(*command, context);
     AddOverwriteOptions(*command, context);
     command->callback([&context, o] {
@@ -55,8 +58,10 @@ void RegisterDemo(CLI::App &app, Context &context)
         std::vector<std::pair<fs::path, std::string>> made;
         made.emplace_back(demo.movie, "the movie (open it with --volume " + demo.volumeName + "=" +
                                           demo.volumeDirectory.string() + ")");
+        std::optional<fs::path> page;
         try {
             for (const char *name : {"demo.mp4", "demo.gif", "demo.wav"}) {
+                if (o->webOnly) break;
                 OpenedMovie opened = OpenMovie(withVolume, demo.movie);
                 qfmedia::ExportOptions options;
                 options.quiet = context.quiet;
@@ -65,6 +70,13 @@ void RegisterDemo(CLI::App &app, Context &context)
                                                                               std::to_string(r.width) + "x" +
                                                                               std::to_string(r.height)
                                                                         : std::string()));
+            }
+            page = qfauthor::WriteDemoWebPage(dir, demo);
+            if (page) made.emplace_back(*page, "the movie in a web page (open it in a browser)");
+            if (o->webOnly) {
+                if (!page) throw ToolError("the web player was not built (Emscripten's emcc was not found)");
+                for (auto &[file, what] : made) std::printf("%s\n", file.c_str());
+                return;
             }
             OpenedMovie opened = OpenMovie(withVolume, demo.movie);
             qfmedia::SheetOptions sheetOptions;
@@ -82,6 +94,7 @@ void RegisterDemo(CLI::App &app, Context &context)
         for (auto &[file, what] : made) std::printf("  %-28s %9s  %s\n", file.c_str(), Size(file).c_str(), what.c_str());
         std::printf("play it: quillframer play %s --volume %s=%s\n", demo.movie.c_str(), demo.volumeName.c_str(),
                     demo.volumeDirectory.c_str());
+        if (page) std::printf("or in a browser: open %s\n", fs::absolute(*page).c_str());
     });
 }
 

@@ -14,9 +14,6 @@
 namespace qfhost {
 namespace {
 
-constexpr std::string_view messageHead = QF_REQUESTER_HEAD;
-constexpr std::string_view messageTail = QF_REQUESTER_TAIL;
-
 std::optional<std::string> Mapped(const HostSettings &settings, const std::string &volume)
 {
     for (const auto &[name, directory] : settings.volumes)
@@ -66,15 +63,6 @@ std::optional<std::string> AskTerminal(const std::string &volume)
 }
 
 }  // namespace
-
-std::optional<std::string> ParseRequesterVolume(const std::string &message)
-{
-    std::string_view m(message);
-    if (m.size() < messageHead.size() + messageTail.size()) return std::nullopt;
-    if (m.substr(0, messageHead.size()) != messageHead) return std::nullopt;
-    if (m.substr(m.size() - messageTail.size()) != messageTail) return std::nullopt;
-    return std::string(m.substr(messageHead.size(), m.size() - messageHead.size() - messageTail.size()));
-}
 
 int32_t HostServices::PathRequester(const char *message, char *buffer, uint32_t size, uint32_t)
 {

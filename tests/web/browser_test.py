@@ -1,0 +1,265 @@
+#!/usr/bin/python3
+"""The web player in headless Chromium, from file://, against `quillframer dump` of the same movie.
+
+Every pair the page decodes (pixel words and audio packet) is hashed in the page as it is decoded
+and compared with the frames and packets of dump's output, byte for byte.
+Run with Debian's /usr/bin/python3 (python3-selenium); needs QF_BUILD_DIR and QF_SOURCE_DIR.
+"""
+import hashlib
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+from pathlib import Path
+
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import WebDriverWait
+
+BUILD = Path(os.environ["QF_BUILD_DIR"]).resolve()
+SOURCE = Path(os.environ["QF_SOURCE_DIR"]).resolve()
+TOOL = BUILD / "quillframer"
+PAGE = BUILD / "web-page" / "index.html"
+AUDIO_PACKET = 3528
+
+# Hashes every decoded pair in the page, in decode order.
+RECORDER = """
+window.qfRecords = [];
+window.qfRecorder = (pair) => {
+  const digest = (bytes) => crypto.subtle.digest('SHA-256', bytes).then((h) =>
+    Array.from(new Uint8Array(h), (b) => b.toString(16).padStart(2, '0')).join(''));
+  window.qfRecords.push(Promise.all([digest(pair.pixels), digest(new Uint8Array(pair.samples.buffer))])
+    .then(([video, audio]) => ({ time: pair.time, video, audio })));
+};
+"""
+TAKE_RECORDS = """
+const done = arguments[arguments.length - 1];
+const records = window.qfRecords;
+window.qfRecords = [];
+Promise.all(records).then(done);
+"""
+
+
+def sha(data):
+    return hashlib.sha256(data).hexdigest()
+
+
+class Dump:
+    """Per-frame and per-packet hashes of `quillframer dump`."""
+
+    def __init__(self, movie, volume, workdir, seek=None):
+        video, audio = workdir / "v.bin", workdir / "a.bin"
+        command = [str(TOOL), "dump", str(movie), "--volume", "Work=" + str(volume), "--video", str(video),
+                   "--audio", str(audio)]
+        if seek is not None:
+            command += ["--seek", str(seek)]
+        out = subprocess.run(command, check=True, capture_output=True, text=True).stdout
+        self.info = json.loads(out)
+        size = self.info["width"] * self.info["height"] * 4
+        v, a = video.read_bytes(), audio.read_bytes()
+        self.frames = [v[i:i + size] for i in range(0, len(v), size)]
+        self.video = [sha(f) for f in self.frames]
+        self.audio = [sha(a[i:i + AUDIO_PACKET]) for i in range(0, len(a), AUDIO_PACKET)]
+
+
+def rgba(frame):
+    """What the canvas holds for a frame of pixel words (0, R, G, B): R, G, B, opaque."""
+    out = bytearray(len(frame))
+    out[0::4], out[1::4], out[2::4] = frame[1::4], frame[2::4], frame[3::4]
+    out[3::4] = b"\xff" * (len(frame) // 4)
+    return bytes(out)
+
+
+class BrowserTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = Path(tempfile.mkdtemp(prefix="qf-web-"))
+        # The bounce example with every asset on volume Work:, lengthened past one seek step.
+        script = json.loads((SOURCE / "docs/examples/bounce/bounce.json").read_text())
+        script["embed"] = False
+        script["scenes"].append({"repeat": 30})
+        for asset in Path(SOURCE / "docs/examples/bounce").iterdir():
+            shutil.copy(asset, cls.work)
+        (cls.work / "bounce.json").write_text(json.dumps(script))
+        cls.movie = cls.work / "bounce.qf"
+        subprocess.run([str(TOOL), "make", str(cls.work / "bounce.json"), "-o", str(cls.movie)], check=True,
+                       capture_output=True)
+        # The page must find them whatever their case: rename the folder and a file.
+        cls.volume = cls.work / "bounce-volume"
+        (cls.volume / "Bounce").rename(cls.volume / "bOUNCE")
+        (cls.volume / "bOUNCE" / "field").rename(cls.volume / "bOUNCE" / "FIELD")
+        cls.incomplete = cls.work / "incomplete"
+        shutil.copytree(cls.volume, cls.incomplete)
+        (cls.incomplete / "bOUNCE" / "Boing").unlink()
+        # The same movie with its directory turned into one that climbs out of the volume.
+        cls.escaping = cls.work / "escaping.qf"
+        cls.escaping.write_bytes(cls.movie.read_bytes().replace(b"Work:Bounce\0", b"Work:../nce\0"))
+        assert b"Work:../nce" in cls.escaping.read_bytes()
+        cls.disk_image = cls.work / "Work.adf"
+        cls.disk_image.write_bytes(bytes(901120))
+        cls.junk = cls.work / "notes.txt"
+        cls.junk.write_text("not a movie at all, just text\n")
+
+        cls.dumps = {}
+        options = webdriver.ChromeOptions()
+        options.binary_location = "/usr/bin/chromium"
+        for flag in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                     "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                     "--autoplay-policy=no-user-gesture-required", "--window-size=1100,900",
+                     "--user-data-dir=" + str(cls.work / "profile")]:
+            options.add_argument(flag)
+        cls.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+        cls.driver.set_script_timeout(60)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.driver.quit()
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def dump(self, seek=None):
+        if seek not in self.dumps:
+            self.dumps[seek] = Dump(self.movie, self.volume, self.work, seek)
+        return self.dumps[seek]
+
+    # ---- driving the page ----
+
+    def load(self, url=None):
+        self.driver.get(url or PAGE.as_uri())
+        self.driver.execute_async_script("quillFramerPage.ready.then(arguments[0])")
+        self.driver.execute_script(RECORDER)
+
+    def wait(self, condition, what, timeout=30):
+        WebDriverWait(self.driver, timeout).until(lambda d: d.execute_script(condition), what)
+
+    def open_movie(self, path):
+        self.driver.find_element(By.ID, "movie-input").send_keys(str(path))
+
+    def answer_volume(self, folder):
+        self.wait("return document.getElementById('volume-dialog').open", "the volume is asked for")
+        self.assertEqual(self.driver.find_element(By.ID, "volume-name").text, '"Work:"')
+        self.driver.find_element(By.ID, "volume-folder").send_keys(str(folder))
+
+    def assert_error(self, text):
+        self.wait(f"return document.getElementById('message').textContent.includes({json.dumps(text)})", text)
+        element = self.driver.find_element(By.ID, "message")
+        self.assertTrue(element.is_displayed())
+        self.assertEqual(element.get_attribute("class"), "error")
+
+    def records(self):
+        return self.driver.execute_async_script(TAKE_RECORDS)
+
+    def key(self, key):
+        self.driver.find_element(By.TAG_NAME, "body").send_keys(key)
+
+    def assert_same_as_dump(self, records, dump, first=0, what=""):
+        self.assertTrue(records, what + ": nothing decoded")
+        for i, record in enumerate(records):
+            self.assertLess(first + i, len(dump.video), what + ": more frames than dump")
+            self.assertEqual(record["video"], dump.video[first + i], f"{what}: frame {first + i}")
+            self.assertEqual(record["audio"], dump.audio[first + i], f"{what}: audio packet {first + i}")
+
+    def open_playable(self):
+        self.load()
+        self.open_movie(self.movie)
+        self.answer_volume(self.volume)
+        self.wait("return !document.getElementById('player').hidden", "the player")
+
+    # ---- the cases ----
+
+    def test_failures_are_named(self):
+        self.load()
+        self.open_movie(self.junk)
+        self.assert_error('"notes.txt" is not a Quill Framer movie')
+
+        self.open_movie(self.movie)
+        self.wait("return document.getElementById('volume-dialog').open", "the volume is asked for")
+        self.driver.find_element(By.ID, "volume-cancel").click()
+        self.assert_error('No folder was chosen for the Amiga volume "Work:"')
+
+        self.open_movie(self.movie)
+        self.wait("return document.getElementById('volume-dialog').open", "the volume is asked for again")
+        self.driver.find_element(By.ID, "volume-files").send_keys(str(self.disk_image))
+        self.assert_error('"Work.adf" is a disk image or archive')
+
+        self.load()  # a fresh page: answers are remembered only while it is open
+        self.open_movie(self.movie)
+        self.answer_volume(self.incomplete)
+        self.assert_error('a file the movie needs is missing: "Bounce/Boing" on Amiga volume "Work:"')
+
+        self.open_movie(self.escaping)  # Work: is answered now; the join is refused before any lookup
+        self.assert_error('a path that is refused, "../nce" on Amiga volume "Work:": ".." climbs out of the directory')
+
+    def test_playing_decodes_what_dump_gives_and_loops(self):
+        self.open_playable()
+        whole, from_start = self.dump(), self.dump(0)
+        facts = self.driver.find_element(By.ID, "facts").text
+        self.assertIn(f"{whole.info['width']} × {whole.info['height']}", facts)
+        self.assertIn(f"{whole.info['duration']} ms", facts)
+        self.assertIn(f"{whole.info['frames']} frames", facts)
+        self.assertIn("Work:Bounce/field", facts)
+        self.assertIn("found as bOUNCE/FIELD", facts)
+
+        self.driver.find_element(By.ID, "loop").click()
+        self.driver.find_element(By.ID, "play").click()
+        wrapped = len(whole.video) + 5
+        self.wait(f"return window.qfRecords.length >= {wrapped}", "playing through the end and around",
+                  timeout=whole.info["duration"] / 1000 + 30)
+        self.key(" ")
+        records = self.records()
+        # Decoding ahead may run a little past the pause; every pair still counts.
+        self.assert_same_as_dump(records[:len(whole.video)], whole, what="playing")
+        self.assert_same_as_dump(records[len(whole.video):], from_start, what="after the loop")
+
+        # The canvas shows the current pair, converted to RGBA and nothing else.
+        shown = self.driver.execute_async_script("""
+            const done = arguments[0], page = quillFramerPage, c = page.frameCanvas;
+            const data = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+            Promise.all([page.player.current.pixels, data].map((b) => crypto.subtle.digest('SHA-256', b)))
+              .then((h) => done(h.map((x) => Array.from(new Uint8Array(x), (b) => b.toString(16).padStart(2, '0')).join(''))));
+        """)
+        frames = {h: f for d in (whole, from_start) for h, f in zip(d.video, d.frames)}
+        self.assertIn(shown[0], frames)
+        self.assertEqual(shown[1], sha(rgba(frames[shown[0]])))
+
+    def test_seek_step_and_keys_give_dump_seek_frames(self):
+        self.open_playable()
+        self.records()
+        self.driver.execute_script("quillFramerPage.seek(1234)")
+        for _ in range(3):
+            self.key(".")
+        self.assert_same_as_dump(self.records(), self.dump(1234), what="seek 1234 then three steps")
+
+        self.key(",")  # back from 1.354 s to the previous whole frame, 1.32 s
+        self.assert_same_as_dump(self.records(), self.dump(1320), what="step back")
+
+        self.key(Keys.ARROW_RIGHT)
+        self.assert_same_as_dump(self.records(), self.dump(6320), what="five seconds on")
+        self.key(Keys.ARROW_LEFT)
+        self.key(Keys.HOME)
+        records = self.records()
+        self.assertEqual(len(records), 2)
+        self.assert_same_as_dump(records[:1], self.dump(1320), what="five seconds back")
+        self.assert_same_as_dump(records[1:], self.dump(0), what="home")
+
+    def test_demo_page_plays(self):
+        demo = self.work / "demo"
+        out = subprocess.run([str(TOOL), "demo", "--web-only", "-o", str(demo)], check=True, capture_output=True,
+                             text=True).stdout
+        page = demo / "web" / "index.html"
+        self.assertIn(str(page), out)
+        self.load(page.as_uri())
+        self.driver.find_element(By.ID, "demo-button").click()
+        self.wait("return quillFramerPage.player.playing && quillFramerPage.player.current.time > 2", "the demo plays")
+        self.assertFalse(self.driver.execute_script("return document.getElementById('volume-dialog').open"))
+        shot = BUILD / "web-test" / "demo-playing.png"
+        shot.parent.mkdir(exist_ok=True)
+        self.assertTrue(self.driver.save_screenshot(str(shot)))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
