@@ -10,7 +10,7 @@
 
 #include "authoring/adf_writer.h"
 #include "qfhost/adf.hpp"
-#include "tests/support/run_command.h"
+#include "testing/run_command.h"
 
 namespace {
 

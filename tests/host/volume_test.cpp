@@ -167,15 +167,14 @@ std::string Dump(const fs::path &movie, const fs::path &volume)
     qfhost::Plugin plugin(std::getenv("QF_PLUGIN"), settings);
     auto m = plugin.open(movie);
     std::string out;
-    for (qfhost::Packet p = m->next(); p.code == 0; p = m->next()) {
-        if (p.stream == 0) {
+    for (qfhost::Packet &p : m->packets()) {
+        if (p.isVideo()) {
             auto v = m->decodeVideo(p);
             out.append(reinterpret_cast<const char *>(v.data()), v.size_bytes());
         } else {
             auto a = m->decodeAudio(p);
             out.append(reinterpret_cast<const char *>(a.data()), a.size_bytes());
         }
-        m->release(p);
     }
     return out;
 }
