@@ -1,6 +1,8 @@
 # The stand-in host's services, the loaded plug-in's ABI, and the plug-in's open wrapper.
-qf_test(host_services_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/services_test.cpp LIBS qfhost)
-qf_test(host_abi_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/abi_test.cpp LIBS qfhost)
+qf_test(host_services_test
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/services_test.cpp ${CMAKE_CURRENT_SOURCE_DIR}/host/time_test.cpp
+  LIBS qfhost qfauthor)
+qf_test(host_abi_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/abi_test.cpp LIBS qfhost qfauthor)
 add_dependencies(host_abi_test quillframer_vtp)
 qf_test(host_open_wrapper_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/open_wrapper_test.cpp LIBS qftesting)
 qf_test(host_explain_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/explain_test.cpp LIBS qfhost qfauthor)

@@ -128,40 +128,10 @@ qfauthor::IndexedImage ToImage(const qfmedia::IndexedPicture &p)
     return {p.width, p.height, p.indices};
 }
 
-}  // namespace
-
-MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesystem::path &out, qfhost::Outputs &outputs)
+// The script's assets, read and encoded: its backgrounds, then its face sets, then its sounds, each
+// in the order given.
+std::vector<LoadedAsset> LoadAssets(const Script &script, const json &doc, bool embedDefault)
 {
-    Script script(scriptPath, outputs);
-    json doc;
-    {
-        std::ifstream in(scriptPath);
-        if (!in) throw std::runtime_error("cannot read " + scriptPath.string() + ": no such file or not readable");
-        try {
-            doc = json::parse(in);
-        } catch (const json::parse_error &e) {
-            script.fail("", "not valid JSON: " + Script::CleanJsonError(e.what()));
-        }
-    }
-    if (!doc.is_object()) script.fail("", "the script must be a JSON object");
-
-    MakeResult result;
-    bool embedDefault = true;
-    std::string volume, directory;
-    std::filesystem::path volumeDir;
-    script.at("top level", [&] {
-        embedDefault = Get(doc, "embed", true);
-        volume = Get<std::string>(doc, "volume", "Work");
-        directory = Get<std::string>(doc, "directory", "");
-        if (volume.empty() || volume.size() > 63 || volume.find_first_of(":/") != std::string::npos)
-            throw std::invalid_argument("\"volume\" must be 1 to 63 characters without : or /");
-        std::string dir = Get<std::string>(doc, "volumeDirectory", out.stem().string() + "-volume");
-        volumeDir = std::filesystem::path(dir).is_absolute() ? std::filesystem::path(dir) : out.parent_path() / dir;
-        return 0;
-    });
-    const std::string amigaDir = volume + ":" + directory;
-
-    // Assets, in declaration order per kind.
     std::vector<LoadedAsset> assets;
     auto embedFor = [&](const json &j) { return Get(j, "embed", embedDefault); };
 
@@ -262,6 +232,44 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
             return 0;
         });
     }
+    return assets;
+}
+
+}  // namespace
+
+MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesystem::path &out, qfhost::Outputs &outputs)
+{
+    Script script(scriptPath, outputs);
+    json doc;
+    {
+        std::ifstream in(scriptPath);
+        if (!in) throw std::runtime_error("cannot read " + scriptPath.string() + ": no such file or not readable");
+        try {
+            doc = json::parse(in);
+        } catch (const json::parse_error &e) {
+            script.fail("", "not valid JSON: " + Script::CleanJsonError(e.what()));
+        }
+    }
+    if (!doc.is_object()) script.fail("", "the script must be a JSON object");
+
+    MakeResult result;
+    bool embedDefault = true;
+    std::string volume, directory;
+    std::filesystem::path volumeDir;
+    script.at("top level", [&] {
+        embedDefault = Get(doc, "embed", true);
+        volume = Get<std::string>(doc, "volume", "Work");
+        directory = Get<std::string>(doc, "directory", "");
+        if (volume.empty() || volume.size() > 63 || volume.find_first_of(":/") != std::string::npos)
+            throw std::invalid_argument("\"volume\" must be 1 to 63 characters without : or /");
+        std::string dir = Get<std::string>(doc, "volumeDirectory", out.stem().string() + "-volume");
+        volumeDir = std::filesystem::path(dir).is_absolute() ? std::filesystem::path(dir) : out.parent_path() / dir;
+        return 0;
+    });
+    const std::string amigaDir = volume + ":" + directory;
+
+    // First the assets, read and encoded; then the stream: asset commands, then the scenes.
+    std::vector<LoadedAsset> assets = LoadAssets(script, doc, embedDefault);
 
     // Referenced files are loaded before the "y" that switches the rest of the stream to embedded
     // data, so each kind's list order is: its referenced assets, then its embedded ones.

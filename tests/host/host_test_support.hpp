@@ -6,6 +6,7 @@
 
 #include "quillframer/host_api.h"
 #include "testing/run_command.h"
+#include "testing/tiny_movie.h"
 
 namespace hosttest {
 
@@ -46,18 +47,11 @@ struct Calls {
     }
 };
 
-inline std::string RequesterMessage(const std::string &volume)
-{
-    return "Please select replacement path for Amiga volume \"" + volume + ":\"!";
-}
+inline std::string RequesterMessage(const std::string &volume) { return QF_REQUESTER_HEAD + volume + QF_REQUESTER_TAIL; }
 
-// The smallest playable movie: one scene of 6 ticks (120 ms), no pictures, no sound.
-inline std::vector<uint8_t> TinyMovie(const std::string &signature = "xQuillframer")
+inline std::vector<uint8_t> TinyMovie(const std::string &signature = QF_SIGNATURE_QUILLFRAMER)
 {
-    std::vector<uint8_t> m(signature.begin(), signature.end());
-    m.resize(33, 0);
-    m.insert(m.end(), {'w', 0, 1, 'c', 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 'i', 0, 6, 'z'});
-    return m;
+    return qftest::OneSceneMovie({}, {}, signature);
 }
 
 }  // namespace hosttest

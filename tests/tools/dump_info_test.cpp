@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "authoring/iff_writer.h"
+#include "authoring/movie_writer.h"
 #include "testing/run_command.h"
+#include "testing/tiny_movie.h"
 
 namespace {
 
@@ -20,32 +22,9 @@ protected:
     qftest::TempDir dir_;
 };
 
-void PutText(Bytes &b, const std::string &s, size_t field)
-{
-    b.insert(b.end(), s.begin(), s.end());
-    b.insert(b.end(), field - s.size(), 0);
-}
-
-// "w" 1; optional commands; "c" 1; optional commands; "i" 6 (120 ms); "z".
-Bytes OneSceneMovie(const Bytes &before = {}, const Bytes &inScene = {}, const std::string &signature = "xQuillframer")
-{
-    Bytes m(signature.begin(), signature.end());
-    m.resize(33, 0);
-    m.insert(m.end(), {'w', 0, 1});
-    m.insert(m.end(), before.begin(), before.end());
-    m.insert(m.end(), {'c', 0, 0, 0, 0, 0, 0, 0, 0, 0, 1});
-    m.insert(m.end(), inScene.begin(), inScene.end());
-    m.insert(m.end(), {'i', 0, 6, 'z'});
-    return m;
-}
-
-Bytes Reference(char command, const std::string &directory, const std::string &name)
-{
-    Bytes b{static_cast<uint8_t>(command)};
-    PutText(b, directory, 256);
-    PutText(b, name, 32);
-    return b;
-}
+using qfauthor::Asset;
+using qfauthor::MovieWriter;
+using qftest::OneSceneMovie;
 
 // A 16 x 2 one-plane ILBM with 32 colours: row 0 is colour 1 (240, 16, 32), row 1 colour 0.
 Bytes TwoRowPicture()
@@ -92,7 +71,8 @@ TEST_F(ToolTest, DumpWritesEveryFrameAndPacketAndOneJsonLine)
 
 TEST_F(ToolTest, DumpFindsReferencedFilesThroughVolumesIgnoringCase)
 {
-    fs::path movie = write("ref.qf", OneSceneMovie(Reference('a', "Work:Pics", "Sky"), Bytes{'f', 0, 0, 0, 0}));
+    fs::path movie = write("ref.qf", OneSceneMovie([](MovieWriter &m) { m.reference(Asset::Background, "Work:Pics", "Sky"); },
+                                                 [](MovieWriter &m) { m.background(0); }));
     write("volume/PICS/sky", TwoRowPicture());
     Outcome r = run({"dump", movie.string(), "--volume", "work=" + path("volume").string(), "--video",
                      path("v").string()});
@@ -135,17 +115,17 @@ TEST_F(ToolTest, FailuresExitOneWithOneLineNamingTheCause)
     } cases[] = {
         {"missing.qf", {}, {}, {"cannot open movie", "missing.qf", "No such file"}},
         {"upper.qf", OneSceneMovie({}, {}, "xQuillframeR"), {}, {"bad signature", "upper.qf"}},
-        {"cancel.qf", OneSceneMovie(Reference('a', "Work:", "pic")), {}, {"\"Work:\"", "--volume Work=DIR"}},
-        {"absent.qf", OneSceneMovie(Reference('j', "Work:Sounds", "Boom")), {"--volume", "Work=" + dir_.path().string()},
+        {"cancel.qf", OneSceneMovie([](MovieWriter &m) { m.reference(Asset::Background, "Work:", "pic"); }), {}, {"\"Work:\"", "--volume Work=DIR"}},
+        {"absent.qf", OneSceneMovie([](MovieWriter &m) { m.reference(Asset::Sound, "Work:Sounds", "Boom"); }), {"--volume", "Work=" + dir_.path().string()},
          {"Sounds/Boom", "\"Work:\""}},
-        {"escape.qf", OneSceneMovie(Reference('a', "Work:..", "secret")), {"--volume", "Work=" + path("vol").string()},
+        {"escape.qf", OneSceneMovie([](MovieWriter &m) { m.reference(Asset::Background, "Work:..", "secret"); }), {"--volume", "Work=" + path("vol").string()},
          {"refused", ".."}},
-        {"letter.qf", OneSceneMovie(Bytes{'A'}), {}, {"malformed command stream", "unknown command byte 0x41", "offset 36"}},
-        {"index.qf", OneSceneMovie(Bytes{'f', 0, 3, 0, 0}), {}, {"\"f\" command at offset 36", "background 3"}},
-        {"face.qf", OneSceneMovie({}, Bytes{'e', 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), {}, {"\"e\" command at offset 47", "face set"}},
+        {"letter.qf", OneSceneMovie([](MovieWriter &m) { m.raw({'A'}); }), {}, {"malformed command stream", "unknown command byte 0x41", "offset 36"}},
+        {"index.qf", OneSceneMovie([](MovieWriter &m) { m.raw({'f', 0, 3, 0, 0}); }), {}, {"\"f\" command at offset 36", "background 3"}},
+        {"face.qf", OneSceneMovie({}, [](MovieWriter &m) { m.raw({'e', 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}); }), {}, {"\"e\" command at offset 47", "face set"}},
         {"cut.qf", cutOff, {}, {"\"d\" command at offset 47", "cut off by the end of the file"}},
-        {"colon.qf", OneSceneMovie(Reference('a', "Work", "pic")), {}, {"\"Work\"", "no colon"}},
-        {"volume.qf", OneSceneMovie(Reference('b', std::string(64, 'V') + ":", "pic")), {}, {"64 characters", "at most 63"}},
+        {"colon.qf", OneSceneMovie([](MovieWriter &m) { m.reference(Asset::Background, "Work", "pic"); }), {}, {"\"Work\"", "no colon"}},
+        {"volume.qf", OneSceneMovie([](MovieWriter &m) { m.reference(Asset::FaceSet, std::string(64, 'V') + ":", "pic"); }), {}, {"64 characters", "at most 63"}},
         {"tiny.qf", OneSceneMovie(), {"--volume", "Work"}, {"NAME=PATH"}},
         {"tiny.qf", OneSceneMovie(), {"--volume", "Work=" + path("nowhere").string()}, {"not a directory"}},
         {"tiny.qf", OneSceneMovie(), {"--plugin", path("none.vtp").string()}, {"none.vtp"}},

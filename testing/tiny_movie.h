@@ -1,0 +1,31 @@
+// The smallest playable movie, written with the movie writer: one scene of 6 ticks (120 ms), no
+// picture and no sound. `before` adds commands ahead of the scene, `inScene` inside it, and the
+// signature may be any 12 bytes.
+#pragma once
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "authoring/movie_writer.h"
+#include "quillframer/movie_format.h"
+
+namespace qftest {
+
+using Commands = std::function<void(qfauthor::MovieWriter &)>;
+
+inline qfauthor::Bytes OneSceneMovie(const Commands &before = {}, const Commands &inScene = {},
+                                     const std::string &signature = QF_SIGNATURE_QUILLFRAMER)
+{
+    qfauthor::MovieWriter movie;
+    movie.scenes(1);
+    if (before) before(movie);
+    movie.scene(1);
+    if (inScene) inScene(movie);
+    qfauthor::Bytes bytes = movie.duration(6).end().bytes();
+    std::memcpy(bytes.data(), signature.data(), std::min<size_t>(signature.size(), QF_SIGNATURE_LENGTH));
+    return bytes;
+}
+
+}  // namespace qftest
