@@ -41,17 +41,14 @@ void DumpDemo(benchmark::State &state)
     uint64_t packets = 0;
     for (auto _ : state) {
         auto movie = plugin->open(DemoDirectory() / "demo.qf");
-        while (true) {
-            qfhost::Packet packet = movie->next();
-            if (packet.code != 0) break;
-            if (packet.stream == 0) {
+        for (qfhost::Packet &packet : movie->packets()) {
+            if (packet.isVideo()) {
                 auto pixels = movie->decodeVideo(packet);
                 std::fwrite(pixels.data(), 4, pixels.size(), null);
             } else {
                 auto samples = movie->decodeAudio(packet);
                 std::fwrite(samples.data(), 2, samples.size(), null);
             }
-            movie->release(packet);
             ++packets;
         }
     }
