@@ -5,14 +5,15 @@
 // and recorded, so the page can ask the user and open again: the plug-in's requester is
 // synchronous and a browser's folder picker is not.
 //
-// A volume is any list of files under its root. A disk image or an archive becomes a volume by
-// adding its entries with qfw_add_file under one root; nothing else here needs to know.
+// A volume is any list of files under its root, or an ADF image mounted at a root: a file under
+// that root is read from the image when it is opened, looked up as AmigaDOS looks names up.
 #include <emscripten/emscripten.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,7 @@
 
 #include "qfhost/name_rules.hpp"
 #include "quillframer/host_api.h"
+#include "web_disks.hpp"
 #include "web_facts.hpp"
 
 namespace {
@@ -62,6 +64,8 @@ struct FoundAsset {
 };
 
 std::vector<MemoryFile> files;
+std::deque<MemoryFile> diskFiles;  // read from images while a movie is open; a deque keeps them in place
+std::string diskMessage;
 std::vector<OpenedFile> opened;                               // handle = index + 1
 std::vector<std::pair<std::string, std::string>> answers;     // volume -> root directory
 std::vector<FoundAsset> found;
@@ -177,11 +181,23 @@ HostFile OpenFile(const char *name, int32_t mode)
         RecordOpenFailure(name, "only reading is supported");
         return nullptr;
     }
-    bool isFolder = false;
-    const MemoryFile *f = Lookup(name, isFolder);
-    if (!f) {
-        RecordOpenFailure(name, isFolder ? "it is a folder" : "no such file");
-        return nullptr;
+    const MemoryFile *f = nullptr;
+    if (qfweb::OnDiskImage(name)) {
+        MemoryFile read;
+        std::string why;
+        if (!qfweb::ReadFromDiskImage(name, read.bytes, read.path, why)) {
+            RecordOpenFailure(name, why.c_str());
+            return nullptr;
+        }
+        auto known = std::find_if(diskFiles.begin(), diskFiles.end(), [&](const MemoryFile &d) { return d.path == read.path; });
+        f = known != diskFiles.end() ? &*known : &diskFiles.emplace_back(std::move(read));
+    } else {
+        bool isFolder = false;
+        f = Lookup(name, isFolder);
+        if (!f) {
+            RecordOpenFailure(name, isFolder ? "it is a folder" : "no such file");
+            return nullptr;
+        }
     }
     if (std::string_view(name) != moviePath) {
         FoundAsset asset{name, f->path, "", static_cast<uint32_t>(f->bytes.size())};
@@ -302,6 +318,7 @@ void CloseMovie()
     if (movie) CloseVideo(movie);
     movie = nullptr;
     descriptor = StreamDescriptor{};
+    diskFiles.clear();
 }
 
 template <typename F>
@@ -354,11 +371,21 @@ EMSCRIPTEN_KEEPALIVE int qfw_add_file(const char *path, const uint8_t *bytes, ui
     return 1;
 }
 
+// An ADF image for the volume at root: 1 and its label in qfw_disk_message, or 0 and why not.
+EMSCRIPTEN_KEEPALIVE int qfw_add_disk_image(const char *root, const uint8_t *bytes, uint32_t size)
+{
+    if (!root) return 0;
+    CloseMovie();
+    return qfweb::MountDiskImage(root, std::vector<uint8_t>(bytes, bytes + size), diskMessage);
+}
+EMSCRIPTEN_KEEPALIVE const char *qfw_disk_message() { return diskMessage.c_str(); }
+
 // Forgets every file under prefix (a movie, or a volume's root).
 EMSCRIPTEN_KEEPALIVE void qfw_remove_files(const char *prefix)
 {
     CloseMovie();
     std::string_view p = prefix ? prefix : "";
+    qfweb::ForgetDiskImages(p);
     std::erase_if(files, [&](const MemoryFile &f) { return std::string_view(f.path).substr(0, p.size()) == p; });
 }
 
