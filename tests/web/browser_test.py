@@ -106,7 +106,12 @@ class BrowserTest(unittest.TestCase):
         cls.archive.write_bytes(b"not read at all")
         # The same volumes on floppies made by our writer.
         cls.adf, cls.incomplete_adf = cls.work / "Work-disk.adf", cls.work / "Incomplete.adf"
-        for image, folder in [(cls.adf, cls.volume), (cls.incomplete_adf, cls.incomplete)]:
+        (cls.work / "movie-disk" / "Movies").mkdir(parents=True)
+        shutil.copy(cls.movie, cls.work / "movie-disk" / "Movies")
+        (cls.work / "movie-disk" / "ReadMe").write_text("A movie starts with xQuillframer.\n")
+        cls.movie_adf = cls.work / "Movies.adf"
+        for image, folder in [(cls.adf, cls.volume), (cls.incomplete_adf, cls.incomplete),
+                              (cls.movie_adf, cls.work / "movie-disk")]:
             subprocess.run([os.environ["QF_MAKE_ADF"], str(image), "Work", str(folder)], check=True)
         cls.junk = cls.work / "notes.txt"
         cls.junk.write_text("not a movie at all, just text\n")
@@ -276,6 +281,13 @@ class BrowserTest(unittest.TestCase):
         dump = Dump(self.movie, self.adf, self.work)
         self.assertEqual(len(records), len(dump.video))
         self.assert_same_as_dump(records, dump, what="from the disk image")
+
+        # The movie itself on a floppy, found by its signature; Work: is still the disk above.
+        self.open_movie(self.movie_adf)
+        self.wait("return quillFramerPage.movie.name === 'Movies.adf:Movies/bounce.qf' && "
+                  "!document.getElementById('player').hidden", "the movie from its disk")
+        self.driver.execute_script("while (quillFramerPage.decodePair());")
+        self.assert_same_as_dump(self.records(), dump, what="a movie on a disk image")
 
     def test_demo_page_plays(self):
         demo = self.work / "demo"

@@ -32,7 +32,7 @@ bool MountDiskImage(const std::string &root, std::vector<uint8_t> bytes, std::st
         for (const qfhost::AdfEntry &e : image.list())
             if (e.kind != qfhost::AdfEntry::Kind::Directory) paths.push_back(e.path);
         labelOrError = image.label();
-        ForgetDiskImages(root);
+        std::erase_if(disks, [&](const auto &d) { return d->root == root; });
         disks.push_back(std::make_unique<Disk>(Disk{root, std::move(image), std::move(paths)}));
         return true;
     } catch (const std::exception &e) {  // AdfError, or memory running out
@@ -51,6 +51,15 @@ bool OnDiskImage(std::string_view path)
     for (const auto &d : disks)
         if (Under(path, d->root)) return true;
     return false;
+}
+
+std::vector<std::string> DiskImageFiles(std::string_view root)
+{
+    std::vector<std::string> out;
+    for (const auto &d : disks)
+        if (d->root == root)
+            for (const std::string &p : d->paths) out.push_back(d->root + "/" + p);
+    return out;
 }
 
 bool ReadFromDiskImage(std::string_view path, std::vector<uint8_t> &bytes, std::string &found, std::string &error)

@@ -299,15 +299,23 @@ int32_t PathRequester(const char *message, char *buffer, uint32_t size, uint32_t
     return 0;
 }
 
+bool StartsLikeMovie(const std::vector<uint8_t> &bytes)
+{
+    return bytes.size() >= 12 && (std::memcmp(bytes.data(), "xSceneEditor", 12) == 0 ||
+                                  std::memcmp(bytes.data(), "xQuillframer", 12) == 0);
+}
+
 // The plug-in only says "null"; its first test is the signature, which the host can repeat.
 void ExplainFailedOpen()
 {
     if (failure.kind != FailureNone) return;
     bool isFolder = false;
     const MemoryFile *f = Lookup(moviePath, isFolder);
+    MemoryFile onDisk;
+    std::string why;
+    if (qfweb::OnDiskImage(moviePath) && qfweb::ReadFromDiskImage(moviePath, onDisk.bytes, onDisk.path, why)) f = &onDisk;
     std::string shown = Quote(moviePath.substr(moviePath.rfind('/') + 1));
-    if (!f || f->bytes.size() < 12 ||
-        (std::memcmp(f->bytes.data(), "xSceneEditor", 12) != 0 && std::memcmp(f->bytes.data(), "xQuillframer", 12) != 0))
+    if (!f || !StartsLikeMovie(f->bytes))
         Fail(FailureBadSignature, shown + " is not a Quill Framer movie: it does not start with a movie's signature");
     else
         Fail(FailureMalformed, shown + " is not a valid Quill Framer movie: its command stream is malformed");
@@ -379,6 +387,20 @@ EMSCRIPTEN_KEEPALIVE int qfw_add_disk_image(const char *root, const uint8_t *byt
     return qfweb::MountDiskImage(root, std::vector<uint8_t>(bytes, bytes + size), diskMessage);
 }
 EMSCRIPTEN_KEEPALIVE const char *qfw_disk_message() { return diskMessage.c_str(); }
+
+// The movies on the image mounted at root, by signature: their count, the first's path in
+// qfw_disk_message.
+EMSCRIPTEN_KEEPALIVE int qfw_disk_movies(const char *root)
+{
+    int count = 0;
+    for (const std::string &path : qfweb::DiskImageFiles(root ? root : "")) {
+        MemoryFile file;
+        std::string why;
+        if (!qfweb::ReadFromDiskImage(path, file.bytes, file.path, why) || !StartsLikeMovie(file.bytes)) continue;
+        if (count++ == 0) diskMessage = path;
+    }
+    return count;
+}
 
 // Forgets every file under prefix (a movie, or a volume's root).
 EMSCRIPTEN_KEEPALIVE void qfw_remove_files(const char *prefix)

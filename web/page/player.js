@@ -148,14 +148,32 @@
 
   // Opens until the plug-in is satisfied: each volume it asks for and the page has no folder for
   // is asked of the user, then the movie is opened again with the answer.
+  // bytes: the movie's; or a disk image (a File) holding one movie, found by its signature.
   async function openMovie(name, bytes) {
     await ready;
     stopPlayback();
     ui.player.hidden = true;
     say('');
     withString('/movie/', (p) => wasm._qfw_remove_files(p));
-    const path = '/movie/' + name;
-    addFile(path, bytes);
+    let path = '/movie/' + name;
+    if (bytes instanceof Uint8Array) {
+      addFile(path, bytes);
+    } else {
+      try {
+        await mountDiskImage('/movie/disk', bytes);
+      } catch (e) {
+        say(e.message, 'error');
+        return false;
+      }
+      const count = withString('/movie/disk', (p) => wasm._qfw_disk_movies(p));
+      if (count !== 1) {
+        say('"' + name + '" holds ' + (count ? count + ' movies' : 'no movie') + '; this page opens a disk image ' +
+            'holding exactly one.', 'error');
+        return false;
+      }
+      path = text(wasm._qfw_disk_message());
+      name += ':' + path.slice('/movie/disk/'.length);
+    }
     for (;;) {
       if (withString(path, (p) => wasm._qfw_open(p))) break;
       if (wasm._qfw_failure_kind() !== FAILURE_VOLUME_WANTED) {
@@ -540,7 +558,8 @@
 
   async function openFile(file) {
     if (!file) return;
-    const ok = await openMovie(file.name, new Uint8Array(await file.arrayBuffer()));
+    const image = /\.(adf|hdf)$/i.test(file.name);
+    const ok = await openMovie(file.name, image ? file : new Uint8Array(await file.arrayBuffer()));
     if (ok) say('');
   }
 
