@@ -44,7 +44,7 @@
 
   // ---- Volumes: answered once, remembered while the page is open ---------------------------
 
-  const volumes = [];  // { name, root, label, files }
+  const volumes = [];  // { name, root, label }
 
   // A disk image given for a volume is mounted whole by the reader for its kind, compiled into
   // the host; each returns the disk's label or throws why it cannot read it.
