@@ -102,6 +102,17 @@ class BrowserTest(unittest.TestCase):
         assert b"Work:../nce" in cls.escaping.read_bytes()
         cls.disk_image = cls.work / "Work.adf"
         cls.disk_image.write_bytes(bytes(901120))
+        cls.archive = cls.work / "Work.lha"
+        cls.archive.write_bytes(b"not read at all")
+        # The same volumes on floppies made by our writer.
+        cls.adf, cls.incomplete_adf = cls.work / "Work-disk.adf", cls.work / "Incomplete.adf"
+        (cls.work / "movie-disk" / "Movies").mkdir(parents=True)
+        shutil.copy(cls.movie, cls.work / "movie-disk" / "Movies")
+        (cls.work / "movie-disk" / "ReadMe").write_text("A movie starts with xQuillframer.\n")
+        cls.movie_adf = cls.work / "Movies.adf"
+        for image, folder in [(cls.adf, cls.volume), (cls.incomplete_adf, cls.incomplete),
+                              (cls.movie_adf, cls.work / "movie-disk")]:
+            subprocess.run([os.environ["QF_MAKE_ADF"], str(image), "Work", str(folder)], check=True)
         cls.junk = cls.work / "notes.txt"
         cls.junk.write_text("not a movie at all, just text\n")
 
@@ -184,7 +195,12 @@ class BrowserTest(unittest.TestCase):
         self.open_movie(self.movie)
         self.wait("return document.getElementById('volume-dialog').open", "the volume is asked for again")
         self.driver.find_element(By.ID, "volume-files").send_keys(str(self.disk_image))
-        self.assert_error('"Work.adf" is a disk image or archive')
+        self.assert_error('"Work.adf" cannot be read as an Amiga disk: not an AmigaDOS disk')
+
+        self.open_movie(self.movie)
+        self.wait("return document.getElementById('volume-dialog').open", "the volume is asked for again")
+        self.driver.find_element(By.ID, "volume-files").send_keys(str(self.archive))
+        self.assert_error('"Work.lha": LHA archives are not supported in the browser yet; unpack it and pick the folder')
 
         self.load()  # a fresh page: answers are remembered only while it is open
         self.open_movie(self.movie)
@@ -245,6 +261,33 @@ class BrowserTest(unittest.TestCase):
         self.assertEqual(len(records), 2)
         self.assert_same_as_dump(records[:1], self.dump(1320), what="five seconds back")
         self.assert_same_as_dump(records[1:], self.dump(0), what="home")
+
+    def test_volume_on_a_disk_image(self):
+        self.load()
+        self.open_movie(self.movie)
+        self.wait("return document.getElementById('volume-dialog').open", "the volume is asked for")
+        self.driver.find_element(By.ID, "volume-files").send_keys(str(self.incomplete_adf))
+        self.assert_error('a file the movie needs is missing: "Bounce/Boing" on Amiga volume "Work:" '
+                          '(no file "Bounce/Boing" on the disk)')
+
+        self.load()
+        self.open_movie(self.movie)
+        self.wait("return document.getElementById('volume-dialog').open", "the volume is asked for")
+        self.driver.find_element(By.ID, "volume-files").send_keys(str(self.adf))
+        self.wait("return !document.getElementById('player').hidden", "the player")
+        self.assertIn('found as bOUNCE/FIELD in "Work"', self.driver.find_element(By.ID, "facts").text)
+        self.driver.execute_script("while (quillFramerPage.decodePair());")
+        records = self.records()
+        dump = Dump(self.movie, self.adf, self.work)
+        self.assertEqual(len(records), len(dump.video))
+        self.assert_same_as_dump(records, dump, what="from the disk image")
+
+        # The movie itself on a floppy, found by its signature; Work: is still the disk above.
+        self.open_movie(self.movie_adf)
+        self.wait("return quillFramerPage.movie.name === 'Movies.adf:Movies/bounce.qf' && "
+                  "!document.getElementById('player').hidden", "the movie from its disk")
+        self.driver.execute_script("while (quillFramerPage.decodePair());")
+        self.assert_same_as_dump(self.records(), dump, what="a movie on a disk image")
 
     def test_demo_page_plays(self):
         demo = self.work / "demo"

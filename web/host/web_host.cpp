@@ -5,14 +5,15 @@
 // and recorded, so the page can ask the user and open again: the plug-in's requester is
 // synchronous and a browser's folder picker is not.
 //
-// A volume is any list of files under its root. A disk image or an archive becomes a volume by
-// adding its entries with qfw_add_file under one root; nothing else here needs to know.
+// A volume is any list of files under its root, or an ADF image mounted at a root: a file under
+// that root is read from the image when it is opened, looked up as AmigaDOS looks names up.
 #include <emscripten/emscripten.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,7 @@
 
 #include "qfhost/name_rules.hpp"
 #include "quillframer/host_api.h"
+#include "web_disks.hpp"
 #include "web_facts.hpp"
 
 namespace {
@@ -62,6 +64,8 @@ struct FoundAsset {
 };
 
 std::vector<MemoryFile> files;
+std::deque<MemoryFile> diskFiles;  // read from images while a movie is open; a deque keeps them in place
+std::string diskMessage;
 std::vector<OpenedFile> opened;                               // handle = index + 1
 std::vector<std::pair<std::string, std::string>> answers;     // volume -> root directory
 std::vector<FoundAsset> found;
@@ -177,11 +181,23 @@ HostFile OpenFile(const char *name, int32_t mode)
         RecordOpenFailure(name, "only reading is supported");
         return nullptr;
     }
-    bool isFolder = false;
-    const MemoryFile *f = Lookup(name, isFolder);
-    if (!f) {
-        RecordOpenFailure(name, isFolder ? "it is a folder" : "no such file");
-        return nullptr;
+    const MemoryFile *f = nullptr;
+    if (qfweb::OnDiskImage(name)) {
+        MemoryFile read;
+        std::string why;
+        if (!qfweb::ReadFromDiskImage(name, read.bytes, read.path, why)) {
+            RecordOpenFailure(name, why.c_str());
+            return nullptr;
+        }
+        auto known = std::find_if(diskFiles.begin(), diskFiles.end(), [&](const MemoryFile &d) { return d.path == read.path; });
+        f = known != diskFiles.end() ? &*known : &diskFiles.emplace_back(std::move(read));
+    } else {
+        bool isFolder = false;
+        f = Lookup(name, isFolder);
+        if (!f) {
+            RecordOpenFailure(name, isFolder ? "it is a folder" : "no such file");
+            return nullptr;
+        }
     }
     if (std::string_view(name) != moviePath) {
         FoundAsset asset{name, f->path, "", static_cast<uint32_t>(f->bytes.size())};
@@ -283,15 +299,23 @@ int32_t PathRequester(const char *message, char *buffer, uint32_t size, uint32_t
     return 0;
 }
 
+bool StartsLikeMovie(const std::vector<uint8_t> &bytes)
+{
+    return bytes.size() >= 12 && (std::memcmp(bytes.data(), "xSceneEditor", 12) == 0 ||
+                                  std::memcmp(bytes.data(), "xQuillframer", 12) == 0);
+}
+
 // The plug-in only says "null"; its first test is the signature, which the host can repeat.
 void ExplainFailedOpen()
 {
     if (failure.kind != FailureNone) return;
     bool isFolder = false;
     const MemoryFile *f = Lookup(moviePath, isFolder);
+    MemoryFile onDisk;
+    std::string why;
+    if (qfweb::OnDiskImage(moviePath) && qfweb::ReadFromDiskImage(moviePath, onDisk.bytes, onDisk.path, why)) f = &onDisk;
     std::string shown = Quote(moviePath.substr(moviePath.rfind('/') + 1));
-    if (!f || f->bytes.size() < 12 ||
-        (std::memcmp(f->bytes.data(), "xSceneEditor", 12) != 0 && std::memcmp(f->bytes.data(), "xQuillframer", 12) != 0))
+    if (!f || !StartsLikeMovie(f->bytes))
         Fail(FailureBadSignature, shown + " is not a Quill Framer movie: it does not start with a movie's signature");
     else
         Fail(FailureMalformed, shown + " is not a valid Quill Framer movie: its command stream is malformed");
@@ -302,6 +326,7 @@ void CloseMovie()
     if (movie) CloseVideo(movie);
     movie = nullptr;
     descriptor = StreamDescriptor{};
+    diskFiles.clear();
 }
 
 template <typename F>
@@ -354,11 +379,35 @@ EMSCRIPTEN_KEEPALIVE int qfw_add_file(const char *path, const uint8_t *bytes, ui
     return 1;
 }
 
+// An ADF image for the volume at root: 1 and its label in qfw_disk_message, or 0 and why not.
+EMSCRIPTEN_KEEPALIVE int qfw_add_disk_image(const char *root, const uint8_t *bytes, uint32_t size)
+{
+    if (!root) return 0;
+    CloseMovie();
+    return qfweb::MountDiskImage(root, std::vector<uint8_t>(bytes, bytes + size), diskMessage);
+}
+EMSCRIPTEN_KEEPALIVE const char *qfw_disk_message() { return diskMessage.c_str(); }
+
+// The movies on the image mounted at root, by signature: their count, the first's path in
+// qfw_disk_message.
+EMSCRIPTEN_KEEPALIVE int qfw_disk_movies(const char *root)
+{
+    int count = 0;
+    for (const std::string &path : qfweb::DiskImageFiles(root ? root : "")) {
+        MemoryFile file;
+        std::string why;
+        if (!qfweb::ReadFromDiskImage(path, file.bytes, file.path, why) || !StartsLikeMovie(file.bytes)) continue;
+        if (count++ == 0) diskMessage = path;
+    }
+    return count;
+}
+
 // Forgets every file under prefix (a movie, or a volume's root).
 EMSCRIPTEN_KEEPALIVE void qfw_remove_files(const char *prefix)
 {
     CloseMovie();
     std::string_view p = prefix ? prefix : "";
+    qfweb::ForgetDiskImages(p);
     std::erase_if(files, [&](const MemoryFile &f) { return std::string_view(f.path).substr(0, p.size()) == p; });
 }
 

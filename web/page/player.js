@@ -44,20 +44,33 @@
 
   // ---- Volumes: answered once, remembered while the page is open ---------------------------
 
-  const volumes = [];  // { name, root, label, files }
+  const volumes = [];  // { name, root, label }
 
-  // A disk image or archive given for a volume is read into entries ({ path, file }) by the reader
-  // for its kind. None are compiled in yet.
-  const IMAGE_NAME = /\.(adf|lha|lzh)$/i;
-  const imageReaders = {};
+  // A disk image given for a volume is mounted whole by the reader for its kind, compiled into
+  // the host; each returns the disk's label or throws why it cannot read it.
+  const IMAGE_NAME = /\.(adf|hdf|lha|lzh)$/i;
+  const imageReaders = { adf: mountDiskImage, hdf: mountDiskImage };
+
+  async function mountDiskImage(root, file) {
+    const bytes = new Uint8Array(await file.arrayBuffer());
+    const p = wasm._malloc(Math.max(1, bytes.length));
+    wasm.HEAPU8.set(bytes, p);
+    const ok = withString(root, (r) => wasm._qfw_add_disk_image(r, p, bytes.length));
+    wasm._free(p);
+    const message = text(wasm._qfw_disk_message());
+    if (!ok) throw new Error('"' + file.name + '" cannot be read as an Amiga disk: ' + message);
+    return message;
+  }
 
   // Files from a folder picker keep their path below the folder; loose files sit at the root.
-  // Disk images and archives would be unpacked into the same kind of list here.
-  async function mountVolume(name, entries, label) {
+  // A disk image is read by its reader instead.
+  async function mountVolume(name, answer, reader) {
     const root = '/volumes/' + volumes.length;
-    for (const { path, file } of entries) addFile(root + '/' + path, new Uint8Array(await file.arrayBuffer()));
+    let label = answer.label;
+    if (reader) label = await reader(root, answer.entries[0].file);
+    else for (const { path, file } of answer.entries) addFile(root + '/' + path, new Uint8Array(await file.arrayBuffer()));
     withString(name, (n) => withString(root, (r) => wasm._qfw_answer_volume(n, r)));
-    volumes.push({ name, root, label, files: entries.length });
+    volumes.push({ name, root, label });
   }
 
   function pickedEntries(files) {
@@ -135,14 +148,32 @@
 
   // Opens until the plug-in is satisfied: each volume it asks for and the page has no folder for
   // is asked of the user, then the movie is opened again with the answer.
+  // bytes: the movie's; or a disk image (a File) holding one movie, found by its signature.
   async function openMovie(name, bytes) {
     await ready;
     stopPlayback();
     ui.player.hidden = true;
     say('');
     withString('/movie/', (p) => wasm._qfw_remove_files(p));
-    const path = '/movie/' + name;
-    addFile(path, bytes);
+    let path = '/movie/' + name;
+    if (bytes instanceof Uint8Array) {
+      addFile(path, bytes);
+    } else {
+      try {
+        await mountDiskImage('/movie/disk', bytes);
+      } catch (e) {
+        say(e.message, 'error');
+        return false;
+      }
+      const count = withString('/movie/disk', (p) => wasm._qfw_disk_movies(p));
+      if (count !== 1) {
+        say('"' + name + '" holds ' + (count ? count + ' movies' : 'no movie') + '; this page opens a disk image ' +
+            'holding exactly one.', 'error');
+        return false;
+      }
+      path = text(wasm._qfw_disk_message());
+      name += ':' + path.slice('/movie/disk/'.length);
+    }
     for (;;) {
       if (withString(path, (p) => wasm._qfw_open(p))) break;
       if (wasm._qfw_failure_kind() !== FAILURE_VOLUME_WANTED) {
@@ -157,16 +188,18 @@
         return false;
       }
       const image = answer.entries.length === 1 && IMAGE_NAME.exec(answer.entries[0].path);
-      if (image) {
-        const reader = imageReaders[image[1].toLowerCase()];
-        if (!reader) {
-          say('"' + answer.entries[0].path + '" is a disk image or archive; this page cannot read those as volumes ' +
-              'yet. Choose the folder with its files instead.', 'error');
-          return false;
-        }
-        answer.entries = await reader(answer.entries[0].file);
+      const reader = image && imageReaders[image[1].toLowerCase()];
+      if (image && !reader) {
+        say('"' + answer.entries[0].path + '": LHA archives are not supported in the browser yet; unpack it and ' +
+            'pick the folder.', 'error');
+        return false;
       }
-      await mountVolume(volume, answer.entries, answer.label);
+      try {
+        await mountVolume(volume, answer, reader);
+      } catch (e) {
+        say(e.message, 'error');
+        return false;
+      }
     }
     Object.assign(movie, {
       name, path, width: wasm._qfw_width(), height: wasm._qfw_height(), duration: wasm._qfw_duration() >>> 0,
@@ -525,7 +558,8 @@
 
   async function openFile(file) {
     if (!file) return;
-    const ok = await openMovie(file.name, new Uint8Array(await file.arrayBuffer()));
+    const image = /\.(adf|hdf)$/i.test(file.name);
+    const ok = await openMovie(file.name, image ? file : new Uint8Array(await file.arrayBuffer()));
     if (ok) say('');
   }
 
@@ -552,7 +586,7 @@
       await ready;
       if (!volumes.some((v) => v.name === demo.volume.name)) {
         const entries = demo.volume.files.map((f) => ({ path: f.path, file: new Blob([fromBase64(f.data)]) }));
-        await mountVolume(demo.volume.name, entries, demo.volume.name);
+        await mountVolume(demo.volume.name, { entries, label: demo.volume.name });
       }
       if (await openMovie(demo.movie.name, fromBase64(demo.movie.data))) play();
     });

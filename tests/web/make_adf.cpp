@@ -1,0 +1,23 @@
+// Writes a folder into an ADF floppy for the browser test: make_adf OUT.adf LABEL FOLDER.
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "authoring/adf_writer.h"
+
+int main(int argc, char **argv)
+{
+    namespace fs = std::filesystem;
+    if (argc != 4) return 2;
+    qfauthor::AdfWriter disk({.label = argv[2]});
+    for (const auto &entry : fs::recursive_directory_iterator(argv[3])) {
+        std::string path = fs::relative(entry.path(), argv[3]).generic_string();
+        if (entry.is_directory()) {
+            disk.directory(path);
+            continue;
+        }
+        std::ifstream in(entry.path(), std::ios::binary);
+        disk.file(path, qfauthor::Bytes(std::istreambuf_iterator<char>(in), {}));
+    }
+    disk.save(argv[1]);
+}
