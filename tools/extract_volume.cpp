@@ -21,8 +21,8 @@ void RunExtractVolume(const Context &context, const std::string &image, const st
         throw ToolError(e.what());
     }
     if (!context.quiet)
-        std::printf("extracted %d files and %d folders to %s%s\n", r.files, r.directories,
-                    qfhost::Printable(directory).c_str(),
+        std::printf("extracted %d file%s and %d folder%s to %s%s\n", r.files, r.files == 1 ? "" : "s", r.directories,
+                    r.directories == 1 ? "" : "s", qfhost::Printable(directory).c_str(),
                     r.skipped ? (", skipped " + std::to_string(r.skipped)).c_str() : "");
 }
 

@@ -488,7 +488,15 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
     try {
         if (!out.parent_path().empty()) std::filesystem::create_directories(out.parent_path());
         if (onDisk) {
+            // Named after out, unless a folder of the assets already has that name on the disk.
             result.diskFile = out.stem().string();
+            for (const auto &file : diskFiles) {
+                std::string top = file.first.substr(0, file.first.find('/'));
+                if (top.size() == result.diskFile.size() &&
+                    std::equal(top.begin(), top.end(), result.diskFile.begin(),
+                               [](char a, char b) { return std::tolower((unsigned char)a) == std::tolower((unsigned char)b); }))
+                    result.diskFile += ".movie";
+            }
             Bytes image = DiskImage(volume, result.diskFile, movie.bytes(), diskFiles);
             outputs.write(out, [&](const std::filesystem::path &file) {
                 std::ofstream f(file, std::ios::binary | std::ios::trunc);

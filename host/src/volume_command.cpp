@@ -133,12 +133,10 @@ std::string FileSystemName(const fs::path &location)
     case VolumeKind::DiskImage: break;
     }
     AdfImage image = AdfImage::Load(location);
-    std::string dos = image.dosType();
-    std::string shown = "DOS\\" + std::to_string(dos.size() > 3 ? uint8_t(dos[3]) : 0);
     std::string name = image.fastFileSystem() ? "FFS" : "OFS";
     if (image.directoryCache()) name += ", directory cache";
     else if (image.international()) name += ", international names";
-    return name + " (" + shown + ")";
+    return name + " (" + image.dosType() + ")";
 }
 
 std::string ResolveMovieArgument(const std::string &argument, HostSettings &settings)
