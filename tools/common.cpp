@@ -125,13 +125,20 @@ OpenedMovie OpenMovie(const Context &context, const fs::path &movie, uint32_t op
     } catch (const std::runtime_error &e) {
         throw ToolError(e.what());
     }
+    // Messages name a movie inside an image as it was given, not by the path the host serves.
+    auto asGiven = [&](std::string text) {
+        for (size_t at; served != movie.string() && (at = text.find(served)) != std::string::npos;)
+            text.replace(at, served.size(), movie.string());
+        return text;
+    };
     try {
         opened.movie = opened.plugin->open(served, openOption);
     } catch (const qfhost::OpenError &e) {
-        for (const std::string &warning : e.warnings) std::fprintf(stderr, "quillframer: warning: %s\n", warning.c_str());
-        throw ToolError(e.what());
+        for (const std::string &warning : e.warnings)
+            std::fprintf(stderr, "quillframer: warning: %s\n", asGiven(warning).c_str());
+        throw ToolError(asGiven(e.what()));
     } catch (const std::runtime_error &e) {
-        throw ToolError(e.what());
+        throw ToolError(asGiven(e.what()));
     }
     // Before the host allocates any frame: a few bytes of movie may declare gigabytes of picture.
     const uint64_t w = static_cast<uint32_t>(std::max(0, opened.movie->width()));

@@ -229,20 +229,24 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
         if (std::any_of(refused.begin(), refused.end(), [&](const std::string &r) { return Below(e.path, r); })) continue;
         const std::string name = NameOf(e);
         const std::string parent = e.path.size() > name.size() ? e.path.substr(0, e.path.size() - name.size() - 1) : "";
+        const char *why = Unusable(name);
         auto where = placed.find(parent);
         if (where == placed.end()) {
-            // An archive may list a file without its folders.
+            // An archive may list a file without its folders, and they need the same checks.
             fs::path made;
             size_t start = inside.empty() ? 0 : inside.size() + 1;
             while (start < parent.size()) {
                 size_t end = std::min(parent.find('/', start), parent.size());
-                made /= Latin1ToUtf8(parent.substr(start, end - start));
+                std::string part = parent.substr(start, end - start);
                 start = end + 1;
+                if (part.empty()) continue;
+                if (const char *bad = Unusable(part)) why = bad;
+                made /= Latin1ToUtf8(part);
             }
-            where = placed.emplace(parent, made).first;
+            if (!why) where = placed.emplace(parent, made).first;
         }
         const std::string shown = Printable(Latin1ToUtf8(e.path));
-        if (const char *why = Unusable(name)) {
+        if (why) {
             report("refused " + Quote(Latin1ToUtf8(e.path)) + ": " + why + " cannot be a file here");
             refused.push_back(e.path);
             ++result.skipped;

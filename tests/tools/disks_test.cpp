@@ -120,6 +120,12 @@ TEST_F(DisksTest, ExtractCopiesExactlyWhatIsOnTheDisk)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(ReadBytes(path("deep/Sound")), sound);
     EXPECT_FALSE(fs::exists(path("deep/Caf\xc3\xa9")));
+
+    // An archive member may name any path: nothing lands outside the folder.
+    dir_.write("a.lha", qfauthor::WriteStoredLha({{"In/" + cafe, picture}, {"../../Out", odd}, {"In/../../Up", odd}}));
+    r = run({"extract", path("a.lha"), "-o", path("x/y")});
+    EXPECT_EQ(ReadBytes(path("x/y/In/Caf\xc3\xa9")), picture) << r.err;
+    for (const char *outside : {"Out", "Up", "x/Out", "x/Up"}) EXPECT_FALSE(fs::exists(path(outside))) << outside;
 }
 
 // The movie's volume is unmapped and its folder gone: a disk labelled like it is looked for.
