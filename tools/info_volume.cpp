@@ -60,11 +60,19 @@ void RunInfoVolume(const Context &context, const std::string &image, bool files,
         }
     }
     if (files) {
-        std::vector<std::string> lines = qfhost::ListVolume(*volume);
-        if (json) j["files"] = lines;
-        else {
+        if (json) {
+            j["files"] = nlohmann::json::array();
+            for (const qfhost::VolumeEntry &e : volume->list()) {
+                nlohmann::ordered_json f{{"path", qfhost::Latin1ToUtf8(e.path)},
+                                         {"kind", e.link ? "link" : e.directory ? "folder" : "file"},
+                                         {"size", e.size},
+                                         {"modified", static_cast<int64_t>(e.modified)}};
+                if (e.link) f["target"] = qfhost::Latin1ToUtf8(e.linkTarget);
+                j["files"].push_back(f);
+            }
+        } else {
             std::printf("  files\n");
-            for (const std::string &line : lines) std::printf("%s\n", line.c_str());
+            for (const std::string &line : qfhost::ListVolume(*volume)) std::printf("%s\n", line.c_str());
         }
     }
     if (json) std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
