@@ -3,3 +3,5 @@ qf_test(tools_dump_info_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tools/dump_info
 add_dependencies(tools_dump_info_test quillframer quillframer_vtp)
 qf_test(tools_outputs_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tools/outputs_test.cpp LIBS qfauthor qfhost)
 add_dependencies(tools_outputs_test quillframer quillframer_vtp)
+qf_test(tools_disks_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tools/disks_test.cpp LIBS qfauthor qfhost)
+add_dependencies(tools_disks_test quillframer quillframer_vtp)

@@ -3,6 +3,8 @@
 #include <nlohmann/json.hpp>
 
 #include "common.hpp"
+#include "qfhost/volume_command.hpp"
+#include "volume_glue.hpp"
 #include "qfhost/time.hpp"
 #include "quillframer/movie_format.h"
 #include "qfhost/printable.hpp"
@@ -13,6 +15,7 @@ namespace {
 struct InfoOptions {
     std::string movie;
     bool json = false;
+    bool files = false;
 };
 
 struct PacketCount {
@@ -30,6 +33,9 @@ PacketCount CountPackets(qfhost::Movie &movie)
 
 void RunInfo(const Context &context, const InfoOptions &o)
 {
+    if (qfhost::SplitImagePath(o.movie).value_or(qfhost::ImagePath{}).image == o.movie)
+        return RunInfoVolume(context, o.movie, o.files, o.json);
+    if (o.files) throw ToolError("--files lists a disk image or archive; \"" + qfhost::Printable(o.movie) + "\" is none");
     OpenedMovie opened = OpenMovie(context, o.movie);
     qfhost::Movie &movie = *opened.movie;
     const PluginInfo &plugin = opened.plugin->info();
@@ -77,8 +83,9 @@ void RegisterInfo(CLI::App &app, Context &context)
         "Show a movie's picture size, length (ms and mm:ss.mmm), frame count at 25 per second, the number of\n"
         "packets the plug-in hands out (counted by playing the timeline), the audio format and the plug-in's\n"
         "name and version.");
-    command->add_option("MOVIE", options->movie, "The movie file")->required();
+    command->add_option("MOVIE", options->movie, "The movie file, or a disk image or archive to describe")->required();
     command->add_flag("--json", options->json, "Print one JSON object instead of text");
+    command->add_flag("--files", options->files, "For a disk image or archive: list every file and folder too");
     AddMovieOptions(*command, context);
     command->callback([&context, options] { RunInfo(context, *options); });
 }

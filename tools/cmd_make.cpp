@@ -23,7 +23,7 @@ void RegisterMake(CLI::App &app, Context &context)
         "make", "Author a movie from a JSON script, indexed PNG pictures and faces, and sound files\n"
                 "(WAV, AIFF, FLAC...). The script format is described in docs/make-script.md.");
     command->add_option("SCRIPT", o->script, "The JSON script")->required();
-    command->add_option("-o,--output", o->out, "The movie file to write")->required();
+    command->add_option("-o,--output", o->out, "The movie file to write; NAME.adf: a floppy image holding the movie and its referenced files")->required();
     AddQuietOption(*command, context);
     AddOverwriteOptions(*command, context);
     command->callback([&context, o] {
@@ -39,7 +39,11 @@ void RegisterMake(CLI::App &app, Context &context)
         std::printf("wrote %s: %s, %.2f s, %s, %s, %s (%llu bytes)\n", o->out.c_str(), Plural(r.scenes, "scene").c_str(),
                     r.seconds, Plural(r.backgrounds, "background").c_str(), Plural(r.faceSets, "face set").c_str(),
                     Plural(r.sounds, "sound").c_str(), static_cast<unsigned long long>(r.bytes));
-        if (r.referenced)
+        if (!r.diskFile.empty())
+            std::printf("the disk \"%s:\" holds the movie \"%s\" and %s; play it with: quillframer play %s\n",
+                        r.volumeName.c_str(), r.diskFile.c_str(), Plural(r.referenced, "referenced file").c_str(),
+                        o->out.c_str());
+        else if (r.referenced)
             std::printf("%s written to %s; open the movie with --volume %s=%s\n",
                         Plural(r.referenced, "referenced file").c_str(), r.volumeDirectory.c_str(), r.volumeName.c_str(),
                         r.volumeDirectory.c_str());

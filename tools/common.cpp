@@ -7,6 +7,7 @@
 
 #include "qfhost/time.hpp"
 #include "qfhost/volume.hpp"
+#include "qfhost/volume_command.hpp"
 
 namespace qftools {
 namespace fs = std::filesystem;
@@ -26,6 +27,18 @@ void AddVolumeOption(CLI::App &command, Context &context)
         ->each([&context](const std::string &v) { context.volumes.push_back(v); });
 }
 
+void AddSearchOption(CLI::App &command, Context &context)
+{
+    static std::vector<std::string> ignored;
+    command
+        .add_option("--search", ignored,
+                    "Look in DIR for a disk image whose label is a volume the movie names but no --volume maps "
+                    "(after the movie's own folder; repeatable)")
+        ->type_name("DIR")
+        ->allow_extra_args(false)
+        ->each([&context](const std::string &v) { context.searchDirs.push_back(v); });
+}
+
 }  // namespace
 
 void AddQuietOption(CLI::App &command, Context &context)
@@ -36,6 +49,7 @@ void AddQuietOption(CLI::App &command, Context &context)
 void AddMovieOptions(CLI::App &command, Context &context)
 {
     AddVolumeOption(command, context);
+    AddSearchOption(command, context);
     command
         .add_option_function<std::string>(
             "--plugin", [&context](const std::string &p) { context.plugin = p; },
@@ -83,6 +97,9 @@ qfhost::HostSettings MakeSettings(const Context &context, int32_t version)
                             ": not a directory, an AmigaDOS disk image or an LHA archive");
         settings.volumes[name] = fs::absolute(dir, ec);
     }
+    settings.searchBesideMovie = true;
+    for (const std::string &dir : context.searchDirs) settings.searchDirectories.emplace_back(dir);
+    settings.notice = [](const std::string &line) { std::fprintf(stderr, "quillframer: %s\n", line.c_str()); };
     // An unknown volume is asked for only when someone can answer.
     settings.policy = ::isatty(STDIN_FILENO) ? qfhost::RequesterPolicy::Terminal : qfhost::RequesterPolicy::FixedMap;
     return settings;
@@ -97,18 +114,31 @@ OpenedMovie OpenMovie(const Context &context, const fs::path &movie, uint32_t op
 {
     OpenedMovie opened;
     qfhost::HostSettings settings = MakeSettings(context);
+    std::string served;
+    try {
+        served = qfhost::ResolveMovieArgument(movie.string(), settings);
+    } catch (const std::runtime_error &e) {
+        throw ToolError(e.what());
+    }
     try {
         opened.plugin = std::make_unique<qfhost::Plugin>(PluginPath(context), std::move(settings));
     } catch (const std::runtime_error &e) {
         throw ToolError(e.what());
     }
+    // Messages name a movie inside an image as it was given, not by the path the host serves.
+    auto asGiven = [&](std::string text) {
+        for (size_t at; served != movie.string() && (at = text.find(served)) != std::string::npos;)
+            text.replace(at, served.size(), movie.string());
+        return text;
+    };
     try {
-        opened.movie = opened.plugin->open(movie, openOption);
+        opened.movie = opened.plugin->open(served, openOption);
     } catch (const qfhost::OpenError &e) {
-        for (const std::string &warning : e.warnings) std::fprintf(stderr, "quillframer: warning: %s\n", warning.c_str());
-        throw ToolError(e.what());
+        for (const std::string &warning : e.warnings)
+            std::fprintf(stderr, "quillframer: warning: %s\n", asGiven(warning).c_str());
+        throw ToolError(asGiven(e.what()));
     } catch (const std::runtime_error &e) {
-        throw ToolError(e.what());
+        throw ToolError(asGiven(e.what()));
     }
     // Before the host allocates any frame: a few bytes of movie may declare gigabytes of picture.
     const uint64_t w = static_cast<uint32_t>(std::max(0, opened.movie->width()));

@@ -18,6 +18,7 @@ namespace qftools {
 // Options given before or after the subcommand's name.
 struct Context {
     std::vector<std::string> volumes;  // "NAME=DIR", in the order given
+    std::vector<std::string> searchDirs;  // --search: where disk images are looked for by label
     std::string plugin;                // empty: the default plug-in
     bool quiet = false;                // no progress bar
     qfhost::Overwrite overwrite = qfhost::Overwrite::Ask;  // -y / -n
@@ -30,7 +31,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Adds --volume, --plugin and --quiet to a command that opens movies.
+// Adds --volume, --search, --plugin and --quiet to a command that opens movies.
 void AddMovieOptions(CLI::App &command, Context &context);
 // Adds --quiet alone, for commands that open no movie.
 void AddQuietOption(CLI::App &command, Context &context);
@@ -53,7 +54,8 @@ struct OpenedMovie {
     std::unique_ptr<qfhost::Movie> movie;
 };
 
-// Loads the plug-in (host version 6) and opens the movie with the given option. Throws ToolError
+// Loads the plug-in (host version 6) and opens the movie with the given option: a file, a disk image
+// or archive holding one movie, or IMAGE:path/inside. Throws ToolError
 // whose message names the cause, also for a picture above context.maxPixels.
 OpenedMovie OpenMovie(const Context &context, const std::filesystem::path &movie, uint32_t openOption = 0);
 

@@ -11,6 +11,7 @@ namespace qftools {
 void RegisterInfo(CLI::App &app, Context &context);
 void RegisterDump(CLI::App &app, Context &context);
 void RegisterExport(CLI::App &app, Context &context);
+void RegisterExtract(CLI::App &app, Context &context);
 void RegisterFrame(CLI::App &app, Context &context);
 void RegisterSheet(CLI::App &app, Context &context);
 void RegisterPlay(CLI::App &app, Context &context);
@@ -32,6 +33,7 @@ int main(int argc, char **argv)
     RegisterInfo(app, context);
     RegisterDump(app, context);
     RegisterExport(app, context);
+    RegisterExtract(app, context);
     RegisterFrame(app, context);
     RegisterSheet(app, context);
     RegisterPlay(app, context);

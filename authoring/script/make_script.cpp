@@ -9,6 +9,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "authoring/adf_writer.h"
 #include "authoring/iff_writer.h"
 #include "authoring/movie_writer.h"
 #include "media/sound_file.hpp"
@@ -126,6 +127,32 @@ std::string AmigaFileName(const std::string &name, const std::string &where)
 qfauthor::IndexedImage ToImage(const qfmedia::IndexedPicture &p)
 {
     return {p.width, p.height, p.indices};
+}
+
+// A double-density FFS floppy, or a high-density one when that is too small.
+Bytes DiskImage(const std::string &label, const std::string &movieName, const Bytes &movie,
+                const std::vector<std::pair<std::string, Bytes>> &files)
+{
+    for (bool high : {false, true}) {
+        AdfOptions options;
+        options.fastFileSystem = true;
+        options.international = true;
+        options.highDensity = high;
+        options.label = label;
+        AdfWriter disk(options);
+        try {
+            disk.file(movieName, movie);
+            for (const auto &[path, bytes] : files) disk.file(path, bytes);
+        } catch (const std::invalid_argument &e) {
+            throw std::runtime_error(std::string("cannot put it on a disk: ") + e.what());
+        }
+        try {
+            return disk.image();
+        } catch (const std::runtime_error &e) {
+            if (high) throw std::runtime_error(std::string("it does not fit on a floppy: ") + e.what());
+        }
+    }
+    return {};
 }
 
 // The script's assets, read and encoded: its backgrounds, then its face sets, then its sounds, each
@@ -267,6 +294,10 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
         return 0;
     });
     const std::string amigaDir = volume + ":" + directory;
+    std::string extension = out.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });
+    const bool onDisk = extension == ".adf";
+    std::vector<std::pair<std::string, Bytes>> diskFiles;  // referenced assets, when out is a disk
 
     // First the assets, read and encoded; then the stream: asset commands, then the scenes.
     std::vector<LoadedAsset> assets = LoadAssets(script, doc, embedDefault);
@@ -291,7 +322,13 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
             } else {
                 movie.reference(a.kind, amigaDir, a.fileName);
                 try {
-                    qfauthor::WriteReferencedAsset(volumeDir, amigaDir, a.fileName, a.bytes);
+                    if (onDisk) {
+                        std::string folder = directory;
+                        while (!folder.empty() && folder.back() == '/') folder.pop_back();
+                        diskFiles.emplace_back(folder.empty() ? a.fileName : folder + "/" + a.fileName, a.bytes);
+                    } else {
+                        qfauthor::WriteReferencedAsset(volumeDir, amigaDir, a.fileName, a.bytes);
+                    }
                 } catch (const std::exception &e) {
                     throw std::runtime_error(std::string("cannot write referenced asset: ") + e.what());
                 }
@@ -458,15 +495,33 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
     result.seconds = ticks * 0.02;
     try {
         if (!out.parent_path().empty()) std::filesystem::create_directories(out.parent_path());
-        outputs.write(out, [&](const std::filesystem::path &file) { movie.save(file); });
+        if (onDisk) {
+            // Named after out, unless a folder of the assets already has that name on the disk.
+            result.diskFile = out.stem().string();
+            for (const auto &file : diskFiles) {
+                std::string top = file.first.substr(0, file.first.find('/'));
+                if (top.size() == result.diskFile.size() &&
+                    std::equal(top.begin(), top.end(), result.diskFile.begin(),
+                               [](char a, char b) { return std::tolower((unsigned char)a) == std::tolower((unsigned char)b); }))
+                    result.diskFile += ".movie";
+            }
+            Bytes image = DiskImage(volume, result.diskFile, movie.bytes(), diskFiles);
+            outputs.write(out, [&](const std::filesystem::path &file) {
+                std::ofstream f(file, std::ios::binary | std::ios::trunc);
+                f.write(reinterpret_cast<const char *>(image.data()), static_cast<std::streamsize>(image.size()));
+                if (!f.flush()) throw std::runtime_error("cannot write the disk image");
+            });
+        } else {
+            outputs.write(out, [&](const std::filesystem::path &file) { movie.save(file); });
+        }
     } catch (const std::exception &e) {
         throw std::runtime_error("cannot write " + out.string() + ": " + e.what());
     }
     std::error_code ec;
     result.bytes = std::filesystem::file_size(out, ec);
-    if (result.referenced) {
+    if (result.referenced || onDisk) {
         result.volumeName = volume;
-        result.volumeDirectory = volumeDir;
+        result.volumeDirectory = onDisk ? out : volumeDir;
     }
     return result;
 }

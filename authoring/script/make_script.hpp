@@ -19,11 +19,14 @@ struct MakeResult {
     int referenced = 0;                      // assets written into the volume directory
     std::string volumeName;                  // for --volume NAME=DIR
     std::filesystem::path volumeDirectory;   // where referenced assets went (empty: none)
+    std::string diskFile;                    // on a disk image out: the movie's name on it (else empty)
     uint64_t bytes = 0;
 };
 
 // Throws std::runtime_error with one line naming the script, the place in it and the cause. The
-// movie is written through outputs, which learns every file the script reads as an input.
+// movie is written through outputs, which learns every file the script reads as an input. An out
+// ending in .adf is a floppy image labelled with the script's volume, holding the movie (named
+// after out) at its root and the referenced assets where the movie looks for them.
 MakeResult MakeMovie(const std::filesystem::path &script, const std::filesystem::path &out, qfhost::Outputs &outputs);
 
 }  // namespace qfauthor

@@ -286,7 +286,8 @@ struct AdfImage::Walker {
         for (uint32_t n : entries(directory, path)) {
             auto e = header(n, "an entry of " + Shown(path));
             AdfEntry entry;
-            entry.path = path.empty() ? name(e) : path + "/" + name(e);
+            entry.name = name(e);
+            entry.path = path.empty() ? entry.name : path + "/" + entry.name;
             if (open.count(n)) throw AdfError("damaged disk: directory \"" + entry.path + "\" contains itself");
             if (!done.insert(n).second)
                 throw AdfError("damaged disk: block " + std::to_string(n) + " (\"" + entry.path +

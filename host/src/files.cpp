@@ -11,8 +11,10 @@
 #include <sys/stat.h>
 
 #include "host_state.hpp"
+#include "qfhost/volume_command.hpp"
 
 namespace qfhost {
+namespace fs = std::filesystem;
 namespace {
 
 struct OpenedFile {
@@ -159,6 +161,20 @@ HostFile Open(const char *name, int32_t mode, uint32_t option)
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
         int error = errno;
+        // A movie inside a disk image or archive, named as image/path.
+        if (s && IsMoviePath(s, name)) {
+            if (std::optional<ImagePath> served = SplitServedPath(path)) {
+                try {
+                    std::string key = fs::absolute(served->image).lexically_normal().string();
+                    auto &volume = s->mounted[key];
+                    if (!volume) volume = Volume::Open(key);
+                    return OpenOnVolume(*s, path, *volume, served->inside);
+                } catch (const std::exception &e) {
+                    RecordOpenFailure(s, name, e.what());
+                    return nullptr;
+                }
+            }
+        }
         auto found = FindPathIgnoringCase(path);
         if (!found || ::stat(found->c_str(), &info) != 0) {
             RecordOpenFailure(s, name, std::strerror(error));

@@ -1,4 +1,5 @@
 #include "qfhost/output.hpp"
+#include "qfhost/volume_command.hpp"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -132,6 +133,7 @@ void Outputs::addInput(const fs::path &input)
 {
     struct stat info {};
     if (::stat(input.c_str(), &info) == 0) inputs_.emplace_back(info.st_dev, info.st_ino);
+    else if (std::optional<ImagePath> inside = SplitImagePath(input.string())) addInput(inside->image);
 }
 
 void Outputs::claim(std::span<const fs::path> targets, const std::string &label)

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "host_state.hpp"
+#include "qfhost/volume_command.hpp"
 #include "quillframer/movie_format.h"
 #include "qfhost/printable.hpp"
 
@@ -62,6 +63,28 @@ std::optional<std::string> AskTerminal(const std::string &volume)
     return answer;
 }
 
+// A disk image labelled like the volume, beside the movie or in the search directories; once
+// found it counts as mapped, so later opens neither search nor tell again.
+std::optional<std::string> FoundByLabel(Host::State &s, const std::string &volume)
+{
+    std::vector<std::filesystem::path> directories;
+    if (s.settings.searchBesideMovie) {
+        std::optional<ImagePath> served = SplitServedPath(s.moviePath);
+        directories.push_back((served ? served->image : std::filesystem::path(s.moviePath)).parent_path());
+    }
+    directories.insert(directories.end(), s.settings.searchDirectories.begin(), s.settings.searchDirectories.end());
+    if (directories.empty()) return std::nullopt;
+    std::optional<std::filesystem::path> found = FindImageByLabel(directories, volume);
+    if (!found) return std::nullopt;
+    std::error_code ec;
+    std::filesystem::path image = std::filesystem::absolute(*found, ec).lexically_normal();
+    s.settings.volumes[volume] = image;
+    if (s.settings.notice)
+        s.settings.notice("using " + Printable(found->string()) + " for Amiga volume \"" + Printable(volume) +
+                          ":\" (its disk label)");
+    return image.string();
+}
+
 }  // namespace
 
 int32_t HostServices::PathRequester(const char *message, char *buffer, uint32_t size, uint32_t)
@@ -81,6 +104,7 @@ int32_t HostServices::PathRequester(const char *message, char *buffer, uint32_t 
         std::optional<std::string> directory;
         const HostSettings &settings = s->settings;
         if (settings.policy != RequesterPolicy::Cancel && volume) directory = Mapped(settings, *volume);
+        if (!directory && settings.policy != RequesterPolicy::Cancel && volume) directory = FoundByLabel(*s, *volume);
         if (!directory && settings.policy == RequesterPolicy::Terminal)
             directory = settings.prompt ? settings.prompt(name) : AskTerminal(name);
         if (directory && directory->empty()) directory.reset();

@@ -180,7 +180,7 @@ public:
         std::vector<VolumeEntry> out;
         for (const AdfEntry &a : image_.list()) {
             bool link = a.kind == AdfEntry::Kind::HardLink || a.kind == AdfEntry::Kind::SoftLink;
-            out.push_back({a.path, a.kind == AdfEntry::Kind::Directory, link, a.size, a.modified, a.linkTarget});
+            out.push_back({a.path, a.kind == AdfEntry::Kind::Directory, link, a.size, a.modified, a.linkTarget, a.name});
         }
         return out;
     }

@@ -92,6 +92,7 @@ public:
 struct AdfEntry {
     enum class Kind { File, Directory, HardLink, SoftLink };
     std::string path;  // from the root, '/'-separated, names as stored (Latin-1)
+    std::string name;  // the last one alone: it may hold a '/' that the path cannot show
     Kind kind = Kind::File;
     uint64_t size = 0;  // files, and hard links to files
     std::time_t modified = 0;

@@ -33,6 +33,11 @@ struct HostSettings {
     // Terminal policy: asks for the directory of a volume (name without colon); nullopt or an
     // empty answer cancels. Unset: asks on /dev/tty, or on stdin when that is a terminal.
     std::function<std::optional<std::string>(const std::string &volume)> prompt;
+    // Before asking: a disk image whose label is the volume's name, beside the movie, then in
+    // these directories. `notice` hears which one was used.
+    std::vector<std::filesystem::path> searchDirectories;
+    bool searchBesideMovie = false;
+    std::function<void(const std::string &)> notice;
 };
 
 enum class FailureKind {

@@ -30,6 +30,7 @@ struct VolumeEntry {
     uint64_t size = 0;
     std::time_t modified = 0;
     std::string linkTarget;
+    std::string name;  // as stored, where it may differ from the path's last part (a '/' inside)
 };
 
 // An owned file descriptor.

@@ -1,0 +1,80 @@
+// What the quillframer command does with disk images and archives as a whole: naming a file inside
+// one (disk.adf:Anims/Flight), finding the movies on it by their signature, finding an image by its
+// volume label, and copying its files out.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "qfhost/host.hpp"
+#include "qfhost/volume.hpp"
+
+namespace qfhost {
+
+class Outputs;
+
+// A disk image or archive, and a '/'-separated path inside it (empty: the whole volume).
+struct ImagePath {
+    std::filesystem::path image;
+    std::string inside;
+};
+
+// "disk.adf" or "disk.adf:Anims/Flight": split at the first ':' whose left side is an existing
+// disk image or archive (a host file name may itself hold colons). nullopt for anything else.
+std::optional<ImagePath> SplitImagePath(const std::string &argument);
+
+// A host path such as /x/disk.adf/Anims/Flight: the longest leading part that is a disk image or
+// archive file, and the rest. This is how the host serves a movie that lies inside an image.
+std::optional<ImagePath> SplitServedPath(const std::string &path);
+std::string ServedPath(const ImagePath &file);
+
+// The first 12 bytes of a movie are one of its two signatures.
+bool HasMovieSignature(std::span<const uint8_t> head);
+
+struct MovieOnVolume {
+    std::string path;  // inside the volume
+    uint64_t size = 0;
+};
+// Every file on the volume that starts with a movie signature, whatever its name, in listing order.
+std::vector<MovieOnVolume> FindMovies(const Volume &volume);
+
+// "FFS, international names (DOS\3)", "LHA archive", "directory".
+std::string FileSystemName(const std::filesystem::path &location);
+
+// The path the host is to open for a MOVIE argument. A plain file stays as it is. For an image
+// (holding exactly one movie) or IMAGE:path, the served path of the movie, and the image's own
+// volume label is mapped to the image in settings unless that name is mapped already. Throws
+// VolumeError when the image holds no movie or several, naming them.
+std::string ResolveMovieArgument(const std::string &argument, HostSettings &settings);
+
+// The first disk image (in name order, in the directories in the order given) whose volume label
+// is `label`, ignoring case. Archives have no label and never match.
+std::optional<std::filesystem::path> FindImageByLabel(std::span<const std::filesystem::path> directories,
+                                                      const std::string &label);
+
+// Amiga names are Latin-1.
+std::string Latin1ToUtf8(std::string_view latin1);
+
+struct ExtractResult {
+    int files = 0;
+    int directories = 0;
+    int skipped = 0;  // links and refused names
+};
+
+// Copies the files and folders below `inside` (empty: all) into directory, names in UTF-8 and
+// modification times kept, each file through outputs. Links are skipped and names that cannot be
+// a file here ('/' inside, ".", "..") are refused with their contents; `report` hears each, one line.
+// Throws VolumeError when `inside` is no folder on the volume.
+ExtractResult ExtractVolume(const Volume &volume, const std::string &inside, const std::filesystem::path &directory,
+                            Outputs &outputs, const std::function<void(const std::string &)> &report);
+
+// One line per entry, like `unadf -l`: size (files), date and time (UTC), the UTF-8 path, a '/'
+// after a folder, "-> target" after a link.
+std::vector<std::string> ListVolume(const Volume &volume);
+
+}  // namespace qfhost

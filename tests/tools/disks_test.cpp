@@ -1,0 +1,150 @@
+// The quillframer command on disk images and archives: a movie made onto a floppy plays as the
+// same movie made into a folder, what is on a volume is listed and copied out, and a volume the
+// movie names is found by its disk label. unadf, when installed, checks the made disks.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "authoring/adf_writer.h"
+#include "authoring/lha_writer.h"
+#include "qfhost/adf.hpp"
+#include "testing/run_command.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+using qftest::Outcome;
+using qftest::ReadBytes;
+
+bool Has(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+
+class DisksTest : public ::testing::Test {
+protected:
+    Outcome run(const std::vector<std::string> &args) { return qftest::RunQuillframer(args, dir_.path()); }
+    std::string path(const std::string &name) const { return (dir_ / name).string(); }
+    static std::string Example() { return (fs::path(std::getenv("QF_SOURCE_DIR")) / "docs/examples/bounce/bounce.json").string(); }
+    // dump's three outputs for a movie argument: the JSON line, the video bytes, the audio bytes.
+    std::tuple<std::string, Bytes, Bytes> dump(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), "dump");
+        for (const char *o : {"--video", "v", "--audio", "a"}) args.push_back(o[0] == '-' ? o : path(o));
+        Outcome r = run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return {r.out, ReadBytes(path("v")), ReadBytes(path("a"))};
+    }
+    qftest::TempDir dir_;
+};
+
+// The example names a sound on Work:Bounce; on the disk it lies where the movie looks for it.
+TEST_F(DisksTest, MovieMadeOntoADiskPlaysAsMadeIntoAFolder)
+{
+    ASSERT_EQ(run({"make", Example(), "-o", path("folder/bounce.qf")}).status, 0);
+    Outcome made = run({"make", Example(), "-o", path("bounce.adf")});
+    ASSERT_EQ(made.status, 0) << made.err;
+
+    auto fromFolder = dump({path("folder/bounce.qf"), "--volume", "Work=" + path("folder/bounce-volume")});
+    EXPECT_FALSE(std::get<2>(fromFolder).empty());
+    // The disk alone, the movie named inside it, and the disk inside an archive named explicitly.
+    EXPECT_EQ(dump({path("bounce.adf")}), fromFolder);
+    EXPECT_EQ(dump({path("bounce.adf") + ":bounce.movie"}), fromFolder);
+
+    Outcome info = run({"info", path("bounce.adf"), "--files"});
+    EXPECT_EQ(info.status, 0) << info.err;
+    for (const char *line : {"\"Work:\"", "FFS", "bounce.movie  2326 bytes  00:01.600", "Bounce/Boing"})
+        EXPECT_TRUE(Has(info.out, line)) << line << "\n" << info.out;
+
+    // Archives have no label, so the movie's volume is mapped by hand.
+    std::vector<std::pair<std::string, Bytes>> members{{"Anims/Bounce", ReadBytes(path("folder/bounce.qf"))},
+                                                       {"ReadMe", Bytes{'h', 'i'}}};
+    dir_.write("anims.lha", qfauthor::WriteStoredLha(members));
+    info = run({"info", path("anims.lha")});
+    EXPECT_TRUE(Has(info.out, "Anims/Bounce  2326 bytes  00:01.600")) << info.out << info.err;
+    EXPECT_TRUE(Has(info.out, "movies       1")) << info.out;
+
+    if (std::system("command -v unadf >/dev/null 2>&1") != 0) GTEST_SKIP() << "unadf is not installed";
+    Outcome listed = qftest::RunCommand("unadf", {"-r", "-l", path("bounce.adf")}, dir_.path());
+    for (const char *line : {"\"Work\"", "2326  2026/01/01  12:00:00  bounce.movie", "Bounce/Boing"})
+        EXPECT_TRUE(Has(listed.out, line)) << line << "\n" << listed.out;
+}
+
+// A disk written here with a Latin-1 name, a date, and one name patched to hold a '/'.
+TEST_F(DisksTest, ExtractCopiesExactlyWhatIsOnTheDisk)
+{
+    qfauthor::AdfOptions options;
+    options.fastFileSystem = true;
+    options.international = true;
+    options.label = "Pics";
+    options.days = 5000, options.minutes = 61;
+    const std::string cafe = "Caf\xe9";
+    Bytes picture{1, 2, 3, 0, 255}, sound(70000, 7), odd{9};
+    Bytes image = qfauthor::AdfWriter(options)
+                      .file("Art/" + cafe, picture)
+                      .file("Art/Deep/Sound", sound)
+                      .file("aXb", odd)
+                      .image();
+    // "aXb" becomes "a/b": the name in its header block, then the block's checksum.
+    const std::string stored = "\x03" "aXb";
+    auto at = std::search(image.begin(), image.end(), stored.begin(), stored.end());
+    ASSERT_NE(at, image.end());
+    at[2] = '/';
+    size_t block = size_t(at - image.begin()) / 512 * 512;
+    std::span<uint8_t> header(image.data() + block, 512);
+    qfhost::amigados::Put32(header, 20, 0);
+    qfhost::amigados::Put32(header, 20, qfhost::amigados::BlockChecksum(header));
+    dir_.write("pics.adf", image);
+
+    Outcome r = run({"extract", path("pics.adf"), "-o", path("out")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Has(r.err, "refused \"a/b\": a '/' inside the name")) << r.err;
+
+    std::vector<std::string> found;
+    for (const auto &e : fs::recursive_directory_iterator(path("out")))
+        found.push_back(fs::relative(e.path(), path("out")).string());
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, (std::vector<std::string>{"Art", "Art/Caf\xc3\xa9", "Art/Deep", "Art/Deep/Sound"}));
+    EXPECT_EQ(ReadBytes(path("out/Art/Caf\xc3\xa9")), picture);
+    EXPECT_EQ(ReadBytes(path("out/Art/Deep/Sound")), sound);
+    const std::time_t when = qfhost::amigados::UnixTime(5000, 61, 0);
+    for (const char *p : {"out/Art/Caf\xc3\xa9", "out/Art/Deep"}) {
+        struct stat info {};
+        ASSERT_EQ(::stat(path(p).c_str(), &info), 0);
+        EXPECT_EQ(info.st_mtime, when) << p;
+    }
+
+    // One folder alone, named inside the image.
+    r = run({"extract", path("pics.adf") + ":Art/Deep", "-o", path("deep")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(path("deep/Sound")), sound);
+    EXPECT_FALSE(fs::exists(path("deep/Caf\xc3\xa9")));
+
+    // An archive member may name any path: nothing lands outside the folder.
+    dir_.write("a.lha", qfauthor::WriteStoredLha({{"In/" + cafe, picture}, {"../../Out", odd}, {"In/../../Up", odd}}));
+    r = run({"extract", path("a.lha"), "-o", path("x/y")});
+    EXPECT_EQ(ReadBytes(path("x/y/In/Caf\xc3\xa9")), picture) << r.err;
+    for (const char *outside : {"Out", "Up", "x/Out", "x/Up"}) EXPECT_FALSE(fs::exists(path(outside))) << outside;
+}
+
+// The movie's volume is unmapped and its folder gone: a disk labelled like it is looked for.
+TEST_F(DisksTest, SearchFindsTheDiskByItsLabelAndSaysWhichOne)
+{
+    ASSERT_EQ(run({"make", Example(), "-o", path("m/bounce.qf")}).status, 0);
+    auto expected = dump({path("m/bounce.qf"), "--volume", "Work=" + path("m/bounce-volume")});
+    fs::remove_all(path("m/bounce-volume"));
+    ASSERT_EQ(run({"make", Example(), "-o", path("disks/any-name.adf")}).status, 0);
+    // Another disk, with another label, comes first by name and is passed over.
+    qfauthor::AdfOptions other;
+    other.label = "Other";
+    dir_.write("disks/a.adf", qfauthor::AdfWriter(other).file("x", {1}).image());
+
+    Outcome r = run({"dump", path("m/bounce.qf"), "--packets", "1", "--search", path("disks")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Has(r.err, "any-name.adf for Amiga volume \"Work:\"")) << r.err;
+    EXPECT_EQ(dump({path("m/bounce.qf"), "--search", path("disks")}), expected);
+    EXPECT_NE(run({"dump", path("m/bounce.qf")}).status, 0);  // nothing beside it, no --search
+}
+
+}  // namespace

@@ -1,0 +1,29 @@
+// quillframer extract on a disk image or archive: its files copied out.
+#include <cstdio>
+
+#include "qfhost/printable.hpp"
+#include "qfhost/volume_command.hpp"
+#include "volume_glue.hpp"
+
+namespace qftools {
+
+void RunExtractVolume(const Context &context, const std::string &image, const std::string &directory)
+{
+    std::optional<qfhost::ImagePath> split = qfhost::SplitImagePath(image);
+    if (!split) throw ToolError("\"" + qfhost::Printable(image) + "\" is no disk image or archive");
+    qfhost::ExtractResult r;
+    try {
+        std::unique_ptr<qfhost::Volume> volume = qfhost::Volume::Open(split->image);
+        qfhost::Outputs outputs = CommandOutputs(context, {split->image});
+        r = qfhost::ExtractVolume(*volume, split->inside, directory, outputs,
+                                  [](const std::string &line) { std::fprintf(stderr, "quillframer: %s\n", line.c_str()); });
+    } catch (const std::runtime_error &e) {
+        throw ToolError(e.what());
+    }
+    if (!context.quiet)
+        std::printf("extracted %d file%s and %d folder%s to %s%s\n", r.files, r.files == 1 ? "" : "s", r.directories,
+                    r.directories == 1 ? "" : "s", qfhost::Printable(directory).c_str(),
+                    r.skipped ? (", skipped " + std::to_string(r.skipped)).c_str() : "");
+}
+
+}  // namespace qftools

@@ -1,0 +1,81 @@
+// quillframer info on a disk image or archive: what it holds.
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "qfhost/printable.hpp"
+#include "qfhost/time.hpp"
+#include "qfhost/volume_command.hpp"
+#include "volume_glue.hpp"
+
+namespace qftools {
+
+bool IsVolumeArgument(const std::string &argument) { return qfhost::SplitImagePath(argument).has_value(); }
+
+void RunInfoVolume(const Context &context, const std::string &image, bool files, bool json)
+{
+    std::optional<qfhost::ImagePath> split = qfhost::SplitImagePath(image);
+    if (!split) throw ToolError("\"" + qfhost::Printable(image) + "\" is no disk image or archive");
+    std::unique_ptr<qfhost::Volume> volume;
+    std::string fileSystem;
+    try {
+        volume = qfhost::Volume::Open(split->image);
+        fileSystem = qfhost::FileSystemName(split->image);
+    } catch (const std::runtime_error &e) {
+        throw ToolError(e.what());
+    }
+    const bool labelled = volume->kind() == qfhost::VolumeKind::DiskImage;
+    const std::string label = labelled ? qfhost::Latin1ToUtf8(volume->label()) : "";
+
+    nlohmann::ordered_json j;
+    j["file"] = split->image.string();
+    j["label"] = label;
+    j["fileSystem"] = fileSystem;
+    j["movies"] = nlohmann::json::array();
+    if (!json) {
+        std::printf("%s\n", qfhost::Printable(split->image.string()).c_str());
+        std::printf("  volume       %s\n", labelled ? ("\"" + qfhost::Printable(label) + ":\"").c_str() : "(none: an archive maps only with --volume)");
+        std::printf("  file system  %s\n", fileSystem.c_str());
+    }
+    std::vector<qfhost::MovieOnVolume> movies = qfhost::FindMovies(*volume);
+    if (!json) std::printf("  movies       %zu\n", movies.size());
+    for (const qfhost::MovieOnVolume &m : movies) {
+        std::string length, why;
+        uint32_t ms = 0;
+        try {
+            OpenedMovie opened = OpenMovie(context, split->image.string() + ":" + m.path);
+            ms = opened.movie->durationMs();
+            length = qfhost::FormatTime(ms);
+        } catch (const std::runtime_error &e) {
+            why = e.what();
+        }
+        const std::string path = qfhost::Latin1ToUtf8(m.path);
+        if (json) {
+            nlohmann::ordered_json movie{{"path", path}, {"size", m.size}};
+            if (why.empty()) movie["duration"] = ms, movie["length"] = length;
+            else movie["error"] = why;
+            j["movies"].push_back(movie);
+        } else {
+            std::printf("    %s  %llu bytes  %s\n", qfhost::Printable(path).c_str(), static_cast<unsigned long long>(m.size),
+                        why.empty() ? length.c_str() : ("cannot open: " + qfhost::Printable(why)).c_str());
+        }
+    }
+    if (files) {
+        if (json) {
+            j["files"] = nlohmann::json::array();
+            for (const qfhost::VolumeEntry &e : volume->list()) {
+                nlohmann::ordered_json f{{"path", qfhost::Latin1ToUtf8(e.path)},
+                                         {"kind", e.link ? "link" : e.directory ? "folder" : "file"},
+                                         {"size", e.size},
+                                         {"modified", static_cast<int64_t>(e.modified)}};
+                if (e.link) f["target"] = qfhost::Latin1ToUtf8(e.linkTarget);
+                j["files"].push_back(f);
+            }
+        } else {
+            std::printf("  files\n");
+            for (const std::string &line : qfhost::ListVolume(*volume)) std::printf("%s\n", line.c_str());
+        }
+    }
+    if (json) std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+}
+
+}  // namespace qftools
