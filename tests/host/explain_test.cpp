@@ -76,7 +76,9 @@ TEST(ExplainOpen, EveryFailedAllocationIsAnErrorOrAWarningNamingWhatAndHowBig)
             EXPECT_TRUE(Has(e.warnings[0], "picture \"")) << e.warnings[0];
             EXPECT_TRUE(Has(e.warnings[0], "was not loaded: out of memory (")) << e.warnings[0];
             picturePixels |= Has(e.warnings[0], "work/Pics/Sky\" was not loaded: out of memory (1000 bytes for the pixels of a picture)");
-            if (!e.error.empty()) EXPECT_TRUE(Has(e.error, "names background 0, but no background is loaded")) << e.error;
+            if (!e.error.empty()) {
+                EXPECT_TRUE(Has(e.error, "names background 0, but no background is loaded")) << e.error;
+            }
             ++warnings;
             continue;
         }
