@@ -11,8 +11,9 @@ namespace qftools {
 namespace {
 
 struct InfoOptions {
-    std::string movie;
+    std::vector<std::string> movies;
     bool json = false;
+    int jobs = 1;
 };
 
 struct PacketCount {
@@ -28,9 +29,9 @@ PacketCount CountPackets(qfhost::Movie &movie)
     return count;
 }
 
-void RunInfo(const Context &context, const InfoOptions &o)
+void RunInfo(const Context &context, const InfoOptions &o, const std::string &path)
 {
-    OpenedMovie opened = OpenMovie(context, o.movie);
+    OpenedMovie opened = OpenMovie(context, path);
     qfhost::Movie &movie = *opened.movie;
     const PluginInfo &plugin = opened.plugin->info();
     const uint32_t frames = movie.frames();
@@ -41,7 +42,7 @@ void RunInfo(const Context &context, const InfoOptions &o)
 
     if (o.json) {
         nlohmann::ordered_json j;
-        j["file"] = o.movie;
+        j["file"] = path;
         j["width"] = movie.width();
         j["height"] = movie.height();
         j["duration"] = movie.durationMs();
@@ -56,7 +57,7 @@ void RunInfo(const Context &context, const InfoOptions &o)
         std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
         return;
     }
-    std::printf("%s\n", qfhost::Printable(o.movie).c_str());
+    std::printf("%s\n", qfhost::Printable(path).c_str());
     std::printf("  picture  %d x %d\n", movie.width(), movie.height());
     std::printf("  length   %u ms (%s)\n", movie.durationMs(), qfhost::FormatTime(movie.durationMs()).c_str());
     std::printf("  frames   %u at %d per second\n", frames, QF_FRAMES_PER_SECOND);
@@ -77,10 +78,14 @@ void RegisterInfo(CLI::App &app, Context &context)
         "Show a movie's picture size, length (ms and mm:ss.mmm), frame count at 25 per second, the number of\n"
         "packets the plug-in hands out (counted by playing the timeline), the audio format and the plug-in's\n"
         "name and version.");
-    command->add_option("MOVIE", options->movie, "The movie file")->required();
+    command->add_option("MOVIE", options->movies, "The movie files (one block, or JSON line, each)")->required();
     command->add_flag("--json", options->json, "Print one JSON object instead of text");
+    AddJobsOption(*command, options->jobs);
     AddMovieOptions(*command, context);
-    command->callback([&context, options] { RunInfo(context, *options); });
+    command->callback([&context, options] {
+        ForEachMovie(context, options->movies, options->jobs,
+                     [&context, options](const std::string &movie) { RunInfo(context, *options, movie); });
+    });
 }
 
 }  // namespace qftools
