@@ -28,7 +28,7 @@ struct Frame {
 };
 
 constexpr int BytesPerSecond = QF_AUDIO_SAMPLE_RATE * 4;
-constexpr double FrameSeconds = QF_PACKET_MS / 1000.0;
+constexpr double FrameSeconds = static_cast<double>(QF_PACKET_MS) / 1000.0;
 
 struct Sdl {
     Uint32 systems = 0;
@@ -54,6 +54,13 @@ struct Sdl {
 void RequireDisplay()
 {
     const char *asked = std::getenv("SDL_VIDEODRIVER");
+    auto set = [](const char *name) {
+        const char *value = std::getenv(name);
+        return value && *value;
+    };
+    // Asked first: the libraries' own probing writes its complaints to stderr.
+    if (!(asked && *asked) && !set("DISPLAY") && !set("WAYLAND_DISPLAY"))
+        throw std::runtime_error("no display to play on (DISPLAY and WAYLAND_DISPLAY are not set)");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
         throw std::runtime_error(std::string("no display to play on (") + SDL_GetError() + ")");
     const char *driver = SDL_GetCurrentVideoDriver();
@@ -247,8 +254,14 @@ private:
     void step(bool back)
     {
         if (back) {
-            if (current_.time < FrameSeconds / 2) return;
-            seek(current_.time - FrameSeconds);
+            // A seek may land a little past where it was asked to: start earlier and walk up to
+            // the frame before this one.
+            const double target = current_.time - FrameSeconds;
+            if (target < -FrameSeconds / 2) return;  // the first frame already
+            seek(std::max(0.0, target - 10 * FrameSeconds));  // paused: shows where it lands
+            while (current_.time < target - FrameSeconds / 2 && showNextPicture()) {}
+            base_ = pausedAt_ = current_.time;
+            restartWall(base_);
             return;
         }
         if (!frames_.empty()) {
