@@ -224,29 +224,50 @@ private:
     {
         if (!current_.pixels.empty()) {
             RgbImage image = RenderPicture(current_.pixels, movie_.width(), movie_.height(), layout_);
-            if (overlay_) drawOverlay(image);
             SDL_UpdateTexture(sdl_.texture, nullptr, image.rgb.data(), image.width * 3);
         }
         SDL_SetRenderDrawColor(sdl_.renderer, 0, 0, 0, 255);
         SDL_RenderClear(sdl_.renderer);
         SDL_RenderCopy(sdl_.renderer, sdl_.texture, nullptr, nullptr);
+        if (overlay_) drawOverlay();
         SDL_RenderPresent(sdl_.renderer);
         redraw_ = false;
     }
 
-    // Time, length and frame number on a dark band over the top of the picture.
-    void drawOverlay(RgbImage &image) const
+    // Time, length and frame number on a dark band over the picture's top left corner, in the
+    // window's own pixels: in the movie's a small picture would have no room for it.
+    void drawOverlay()
     {
+        SDL_Rect view{};
+        float sx = 1, sy = 1;
+        SDL_RenderGetViewport(sdl_.renderer, &view);
+        SDL_RenderGetScale(sdl_.renderer, &sx, &sy);
+        const int left = static_cast<int>(view.x * sx), top = static_cast<int>(view.y * sy);
+        const int pictureWidth = static_cast<int>(view.w * sx);
+
         const uint32_t length = movie_.durationMs();
-        const std::string time = qfhost::FormatTime(qfhost::MillisecondsOf(current_.time)) + " / " +
-                                 qfhost::FormatTime(length);
+        const std::string time =
+            qfhost::FormatTime(qfhost::MillisecondsOf(current_.time)) + " / " + qfhost::FormatTime(length);
         std::string state = "FRAME " + std::to_string(frameNumber()) + "/" +
                             std::to_string((length + QF_PACKET_MS - 1) / QF_PACKET_MS);
         if (paused_) state += "  PAUSED";
         if (loop_) state += "  LOOP";
-        FillRect(image, 0, 0, image.width, 2 * TextHeight() + 3, {0, 0, 0});
-        DrawText(image, 2, 2, time, {255, 255, 255});
-        DrawText(image, 2, 2 + TextHeight(), state, {255, 220, 120});
+        const int scale = std::clamp(pictureWidth / 320, 1, 3);
+        const int pad = 2 * scale;
+        RgbImage band(std::max(TextWidth(time, scale), TextWidth(state, scale)) + 2 * pad, 2 * TextHeight(scale) + 2 * pad);
+        DrawText(band, pad, pad, time, {255, 255, 255}, scale);
+        DrawText(band, pad, pad + TextHeight(scale), state, {255, 220, 120}, scale);
+
+        SDL_Texture *text = SDL_CreateTexture(sdl_.renderer, SDL_PIXELFORMAT_RGB24, SDL_TEXTUREACCESS_STATIC,
+                                              band.width, band.height);
+        if (!text) return;  // the picture matters more than its caption
+        SDL_UpdateTexture(text, nullptr, band.rgb.data(), band.width * 3);
+        SDL_RenderSetLogicalSize(sdl_.renderer, 0, 0);  // draw in window pixels
+        SDL_Rect at{left, top, band.width, band.height};
+        SDL_RenderCopy(sdl_.renderer, text, nullptr, &at);
+        SDL_DestroyTexture(text);
+        SDL_RenderSetLogicalSize(sdl_.renderer, layout_.width, layout_.height);
+        SDL_RenderSetIntegerScale(sdl_.renderer, SDL_TRUE);
     }
 
     // The next picture (or, back, the one before the shown one), with its sound left out: a
