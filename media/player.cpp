@@ -147,9 +147,10 @@ public:
             }
             if (!running) break;
             if (!paused_) fill();
-            double now = clock();
+            // Paused, the picture stays, whatever a sound device that ignores pausing does.
+            const double now = paused_ ? current_.time : clock();
             while (frames_.size() > 1 && frames_[1].time <= now) frames_.pop_front();  // late: drop
-            if (!frames_.empty() && frames_.front().time <= now) {
+            if (!frames_.empty() && frames_.front().time <= now && (!paused_ || shown_ == 0)) {
                 show(std::move(frames_.front()));
                 frames_.pop_front();
             }
