@@ -68,7 +68,7 @@ void RequireDisplay()
                            std::strcmp(driver, "evdev") == 0;
     if (invisible && !(asked && *asked)) {
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
-        throw std::runtime_error("no display to play on (DISPLAY and WAYLAND_DISPLAY are not set)");
+        throw std::runtime_error("no display to play on (the X or Wayland display cannot be opened)");
     }
 }
 
