@@ -109,8 +109,8 @@ public:
 
 class PngSink : public Sink {
 public:
-    PngSink(std::filesystem::path pattern, int width, int height, int scale, qfhost::Outputs &outputs)
-        : pattern_(std::move(pattern)), width_(width), height_(height), scale_(scale), outputs_(outputs)
+    PngSink(std::filesystem::path pattern, int width, int height, Layout layout, qfhost::Outputs &outputs)
+        : pattern_(std::move(pattern)), width_(width), height_(height), layout_(layout), outputs_(outputs)
     {
     }
     bool wantsVideo() const override { return true; }
@@ -118,7 +118,7 @@ public:
     void video(std::span<const uint32_t> pixels) override
     {
         // Each frame whole or not at all: an interrupt leaves the frames before it, all complete.
-        RgbImage image = FromPixelWords(pixels, width_, height_, scale_);
+        RgbImage image = RenderPicture(pixels, width_, height_, layout_);
         outputs_.write(PatternPath(pattern_, count_++), [&](const std::filesystem::path &file) { WritePng(file, image); });
     }
     void audio(std::span<const int16_t>) override {}
@@ -128,7 +128,8 @@ public:
 
 private:
     std::filesystem::path pattern_;
-    int width_, height_, scale_;
+    int width_, height_;
+    Layout layout_;
     qfhost::Outputs &outputs_;
     uint64_t count_ = 0;
 };
@@ -185,9 +186,11 @@ Plan PlanFor(ExportFormat format)
 class AvSink : public Sink {
 public:
     // Writes into file; messages name out, the file the user asked for.
+    // The picture goes in as layout says; sar is what the video stream declares (1:1 when the
+    // layout already corrected it).
     AvSink(ExportFormat format, const std::filesystem::path &out, const std::filesystem::path &file, int width,
-           int height, int scale)
-        : format_(format), plan_(PlanFor(format)), out_(out), width_(width), height_(height), scale_(scale)
+           int height, Layout layout, Ratio sar)
+        : format_(format), plan_(PlanFor(format)), out_(out), width_(width), height_(height), layout_(layout), sar_(sar)
     {
         av_log_set_level(AV_LOG_ERROR);  // the libraries' chatter is not for our users
         AVFormatContext *raw = nullptr;
@@ -287,8 +290,10 @@ private:
         AVCodecContext *c = venc_.get();
         bool gif = format_ == ExportFormat::Gif;
         // 4:2:0 needs even sizes: a scaled-up odd picture gets its last row / column repeated.
-        c->width = width_ * scale_ + (gif ? 0 : (width_ * scale_) % 2);
-        c->height = height_ * scale_ + (gif ? 0 : (height_ * scale_) % 2);
+        c->width = layout_.canvasWidth + (gif ? 0 : layout_.canvasWidth % 2);
+        c->height = layout_.canvasHeight + (gif ? 0 : layout_.canvasHeight % 2);
+        // Players stretch the picture by this; no pixel is resampled.
+        if (sar_.num != sar_.den) c->sample_aspect_ratio = {sar_.num, sar_.den};
         c->time_base = gif ? AVRational{1, 100} : AVRational{1, QF_FRAMES_PER_SECOND};
         videoTicksPerFrame_ = gif ? 4 : 1;
         c->framerate = {QF_FRAMES_PER_SECOND, 1};
@@ -321,6 +326,7 @@ private:
         vst_ = avformat_new_stream(fmt_.get(), nullptr);
         if (!vst_) throw std::runtime_error("out of memory");
         vst_->time_base = c->time_base;
+        vst_->sample_aspect_ratio = c->sample_aspect_ratio;
         vst_->avg_frame_rate = {QF_FRAMES_PER_SECOND, 1};
         vst_->r_frame_rate = {QF_FRAMES_PER_SECOND, 1};
         rc = avcodec_parameters_from_context(vst_->codecpar, c);
@@ -434,8 +440,8 @@ private:
 
     void fillYuv(std::span<const uint32_t> pixels)
     {
-        int w = width_ * scale_, h = height_ * scale_;
-        RgbImage scaled = FromPixelWords(pixels, width_, height_, scale_);
+        RgbImage scaled = RenderPicture(pixels, width_, height_, layout_);
+        const int w = scaled.width, h = scaled.height;
         for (int y = 0; y < rgb_.height; ++y) {
             int sy = std::min(y, h - 1);
             std::memcpy(rgb_.at(0, y), scaled.at(0, sy), static_cast<size_t>(w) * 3);
@@ -449,24 +455,22 @@ private:
     void fillPaletted(std::span<const uint32_t> pixels)
     {
         // The exact colours of this frame; the plug-in draws through 256 palette words, so there
-        // are never more, and the GIF needs no dithering.
+        // are never more (padding adds black at most), and the GIF needs no dithering.
+        const RgbImage image = RenderPicture(pixels, width_, height_, layout_);
         std::unordered_map<uint32_t, uint8_t> index;
         auto *palette = reinterpret_cast<uint32_t *>(vframe_->data[1]);
         std::fill(palette, palette + 256, 0xFF000000u);
-        std::vector<uint8_t> row(static_cast<size_t>(width_));
-        for (int y = 0; y < height_; ++y) {
-            for (int x = 0; x < width_; ++x) {
-                uint32_t colour = PackedColor(pixels[static_cast<size_t>(y) * width_ + x]);
+        for (int y = 0; y < image.height; ++y) {
+            uint8_t *dst = vframe_->data[0] + static_cast<ptrdiff_t>(y) * vframe_->linesize[0];
+            for (int x = 0; x < image.width; ++x) {
+                const uint8_t *p = image.at(x, y);
+                const uint32_t colour = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
                 auto [it, added] = index.try_emplace(colour, static_cast<uint8_t>(index.size()));
                 if (added) {
                     if (index.size() > 256) throw std::runtime_error("a frame has more than 256 colours");
                     palette[it->second] = 0xFF000000u | colour;
                 }
-                row[x] = it->second;
-            }
-            for (int s = 0; s < scale_; ++s) {
-                uint8_t *dst = vframe_->data[0] + static_cast<ptrdiff_t>(y * scale_ + s) * vframe_->linesize[0];
-                for (int x = 0; x < width_; ++x) std::memset(dst + x * scale_, row[x], scale_);
+                dst[x] = it->second;
             }
         }
     }
@@ -490,7 +494,9 @@ private:
     ExportFormat format_;
     Plan plan_;
     std::filesystem::path out_;
-    int width_, height_, scale_;
+    int width_, height_;
+    Layout layout_;
+    Ratio sar_;
     bool headerWritten_ = false;
     std::string videoEncoderName_;
     std::unique_ptr<AVFormatContext, FormatDeleter> fmt_;
@@ -565,14 +571,19 @@ ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out,
     const uint64_t expected = endMs > options.startMs ? (endMs - options.startMs + QF_PACKET_MS - 1) / QF_PACKET_MS : 0;
 
     // Every target is checked before the first byte is written.
+    // A video stream declares its pixels' shape unless --fit asks for square pixels on a fixed canvas.
+    const bool declared = format != ExportFormat::Gif && format != ExportFormat::PngFrames && !options.fit;
+    const Layout layout = PlacePicture(movie.width(), movie.height(), scale,
+                                       declared ? PixelAspect::Square : options.aspect, options.fit);
+    const Ratio sar = declared ? SampleAspect(options.aspect) : Ratio{};
     std::optional<qfhost::PendingOutput> pending;
     std::unique_ptr<Sink> sink;
     if (format == ExportFormat::PngFrames) {
         outputs.claim(ExistingFrames(out, expected), out.string());
-        sink = std::make_unique<PngSink>(out, movie.width(), movie.height(), scale, outputs);
+        sink = std::make_unique<PngSink>(out, movie.width(), movie.height(), layout, outputs);
     } else {
         pending.emplace(outputs.begin(out));
-        sink = std::make_unique<AvSink>(format, out, pending->path(), movie.width(), movie.height(), scale);
+        sink = std::make_unique<AvSink>(format, out, pending->path(), movie.width(), movie.height(), layout, sar);
     }
 
     ExportResult result;
@@ -605,8 +616,8 @@ ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out,
     result.elapsed = progress.elapsedSeconds();
     result.codecs = sink->codecs();
     if (format != ExportFormat::Wav) {
-        result.width = movie.width() * scale;
-        result.height = movie.height() * scale;
+        result.width = layout.canvasWidth;
+        result.height = layout.canvasHeight;
     }
     std::error_code ec;
     if (format == ExportFormat::PngFrames) {

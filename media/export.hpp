@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "media/image.hpp"
+
 namespace qfhost {
 class Movie;
 class Outputs;
@@ -28,6 +30,8 @@ struct ExportOptions {
     uint32_t startMs = 0;                 // where to seek first (0: no seek)
     std::optional<uint32_t> durationMs;  // nullopt: to the end
     bool quiet = false;               // no progress bar
+    PixelAspect aspect = PixelAspect::Square;  // video files carry it as their sample aspect; GIF and PNG are resampled
+    std::optional<Size> fit;          // largest integer scale that fits, padded to this size (square pixels)
 };
 
 struct ExportResult {

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <numeric>
+#include <stdexcept>
 
 namespace qfmedia {
 
@@ -39,6 +41,111 @@ RgbImage FromPixelWords(std::span<const uint32_t> words, int width, int height, 
         }
         const size_t rowBytes = static_cast<size_t>(image.width) * 3;
         for (int s = 1; s < scale; ++s) std::memcpy(image.at(0, y * scale + s), row, rowBytes);
+    }
+    return image;
+}
+
+Ratio SampleAspect(PixelAspect aspect)
+{
+    switch (aspect) {
+    case PixelAspect::Pal: return {16, 15};
+    case PixelAspect::Ntsc: return {5, 6};
+    case PixelAspect::Square: break;
+    }
+    return {1, 1};
+}
+
+std::optional<PixelAspect> ParseAspect(std::string_view name)
+{
+    if (name == "square") return PixelAspect::Square;
+    if (name == "pal") return PixelAspect::Pal;
+    if (name == "ntsc") return PixelAspect::Ntsc;
+    return std::nullopt;
+}
+
+std::optional<Size> ParseSize(std::string_view text)
+{
+    Size size;
+    char x = 0;
+    int used = 0;
+    const std::string s(text);
+    if (std::sscanf(s.c_str(), "%d%c%d%n", &size.width, &x, &size.height, &used) != 3 || (x != 'x' && x != 'X') ||
+        used != static_cast<int>(s.size()) || size.width <= 0 || size.height <= 0)
+        return std::nullopt;
+    return size;
+}
+
+namespace {
+
+// The picture at `scale`, stretched to exactly the aspect's shape.
+Size Corrected(int width, int height, int scale, Ratio sar)
+{
+    const int64_t w = int64_t{width} * scale, h = int64_t{height} * scale;
+    if (sar.num == sar.den) return {static_cast<int>(w), static_cast<int>(h)};
+    // The shown shape p:q in lowest terms; the output is k*p by k*q with the smallest k that
+    // loses nothing.
+    int64_t p = int64_t{width} * sar.num, q = int64_t{height} * sar.den;
+    const int64_t g = std::gcd(p, q);
+    p /= g, q /= g;
+    const int64_t k = std::max((w + p - 1) / p, (h + q - 1) / q);
+    // An awkward size (say 321x257) has no exact shape near it: then only the axis that grows
+    // is stretched, rounded to whole pixels.
+    if (k * p > w + w / 8 || k * q > h + h / 8) {
+        if (sar.num > sar.den) return {static_cast<int>((w * sar.num + sar.den / 2) / sar.den), static_cast<int>(h)};
+        return {static_cast<int>(w), static_cast<int>((h * sar.den + sar.num / 2) / sar.num)};
+    }
+    return {static_cast<int>(k * p), static_cast<int>(k * q)};
+}
+
+}  // namespace
+
+Layout PlacePicture(int width, int height, int scale, PixelAspect aspect, std::optional<Size> fit)
+{
+    const Ratio sar = SampleAspect(aspect);
+    Layout layout;
+    Size picture = Corrected(width, height, std::max(scale, 1), sar);
+    if (fit) {
+        picture = Corrected(width, height, 1, sar);
+        if (picture.width > fit->width || picture.height > fit->height)
+            throw std::runtime_error("the picture (" + std::to_string(picture.width) + "x" +
+                                     std::to_string(picture.height) + ") does not fit in " +
+                                     std::to_string(fit->width) + "x" + std::to_string(fit->height));
+        for (int s = 2;; ++s) {
+            Size next = Corrected(width, height, s, sar);
+            if (next.width > fit->width || next.height > fit->height) break;
+            picture = next;
+        }
+    }
+    layout.width = picture.width;
+    layout.height = picture.height;
+    layout.canvasWidth = fit ? fit->width : picture.width;
+    layout.canvasHeight = fit ? fit->height : picture.height;
+    layout.x = (layout.canvasWidth - layout.width) / 2;
+    layout.y = (layout.canvasHeight - layout.height) / 2;
+    return layout;
+}
+
+RgbImage RenderPicture(std::span<const uint32_t> words, int width, int height, const Layout &layout)
+{
+    const bool plain = layout.canvasWidth == layout.width && layout.canvasHeight == layout.height;
+    if (plain && layout.width % width == 0 && layout.height % height == 0 && layout.width / width == layout.height / height)
+        return FromPixelWords(words, width, height, layout.width / width);
+    RgbImage image(layout.canvasWidth, layout.canvasHeight);
+    std::vector<int> column(static_cast<size_t>(layout.width));
+    for (int x = 0; x < layout.width; ++x) column[x] = static_cast<int>(int64_t{x} * width / layout.width);
+    int previous = -1;
+    for (int y = 0; y < layout.height; ++y) {
+        const int sy = static_cast<int>(int64_t{y} * height / layout.height);
+        uint8_t *out = image.at(layout.x, layout.y + y);
+        if (sy == previous) {  // a repeated row: copy the one above
+            std::memcpy(out, image.at(layout.x, layout.y + y - 1), static_cast<size_t>(layout.width) * 3);
+            continue;
+        }
+        previous = sy;
+        for (int x = 0; x < layout.width; ++x) {
+            const auto *bytes = reinterpret_cast<const uint8_t *>(&words[static_cast<size_t>(sy) * width + column[x]]);
+            *out++ = bytes[1], *out++ = bytes[2], *out++ = bytes[3];
+        }
     }
     return image;
 }

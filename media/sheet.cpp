@@ -55,6 +55,7 @@ Sheet MakeSheet(qfhost::Movie &movie, const SheetOptions &options)
     const int shrink = options.shrink > 0 ? options.shrink : (w > 200 ? 2 : 1);
     const double interval = options.everyMs ? *options.everyMs / 1000.0 : std::max(1.0, length / 12.0);
     const size_t pixels = static_cast<size_t>(w) * h;
+    const Layout layout = PlacePicture(w, h, 1, options.aspect);
 
     std::vector<Thumb> thumbs;
     Histogram previous;
@@ -78,7 +79,7 @@ Sheet MakeSheet(qfhost::Movie &movie, const SheetOptions &options)
         }
         if (!take) continue;
         if (static_cast<int>(thumbs.size()) >= options.maxThumbnails) break;
-        thumbs.push_back({time, Shrink(FromPixelWords(frame, w, h), shrink)});
+        thumbs.push_back({time, Shrink(RenderPicture(frame, w, h, layout), shrink)});
         lastThumb = time;
     }
     progress.finish();

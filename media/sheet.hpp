@@ -20,6 +20,7 @@ struct SheetOptions {
     int maxThumbnails = 60;
     std::string title;            // printed above the thumbnails
     bool quiet = false;
+    PixelAspect aspect = PixelAspect::Square;  // thumbnails in the screen's shape
 };
 
 struct Sheet {

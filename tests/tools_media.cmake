@@ -3,5 +3,5 @@
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(QF_MEDIA_TEST REQUIRED IMPORTED_TARGET libavformat libavcodec libswscale libavutil)
 qf_test(tools_media_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tools_media/media_test.cpp
-        LIBS PkgConfig::QF_MEDIA_TEST)
+        LIBS PkgConfig::QF_MEDIA_TEST qfmedia)
 add_dependencies(tools_media_test quillframer quillframer_vtp)

@@ -11,9 +11,39 @@ namespace qftools {
 namespace {
 
 struct FrameCommand {
-    std::string movie, out, at = "0";
-    int scale = 1;
+    std::vector<std::string> movies;
+    std::string out, at = "0";
+    int scale = 1, jobs = 1;
+    PictureOptions picture;
 };
+
+void Frame(const Context &context, const FrameCommand &o, const std::string &path)
+{
+    const uint32_t at = TimeOption("--at", o.at);
+    const std::string out = NameOutput(o.out, path);
+    qfhost::Outputs outputs = CommandOutputs(context, {path});
+    outputs.claim(out);
+    OpenedMovie opened = OpenMovie(context, path);
+    qfhost::Movie &movie = *opened.movie;
+    const std::string when = qfhost::FormatTime(at);
+    if (at >= movie.durationMs())
+        throw ToolError("--at " + when + " is past the end of the movie (" + qfhost::FormatTime(movie.durationMs()) + ")");
+    movie.seek(at);
+    for (qfhost::Packet &packet : movie.packets()) {
+        if (!packet.isVideo()) continue;
+        try {
+            const qfmedia::Layout layout =
+                qfmedia::PlacePicture(movie.width(), movie.height(), o.scale, o.picture.aspect, o.picture.fit);
+            qfmedia::RgbImage image = qfmedia::RenderPicture(movie.decodeVideo(packet), movie.width(), movie.height(), layout);
+            outputs.write(out, [&](const std::filesystem::path &file) { qfmedia::WritePng(file, image); });
+            if (!context.quiet) std::printf("wrote %s: %dx%d at %s\n", out.c_str(), image.width, image.height, when.c_str());
+        } catch (const std::runtime_error &e) {
+            throw ToolError(e.what());
+        }
+        return;
+    }
+    throw ToolError("no picture at " + when);
+}
 
 }  // namespace
 
@@ -21,34 +51,18 @@ void RegisterFrame(CLI::App &app, Context &context)
 {
     auto o = std::make_shared<FrameCommand>();
     CLI::App *command = app.add_subcommand("frame", "Write the picture at time T as PNG (a seek to T, then the next picture).");
-    command->add_option("MOVIE", o->movie, "The movie file")->required();
+    command->add_option("MOVIE", o->movies, "The movie files")->required();
     command->add_option("--at", o->at, "The time: seconds, mm:ss.fff or hh:mm:ss (default 0)");
-    command->add_option("-o,--output", o->out, "The PNG file to write")->required();
+    command->add_option("-o,--output", o->out, "The PNG file to write; %n is the movie's name")->required();
     command->add_option("--scale", o->scale, "Integer picture scale, nearest neighbour (default 1)")->check(CLI::Range(1, 16));
+    AddPictureOptions(*command, o->picture, true);
+    AddJobsOption(*command, o->jobs);
     AddMovieOptions(*command, context);
     AddOverwriteOptions(*command, context);
     command->callback([&context, o] {
-        const uint32_t at = TimeOption("--at", o->at);
-        qfhost::Outputs outputs = CommandOutputs(context, {o->movie});
-        outputs.claim(o->out);
-        OpenedMovie opened = OpenMovie(context, o->movie);
-        qfhost::Movie &movie = *opened.movie;
-        const std::string when = qfhost::FormatTime(at);
-        if (at >= movie.durationMs())
-            throw ToolError("--at " + when + " is past the end of the movie (" + qfhost::FormatTime(movie.durationMs()) + ")");
-        movie.seek(at);
-        for (qfhost::Packet &packet : movie.packets()) {
-            if (!packet.isVideo()) continue;
-            qfmedia::RgbImage image = qfmedia::FromPixelWords(movie.decodeVideo(packet), movie.width(), movie.height(), o->scale);
-            try {
-                outputs.write(o->out, [&](const std::filesystem::path &file) { qfmedia::WritePng(file, image); });
-            } catch (const std::runtime_error &e) {
-                throw ToolError(e.what());
-            }
-            if (!context.quiet) std::printf("wrote %s: %dx%d at %s\n", o->out.c_str(), image.width, image.height, when.c_str());
-            return;
-        }
-        throw ToolError("no picture at " + when);
+        if (o->movies.size() > 1 && NameOutput(o->out, "a") == NameOutput(o->out, "b"))
+            throw ToolError("several movies need %n in -o, such as %n.png");
+        ForEachMovie(context, o->movies, o->jobs, [&context, o](const std::string &movie) { Frame(context, *o, movie); });
     });
 }
 

@@ -13,9 +13,10 @@ namespace qftools {
 namespace {
 
 struct InfoOptions {
-    std::string movie;
+    std::vector<std::string> movies;
     bool json = false;
     bool files = false;
+    int jobs = 1;
 };
 
 struct PacketCount {
@@ -31,12 +32,12 @@ PacketCount CountPackets(qfhost::Movie &movie)
     return count;
 }
 
-void RunInfo(const Context &context, const InfoOptions &o)
+void RunInfo(const Context &context, const InfoOptions &o, const std::string &path)
 {
-    if (qfhost::SplitImagePath(o.movie).value_or(qfhost::ImagePath{}).image == o.movie)
-        return RunInfoVolume(context, o.movie, o.files, o.json);
-    if (o.files) throw ToolError("--files lists a disk image or archive; \"" + qfhost::Printable(o.movie) + "\" is none");
-    OpenedMovie opened = OpenMovie(context, o.movie);
+    if (qfhost::SplitImagePath(path).value_or(qfhost::ImagePath{}).image == path)
+        return RunInfoVolume(context, path, o.files, o.json);
+    if (o.files) throw ToolError("--files lists a disk image or archive; \"" + qfhost::Printable(path) + "\" is none");
+    OpenedMovie opened = OpenMovie(context, path);
     qfhost::Movie &movie = *opened.movie;
     const PluginInfo &plugin = opened.plugin->info();
     const uint32_t frames = movie.frames();
@@ -47,7 +48,7 @@ void RunInfo(const Context &context, const InfoOptions &o)
 
     if (o.json) {
         nlohmann::ordered_json j;
-        j["file"] = o.movie;
+        j["file"] = path;
         j["width"] = movie.width();
         j["height"] = movie.height();
         j["duration"] = movie.durationMs();
@@ -62,7 +63,7 @@ void RunInfo(const Context &context, const InfoOptions &o)
         std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
         return;
     }
-    std::printf("%s\n", qfhost::Printable(o.movie).c_str());
+    std::printf("%s\n", qfhost::Printable(path).c_str());
     std::printf("  picture  %d x %d\n", movie.width(), movie.height());
     std::printf("  length   %u ms (%s)\n", movie.durationMs(), qfhost::FormatTime(movie.durationMs()).c_str());
     std::printf("  frames   %u at %d per second\n", frames, QF_FRAMES_PER_SECOND);
@@ -83,11 +84,15 @@ void RegisterInfo(CLI::App &app, Context &context)
         "Show a movie's picture size, length (ms and mm:ss.mmm), frame count at 25 per second, the number of\n"
         "packets the plug-in hands out (counted by playing the timeline), the audio format and the plug-in's\n"
         "name and version.");
-    command->add_option("MOVIE", options->movie, "The movie file, or a disk image or archive to describe")->required();
+    command->add_option("MOVIE", options->movies, "The movie files, or disk images or archives to describe (one block, or JSON line, each)")->required();
     command->add_flag("--json", options->json, "Print one JSON object instead of text");
     command->add_flag("--files", options->files, "For a disk image or archive: list every file and folder too");
+    AddJobsOption(*command, options->jobs);
     AddMovieOptions(*command, context);
-    command->callback([&context, options] { RunInfo(context, *options); });
+    command->callback([&context, options] {
+        ForEachMovie(context, options->movies, options->jobs,
+                     [&context, options](const std::string &movie) { RunInfo(context, *options, movie); });
+    });
 }
 
 }  // namespace qftools

@@ -11,10 +11,42 @@ namespace qftools {
 namespace {
 
 struct SheetCommand {
-    std::string movie, out, every;
+    std::vector<std::string> movies;
+    std::string out, every;
     int columns = 4;
     int shrink = 0;
+    int jobs = 1;
+    PictureOptions picture;
 };
+
+void MakeSheet(const Context &context, const SheetCommand &o, const std::string &path)
+{
+    const std::string out = NameOutput(o.out, path);
+    qfhost::Outputs outputs = CommandOutputs(context, {path});
+    outputs.claim(out);
+    qfmedia::SheetOptions options;
+    if (!o.every.empty()) {
+        options.everyMs = TimeOption("--every", o.every);
+        if (*options.everyMs == 0) throw ToolError("--every must be more than 0");
+    }
+    options.columns = o.columns;
+    options.shrink = o.shrink;
+    options.quiet = context.quiet || context.noBars;
+    options.aspect = o.picture.aspect;
+    std::filesystem::path movie = path;
+    OpenedMovie opened = OpenMovie(context, movie);
+    options.title = movie.filename().string() + "  " + std::to_string(opened.movie->width()) + "x" +
+                    std::to_string(opened.movie->height()) + "  " + qfhost::FormatTime(opened.movie->durationMs());
+    try {
+        qfmedia::Sheet sheet = qfmedia::MakeSheet(*opened.movie, options);
+        outputs.write(out, [&](const std::filesystem::path &file) { qfmedia::WritePng(file, sheet.image); });
+        if (!context.quiet)
+            std::printf("wrote %s: %d thumbnails, %dx%d\n", out.c_str(), sheet.thumbnails, sheet.image.width,
+                        sheet.image.height);
+    } catch (const std::runtime_error &e) {
+        throw ToolError(e.what());
+    }
+}
 
 }  // namespace
 
@@ -24,39 +56,20 @@ void RegisterSheet(CLI::App &app, Context &context)
     CLI::App *command = app.add_subcommand(
         "sheet", "Make a contact sheet: a labelled thumbnail at each scene change (a new picture or palette),\n"
                  "and at least one per twelfth of the movie; or one per --every interval.");
-    command->add_option("MOVIE", o->movie, "The movie file")->required();
-    command->add_option("-o,--output", o->out, "The PNG file to write")->required();
+    command->add_option("MOVIE", o->movies, "The movie files")->required();
+    command->add_option("-o,--output", o->out, "The PNG file to write; %n is the movie's name")->required();
     command->add_option("--every", o->every, "A thumbnail every T (seconds, mm:ss.fff or hh:mm:ss) instead of at changes");
     command->add_option("--columns", o->columns, "Thumbnails per row (default 4)")->check(CLI::Range(1, 64));
     command->add_option("--shrink", o->shrink, "Thumbnail = picture / N (default 2, or 1 for small pictures)")
         ->check(CLI::Range(1, 16));
+    AddPictureOptions(*command, o->picture, false);
+    AddJobsOption(*command, o->jobs);
     AddMovieOptions(*command, context);
     AddOverwriteOptions(*command, context);
     command->callback([&context, o] {
-        qfhost::Outputs outputs = CommandOutputs(context, {o->movie});
-        outputs.claim(o->out);
-        qfmedia::SheetOptions options;
-        if (!o->every.empty()) {
-            options.everyMs = TimeOption("--every", o->every);
-            if (*options.everyMs == 0) throw ToolError("--every must be more than 0");
-        }
-        options.columns = o->columns;
-        options.shrink = o->shrink;
-        options.quiet = context.quiet;
-        std::filesystem::path movie = o->movie;
-        OpenedMovie opened = OpenMovie(context, movie);
-        options.title = movie.filename().string() + "  " + std::to_string(opened.movie->width()) + "x" +
-                        std::to_string(opened.movie->height()) + "  " +
-                        qfhost::FormatTime(opened.movie->durationMs());
-        try {
-            qfmedia::Sheet sheet = qfmedia::MakeSheet(*opened.movie, options);
-            outputs.write(o->out, [&](const std::filesystem::path &file) { qfmedia::WritePng(file, sheet.image); });
-            if (!context.quiet)
-                std::printf("wrote %s: %d thumbnails, %dx%d\n", o->out.c_str(), sheet.thumbnails, sheet.image.width,
-                            sheet.image.height);
-        } catch (const std::runtime_error &e) {
-            throw ToolError(e.what());
-        }
+        if (o->movies.size() > 1 && NameOutput(o->out, "a") == NameOutput(o->out, "b"))
+            throw ToolError("several movies need %n in -o, such as %n-sheet.png");
+        ForEachMovie(context, o->movies, o->jobs, [&context, o](const std::string &movie) { MakeSheet(context, *o, movie); });
     });
 }
 

@@ -2,9 +2,15 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include "qfhost/printable.hpp"
 #include "qfhost/time.hpp"
 #include "qfhost/volume.hpp"
 #include "qfhost/volume_command.hpp"
@@ -158,6 +164,170 @@ uint32_t TimeOption(const char *name, const std::string &text)
     if (!ms || *ms > UINT32_MAX)
         throw ToolError(std::string(name) + ": \"" + text + "\" is not a time (seconds, mm:ss.fff or hh:mm:ss)");
     return static_cast<uint32_t>(*ms);
+}
+
+}  // namespace qftools
+
+// Batch plumbing: several movies per command.
+namespace qftools {
+
+void AddPictureOptions(CLI::App &command, PictureOptions &picture, bool withFit)
+{
+    command
+        .add_option_function<std::string>(
+            "--aspect",
+            [&picture](const std::string &name) {
+                if (auto aspect = qfmedia::ParseAspect(name)) picture.aspect = *aspect;
+                else throw CLI::ValidationError("--aspect", "square, pal or ntsc, not \"" + name + "\"");
+            },
+            "The Amiga screen's pixel shape: square (default), pal (16:15) or ntsc (5:6)")
+        ->type_name("square|pal|ntsc");
+    if (!withFit) return;
+    command
+        .add_option_function<std::string>(
+            "--fit",
+            [&picture](const std::string &text) {
+                if (auto size = qfmedia::ParseSize(text)) picture.fit = *size;
+                else throw CLI::ValidationError("--fit", "wants WIDTHxHEIGHT, such as 1920x1080, not \"" + text + "\"");
+            },
+            "Scale by the largest integer factor that fits WxH and pad to exactly that size")
+        ->type_name("WxH");
+}
+
+void AddJobsOption(CLI::App &command, int &jobs)
+{
+    command.add_option("-j,--jobs", jobs, "Convert N movies at once, each in its own process (default 1)")
+        ->check(CLI::Range(1, 64));
+}
+
+std::string NameOutput(const std::string &out, const fs::path &movie)
+{
+    std::string named;
+    for (size_t i = 0; i < out.size(); ++i) {
+        if (out[i] == '%' && i + 1 < out.size() && out[i + 1] == '%') {  // a frame pattern's own %%
+            named += "%%";
+            ++i;
+        } else if (out[i] == '%' && i + 1 < out.size() && out[i + 1] == 'n') {
+            named += movie.stem().string();
+            ++i;
+        } else {
+            named += out[i];
+        }
+    }
+    return named;
+}
+
+namespace {
+
+struct Worker {
+    pid_t pid = -1;
+    int output = -1;  // the read end of its stdout
+    std::string movie, text;
+};
+
+// In the child: the movie's command, then out without the parent's exit handlers.
+[[noreturn]] void RunChild(const std::string &movie, const std::function<void(const std::string &)> &run)
+{
+    int status = 0;
+    try {
+        run(movie);
+    } catch (const std::bad_alloc &) {
+        std::fprintf(stderr, "quillframer: %s: out of memory\n", qfhost::Printable(movie).c_str());
+        status = 1;
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "quillframer: %s: %s\n", qfhost::Printable(movie).c_str(),
+                     qfhost::Printable(e.what()).c_str());
+        status = 1;
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ::_exit(status);
+}
+
+Worker Start(const std::string &movie, bool shareStdin, const std::function<void(const std::string &)> &run)
+{
+    int fds[2];
+    if (::pipe(fds) != 0) throw ToolError(std::string("cannot start a worker: ") + std::strerror(errno));
+    std::fflush(stdout);
+    std::fflush(stderr);
+    pid_t pid = ::fork();
+    if (pid < 0) {
+        ::close(fds[0]);
+        ::close(fds[1]);
+        throw ToolError(std::string("cannot start a worker: ") + std::strerror(errno));
+    }
+    if (pid == 0) {
+        ::close(fds[0]);
+        ::dup2(fds[1], STDOUT_FILENO);
+        ::close(fds[1]);
+        // Side by side, nobody can tell which movie a question is for: no terminal prompts.
+        if (!shareStdin) {
+            int null = ::open("/dev/null", O_RDONLY);
+            if (null >= 0) ::dup2(null, STDIN_FILENO);
+        }
+        RunChild(movie, run);
+    }
+    ::close(fds[1]);
+    return {pid, fds[0], movie, {}};
+}
+
+// Reads what the workers print until one is done; returns its index.
+size_t WaitForOne(std::vector<Worker> &workers)
+{
+    while (true) {
+        std::vector<pollfd> polls;
+        for (const Worker &w : workers) polls.push_back({w.output, POLLIN, 0});
+        if (::poll(polls.data(), polls.size(), -1) < 0) {
+            if (errno == EINTR) continue;
+            throw ToolError(std::string("waiting for the workers: ") + std::strerror(errno));
+        }
+        for (size_t i = 0; i < workers.size(); ++i) {
+            if (!(polls[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            char buffer[4096];
+            ssize_t n = ::read(workers[i].output, buffer, sizeof buffer);
+            if (n > 0) workers[i].text.append(buffer, static_cast<size_t>(n));
+            else if (n == 0 || errno != EINTR) return i;
+        }
+    }
+}
+
+}  // namespace
+
+void ForEachMovie(Context &context, const std::vector<std::string> &movies, int jobs,
+                  const std::function<void(const std::string &)> &run)
+{
+    if (movies.size() == 1) return run(movies[0]);
+    context.noBars = context.noBars || jobs > 1;
+    std::vector<Worker> running;
+    std::vector<std::string> failed;
+    size_t next = 0;
+    while (next < movies.size() || !running.empty()) {
+        while (next < movies.size() && static_cast<int>(running.size()) < std::max(jobs, 1))
+            running.push_back(Start(movies[next++], jobs <= 1, run));
+        size_t done = WaitForOne(running);
+        Worker worker = std::move(running[done]);
+        running.erase(running.begin() + static_cast<ptrdiff_t>(done));
+        ::close(worker.output);
+        int status = 0;
+        while (::waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {}
+        std::fwrite(worker.text.data(), 1, worker.text.size(), stdout);
+        std::fflush(stdout);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            if (WIFSIGNALED(status))
+                std::fprintf(stderr, "quillframer: %s: stopped by signal %d\n", qfhost::Printable(worker.movie).c_str(),
+                             WTERMSIG(status));
+            failed.push_back(worker.movie);
+        }
+    }
+    const std::string count = std::to_string(movies.size()) + " movies";
+    if (failed.empty()) {
+        if (!context.quiet) std::fprintf(stderr, "quillframer: %s, all done\n", count.c_str());
+        return;
+    }
+    std::string names;
+    for (const std::string &movie : failed) names += (names.empty() ? "" : ", ") + qfhost::Printable(movie);
+    throw ToolError(count + ", " + std::to_string(movies.size() - failed.size()) + " done, " +
+                    std::to_string(failed.size()) + " failed: " + names);
 }
 
 }  // namespace qftools

@@ -4,7 +4,9 @@
 
 #include <CLI/CLI.hpp>
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
+#include <optional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -12,6 +14,7 @@
 
 #include "qfhost/host.hpp"
 #include "qfhost/output.hpp"
+#include "media/image.hpp"
 
 namespace qftools {
 
@@ -23,6 +26,7 @@ struct Context {
     bool quiet = false;                // no progress bar
     qfhost::Overwrite overwrite = qfhost::Overwrite::Ask;  // -y / -n
     uint64_t maxPixels = uint64_t{64} << 20;               // --max-pixels: larger pictures are refused at the open
+    bool noBars = false;  // movies converted side by side: their bars would overwrite each other
 };
 
 // Ends the command with one line on stderr and exit status 1.
@@ -65,5 +69,25 @@ bool WantProgress(const Context &context);
 // A time option's value (seconds, mm:ss.fff or hh:mm:ss) in milliseconds; throws ToolError naming
 // the option otherwise.
 uint32_t TimeOption(const char *name, const std::string &text);
+
+// --aspect square|pal|ntsc and, when fit is given, --fit WxH.
+struct PictureOptions {
+    qfmedia::PixelAspect aspect = qfmedia::PixelAspect::Square;
+    std::optional<qfmedia::Size> fit;
+};
+void AddPictureOptions(CLI::App &command, PictureOptions &picture, bool withFit);
+
+// -j N, how many movies are converted at once.
+void AddJobsOption(CLI::App &command, int &jobs);
+
+// out with each %n replaced by the movie's name (its file name without the extension).
+std::string NameOutput(const std::string &out, const std::filesystem::path &movie);
+
+// Runs `run` for each movie. One movie runs here, and its error ends the command as usual.
+// Several each run in a process of their own (their own plug-in handle and host), `jobs` at a
+// time: a movie's output is printed whole when it is done, a failure does not stop the others,
+// and at the end a summary; a ToolError names the failed ones.
+void ForEachMovie(Context &context, const std::vector<std::string> &movies, int jobs,
+                  const std::function<void(const std::string &movie)> &run);
 
 }  // namespace qftools

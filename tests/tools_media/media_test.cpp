@@ -13,7 +13,10 @@ extern "C" {
 #include <cmath>
 #include <fstream>
 #include <memory>
+#include <optional>
+#include <tuple>
 
+#include "media/image.hpp"
 #include "testing/run_command.h"
 
 namespace fs = std::filesystem;
@@ -30,6 +33,7 @@ struct Decoded {
     AVCodecID video = AV_CODEC_ID_NONE, audio = AV_CODEC_ID_NONE;
     AVPixelFormat pixelFormat = AV_PIX_FMT_NONE;
     AVRational frameRate{0, 1};
+    AVRational sampleAspect{0, 1};  // as the container declares it
     int width = 0, height = 0, sampleRate = 0;
     double duration = 0;  // seconds
     std::vector<Bytes> frames;
@@ -61,6 +65,7 @@ Decoded DecodeFile(const std::string &path)
             d.frameRate = fmt->streams[i]->avg_frame_rate;
             d.width = par->width;
             d.height = par->height;
+            d.sampleAspect = av_guess_sample_aspect_ratio(fmt, fmt->streams[i], nullptr);
         } else if (par->codec_type == AVMEDIA_TYPE_AUDIO) {
             d.audio = par->codec_id;
             d.sampleRate = par->sample_rate;
@@ -274,7 +279,7 @@ TEST_F(MediaTest, VideoFilesHaveTheirCodecsRateLengthAndPicture)
     }
 }
 
-TEST_F(MediaTest, FrameSheetAndPlay)
+TEST_F(MediaTest, FrameAndSheet)
 {
     Outcome r = Run({"frame", movie_, "--at", "0.5", "-o", Path("at.png"), "--volume", volume_});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -289,9 +294,134 @@ TEST_F(MediaTest, FrameSheetAndPlay)
     EXPECT_GT(sheet.width, 4 * Width);  // four thumbnails in a row, at full size for a small picture
     EXPECT_NE(r.out.find("4 thumbnails"), std::string::npos) << r.out;
 
-    r = Run({"play", movie_, "--frames", "5", "--scale", "2", "--volume", volume_},
-            "SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy");
-    EXPECT_EQ(r.status, 0) << r.err;
+}
+
+void ExpectError(const Outcome &r, const std::string &needle);
+
+// Shapes worked by hand. A lores PAL 320x256 picture filled a 4:3 screen: its shape is 4:3, and
+// the smallest 4:3 rectangle that keeps all 320 columns and 256 rows is 344x258 (86 x 4:3), where
+// 16/15 of the width alone would be 341.33. NTSC 320x200 is exact: 4:3 at 320x240. A size with no
+// exact shape near it (the 64x48 example, PAL: 64:45) stretches only its wide axis, rounded.
+TEST(PictureLayout, IntegerScaleThenTheSmallestExactCorrection)
+{
+    using qfmedia::PixelAspect;
+    const struct {
+        int w, h, scale;
+        PixelAspect aspect;
+        std::optional<qfmedia::Size> fit;
+        qfmedia::Layout want;
+    } cases[] = {
+        {320, 256, 1, PixelAspect::Square, {}, {320, 256, 0, 0, 320, 256}},
+        {320, 256, 1, PixelAspect::Pal, {}, {344, 258, 0, 0, 344, 258}},
+        {320, 256, 3, PixelAspect::Pal, {}, {1024, 768, 0, 0, 1024, 768}},  // 960 x 16/15: exact already
+        {320, 200, 1, PixelAspect::Ntsc, {}, {320, 240, 0, 0, 320, 240}},
+        {64, 48, 1, PixelAspect::Pal, {}, {68, 48, 0, 0, 68, 48}},
+        {64, 48, 1, PixelAspect::Ntsc, {}, {64, 58, 0, 0, 64, 58}},
+        // --fit: the largest whole scale (5 for 320x200 in 1080p, 4 for PAL 320x256), centred.
+        {320, 200, 1, PixelAspect::Square, qfmedia::Size{1920, 1080}, {1600, 1000, 160, 40, 1920, 1080}},
+        {320, 256, 1, PixelAspect::Pal, qfmedia::Size{1920, 1080}, {1368, 1026, 276, 27, 1920, 1080}},
+        {64, 48, 7, PixelAspect::Square, qfmedia::Size{64, 48}, {64, 48, 0, 0, 64, 48}},
+    };
+    for (const auto &c : cases) {
+        qfmedia::Layout got = qfmedia::PlacePicture(c.w, c.h, c.scale, c.aspect, c.fit);
+        SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h) + " scale " + std::to_string(c.scale));
+        EXPECT_EQ(std::tie(got.width, got.height, got.x, got.y, got.canvasWidth, got.canvasHeight),
+                  std::tie(c.want.width, c.want.height, c.want.x, c.want.y, c.want.canvasWidth, c.want.canvasHeight));
+    }
+    EXPECT_THROW(qfmedia::PlacePicture(320, 256, 1, PixelAspect::Square, qfmedia::Size{319, 256}), std::runtime_error);
+}
+
+// Video files declare the pixel shape and keep every pixel; GIF and PNG are resampled; --fit pads.
+TEST_F(MediaTest, AspectIsDeclaredInVideoAndResampledInPictures)
+{
+    const struct {
+        const char *out;
+        std::vector<std::string> options;
+        int width, height;
+        AVRational sar;  // {0,1}: none declared
+    } cases[] = {
+        {"pal.mp4", {"--aspect", "pal"}, 128, 96, {16, 15}},
+        {"ntsc.mkv", {"--aspect", "ntsc"}, 128, 96, {5, 6}},
+        // VP9 carries no pixel shape; WebM keeps a whole display width, 128 x 16/15 = 136.5 -> 137.
+        {"pal.webm", {"--aspect", "pal"}, 128, 96, {137, 128}},
+        {"square.mp4", {}, 128, 96, {0, 1}},
+        {"fit.mp4", {"--aspect", "pal", "--fit", "300x200"}, 300, 200, {0, 1}},  // square pixels on a fixed canvas
+        {"pal.gif", {"--aspect", "pal"}, 68, 48, {0, 1}},
+        {"fit.gif", {"--fit", "200x100"}, 200, 100, {0, 1}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.out);
+        Outcome r = Export(c.out, c.options);
+        ASSERT_EQ(r.status, 0) << r.err;
+        Decoded d = DecodeFile(Path(c.out));
+        EXPECT_EQ(d.width, c.width);
+        EXPECT_EQ(d.height, c.height);
+        EXPECT_EQ(av_cmp_q(d.sampleAspect, c.sar), 0) << d.sampleAspect.num << ":" << d.sampleAspect.den;
+    }
+    // --fit 200x100 on 64x48: scale 2, a 128x96 picture at (36, 2) with black around it.
+    Decoded fit = DecodeFile(Path("fit.gif"));
+    ASSERT_FALSE(fit.frames.empty());
+    const Bytes &f = fit.frames[10], &ref = dumpFrames_[10];
+    auto px = [](const Bytes &b, int width, int x, int y) { return Bytes(&b[(y * width + x) * 3], &b[(y * width + x) * 3 + 3]); };
+    EXPECT_EQ(px(f, 200, 0, 0), Bytes(3, 0));
+    EXPECT_EQ(px(f, 200, 36 + 127, 2 + 95), px(ref, Width, 63, 47));
+    EXPECT_EQ(px(f, 200, 36, 2), px(ref, Width, 0, 0));
+
+    Outcome r = Run({"frame", movie_, "--aspect", "ntsc", "-o", Path("ntsc.png"), "--volume", volume_});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Decoded png = DecodeFile(Path("ntsc.png"));
+    EXPECT_EQ(std::pair(png.width, png.height), std::pair(64, 58));
+    ExpectError(Export("x.mp4", {"--fit", "32x32"}), "does not fit");
+}
+
+// Several movies: each converted whatever happens to the others, %n naming the outputs.
+TEST_F(MediaTest, BatchConvertsTheGoodMoviesAndNamesTheBadOne)
+{
+    fs::create_directories(Path("batch"));
+    fs::copy_file(movie_, Path("batch/one.qf"));
+    fs::copy_file(movie_, Path("batch/two.qf"));
+    std::ofstream(Path("batch/bad.qf")) << "not a movie at all";
+    Outcome r = Run({"export", Path("batch/one.qf"), Path("batch/bad.qf"), Path("batch/two.qf"), "-o",
+                     Path("batch/%n.wav"), "-j", "2", "--volume", volume_});
+    EXPECT_EQ(r.status, 1) << r.err;
+    for (const char *name : {"one", "two"}) {
+        EXPECT_EQ(DecodeFile(Path(std::string("batch/") + name + ".wav")).samples, dumpAudio_) << name;
+        EXPECT_NE(r.out.find(std::string("batch/") + name + ".wav"), std::string::npos) << r.out;
+    }
+    EXPECT_FALSE(fs::exists(Path("batch/bad.wav")));
+    EXPECT_NE(r.err.find("bad.qf: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("3 movies, 2 done, 1 failed: " + Path("batch/bad.qf")), std::string::npos) << r.err;
+
+    r = Run({"info", Path("batch/one.qf"), Path("batch/two.qf"), "--json", "--volume", volume_, "-q"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
+    EXPECT_LT(r.out.find("one.qf"), r.out.find("two.qf"));
+    ExpectError(Run({"frame", Path("batch/one.qf"), Path("batch/two.qf"), "-o", Path("same.png")}), "%n");
+}
+
+// The player under SDL's dummy driver, driven by keys: a frame step lands on the next or
+// previous frame, a seek while paused shows its picture, the end starts over when looping.
+TEST_F(MediaTest, PlayerKeysStepSeekAndLoop)
+{
+    const std::string dummy = "SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy";
+    Outcome r = Run({"play", movie_, "--volume", volume_, "--script", "space home . . . , , o l q"}, dummy);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const char *lines[] = {"Home: frame 0 paused\n", ".: frame 1 paused\n", ".: frame 2 paused\n",
+                           ".: frame 3 paused\n", ",: frame 2 paused\n", ",: frame 1 paused\n",
+                           "O: frame 1 paused\n", "L: frame 1 paused loop\n"};
+    size_t at = 0;
+    for (const char *line : lines) {
+        at = r.out.find(line, at);
+        ASSERT_NE(at, std::string::npos) << line << " in\n" << r.out;
+    }
+
+    // 40 frames, then 10 more from the start.
+    r = Run({"play", movie_, "--volume", volume_, "--loop", "--frames", "50", "--script", "", "--aspect", "pal"}, dummy);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("loop: back to the start"), std::string::npos) << r.out;
+
+    ExpectError(Run({"play", movie_, "--volume", volume_}, "unset DISPLAY WAYLAND_DISPLAY SDL_VIDEODRIVER;"),
+                "no display");
 }
 
 // One line on stderr, exit status 1, naming the cause. A missing movie and a bad signature are
