@@ -167,3 +167,42 @@ TEST_F(ToolTest, FailuresExitOneWithOneLineNamingTheCause)
 }
 
 }  // namespace
+
+namespace {
+
+// Bad options are exit 2 with one "quillframer:" line; a typo of a command gets the nearest one.
+TEST_F(ToolTest, UsageErrorsExitTwoWithOneLine)
+{
+    const struct {
+        std::vector<std::string> args;
+        std::string mention;
+    } cases[] = {
+        {{"exprot", "x.qf"}, "unknown command 'exprot' \u2014 did you mean 'export'?"},
+        {{"--volume", "W=/tmp", "ifno"}, "did you mean 'info'?"},
+        {{"zebra"}, "unknown command 'zebra'"},
+        {{}, "no command"},
+        {{"info"}, "MOVIE"},
+        {{"dump", "x.qf", "--packets", "many"}, "--packets"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.mention);
+        Outcome r = run(c.args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(r.err.starts_with("quillframer: ")) << r.err;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
+        EXPECT_NE(r.err.find(c.mention), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(run({"zebra"}).err.find("did you mean"), std::string::npos);
+}
+
+TEST_F(ToolTest, VersionNamesTheCommandThePlugInAndTheLibraries)
+{
+    Outcome r = run({"--version"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char *part : {"quillframer 1.", "plug-in: Quill Framer 1.2 (01.07.15)", "libavcodec ", "libpng 1.",
+                             "SDL2 2.", "liblhasa 0."})
+        EXPECT_NE(r.out.find(part), std::string::npos) << part << " in\n" << r.out;
+}
+
+}  // namespace
