@@ -112,6 +112,8 @@ public:
     PngSink(std::filesystem::path pattern, int width, int height, int scale, qfhost::Outputs &outputs)
         : pattern_(std::move(pattern)), width_(width), height_(height), scale_(scale), outputs_(outputs)
     {
+        // frames/%05d.png names a folder of its own: make it, as the docs' example expects.
+        if (!pattern_.parent_path().empty()) std::filesystem::create_directories(pattern_.parent_path());
     }
     bool wantsVideo() const override { return true; }
     bool wantsAudio() const override { return false; }
