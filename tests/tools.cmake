@@ -3,3 +3,6 @@ qf_test(tools_dump_info_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tools/dump_info
 add_dependencies(tools_dump_info_test quillframer quillframer_vtp)
 qf_test(tools_outputs_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tools/outputs_test.cpp LIBS qfauthor qfhost)
 add_dependencies(tools_outputs_test quillframer quillframer_vtp)
+# Every example of docs/commands.md, as printed.
+add_test(NAME tools_docs_examples
+         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/tools/docs_examples.sh $<TARGET_FILE:quillframer> ${PROJECT_SOURCE_DIR})
