@@ -6,3 +6,5 @@ add_dependencies(tools_outputs_test quillframer quillframer_vtp)
 # Every example of docs/commands.md, as printed.
 add_test(NAME tools_docs_examples
          COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/tools/docs_examples.sh $<TARGET_FILE:quillframer> ${PROJECT_SOURCE_DIR})
+# `cmake --install` into a temporary prefix, then the installed command on its own.
+add_test(NAME tools_install COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/tools/install_check.sh ${PROJECT_BINARY_DIR})
