@@ -564,7 +564,7 @@ ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out,
 
     const uint64_t endMs = options.durationMs ? std::min<uint64_t>(length, options.startMs + *options.durationMs) : length;
     const double end = endMs / 1000.0;
-    const uint64_t expected = endMs > options.startMs ? (endMs - options.startMs + QF_PACKET_MS - 1) / QF_PACKET_MS : 0;
+    const uint64_t expected = qfhost::PicturesDelivered(length, options.startMs, options.durationMs ? std::optional<uint32_t>(endMs) : std::nullopt);
 
     // Every target is checked before the first byte is written.
     std::optional<qfhost::PendingOutput> pending;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "authoring/iff_writer.h"
+#include "qfhost/time.hpp"
 #include "testing/run_command.h"
 
 namespace {
@@ -26,8 +27,9 @@ void PutText(Bytes &b, const std::string &s, size_t field)
     b.insert(b.end(), field - s.size(), 0);
 }
 
-// "w" 1; optional commands; "c" 1; optional commands; "i" 6 (120 ms); "z".
-Bytes OneSceneMovie(const Bytes &before = {}, const Bytes &inScene = {}, const std::string &signature = "xQuillframer")
+// "w" 1; optional commands; "c" 1; optional commands; "i" ticks (6: 120 ms); "z".
+Bytes OneSceneMovie(const Bytes &before = {}, const Bytes &inScene = {}, const std::string &signature = "xQuillframer",
+                    uint16_t ticks = 6)
 {
     Bytes m(signature.begin(), signature.end());
     m.resize(33, 0);
@@ -35,7 +37,7 @@ Bytes OneSceneMovie(const Bytes &before = {}, const Bytes &inScene = {}, const s
     m.insert(m.end(), before.begin(), before.end());
     m.insert(m.end(), {'c', 0, 0, 0, 0, 0, 0, 0, 0, 0, 1});
     m.insert(m.end(), inScene.begin(), inScene.end());
-    m.insert(m.end(), {'i', 0, 6, 'z'});
+    m.insert(m.end(), {'i', static_cast<uint8_t>(ticks >> 8), static_cast<uint8_t>(ticks), 'z'});
     return m;
 }
 
@@ -111,7 +113,7 @@ TEST_F(ToolTest, InfoReportsTheMovie)
     std::string movie = write("tiny.qf", OneSceneMovie()).string();
     Outcome r = run({"info", movie, "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
-    for (const char *part : {"\"width\":352,\"height\":240,\"duration\":120,\"length\":\"00:00.120\",\"frames\":3,"
+    for (const char *part : {"\"width\":352,\"height\":240,\"duration\":120,\"length\":\"00:00.120\",\"frames\":3,\"pluginFrames\":3,"
                              "\"packets\":6,\"videoPackets\":3,\"audioPackets\":3",
                              "\"audio\":{\"sampleRate\":22050,\"channels\":2,\"bits\":16}", "\"version\":\"1.2\""})
         EXPECT_NE(r.out.find(part), std::string::npos) << part << " in\n" << r.out;
@@ -203,6 +205,30 @@ TEST_F(ToolTest, VersionNamesTheCommandThePlugInAndTheLibraries)
     for (const char *part : {"quillframer 1.", "plug-in: Quill Framer 1.2 (01.07.15)", "libavcodec ", "libpng 1.",
                              "SDL2 2.", "liblhasa 0."})
         EXPECT_NE(r.out.find(part), std::string::npos) << part << " in\n" << r.out;
+}
+
+}  // namespace
+
+namespace {
+
+// info's frames are the pictures the stream delivers, which export's progress counts to; the
+// plug-in's GetVideoFrames is shown beside them and is one fewer where the 0.04 s clock drifts.
+TEST_F(ToolTest, InfoCountsThePicturesTheStreamDelivers)
+{
+    const struct {
+        uint16_t ticks;
+        int pictures, pluginFrames;
+    } cases[] = {{6, 3, 3}, {29, 15, 14}, {520, 261, 260}, {1000, 501, 500}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.ticks);
+        std::string movie = write("t.qf", OneSceneMovie({}, {}, "xQuillframer", c.ticks)).string();
+        Outcome r = run({"info", movie, "--json"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string counts = "\"frames\":" + std::to_string(c.pictures) + ",\"pluginFrames\":" +
+                                   std::to_string(c.pluginFrames) + ",\"packets\":" + std::to_string(2 * c.pictures);
+        EXPECT_NE(r.out.find(counts), std::string::npos) << counts << " in " << r.out;
+        EXPECT_EQ(qfhost::PicturesDelivered(c.ticks * 20u), static_cast<uint64_t>(c.pictures));
+    }
 }
 
 }  // namespace
