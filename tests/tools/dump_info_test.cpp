@@ -90,6 +90,15 @@ TEST_F(ToolTest, DumpWritesEveryFrameAndPacketAndOneJsonLine)
     EXPECT_EQ(r.out, Json(352, 240, 4));
     EXPECT_EQ(fs::file_size(video), 2u * 352 * 240 * 4);
     EXPECT_EQ(run({"dump", movie, "--seek", "120"}).out, Json(352, 240, 0));
+
+    // "-" is stdout, the data alone in it (the line moves to stderr); one stream takes one output.
+    r = run({"dump", movie, "--audio", "-", "--packets", "4"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, std::string(2 * 3528, '\0'));
+    EXPECT_EQ(r.err, Json(352, 240, 4));
+    r = run({"dump", movie, "--video", "-", "--audio", "-"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("only one output can be standard output"), std::string::npos) << r.err;
 }
 
 TEST_F(ToolTest, DumpFindsReferencedFilesThroughVolumesIgnoringCase)
