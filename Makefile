@@ -1,5 +1,7 @@
 # The README's commands. Each installs what is missing first.
-.PHONY: deps demo test bench release release-plugin asan clean
+.PHONY: deps demo test bench release release-plugin asan install clean
+
+PREFIX ?= /usr/local
 
 deps:
 	@bash scripts/install-deps.sh
@@ -26,6 +28,10 @@ test: asan release-plugin
 
 bench: release
 	@bash scripts/run-benchmarks.sh build/release
+
+# The release build under PREFIX (make install PREFIX=$$HOME/.local); DESTDIR is honoured.
+install: release
+	@cmake --install build/release --prefix "$(PREFIX)"
 
 clean:
 	rm -rf build

@@ -112,6 +112,8 @@ public:
     PngSink(std::filesystem::path pattern, int width, int height, Layout layout, qfhost::Outputs &outputs)
         : pattern_(std::move(pattern)), width_(width), height_(height), layout_(layout), outputs_(outputs)
     {
+        // frames/%05d.png names a folder of its own: make it, as the docs' example expects.
+        if (!pattern_.parent_path().empty()) std::filesystem::create_directories(pattern_.parent_path());
     }
     bool wantsVideo() const override { return true; }
     bool wantsAudio() const override { return false; }
@@ -568,7 +570,7 @@ ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out,
 
     const uint64_t endMs = options.durationMs ? std::min<uint64_t>(length, options.startMs + *options.durationMs) : length;
     const double end = endMs / 1000.0;
-    const uint64_t expected = endMs > options.startMs ? (endMs - options.startMs + QF_PACKET_MS - 1) / QF_PACKET_MS : 0;
+    const uint64_t expected = qfhost::PicturesDelivered(length, options.startMs, options.durationMs ? std::optional<uint32_t>(endMs) : std::nullopt);
 
     // Every target is checked before the first byte is written.
     // A video stream declares its pixels' shape unless --fit asks for square pixels on a fixed canvas.

@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <memory>
+#include <unordered_map>
 #include <stdexcept>
 
 namespace qfmedia {
@@ -124,11 +126,65 @@ auto ReadWith(const std::filesystem::path &path, Body body)
 
 }  // namespace
 
+namespace {
+
+// A grey or RGB(A) picture with few enough colours becomes an indexed one without changing a pixel:
+// fully transparent pixels take index 0 (as faces want), the colours follow in the order first met.
+IndexedPicture IndexTrueColour(const std::filesystem::path &path, png_structp png, png_infop info)
+{
+    png_set_expand(png);
+    png_set_strip_16(png);
+    png_set_gray_to_rgb(png);
+    png_set_add_alpha(png, 0xff, PNG_FILLER_AFTER);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    IndexedPicture picture;
+    picture.width = static_cast<int>(png_get_image_width(png, info));
+    picture.height = static_cast<int>(png_get_image_height(png, info));
+    picture.bitDepth = 8;
+    std::vector<uint8_t> rgba(static_cast<size_t>(picture.width) * picture.height * 4);
+    std::vector<png_bytep> rows(picture.height);
+    for (int y = 0; y < picture.height; ++y) rows[y] = rgba.data() + static_cast<size_t>(y) * picture.width * 4;
+    png_read_image(png, rows.data());
+    png_read_end(png, nullptr);
+
+    constexpr uint32_t transparent = 0xffffffff;  // no opaque colour has this key
+    std::unordered_map<uint32_t, int> index;
+    bool anyTransparent = false;
+    for (size_t i = 0; i < rgba.size(); i += 4) {
+        if (rgba[i + 3] != 0 && rgba[i + 3] != 0xff)
+            throw std::runtime_error(path.string() + " has partly transparent pixels; an Amiga picture has none "
+                                                     "(make each pixel opaque or fully transparent)");
+        anyTransparent |= rgba[i + 3] == 0;
+    }
+    if (anyTransparent) {
+        index[transparent] = 0;
+        picture.palette.push_back({0, 0, 0});
+    }
+    picture.indices.resize(rgba.size() / 4);
+    for (size_t i = 0; i < rgba.size(); i += 4) {
+        uint32_t key = rgba[i + 3] == 0 ? transparent : uint32_t{rgba[i]} << 16 | uint32_t{rgba[i + 1]} << 8 | rgba[i + 2];
+        auto [it, added] = index.try_emplace(key, static_cast<int>(index.size()));
+        if (added) picture.palette.push_back({rgba[i], rgba[i + 1], rgba[i + 2]});
+        picture.indices[i / 4] = static_cast<uint8_t>(std::min(it->second, 255));
+    }
+    const size_t colours = index.size();
+    if (colours > 256) {
+        const std::string name = path.filename().string();
+        throw std::runtime_error(path.string() + " is a true-colour PNG with " + std::to_string(colours) +
+                                 " colours; a palette holds at most 256 (32 for faces and scenes): reduce it, e.g. "
+                                 "`pngquant --force --output " + name + " 32 " + name + "` or `convert " + name +
+                                 " -colors 32 PNG8:" + name + "`");
+    }
+    return picture;
+}
+
+}  // namespace
+
 IndexedPicture ReadIndexedPng(const std::filesystem::path &path)
 {
     return ReadWith(path, [&](png_structp png, png_infop info) {
-        if (png_get_color_type(png, info) != PNG_COLOR_TYPE_PALETTE)
-            throw std::runtime_error(path.string() + " is not an indexed (palette) PNG");
+        if (png_get_color_type(png, info) != PNG_COLOR_TYPE_PALETTE) return IndexTrueColour(path, png, info);
         IndexedPicture picture;
         picture.width = static_cast<int>(png_get_image_width(png, info));
         picture.height = static_cast<int>(png_get_image_height(png, info));

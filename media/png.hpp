@@ -22,7 +22,8 @@ struct IndexedPicture {
     std::vector<std::array<uint8_t, 3>> palette;   // PLTE entries
 };
 
-// Reads a palette (colour type 3) PNG; any other colour type is an error naming the file.
+// Reads a palette (colour type 3) PNG as it is; a grey or RGB(A) one with at most 256 colours is
+// indexed exactly (fully transparent pixels as index 0), else the error counts its colours.
 IndexedPicture ReadIndexedPng(const std::filesystem::path &path);
 void WriteIndexedPng(const std::filesystem::path &path, const IndexedPicture &picture);
 

@@ -1,4 +1,5 @@
-// The smallest playable movie, written with the movie writer: one scene of 6 ticks (120 ms), no
+// The smallest playable movie, written with the movie writer: one scene of 6 ticks (120 ms) unless
+// told otherwise, no
 // picture and no sound. `before` adds commands ahead of the scene, `inScene` inside it, and the
 // signature may be any 12 bytes.
 #pragma once
@@ -16,14 +17,14 @@ namespace qftest {
 using Commands = std::function<void(qfauthor::MovieWriter &)>;
 
 inline qfauthor::Bytes OneSceneMovie(const Commands &before = {}, const Commands &inScene = {},
-                                     const std::string &signature = QF_SIGNATURE_QUILLFRAMER)
+                                     const std::string &signature = QF_SIGNATURE_QUILLFRAMER, uint16_t ticks = 6)
 {
     qfauthor::MovieWriter movie;
     movie.scenes(1);
     if (before) before(movie);
     movie.scene(1);
     if (inScene) inScene(movie);
-    qfauthor::Bytes bytes = movie.duration(6).end().bytes();
+    qfauthor::Bytes bytes = movie.duration(ticks).end().bytes();
     std::memcpy(bytes.data(), signature.data(), std::min<size_t>(signature.size(), QF_SIGNATURE_LENGTH));
     return bytes;
 }

@@ -92,8 +92,10 @@ void RunDump(const Context &context, const DumpOptions &o)
         throw ToolError(e.what());
     }
 
-    std::printf("{\"width\":%d,\"height\":%d,\"duration\":%u,\"frames\":%u,\"packets\":%llu}\n", movie.width(),
-                movie.height(), movie.durationMs(), movie.frames(), static_cast<unsigned long long>(handedOut));
+    // With the data on stdout, the line goes to stderr so that a pipe gets the data alone.
+    const bool piped = qfhost::IsStandardOutput(o.video) || qfhost::IsStandardOutput(o.audio);
+    std::fprintf(piped ? stderr : stdout, "{\"width\":%d,\"height\":%d,\"duration\":%u,\"frames\":%u,\"packets\":%llu}\n",
+                 movie.width(), movie.height(), movie.durationMs(), movie.frames(), static_cast<unsigned long long>(handedOut));
 }
 
 }  // namespace
@@ -112,8 +114,8 @@ void RegisterDump(CLI::App &app, Context &context)
             " Hz) to A. Prints one JSON line:\n"
         "{\"width\":W,\"height\":H,\"duration\":MS,\"frames\":F,\"packets\":P}.");
     command->add_option("MOVIE", options->movie, "The movie file")->required();
-    command->add_option("--video", options->video, "File that receives the video frames (replaced)")->type_name("V");
-    command->add_option("--audio", options->audio, "File that receives the audio packets (replaced)")->type_name("A");
+    command->add_option("--video", options->video, "File that receives the video frames (replaced; - for stdout)")->type_name("V");
+    command->add_option("--audio", options->audio, "File that receives the audio packets (replaced; - for stdout)")->type_name("A");
     command->add_option("--seek", options->seek, "Seek to this time in whole milliseconds right after opening")
         ->type_name("MS");
     command->add_option("--packets", options->packets, "Stop after N packets (video and audio together)")

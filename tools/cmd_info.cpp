@@ -40,8 +40,10 @@ void RunInfo(const Context &context, const InfoOptions &o, const std::string &pa
     OpenedMovie opened = OpenMovie(context, path);
     qfhost::Movie &movie = *opened.movie;
     const PluginInfo &plugin = opened.plugin->info();
-    const uint32_t frames = movie.frames();
+    // The pictures the stream delivers; GetVideoFrames can be one fewer (see PicturesDelivered).
+    const uint32_t pluginFrames = movie.frames();
     const PacketCount packets = CountPackets(movie);
+    const uint64_t frames = packets.video;
     const uint32_t rate = movie.descriptor().sampleRate;
     const std::string version = std::to_string(plugin.version) + "." + std::to_string(plugin.revision);
     auto text = [](const char *s) { return std::string(s ? s : ""); };
@@ -54,6 +56,7 @@ void RunInfo(const Context &context, const InfoOptions &o, const std::string &pa
         j["duration"] = movie.durationMs();
         j["length"] = qfhost::FormatTime(movie.durationMs());
         j["frames"] = frames;
+        j["pluginFrames"] = pluginFrames;
         j["packets"] = packets.video + packets.audio;
         j["videoPackets"] = packets.video;
         j["audioPackets"] = packets.audio;
@@ -66,7 +69,9 @@ void RunInfo(const Context &context, const InfoOptions &o, const std::string &pa
     std::printf("%s\n", qfhost::Printable(path).c_str());
     std::printf("  picture  %d x %d\n", movie.width(), movie.height());
     std::printf("  length   %u ms (%s)\n", movie.durationMs(), qfhost::FormatTime(movie.durationMs()).c_str());
-    std::printf("  frames   %u at %d per second\n", frames, QF_FRAMES_PER_SECOND);
+    std::printf("  frames   %llu at %d per second", static_cast<unsigned long long>(frames), QF_FRAMES_PER_SECOND);
+    if (frames != pluginFrames) std::printf(" (GetVideoFrames: %u)", pluginFrames);
+    std::printf("\n");
     std::printf("  packets  %llu (%llu video, %llu audio)\n",
                 static_cast<unsigned long long>(packets.video + packets.audio),
                 static_cast<unsigned long long>(packets.video), static_cast<unsigned long long>(packets.audio));

@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,6 +48,22 @@ void AddSearchOption(CLI::App &command, Context &context)
 }
 
 }  // namespace
+
+fs::path ExpandHome(const std::string &path)
+{
+    if (!path.starts_with("~")) return path;
+    size_t slash = path.find('/');
+    std::string user = path.substr(1, slash == std::string::npos ? std::string::npos : slash - 1);
+    std::string rest = slash == std::string::npos ? "" : path.substr(slash + 1);
+    const char *home = nullptr;
+    if (user.empty()) home = std::getenv("HOME");
+    if (!home || !*home) {
+        const passwd *entry = user.empty() ? ::getpwuid(::getuid()) : ::getpwnam(user.c_str());
+        if (!entry) return path;  // "~nobody-here/x" is taken as a name, as a shell would
+        home = entry->pw_dir;
+    }
+    return rest.empty() ? fs::path(home) : fs::path(home) / rest;
+}
 
 void AddQuietOption(CLI::App &command, Context &context)
 {
@@ -96,7 +114,8 @@ qfhost::HostSettings MakeSettings(const Context &context, int32_t version)
         if (!name.empty() && name.back() == ':') name.pop_back();
         if (eq == std::string::npos || name.empty() || eq + 1 == given.size())
             throw ToolError("--volume wants NAME=PATH, got \"" + given + "\"");
-        fs::path dir = given.substr(eq + 1);
+        // The shell leaves the ~ of NAME=~/x alone.
+        fs::path dir = ExpandHome(given.substr(eq + 1));
         std::error_code ec;
         if (!qfhost::Volume::Detect(dir))
             throw ToolError("--volume " + name + "=" + dir.string() +
@@ -113,7 +132,7 @@ qfhost::HostSettings MakeSettings(const Context &context, int32_t version)
 
 fs::path PluginPath(const Context &context)
 {
-    return context.plugin.empty() ? qfhost::Plugin::defaultPath() : fs::path(context.plugin);
+    return context.plugin.empty() ? qfhost::Plugin::defaultPath() : ExpandHome(context.plugin);
 }
 
 OpenedMovie OpenMovie(const Context &context, const fs::path &movie, uint32_t openOption)

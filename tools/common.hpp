@@ -50,6 +50,10 @@ qfhost::Outputs CommandOutputs(const Context &context, std::initializer_list<std
 // stdin is one, else cancel. Throws ToolError on a malformed NAME=DIR.
 qfhost::HostSettings MakeSettings(const Context &context, int32_t version = 6);
 
+// A leading ~ or ~user as a shell would expand it, for the paths the shell does not see (NAME=~/x,
+// --plugin=~/x).
+std::filesystem::path ExpandHome(const std::string &path);
+
 std::filesystem::path PluginPath(const Context &context);
 
 // A movie together with the plug-in that plays it (the movie goes first).

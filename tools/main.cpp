@@ -1,10 +1,16 @@
 // quillframer: plays, inspects and converts Quill Framer movies through quillframer.vtp.
+#include <algorithm>
+#include <array>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <new>
+#include <string_view>
 
 #include "common.hpp"
+#include "media/versions.hpp"
 #include "qfhost/printable.hpp"
+#include "qfhost/suggest.hpp"
 
 namespace qftools {
 // One per subcommand, each in its cmd_*.cpp.
@@ -17,6 +23,49 @@ void RegisterSheet(CLI::App &app, Context &context);
 void RegisterPlay(CLI::App &app, Context &context);
 void RegisterMake(CLI::App &app, Context &context);
 void RegisterDemo(CLI::App &app, Context &context);
+
+namespace {
+
+// The command, the plug-in it would load (if it loads) and the libraries in use.
+void PrintVersion(const Context &context)
+{
+    std::printf("quillframer %s\n", QF_VERSION);
+    try {
+        qfhost::Plugin plugin(PluginPath(context));
+        const PluginInfo &info = plugin.info();
+        std::printf("plug-in: %s %d.%d (%s), %s\n", qfhost::Printable(info.name ? info.name : "?").c_str(),
+                    info.version, info.revision, qfhost::Printable(info.date ? info.date : "?").c_str(),
+                    PluginPath(context).c_str());
+    } catch (const std::exception &e) {
+        std::printf("plug-in: not loaded (%s)\n", qfhost::Printable(e.what()).c_str());
+    }
+    for (const auto &[library, version] : qfmedia::LibraryVersions())
+        std::printf("%s %s\n", library.c_str(), version.c_str());
+}
+
+// The first word that is neither an option nor an option's value: what the user meant as the subcommand.
+const char *SubcommandWord(int argc, char **argv)
+{
+    static constexpr std::array<std::string_view, 3> withValue = {"--volume", "--plugin", "--max-pixels"};
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        if (arg == "--") return i + 1 < argc ? argv[i + 1] : nullptr;
+        if (arg.starts_with("-")) {
+            if (std::find(withValue.begin(), withValue.end(), arg) != withValue.end()) ++i;
+            continue;
+        }
+        return argv[i];
+    }
+    return nullptr;
+}
+
+int UsageError(const std::string &message)
+{
+    std::fprintf(stderr, "quillframer: %s\n", qfhost::Printable(message).c_str());
+    return 2;
+}
+
+}  // namespace
 }  // namespace qftools
 
 int main(int argc, char **argv)
@@ -27,8 +76,9 @@ int main(int argc, char **argv)
                  "Pictures, faces and sounds that a movie names by Amiga path (Work:Anims/Hero) are looked for\n"
                  "in the directory given with --volume Work=DIR; on a terminal an unknown volume is asked for.",
                  "quillframer");
-    app.require_subcommand(1);
     AddMovieOptions(app, context);
+    bool version = false;
+    app.add_flag("--version,-V", version, "Name the command, the plug-in and the libraries, and stop");
 
     RegisterInfo(app, context);
     RegisterDump(app, context);
@@ -41,9 +91,27 @@ int main(int argc, char **argv)
     RegisterDemo(app, context);
 
     try {
+        if (const char *word = SubcommandWord(argc, argv)) {
+            std::vector<std::string_view> names;
+            for (const CLI::App *sub : app.get_subcommands({})) names.emplace_back(sub->get_name());
+            if (std::find(names.begin(), names.end(), word) == names.end()) {
+                std::string message = "unknown command '" + std::string(word) + "'";
+                if (auto near = qfhost::Nearest(word, names)) message += " \u2014 did you mean '" + *near + "'?";
+                return UsageError(message);
+            }
+        }
         app.parse(argc, argv);
+        if (version) {
+            PrintVersion(context);
+            return 0;
+        }
+        if (app.get_subcommands().empty()) return UsageError("no command given");
+    } catch (const CLI::CallForHelp &e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp &e) {
+        return app.exit(e);
     } catch (const CLI::ParseError &e) {
-        return app.exit(e) == 0 ? 0 : 2;
+        return UsageError(e.what());
     } catch (const std::bad_alloc &) {
         std::fprintf(stderr, "quillframer: out of memory\n");
         return 1;

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -16,6 +18,7 @@
 #include "media/png.hpp"
 #include "quillframer/host_api.h"
 #include "qfhost/output.hpp"
+#include "qfhost/suggest.hpp"
 
 namespace qfauthor {
 
@@ -127,6 +130,57 @@ std::string AmigaFileName(const std::string &name, const std::string &where)
 qfauthor::IndexedImage ToImage(const qfmedia::IndexedPicture &p)
 {
     return {p.width, p.height, p.indices};
+}
+
+// Every object's keys against the ones it may have, before anything is loaded: a misspelt key
+// would otherwise be ignored and its default used without a word.
+struct Shape {
+    std::vector<std::string_view> keys;
+    std::vector<std::pair<std::string_view, const Shape *>> lists;    // key: array of this shape
+    std::vector<std::pair<std::string_view, const Shape *>> objects;  // key: one object of this shape
+};
+
+void CheckKeys(const Script &script, const json &object, const Shape &shape, const std::string &where,
+               const std::function<std::string(const std::string &)> &scene)
+{
+    if (!object.is_object()) return;  // strings standing for objects are checked where they are read
+    for (const auto &[key, value] : object.items()) {
+        std::vector<std::string_view> known = shape.keys;
+        for (const auto &l : shape.lists) known.push_back(l.first);
+        for (const auto &o : shape.objects) known.push_back(o.first);
+        const std::string path = (where.empty() ? "" : where + ".") + key;
+        if (std::find(known.begin(), known.end(), key) == known.end()) {
+            std::string message = "unknown key";
+            if (auto near = qfhost::Nearest(key, known)) message += " \u2014 did you mean '" + *near + "'?";
+            script.fail(scene(path), message);
+        }
+        for (const auto &[name, inner] : shape.lists)
+            if (name == key && value.is_array())
+                for (size_t i = 0; i < value.size(); ++i)
+                    CheckKeys(script, value[i], *inner, path + "[" + std::to_string(i) + "]", scene);
+        for (const auto &[name, inner] : shape.objects)
+            if (name == key) CheckKeys(script, value, *inner, path, scene);
+    }
+}
+
+void CheckScriptKeys(const Script &script, const json &doc, const std::function<std::string(const std::string &)> &label)
+{
+    static const Shape face{{"png", "offset"}, {}, {}};
+    static const Shape background{{"name", "png", "planes", "compress", "embed", "amigaName"}, {}, {}};
+    static const Shape faceSet{{"name", "embed", "amigaName"}, {{"faces", &face}}, {}};
+    static const Shape sound{{"name", "file", "period", "rate", "gain", "embed", "amigaName"}, {}, {}};
+    static const Shape cycle{{"low", "high", "reverse", "stop"}, {}, {}};
+    static const Shape scroll{{"axis", "velocity", "acceleration", "limit"}, {}, {}};
+    static const Shape start{{"sound", "channel", "channels", "volume", "period"}, {}, {}};
+    static const Shape frame{{"face", "x", "y"}, {}, {}};
+    static const Shape sprite{{"faceSet", "origin", "layer", "faces", "count", "move"}, {{"frames", &frame}}, {}};
+    static const Shape sceneShape{{"ticks", "seconds", "repeat", "background", "palette"},
+                             {{"cycles", &cycle}, {"sounds", &start}, {"sprites", &sprite}},
+                             {{"scroll", &scroll}}};
+    static const Shape top{{"embed", "volume", "directory", "volumeDirectory"},
+                           {{"backgrounds", &background}, {"faceSets", &faceSet}, {"sounds", &sound}, {"scenes", &sceneShape}},
+                           {}};
+    CheckKeys(script, doc, top, "", label);
 }
 
 // A double-density FFS floppy, or a high-density one when that is too small.
@@ -279,6 +333,25 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
     }
     if (!doc.is_object()) script.fail("", "the script must be a JSON object");
 
+    // "scenes[i]" is the list entry (from 0, as the JSON has it); the message adds the scene number
+    // (from 1, counting repeats) that the docs and the plug-in's errors use.
+    std::vector<long> sceneNumbers;
+    if (doc.contains("scenes") && doc["scenes"].is_array()) {
+        long next = 1;
+        for (const json &entry : doc["scenes"]) {
+            sceneNumbers.push_back(next);
+            const json *repeat = entry.is_object() && entry.contains("repeat") ? &entry["repeat"] : nullptr;
+            next += repeat && repeat->is_number_integer() ? std::max<long>(1, repeat->get<long>()) : 1;
+        }
+    }
+    auto sceneLabel = [&](const std::string &where) {
+        if (!where.starts_with("scenes[")) return where;
+        size_t index = std::strtoul(where.c_str() + 7, nullptr, 10);
+        if (index >= sceneNumbers.size()) return where;
+        return where + " (scene " + std::to_string(sceneNumbers[index]) + ")";
+    };
+    CheckScriptKeys(script, doc, sceneLabel);
+
     MakeResult result;
     bool embedDefault = true;
     std::string volume, directory;
@@ -360,8 +433,9 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
     long total = 0;
     for (size_t i = 0; i < scenes.size(); ++i) {
         first[i] = static_cast<int>(total + 1);
-        int repeat = script.at("scenes[" + std::to_string(i) + "]", [&] { return Get(scenes[i], "repeat", 1); });
-        if (repeat < 1) script.fail("scenes[" + std::to_string(i) + "]", "\"repeat\" must be 1 or more");
+        std::string where = sceneLabel("scenes[" + std::to_string(i) + "]");
+        int repeat = script.at(where, [&] { return Get(scenes[i], "repeat", 1); });
+        if (repeat < 1) script.fail(where, "\"repeat\" must be 1 or more");
         total += repeat;
     }
     if (total > 65535) script.fail("scenes", "more than 65535 scenes");
@@ -370,7 +444,7 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
 
     long ticks = 0, lastTicks = 0;
     for (size_t i = 0; i < scenes.size(); ++i) {
-        std::string where = "scenes[" + std::to_string(i) + "]";
+        std::string where = sceneLabel("scenes[" + std::to_string(i) + "]");
         script.at(where, [&] {
             const json &s = scenes[i];
             int number = first[i];
@@ -490,7 +564,7 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
             return 0;
         });
     }
-    if (ticks == 0) script.fail("scenes[0]", "the movie has no length: give the first scene \"seconds\" or \"ticks\"");
+    if (ticks == 0) script.fail(sceneLabel("scenes[0]"), "the movie has no length: give the first scene \"seconds\" or \"ticks\"");
     movie.end();
     result.seconds = ticks * 0.02;
     try {

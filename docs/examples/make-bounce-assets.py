@@ -1,12 +1,17 @@
 #!/usr/bin/env python3
-"""Writes the small assets of the `bounce` example: indexed PNGs and a WAV, standard library only."""
+"""Writes the small assets of the `bounce` example (indexed PNGs and a WAV, standard library only)
+into the folder given: make-bounce-assets.py OUT_DIR. Copy bounce.json beside them to make the movie."""
 import math
 import os
 import struct
+import sys
 import wave
 import zlib
 
-HERE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "bounce")
+if len(sys.argv) != 2:
+    sys.exit("usage: make-bounce-assets.py OUT_DIR")
+HERE = os.path.abspath(sys.argv[1])
+os.makedirs(HERE, exist_ok=True)
 
 
 def write_indexed_png(path, width, height, pixels, palette):

@@ -141,6 +141,16 @@ void Outputs::claim(std::span<const fs::path> targets, const std::string &label)
     std::vector<fs::path> existing;
     std::vector<fs::path> fresh;
     for (const fs::path &target : targets) {
+        if (IsStandardOutput(target)) {
+            // One stream, one output; a terminal would show binary data as garbage.
+            if (std::find(claimed_.begin(), claimed_.end(), target) != claimed_.end())
+                throw std::runtime_error("only one output can be standard output (-)");
+            if (::isatty(STDOUT_FILENO))
+                throw std::runtime_error("will not write binary data to a terminal; redirect standard output or "
+                                         "name a file instead of -");
+            claimed_.push_back(target);
+            continue;
+        }
         fs::path key = fs::absolute(target).lexically_normal();
         if (std::find(claimed_.begin(), claimed_.end(), key) != claimed_.end()) continue;
         fresh.push_back(key);
@@ -167,6 +177,11 @@ void Outputs::claim(std::span<const fs::path> targets, const std::string &label)
 
 PendingOutput Outputs::begin(const fs::path &target)
 {
+    if (IsStandardOutput(target)) {
+        if (std::find(claimed_.begin(), claimed_.end(), target) == claimed_.end()) claim(target);
+        // Written straight through: nothing to rename, nothing to remove when interrupted.
+        return PendingOutput(target, "/dev/stdout", -1);
+    }
     claim(target);
     const fs::path real = RealTarget(target);
     struct stat info {};

@@ -116,7 +116,10 @@ fs::path Plugin::defaultPath()
     if (const char *env = std::getenv("QUILLFRAMER_PLUGIN"); env && *env) return env;
     std::error_code ec;
     fs::path self = fs::read_symlink("/proc/self/exe", ec);
-    return (ec ? fs::current_path() : self.parent_path()) / "quillframer.vtp";
+    fs::path beside = (ec ? fs::current_path() : self.parent_path()) / "quillframer.vtp";
+    // Installed, the command is in bin/ and the plug-in in lib/quillframer/.
+    fs::path installed = beside.parent_path().parent_path() / "lib" / "quillframer" / "quillframer.vtp";
+    return fs::exists(beside, ec) || !fs::exists(installed, ec) ? beside : installed;
 }
 
 Movie::Movie(Plugin &plugin, MovieHandle *handle, const StreamDescriptor &descriptor)

@@ -51,4 +51,18 @@ std::optional<uint64_t> ParseTime(std::string_view text)
     }
 }
 
+uint64_t PicturesDelivered(uint32_t durationMs, uint32_t startMs, std::optional<uint32_t> endMs)
+{
+    // The packet clock as the stream runs it: truncated milliseconds against the duration.
+    auto wholeMs = [](double t) {
+        double ms = t * 1000.0;
+        return ms <= 0 ? uint64_t{0} : ms >= 4294967295.0 ? uint64_t{4294967295} : static_cast<uint64_t>(ms);
+    };
+    const double end = endMs ? *endMs / 1000.0 : 0;
+    uint64_t count = 0;
+    for (double t = startMs / 1000.0; wholeMs(t) < durationMs; t += 0.04, ++count)
+        if (endMs && t >= end - 1e-9) break;
+    return count;
+}
+
 }  // namespace qfhost

@@ -4,6 +4,7 @@
 
 #include "authoring/iff_writer.h"
 #include "authoring/movie_writer.h"
+#include "qfhost/time.hpp"
 #include "testing/run_command.h"
 #include "testing/tiny_movie.h"
 
@@ -67,6 +68,15 @@ TEST_F(ToolTest, DumpWritesEveryFrameAndPacketAndOneJsonLine)
     EXPECT_EQ(r.out, Json(352, 240, 4));
     EXPECT_EQ(fs::file_size(video), 2u * 352 * 240 * 4);
     EXPECT_EQ(run({"dump", movie, "--seek", "120"}).out, Json(352, 240, 0));
+
+    // "-" is stdout, the data alone in it (the line moves to stderr); one stream takes one output.
+    r = run({"dump", movie, "--audio", "-", "--packets", "4"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, std::string(2 * 3528, '\0'));
+    EXPECT_EQ(r.err, Json(352, 240, 4));
+    r = run({"dump", movie, "--video", "-", "--audio", "-"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("only one output can be standard output"), std::string::npos) << r.err;
 }
 
 TEST_F(ToolTest, DumpFindsReferencedFilesThroughVolumesIgnoringCase)
@@ -91,7 +101,7 @@ TEST_F(ToolTest, InfoReportsTheMovie)
     std::string movie = write("tiny.qf", OneSceneMovie()).string();
     Outcome r = run({"info", movie, "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
-    for (const char *part : {"\"width\":352,\"height\":240,\"duration\":120,\"length\":\"00:00.120\",\"frames\":3,"
+    for (const char *part : {"\"width\":352,\"height\":240,\"duration\":120,\"length\":\"00:00.120\",\"frames\":3,\"pluginFrames\":3,"
                              "\"packets\":6,\"videoPackets\":3,\"audioPackets\":3",
                              "\"audio\":{\"sampleRate\":22050,\"channels\":2,\"bits\":16}", "\"version\":\"1.2\""})
         EXPECT_NE(r.out.find(part), std::string::npos) << part << " in\n" << r.out;
@@ -143,6 +153,69 @@ TEST_F(ToolTest, FailuresExitOneWithOneLineNamingTheCause)
         ASSERT_FALSE(r.err.empty());
         EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
         for (const auto &m : c.mentions) EXPECT_NE(r.err.find(m), std::string::npos) << m << " in " << r.err;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Bad options are exit 2 with one "quillframer:" line; a typo of a command gets the nearest one.
+TEST_F(ToolTest, UsageErrorsExitTwoWithOneLine)
+{
+    const struct {
+        std::vector<std::string> args;
+        std::string mention;
+    } cases[] = {
+        {{"exprot", "x.qf"}, "unknown command 'exprot' \u2014 did you mean 'export'?"},
+        {{"--volume", "W=/tmp", "ifno"}, "did you mean 'info'?"},
+        {{"zebra"}, "unknown command 'zebra'"},
+        {{}, "no command"},
+        {{"info"}, "MOVIE"},
+        {{"dump", "x.qf", "--packets", "many"}, "--packets"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.mention);
+        Outcome r = run(c.args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(r.err.starts_with("quillframer: ")) << r.err;
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line: " << r.err;
+        EXPECT_NE(r.err.find(c.mention), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(run({"zebra"}).err.find("did you mean"), std::string::npos);
+}
+
+TEST_F(ToolTest, VersionNamesTheCommandThePlugInAndTheLibraries)
+{
+    Outcome r = run({"--version"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const char *part : {"quillframer 1.", "plug-in: Quill Framer 1.2 (01.07.15)", "libavcodec ", "libpng 1.",
+                             "SDL2 2.", "liblhasa 0."})
+        EXPECT_NE(r.out.find(part), std::string::npos) << part << " in\n" << r.out;
+}
+
+}  // namespace
+
+namespace {
+
+// info's frames are the pictures the stream delivers, which export's progress counts to; the
+// plug-in's GetVideoFrames is shown beside them and is one fewer where the 0.04 s clock drifts.
+TEST_F(ToolTest, InfoCountsThePicturesTheStreamDelivers)
+{
+    const struct {
+        uint16_t ticks;
+        int pictures, pluginFrames;
+    } cases[] = {{6, 3, 3}, {29, 15, 14}, {520, 261, 260}, {1000, 501, 500}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.ticks);
+        std::string movie = write("t.qf", OneSceneMovie({}, {}, "xQuillframer", c.ticks)).string();
+        Outcome r = run({"info", movie, "--json"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string counts = "\"frames\":" + std::to_string(c.pictures) + ",\"pluginFrames\":" +
+                                   std::to_string(c.pluginFrames) + ",\"packets\":" + std::to_string(2 * c.pictures);
+        EXPECT_NE(r.out.find(counts), std::string::npos) << counts << " in " << r.out;
+        EXPECT_EQ(qfhost::PicturesDelivered(c.ticks * 20u), static_cast<uint64_t>(c.pictures));
     }
 }
 

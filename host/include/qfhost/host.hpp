@@ -162,7 +162,8 @@ public:
     // failure, worded by ExplainOpen. Running out of memory is reported the same way.
     std::unique_ptr<Movie> open(const std::filesystem::path &movie, uint32_t openOption = 0);
 
-    // Default plug-in path: $QUILLFRAMER_PLUGIN, else quillframer.vtp beside the running executable.
+    // Default plug-in path: $QUILLFRAMER_PLUGIN, else quillframer.vtp beside the running executable,
+    // else ../lib/quillframer/quillframer.vtp from it (installed).
     static std::filesystem::path defaultPath();
 
 private:

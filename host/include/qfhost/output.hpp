@@ -41,6 +41,10 @@ private:
     int slot_;  // in the interrupt table; -1 once committed or moved from
 };
 
+// "-" names standard output: written directly (no temporary file, no rename), refused when it is a
+// terminal, at most one per command.
+inline bool IsStandardOutput(const std::filesystem::path &target) { return target == "-"; }
+
 class Outputs {
 public:
     explicit Outputs(Overwrite overwrite = Overwrite::Ask);

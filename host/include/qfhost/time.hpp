@@ -24,4 +24,11 @@ inline uint64_t MillisecondsOf(double seconds)
     return seconds > 0 ? static_cast<uint64_t>(std::llround(seconds * 1000.0)) : 0;
 }
 
+// The pictures the packet stream delivers from startMs until endMs (a packet at or past it is not
+// taken) or the end of the movie. This is the count the command shows everywhere, not the plug-in's
+// GetVideoFrames: that one truncates, so a last part-picture is not in it (580 ms: 14), and the
+// stream's clock adds 0.04 s per picture in doubles and compares whole milliseconds with the
+// duration, so its drift can add one more (10.4 s: 261 pictures, GetVideoFrames 260).
+uint64_t PicturesDelivered(uint32_t durationMs, uint32_t startMs = 0, std::optional<uint32_t> endMs = std::nullopt);
+
 }  // namespace qfhost

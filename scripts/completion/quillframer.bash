@@ -1,0 +1,40 @@
+# bash completion for quillframer: commands, their options and the files they take.
+_quillframer()
+{
+    local cur prev words cword
+    _init_completion || return
+    local commands="info dump export frame sheet play make demo"
+    local common="--volume --plugin --max-pixels --quiet --help"
+    local command="" word
+    for word in "${words[@]:1:cword-1}"; do
+        case " $commands " in *" $word "*) command=$word; break ;; esac
+    done
+    case $prev in
+        --plugin) _filedir vtp; return ;;
+        -o | --output | --video | --audio) _filedir; return ;;
+        --volume | --max-pixels | --at | --start | --duration | --scale | --every | --columns | --shrink | --seek | --packets) return ;;
+    esac
+    if [[ -z $command ]]; then
+        COMPREPLY=($(compgen -W "$commands --version --help $common" -- "$cur"))
+        return
+    fi
+    local options
+    case $command in
+        info) options="--json" ;;
+        dump) options="--video --audio --seek --packets" ;;
+        export) options="-o --scale --start --duration -y -n" ;;
+        frame) options="--at -o --scale -y -n" ;;
+        sheet) options="-o --every --columns --shrink -y -n" ;;
+        play) options="--scale --fullscreen --frames" ;;
+        make) options="-o -y -n" ;;
+        demo) options="-o --web-only -y -n" ;;
+    esac
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "$options $common" -- "$cur"))
+    elif [[ $command == make ]]; then
+        _filedir json
+    else
+        _filedir
+    fi
+}
+complete -F _quillframer quillframer
