@@ -1,10 +1,10 @@
 // The smallest playable movie, written with the movie writer: one scene of 6 ticks (120 ms) unless
-// told otherwise, no
-// picture and no sound. `before` adds commands ahead of the scene, `inScene` inside it, and the
+// told otherwise, no picture and no sound. `before` adds commands ahead of the scene, `inScene` inside it, and the
 // signature may be any 12 bytes.
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <string>
