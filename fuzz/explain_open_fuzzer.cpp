@@ -11,6 +11,7 @@
 #include <string>
 
 #include "plugin/open_diagnostics.h"
+#include "quillframer/host_api.h"
 #include "qfhost/host.hpp"
 #include "testing/movies.h"
 
@@ -128,8 +129,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     qfhost::Host &host = *fixture.host;
     WriteFile(fixture.movie, data, size);
 
-    // The cause as the plug-in's code records it, then the same open as the command explains it.
+    // The plug-in's own open, then the cause as its recording build sees it, then the same open as
+    // the command explains it: all three must agree on whether the movie opens.
     host.makeCurrent();
+    host.beginOpen(fixture.movie);
+    PluginInfo info{};
+    InitPlugin(&info, host.base());
+    StreamDescriptor descriptor{};
+    MovieHandle *movie = OpenVideo(fixture.movie.c_str(), &descriptor);
+    const bool pluginOpened = movie != nullptr;
+    CloseVideo(movie);
     host.beginOpen(fixture.movie);
     static OpenDiagnostics record;
     const bool opened = QfExplainOpen(host.base(), fixture.movie.c_str(), 0, &record) != 0;
@@ -138,6 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     qfhost::OpenExplanation explanation = qfhost::ExplainOpen(host, fixture.movie);
     if (qfhost::Host::openFileCount() != 0) Fail("a host file was left open", explanation.error);
 
+    if (opened != pluginOpened) Fail("the recording build and the plug-in disagree on the open", explanation.error);
     if (opened) {
         if (!explanation.error.empty()) Fail("an open that succeeded was explained as failing", explanation.error);
         if (record.failure != OpenFailureNone) Fail("an open that succeeded recorded a failure", "");

@@ -48,7 +48,7 @@ for t in $targets; do
   binary=${t}_fuzzer; seeds="$build/seeds/movie"; limits=()
   case "$t" in
     # Inputs up to 1 MB, so that work growing with the square of the input shows as a timeout.
-    open_movie_large) binary=open_movie_fuzzer; limits=(-max_len=1048576) ;;
+    open_movie_large) binary=open_movie_fuzzer; limits=(-max_len=1048576 -len_control=0) ;;
     make_script) seeds="$build/seeds/make" ;;
     iff_loader) seeds="$build/seeds/iff" ;;
     adf_reader) seeds="$build/seeds/none" ;;
