@@ -166,7 +166,7 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
         if (!in) throw std::runtime_error("cannot read " + scriptPath.string() + ": no such file or not readable");
         try {
             doc = json::parse(in);
-        } catch (const json::parse_error &e) {
+        } catch (const json::exception &e) {  // a number too large to hold is out_of_range, not parse_error
             script.fail("", "not valid JSON: " + Script::CleanJsonError(e.what()));
         }
     }
