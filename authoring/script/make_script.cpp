@@ -7,9 +7,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <map>
 #include <optional>
 #include <stdexcept>
+#include <type_traits>
 
 #include "authoring/adf_writer.h"
 #include "authoring/iff_writer.h"
@@ -83,10 +85,35 @@ private:
     qfhost::Outputs &outputs_;
 };
 
+// The JSON library turns a number into an integer type with a plain cast, which is undefined for
+// a value out of the type's range (1e12 as an int): such a number is refused instead.
+template <typename T>
+T Integer(const json &value)
+{
+    if (value.is_number_float()) {
+        double v = value.get<double>();
+        if (!(v >= static_cast<double>(std::numeric_limits<T>::min()) &&
+              v < static_cast<double>(std::numeric_limits<T>::max()) + 1.0))
+            throw std::invalid_argument("number " + value.dump() + " is out of range");
+    }
+    return value.get<T>();
+}
+
+std::vector<int> IntegerList(const json &object, const char *key, std::vector<int> fallback)
+{
+    if (!object.contains(key)) return fallback;
+    const json &list = object.at(key);
+    if (!list.is_array()) return list.get<std::vector<int>>();  // the library's own type error
+    std::vector<int> values;
+    for (const json &v : list) values.push_back(Integer<int>(v));
+    return values;
+}
+
 template <typename T>
 T Get(const json &object, const char *key, T fallback)
 {
     if (!object.contains(key)) return fallback;
+    if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) return Integer<T>(object.at(key));
     return object.at(key).get<T>();
 }
 
@@ -100,7 +127,7 @@ uint16_t ParseColor(const json &value)
 {
     if (value.is_array()) {
         if (value.size() != 3) throw std::invalid_argument("a colour array needs 3 numbers");
-        auto c = [&](int i) { return static_cast<uint8_t>(std::clamp(value[i].get<int>(), 0, 255)); };
+        auto c = [&](int i) { return static_cast<uint8_t>(std::clamp(Integer<int>(value[i]), 0, 255)); };
         return qfauthor::AmigaColor(c(0), c(1), c(2));
     }
     std::string text = value.get<std::string>();
@@ -204,6 +231,9 @@ Bytes DiskImage(const std::string &label, const std::string &movieName, const By
             return disk.image();
         } catch (const std::runtime_error &e) {
             if (high) throw std::runtime_error(std::string("it does not fit on a floppy: ") + e.what());
+            doc = json::parse(in);
+        } catch (const json::exception &e) {  // a number too large to hold is out_of_range, not parse_error
+            script.fail("", "not valid JSON: " + Script::CleanJsonError(e.what()));
         }
     }
     return {};
@@ -272,8 +302,8 @@ std::vector<LoadedAsset> LoadAssets(const Script &script, const json &doc, bool 
                 qfauthor::FaceEntry entry;
                 entry.image = ToImage(pic);
                 if (face.is_object() && face.contains("offset")) {
-                    entry.offsetX = face["offset"].at(0).get<int16_t>();
-                    entry.offsetY = face["offset"].at(1).get<int16_t>();
+                    entry.offsetX = Integer<int16_t>(face["offset"].at(0));
+                    entry.offsetY = Integer<int16_t>(face["offset"].at(1));
                 }
                 if (palette.empty())
                     for (size_t c = 0; c < std::min<size_t>(32, pic.palette.size()); ++c)
@@ -299,7 +329,7 @@ std::vector<LoadedAsset> LoadAssets(const Script &script, const json &doc, bool 
             a.embed = embedFor(s);
             qfmedia::SoundFile file = qfmedia::ReadSoundFile(script.resolve(Required(s, "file")));
             if (s.contains("period"))
-                a.period = s["period"].get<uint16_t>();
+                a.period = Integer<uint16_t>(s["period"]);
             else
                 a.period = qfauthor::PeriodForRate(Get(s, "rate", std::min(file.rate, static_cast<int>(QF_AUDIO_SAMPLE_RATE))));
             if (a.period < 55) throw std::invalid_argument("\"period\" must be 55 or more");
@@ -451,7 +481,7 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
             int repeat = Get(s, "repeat", 1);
             movie.scene(static_cast<uint16_t>(number));
             if (s.contains("ticks") || s.contains("seconds")) {
-                long t = s.contains("ticks") ? s["ticks"].get<long>() : std::lround(s["seconds"].get<double>() * 50.0);
+                long t = s.contains("ticks") ? Integer<long>(s["ticks"]) : std::lround(s["seconds"].get<double>() * 50.0);
                 if (t < 6 || t > 65535) throw std::invalid_argument("a scene lasts 6 to 65535 ticks (0.12 s to 21:50)");
                 movie.duration(static_cast<uint16_t>(t));
                 lastTicks = t;
@@ -487,8 +517,8 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
                     if (!c.is_array() || c.size() > 4) throw std::invalid_argument("\"cycles\" lists up to 4 ranges, or is \"stop\"");
                     for (size_t k = 0; k < c.size(); ++k) {
                         if (c[k].is_null()) continue;
-                        ranges[k].low = c[k].at("low").get<uint16_t>();
-                        ranges[k].high = c[k].at("high").get<uint16_t>();
+                        ranges[k].low = Integer<uint16_t>(c[k].at("low"));
+                        ranges[k].high = Integer<uint16_t>(c[k].at("high"));
                         if (ranges[k].high > 255 || ranges[k].low > ranges[k].high)
                             throw std::invalid_argument("a cycle range needs low <= high <= 255");
                         ranges[k].direction = Get(c[k], "reverse", false) ? 1 : 0;
@@ -509,9 +539,9 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
                     std::string name = Required(h, "sound");
                     uint16_t n = find(name, Asset::Sound, "sound");
                     uint16_t mask = 0;
-                    if (h.contains("channel")) mask = static_cast<uint16_t>(1u << std::clamp(h["channel"].get<int>(), 0, 3));
+                    if (h.contains("channel")) mask = static_cast<uint16_t>(1u << std::clamp(Integer<int>(h["channel"]), 0, 3));
                     for (const json &k : h.value("channels", json::array())) {
-                        int ch = k.get<int>();
+                        int ch = Integer<int>(k);
                         if (ch < 0 || ch > 3) throw std::invalid_argument("channels are 0 to 3");
                         mask |= static_cast<uint16_t>(1u << ch);
                     }
@@ -529,28 +559,34 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
                     uint16_t set = find(setName, Asset::FaceSet, "face set");
                     int faceCount = assetNamed(setName).faceCount;
                     int16_t ox = 0, oy = 0;
-                    if (d.contains("origin")) ox = d["origin"].at(0).get<int16_t>(), oy = d["origin"].at(1).get<int16_t>();
+                    if (d.contains("origin")) ox = Integer<int16_t>(d["origin"].at(0)), oy = Integer<int16_t>(d["origin"].at(1));
                     int layer = Get(d, "layer", 0);
                     if (layer < 0 || layer > 15) throw std::invalid_argument("sprite \"layer\" is 0 (top) to 15");
                     struct Place {
                         int face, x, y;
+                    };
+                    auto checkFits = [&](long frameCount) {
+                        if (number + frameCount - 1 > total)
+                            throw std::invalid_argument("sprite animation of " + std::to_string(frameCount) +
+                                                        " frames runs past the last scene (" + std::to_string(total) + ")");
                     };
                     std::vector<Place> frames;
                     if (d.contains("frames")) {
                         for (const json &f : d["frames"])
                             frames.push_back({Get(f, "face", 1), Get(f, "x", 0), Get(f, "y", 0)});
                     } else {
-                        std::vector<int> faces = d.value("faces", std::vector<int>{1});
+                        std::vector<int> faces = IntegerList(d, "faces", {1});
                         if (faces.empty()) throw std::invalid_argument("sprite \"faces\" is empty");
                         int count = Get(d, "count", static_cast<int>(faces.size()));
-                        std::vector<int> move = d.value("move", std::vector<int>{0, 0});
+                        std::vector<int> move = IntegerList(d, "move", {0, 0});
                         if (move.size() != 2) throw std::invalid_argument("sprite \"move\" is [dx, dy]");
+                        checkFits(count);  // before making them: a huge count would exhaust memory first
+                        // In 64 bits: a large step times the frame number overflows int.
                         for (int k = 0; k < count; ++k)
-                            frames.push_back({faces[k % faces.size()], move[0] * k, move[1] * k});
+                            frames.push_back({faces[k % faces.size()], static_cast<int>(int64_t{move[0]} * k),
+                                              static_cast<int>(int64_t{move[1]} * k)});
                     }
-                    if (number + static_cast<long>(frames.size()) - 1 > total)
-                        throw std::invalid_argument("sprite animation of " + std::to_string(frames.size()) +
-                                                    " frames runs past the last scene (" + std::to_string(total) + ")");
+                    checkFits(static_cast<long>(frames.size()));
                     movie.faceSet(set, ox, oy);
                     for (auto &f : frames) {
                         if (f.face < 1 || f.face > faceCount)

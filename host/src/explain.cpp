@@ -7,6 +7,7 @@
 
 #include "host_state.hpp"
 #include "plugin/open_diagnostics.h"
+#include "qfhost/printable.hpp"
 
 namespace qfhost {
 namespace {
@@ -143,11 +144,13 @@ OpenExplanation ExplainOpen(Host &host, const std::filesystem::path &movie, uint
         host.settings() = std::move(saved);
         const FailureRecord hostSaw = s->failure.kind != FailureKind::None ? s->failure : firstSaw;
 
-        for (int32_t i = 0; i < record->warningCount; ++i) explanation.warnings.push_back(Warning(record->warnings[i]));
+        // Names from the movie may hold any byte: shown as \xHH, each message stays one line.
+        for (int32_t i = 0; i < record->warningCount; ++i)
+            explanation.warnings.push_back(Printable(Warning(record->warnings[i])));
         if (record->warningsDropped > 0)
             explanation.warnings.push_back("and " + std::to_string(record->warningsDropped) + " more file(s) were not loaded");
         if (!opened) {
-            explanation.error = Describe(*record, name, hostSaw);
+            explanation.error = Printable(Describe(*record, name, hostSaw));
             s->fail(KindOf(record->failure, hostSaw), explanation.error, hostSaw.path, hostSaw.volume);
         }
     } catch (const std::bad_alloc &) {
