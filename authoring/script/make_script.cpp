@@ -231,9 +231,6 @@ Bytes DiskImage(const std::string &label, const std::string &movieName, const By
             return disk.image();
         } catch (const std::runtime_error &e) {
             if (high) throw std::runtime_error(std::string("it does not fit on a floppy: ") + e.what());
-            doc = json::parse(in);
-        } catch (const json::exception &e) {  // a number too large to hold is out_of_range, not parse_error
-            script.fail("", "not valid JSON: " + Script::CleanJsonError(e.what()));
         }
     }
     return {};
@@ -357,7 +354,7 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
         if (!in) throw std::runtime_error("cannot read " + scriptPath.string() + ": no such file or not readable");
         try {
             doc = json::parse(in);
-        } catch (const json::parse_error &e) {
+        } catch (const json::exception &e) {  // a number too large to hold is out_of_range, not parse_error
             script.fail("", "not valid JSON: " + Script::CleanJsonError(e.what()));
         }
     }
