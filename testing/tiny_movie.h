@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "authoring/iff_writer.h"
 #include "authoring/movie_writer.h"
 #include "quillframer/movie_format.h"
 
@@ -27,6 +28,19 @@ inline qfauthor::Bytes OneSceneMovie(const Commands &before = {}, const Commands
     qfauthor::Bytes bytes = movie.duration(ticks).end().bytes();
     std::memcpy(bytes.data(), signature.data(), std::min<size_t>(signature.size(), QF_SIGNATURE_LENGTH));
     return bytes;
+}
+
+// A 16 x 2 one-plane ILBM with 32 colours: row 0 is colour 1 (240, 16, 32), row 1 colour 0.
+inline qfauthor::Bytes TwoRowPicture()
+{
+    qfauthor::IndexedImage image{16, 2, qfauthor::Bytes(16, 1)};
+    image.pixels.resize(32, 0);
+    std::vector<qfauthor::Color> palette(32);
+    palette[1] = {240, 16, 32};
+    qfauthor::IlbmOptions options;
+    options.planeCount = 1;
+    options.compression = qfauthor::Compression::None;
+    return qfauthor::WriteIlbm(image, palette, options);
 }
 
 }  // namespace qftest

@@ -14,6 +14,7 @@
 #include "host_test_support.hpp"
 #include "qfhost/host.hpp"
 #include "qfhost/volume.hpp"
+#include "testing/tiny_movie.h"
 
 using namespace hosttest;
 using qfauthor::Bytes;
@@ -139,18 +140,6 @@ TEST(ArchiveVolume, MembersReadAsLhasaExtractsThem)
     EXPECT_EQ(failures, 1);
 }
 
-// A 16 x 2 picture whose first row is colour 1 (240, 16, 32), and a short sound.
-Bytes Picture()
-{
-    qfauthor::IndexedImage image{16, 2, Bytes(16, 1)};
-    image.pixels.resize(32, 0);
-    std::vector<qfauthor::Color> palette(32);
-    palette[1] = {240, 16, 32};
-    qfauthor::IlbmOptions options;
-    options.planeCount = 1;
-    options.compression = qfauthor::Compression::None;
-    return qfauthor::WriteIlbm(image, palette, options);
-}
 
 Bytes Sound()
 {
@@ -182,7 +171,7 @@ std::string Dump(const fs::path &movie, const fs::path &volume)
 TEST(VolumeKinds, AMovieDumpsTheSameFromADirectoryADiskImageAndAnArchive)
 {
     TempDir dir;
-    const Bytes picture = Picture(), sound = Sound();
+    const Bytes picture = qftest::TwoRowPicture(), sound = Sound();
     fs::path movie = dir / "movie.qf";
     qfauthor::MovieWriter()
         .scenes(1)

@@ -27,18 +27,7 @@ using qfauthor::Asset;
 using qfauthor::MovieWriter;
 using qftest::OneSceneMovie;
 
-// A 16 x 2 one-plane ILBM with 32 colours: row 0 is colour 1 (240, 16, 32), row 1 colour 0.
-Bytes TwoRowPicture()
-{
-    qfauthor::IndexedImage image{16, 2, Bytes(16, 1)};
-    image.pixels.resize(32, 0);
-    std::vector<qfauthor::Color> palette(32);
-    palette[1] = {240, 16, 32};
-    qfauthor::IlbmOptions options;
-    options.planeCount = 1;
-    options.compression = qfauthor::Compression::None;
-    return qfauthor::WriteIlbm(image, palette, options);
-}
+using qftest::TwoRowPicture;
 
 std::string Json(int width, int height, int packets)
 {
