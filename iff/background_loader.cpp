@@ -5,10 +5,6 @@
 #include "plugin/memory.h"
 #include "plugin/open_diagnostics.h"
 
-namespace {
-
-enum { BitmapHeaderSize = 20 };
-
 void AppendBackground(MovieHandle *movie, BackgroundImage *image)
 {
     BackgroundImage **link = movie->lastBackground ? &movie->lastBackground->next : &movie->backgrounds;
@@ -17,6 +13,10 @@ void AppendBackground(MovieHandle *movie, BackgroundImage *image)
     movie->lastBackground = image;
     movie->backgroundCount++;
 }
+
+namespace {
+
+enum { BitmapHeaderSize = 20 };
 
 void ReadBitmapHeader(HostFile file, BackgroundImage *image)
 {

@@ -5,10 +5,6 @@
 #include "plugin/memory.h"
 #include "plugin/open_diagnostics.h"
 
-namespace {
-
-enum { FaceHeaderSize = 12 };
-
 void AppendFaceSet(MovieHandle *movie, FaceSet *set)
 {
     FaceSet **link = movie->lastFaceSet ? &movie->lastFaceSet->next : &movie->faceSets;
@@ -17,6 +13,10 @@ void AppendFaceSet(MovieHandle *movie, FaceSet *set)
     movie->lastFaceSet = set;
     movie->faceSetCount++;
 }
+
+namespace {
+
+enum { FaceHeaderSize = 12 };
 
 // 12-bit colour, 2 bytes: ----rrrr ggggbbbb; each 4-bit component r becomes r * 16.
 void ReadPackedEntry(HostFile file, uint8_t *rgb)

@@ -5,8 +5,6 @@
 #include "plugin/memory.h"
 #include "plugin/open_diagnostics.h"
 
-namespace {
-
 void AppendSound(MovieHandle *movie, SoundSample *sample)
 {
     SoundSample **link = movie->lastSound ? &movie->lastSound->next : &movie->soundSamples;
@@ -15,6 +13,8 @@ void AppendSound(MovieHandle *movie, SoundSample *sample)
     movie->lastSound = sample;
     movie->soundCount++;
 }
+
+namespace {
 
 void ReadVoiceHeader(HostFile file, SoundSample *sample)
 {

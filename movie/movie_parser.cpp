@@ -5,6 +5,7 @@
 #include "movie/movie_loading.h"
 #include "plugin/host_calls.h"
 #include "plugin/memory.h"
+#include "plugin/movie_inspection.h"
 #include "plugin/open_diagnostics.h"
 
 struct ParserState {
@@ -295,6 +296,12 @@ static int32_t PlaceSprite(MovieHandle *movie, ParserState *state)
         return 0;
     }
     FaceSet *set = state->faceSet;
+#ifdef QF_OPEN_DIAGNOSTICS
+    if (IsMissingFaceSet(set)) {  // an inspection going on without the file: nothing to place
+        state->spriteTarget++;
+        return 1;
+    }
+#endif
     int32_t index = face - 1;
     if (set->imageCount <= 0 || index >= set->imageCount) {  // a set without faces has no face 0 either
         QF_NOTE(NoteIndexOutOfRange("face", face, set->imageCount));
@@ -333,10 +340,18 @@ static int32_t LoadAsset(MovieHandle *movie, ParserState *state, int32_t kind)
     memset(fileName, 0, sizeof fileName);
     HostRead(movie->file, directory, 256);
     HostRead(movie->file, fileName, 32);
-    if (!state->embedded) return ResolveAmigaFile(movie, kind, directory, fileName);
-    if (kind == AssetBackground) return LoadBackgroundImage(movie, movie->file);
-    if (kind == AssetFaceSet) return LoadFaceSet(movie, movie->file);
-    return LoadSoundSample(movie, movie->file);
+    QF_NOTE(NoteAssetStart(movie, kind, state->embedded, directory, fileName));
+    int32_t result;
+    if (!state->embedded)
+        result = ResolveAmigaFile(movie, kind, directory, fileName);
+    else if (kind == AssetBackground)
+        result = LoadBackgroundImage(movie, movie->file);
+    else if (kind == AssetFaceSet)
+        result = LoadFaceSet(movie, movie->file);
+    else
+        result = LoadSoundSample(movie, movie->file);
+    QF_NOTE(NoteAssetEnd(movie));
+    return result;
 }
 
 static int32_t RunCommand(MovieHandle *movie, ParserState *state, uint32_t command)

@@ -6,9 +6,17 @@
 #include "movie/movie_loading.h"
 #include "plugin/host_calls.h"
 #include "plugin/memory.h"
+#include "plugin/movie_inspection.h"
 #include "plugin/open_diagnostics.h"
 
 enum { VolumeNameSize = 64, HostPathSize = 1024 };
+
+// A file that cannot be found fails the open, but an inspection may list it and go on.
+#ifdef QF_OPEN_DIAGNOSTICS
+#define QF_SKIP_MISSING(movie, kind, source, volume) SkipMissingAsset(movie, kind, source, volume)
+#else
+#define QF_SKIP_MISSING(movie, kind, source, volume) 0
+#endif
 
 static const char requesterText[] = "Please select replacement path for Amiga volume \"";
 
@@ -86,7 +94,7 @@ int32_t ResolveAmigaFile(MovieHandle *movie, int32_t kind, const char *directory
         QF_NOTE(strchr(directory, ':') ? NoteVolumeTooLong(directory, (size_t)(strchr(directory, ':') - directory),
                                                            VolumeNameSize - 1)
                                        : NoteFailure(OpenFailurePath, "no colon", directory));
-        return 0;
+        return QF_SKIP_MISSING(movie, kind, AssetPathRefused, 0);
     }
     memset(path, 0, sizeof path);
     VolumeMapping *mapping = FindMapping(movie, volume);
@@ -97,7 +105,7 @@ int32_t ResolveAmigaFile(MovieHandle *movie, int32_t kind, const char *directory
         BuildRequesterMessage(message, sizeof message, volume);
         if (!HostPathRequester(message, path, sizeof path, 0)) {
             QF_NOTE(NoteFailure(OpenFailureCancelled, 0, volume));
-            return 0;
+            return QF_SKIP_MISSING(movie, kind, AssetVolumeMissing, volume);
         }
         path[sizeof path - 1] = 0;
         mapping = MakeMapping(volume, path);
@@ -110,10 +118,11 @@ int32_t ResolveAmigaFile(MovieHandle *movie, int32_t kind, const char *directory
     }
     if (*tail) HostJoinPath(path, tail, sizeof path);
     HostJoinPath(path, fileName, sizeof path);
+    QF_NOTE(NoteAssetHostPath(path));
     HostFile file = HostOpenFile(path, 0);
     if (!file) {
         QF_NOTE(NoteFailure(OpenFailureReferencedFile, 0, path));
-        return 0;
+        return QF_SKIP_MISSING(movie, kind, AssetFileMissing, volume);
     }
     // A referenced file that fails to load does not stop the movie.
     int32_t loaded = RunLoader(movie, kind, file);

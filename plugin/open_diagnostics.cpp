@@ -118,7 +118,17 @@ void NoteAssetLoad(int32_t loaded, int32_t assetKind, const char *path)
     record.size = 0;
 }
 
-int32_t QfExplainOpen(HostBase *host, const char *name, uint32_t openOption, OpenDiagnostics *out)
+void ClearOpenFailure(void)
+{
+    record.failure = OpenFailureNone;
+    record.what = 0;
+    record.size = 0;
+    record.text[0] = 0;
+}
+
+int64_t NotedCommandOffset(void) { return commandOffset; }
+
+int32_t OpenRecorded(HostBase *host, const char *name, uint32_t openOption, MovieHandle **keep, OpenDiagnostics *out)
 {
     PluginInfo info;
     InitPlugin(&info, host);
@@ -131,9 +141,17 @@ int32_t QfExplainOpen(HostBase *host, const char *name, uint32_t openOption, Ope
     memset(&descriptor, 0, sizeof descriptor);
     descriptor.openOption = openOption;
     MovieHandle *movie = OpenVideo(name, &descriptor);
-    CloseVideo(movie);
     memcpy(out, &record, sizeof record);
+    if (keep)
+        *keep = movie;
+    else
+        CloseVideo(movie);
     return movie != 0;
+}
+
+int32_t QfExplainOpen(HostBase *host, const char *name, uint32_t openOption, OpenDiagnostics *out)
+{
+    return OpenRecorded(host, name, openOption, 0, out);
 }
 
 #endif

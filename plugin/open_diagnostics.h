@@ -76,6 +76,13 @@ void NoteStreamSize(HostFile file);
 void NoteCommandStart(HostFile file);
 void NoteCommandFailed(uint32_t command);
 void NoteAssetLoad(int32_t loaded, int32_t assetKind, const char *path);
+// The open goes on after the failure noted last (an inspection skipping a missing file).
+void ClearOpenFailure(void);
+int64_t NotedCommandOffset(void);
+// Opens name on host with a fresh record copied to out; the open movie is kept in *keep when
+// keep is not null, else closed. 1 when the open succeeded.
+int32_t OpenRecorded(HostBase *host, const char *name, uint32_t openOption, MovieHandle **keep,
+                     struct OpenDiagnostics *out);
 #else
 #define QF_NOTE(call) ((void)0)
 #endif

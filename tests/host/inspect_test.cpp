@@ -1,0 +1,172 @@
+// What a movie is made of, as Inspection reads it from the recording build of the plug-in's code:
+// the files by Amiga path with where they were found, every missing volume at once, the scenes.
+#include <gtest/gtest.h>
+
+#include "authoring/iff_writer.h"
+#include "authoring/movie_writer.h"
+#include "host_test_support.hpp"
+#include "movie/movie_model.h"
+#include "qfhost/inspect.hpp"
+
+using namespace hosttest;
+using qfauthor::Asset;
+using qfauthor::MovieWriter;
+using qfhost::AssetOrigin;
+using qfhost::AssetType;
+using qfhost::Host;
+using qfhost::HostSettings;
+using qfhost::Inspection;
+using qfhost::RequesterPolicy;
+
+namespace {
+
+// Art: is given; Work: and Music: are not. Music: is named twice, Work: once.
+struct ThreeVolumeMovie {
+    TempDir dir;
+    fs::path art = dir.path() / "art";
+    fs::path movie;
+    ThreeVolumeMovie()
+    {
+        qfauthor::IndexedImage sky{40, 25, std::vector<uint8_t>(1000, 1)};
+        qfauthor::WriteReferencedAsset(art, "Art:Pics", "Sky", qfauthor::WriteIlbm(sky, std::vector<qfauthor::Color>(4)));
+        std::vector<qfauthor::FaceEntry> faces(2);
+        faces[0].image = {3, 2, std::vector<uint8_t>(6, 2)};
+        faces[1].image = {2, 2, std::vector<uint8_t>(4, 3)};
+        std::vector<int8_t> samples(100, 5);
+        movie = dir.write("three.qf",
+                          MovieWriter()
+                              .reference(Asset::Sound, "Music:Tunes", "Boom")
+                              .reference(Asset::Background, "Art:Pics", "Sky")
+                              .reference(Asset::Background, "Work:", "Sea")
+                              .reference(Asset::FaceSet, "music:Faces", "Hero")
+                              .embedded()
+                              .load(Asset::FaceSet, qfauthor::WriteFaceSet(faces, std::vector<qfauthor::Color>(4)))
+                              .load(Asset::Sound, qfauthor::Write8svx(samples))
+                              .scenes(3)
+                              .scene(1).background(0).duration(10).sound(1, 64, 428, 0b0101)
+                              .faceSet(1, 0, 0).sprite(1, 0, 0, 0).sprite(2, 4, 0, 3)  // scenes 1 and 2
+                              .scene(2).duration(25).faceSet(0, 0, 0).sprite(1, 0, 0, 0)
+                              .scene(3).background(1).duration(7).sound(0, 32, 428, 0b0010)
+                              .end()
+                              .bytes());
+    }
+    HostSettings settings() const
+    {
+        HostSettings s;
+        s.volumes["Art"] = art;
+        return s;
+    }
+};
+
+TEST(Inspection, ListsEveryFileAndEveryMissingVolumeAtOnceWithoutAsking)
+{
+    ThreeVolumeMovie m;
+    HostSettings settings = m.settings();
+    int asked = 0;
+    settings.policy = RequesterPolicy::Terminal;
+    settings.prompt = [&asked](const std::string &) -> std::optional<std::string> {
+        ++asked;
+        return std::nullopt;
+    };
+    Host host(settings);
+    Inspection inspection(host, m.movie, 0, true);
+    EXPECT_EQ(asked, 0);
+    EXPECT_EQ(host.settings().policy, RequesterPolicy::Terminal) << "settings restored";
+    ASSERT_TRUE(inspection.opened());
+
+    const auto &a = inspection.assets();
+    ASSERT_EQ(a.size(), 6u);
+    EXPECT_EQ(a[0].origin, AssetOrigin::VolumeMissing);
+    EXPECT_EQ(a[0].type, AssetType::Sound);
+    EXPECT_EQ(a[0].amigaPath, "Music:Tunes/Boom");
+    EXPECT_EQ(a[0].volume, "Music");
+    EXPECT_EQ(a[0].offset, 33) << "the first command";
+    EXPECT_EQ(a[1].origin, AssetOrigin::Loaded);
+    EXPECT_EQ(a[1].amigaPath, "Art:Pics/Sky");
+    EXPECT_EQ(fs::path(a[1].hostPath), m.art / "Pics" / "Sky");
+    EXPECT_EQ(a[2].amigaPath, "Work:Sea") << "no slash after the volume's colon";
+    EXPECT_EQ(a[2].origin, AssetOrigin::VolumeMissing);
+    EXPECT_EQ(a[3].origin, AssetOrigin::VolumeMissing);
+    EXPECT_EQ(a[4].origin, AssetOrigin::Embedded);
+    EXPECT_EQ(a[4].amigaPath, "");
+    EXPECT_EQ(a[5].origin, AssetOrigin::Embedded);
+    // Numbers as the stream counts them: a missing file keeps its place.
+    EXPECT_EQ(a[1].index, 0);
+    EXPECT_EQ(a[2].index, 1);
+    EXPECT_EQ(a[4].index, 1);
+    EXPECT_EQ(a[5].index, 1);
+    EXPECT_EQ(inspection.missingVolumes(), (std::vector<std::string>{"Music", "Work"})) << "music: is Music:";
+
+    ASSERT_NE(inspection.background(0), nullptr);
+    EXPECT_EQ(inspection.background(0)->width, 40);
+    EXPECT_EQ(inspection.background(1), nullptr) << "missing";
+    EXPECT_EQ(inspection.faceSet(0), nullptr);
+    ASSERT_NE(inspection.faceSet(1), nullptr);
+    EXPECT_EQ(inspection.faceSet(1)->imageCount, 2);
+    EXPECT_EQ(inspection.sound(0), nullptr);
+    ASSERT_NE(inspection.sound(1), nullptr);
+    EXPECT_EQ(inspection.sound(1)->length, 100u);
+    EXPECT_EQ(inspection.background(2), nullptr) << "out of range";
+}
+
+TEST(Inspection, ScenesHaveTheirTimesPicturesFacesAndSounds)
+{
+    ThreeVolumeMovie m;
+    Host host(m.settings());
+    Inspection inspection(host, m.movie, 0, true);
+    const auto &s = inspection.scenes();
+    ASSERT_EQ(s.size(), 3u);
+    EXPECT_EQ(inspection.durationMs(), 840u);
+    EXPECT_EQ(s[0].startMs, 0u);
+    EXPECT_EQ(s[1].startMs, 200u);
+    EXPECT_EQ(s[2].startMs, 700u);
+    EXPECT_EQ(s[2].durationMs, 140u);
+    EXPECT_EQ(s[0].background, 0);
+    EXPECT_EQ(s[1].background, 0) << "inherited";
+    EXPECT_EQ(s[2].background, 1);
+    EXPECT_EQ(s[0].paletteColors, 4);
+    EXPECT_FALSE(s[0].ownPalette);
+    EXPECT_EQ(s[0].sprites, 1);
+    EXPECT_EQ(s[0].faceSets, std::vector<int>{1});
+    EXPECT_EQ(s[1].sprites, 1) << "the sprite from the missing face set is not placed";
+    EXPECT_EQ(s[1].faceSets, std::vector<int>{1});
+    EXPECT_EQ(s[0].channels[0].sound, 1);
+    EXPECT_EQ(s[0].channels[1].sound, -1);
+    EXPECT_EQ(s[0].channels[2].sound, 1);
+    EXPECT_EQ(s[0].channels[2].volume, 64);
+    EXPECT_EQ(s[2].channels[1].sound, 0);
+    EXPECT_EQ(s[2].channels[1].volume, 32);
+    EXPECT_GT(s[2].channels[1].rate, 8000);
+
+    // The scene at a time: each scene from its first to its last millisecond, the last past the end.
+    for (const auto &scene : s) {
+        EXPECT_EQ(qfhost::SceneAt(s, scene.startMs), scene.number);
+        EXPECT_EQ(qfhost::SceneAt(s, scene.startMs + scene.durationMs - 1), scene.number);
+    }
+    EXPECT_EQ(qfhost::SceneAt(s, 100000), 3);
+    EXPECT_EQ(qfhost::SceneAt({}, 0), 0);
+}
+
+TEST(Inspection, WithoutSkippingTheOpenEndsAtTheFirstMissingFileAndAFoundVolumeCanLackTheFile)
+{
+    ThreeVolumeMovie m;
+    Host host(m.settings());
+    {
+        Inspection inspection(host, m.movie, 0, false);
+        EXPECT_FALSE(inspection.opened());
+        ASSERT_EQ(inspection.assets().size(), 1u);
+        EXPECT_TRUE(inspection.assets()[0].missing());
+        EXPECT_TRUE(inspection.scenes().empty());
+    }
+    host.settings().volumes["Music"] = m.dir.path() / "empty";
+    host.settings().volumes["Work"] = m.art;
+    fs::create_directories(m.dir.path() / "empty");
+    Inspection inspection(host, m.movie, 0, true);
+    ASSERT_TRUE(inspection.opened());
+    EXPECT_TRUE(inspection.missingVolumes().empty());
+    EXPECT_EQ(inspection.assets()[0].origin, AssetOrigin::FileMissing);
+    EXPECT_EQ(fs::path(inspection.assets()[0].hostPath), m.dir.path() / "empty" / "Tunes" / "Boom");
+    EXPECT_EQ(inspection.assets()[2].origin, AssetOrigin::FileMissing);
+}
+
+}  // namespace
