@@ -106,6 +106,7 @@ MovieContents InspectMovie(const Context &context, const std::string &movie)
     c.faceSets = inspection.faceSetCount();
     c.sounds = inspection.soundCount();
     c.durationMs = inspection.durationMs();
+    c.assetsDropped = inspection.assetsDropped();
     for (const AssetEntry &a : c.assets) {
         AssetSize size;
         if (a.type == AssetType::Background) {
@@ -187,6 +188,7 @@ void PrintContents(const MovieContents &c)
         const std::string size = SizeText(a.type, c.sizes[i]);
         std::printf("  file     %-13s %s%s%s\n", Label(a).c_str(), from.c_str(), size.empty() ? "" : "  ", size.c_str());
     }
+    if (c.assetsDropped) std::printf("  file     and %d more, not listed\n", c.assetsDropped);
 }
 
 void PrintScenes(const MovieContents &c)
@@ -261,6 +263,7 @@ void AddContents(nlohmann::ordered_json &j, const MovieContents &c)
         if (a.type == AssetType::Sound && (size.samples || size.rate)) asset["samples"] = size.samples, asset["rate"] = size.rate;
         j["assets"].push_back(asset);
     }
+    if (c.assetsDropped) j["assetsNotListed"] = c.assetsDropped;
 }
 
 }  // namespace qftools

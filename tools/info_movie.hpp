@@ -23,6 +23,7 @@ struct MovieContents {
     std::vector<AssetSize> sizes;  // one per asset
     std::vector<qfhost::SceneEntry> scenes;
     int backgrounds = 0, faceSets = 0, sounds = 0;
+    int assetsDropped = 0;  // files past what an inspection records
     uint32_t durationMs = 0;
     bool opened = false;
 };
