@@ -196,8 +196,8 @@ void PrintScenes(const MovieContents &c)
     std::printf("  scene  start      length     background  palette            sprites  face sets  "
                 "channel 1 to 4: sound rate volume\n");
     for (const qfhost::SceneEntry &s : c.scenes) {
-        // Playback loads a palette only when it has all 32 colours.
-        std::string palette = s.paletteColors == 0                  ? "none"
+        // Playback loads a palette only when it has all 32 colours; otherwise the colours before stay.
+        std::string palette = s.paletteColors == 0                  ? "kept"
                               : s.paletteColors != ScenePaletteColors ? "unused (" + Count(s.paletteColors, "colour)", "colours)")
                               : s.ownPalette || s.background < 0      ? "own " + std::to_string(s.paletteColors)
                                                                       : "from background " + std::to_string(s.background);
