@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "common.hpp"
+#include "info_movie.hpp"
 #include "qfhost/volume_command.hpp"
 #include "volume_glue.hpp"
 #include "qfhost/time.hpp"
@@ -16,6 +17,7 @@ struct InfoOptions {
     std::vector<std::string> movies;
     bool json = false;
     bool files = false;
+    bool scenes = false;
     int jobs = 1;
 };
 
@@ -34,9 +36,14 @@ PacketCount CountPackets(qfhost::Movie &movie)
 
 void RunInfo(const Context &context, const InfoOptions &o, const std::string &path)
 {
-    if (qfhost::SplitImagePath(path).value_or(qfhost::ImagePath{}).image == path)
+    if (qfhost::SplitImagePath(path).value_or(qfhost::ImagePath{}).image == path) {
+        if (o.scenes) throw ToolError("--scenes describes a movie; \"" + qfhost::Printable(path) + "\" is a disk image or archive");
         return RunInfoVolume(context, path, o.files, o.json);
+    }
     if (o.files) throw ToolError("--files lists a disk image or archive; \"" + qfhost::Printable(path) + "\" is none");
+    // Every missing file at once, before the open that would stop (or ask) at the first.
+    const MovieContents contents = InspectMovie(context, path);
+    RefuseMissing(contents, path, o.json);
     OpenedMovie opened = OpenMovie(context, path);
     qfhost::Movie &movie = *opened.movie;
     const PluginInfo &plugin = opened.plugin->info();
@@ -62,6 +69,7 @@ void RunInfo(const Context &context, const InfoOptions &o, const std::string &pa
         j["audioPackets"] = packets.audio;
         j["audio"] = {{"sampleRate", rate}, {"channels", 2}, {"bits", 16}};
         j["plugin"] = {{"name", text(plugin.name)}, {"version", version}, {"date", text(plugin.date)}};
+        AddContents(j, contents);
         // JSON escapes control characters itself; bytes that are no UTF-8 become U+FFFD instead of an exception.
         std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
         return;
@@ -77,6 +85,8 @@ void RunInfo(const Context &context, const InfoOptions &o, const std::string &pa
                 static_cast<unsigned long long>(packets.video), static_cast<unsigned long long>(packets.audio));
     std::printf("  audio    %u Hz, 2 channels, 16-bit signed\n", rate);
     std::printf("  plug-in  %s %s (%s)\n", text(plugin.name).c_str(), version.c_str(), text(plugin.date).c_str());
+    PrintContents(contents);
+    if (o.scenes) PrintScenes(contents);
 }
 
 }  // namespace
@@ -88,9 +98,12 @@ void RegisterInfo(CLI::App &app, Context &context)
         "info",
         "Show a movie's picture size, length (ms and mm:ss.mmm), frame count at 25 per second, the number of\n"
         "packets the plug-in hands out (counted by playing the timeline), the audio format and the plug-in's\n"
-        "name and version.");
+        "name and version; then how many scenes, pictures, face sets and sounds it has and each file it loads,\n"
+        "embedded or by Amiga path with where it was found. Missing files are all listed at once, with the\n"
+        "--volume flags that would supply them.");
     command->add_option("MOVIE", options->movies, "The movie files, or disk images or archives to describe (one block, or JSON line, each)")->required();
     command->add_flag("--json", options->json, "Print one JSON object instead of text");
+    command->add_flag("--scenes", options->scenes, "For a movie: a table of its scenes too, one line each");
     command->add_flag("--files", options->files, "For a disk image or archive: list every file and folder too");
     AddJobsOption(*command, options->jobs);
     AddMovieOptions(*command, context);

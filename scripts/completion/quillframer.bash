@@ -20,7 +20,7 @@ _quillframer()
     fi
     local options
     case $command in
-        info) options="--json" ;;
+        info) options="--json --scenes --files" ;;
         dump) options="--video --audio --seek --packets" ;;
         export) options="-o --scale --start --duration -y -n" ;;
         frame) options="--at -o --scale -y -n" ;;

@@ -262,8 +262,8 @@ TEST_F(OutputsTest, NamesFromAMovieReachTheTerminalEscaped)
     };
     fs::create_directories(path("vol"));
     const Case cases[] = {
-        // The cancelled volume's name, and a file name on a mapped volume.
-        {"Wo\x1b]0;owned\arK:Pics", "pic", "Wo\\x1b]0;owned\\x07rK:", {}},
+        // The missing volume's name, and a file name on a mapped volume.
+        {"Wo\x1b]0;owned\arK:Pics", "pic", "Wo\\x1b]0;owned\\x07rK=DIR", {}},
         {"Work:Pics", "p\x1b[2Jic\x9b", "p\\x1b[2Jic\\x9b", {"--volume", "Work=" + path("vol").string()}},
     };
     for (const Case &c : cases) {
@@ -275,6 +275,8 @@ TEST_F(OutputsTest, NamesFromAMovieReachTheTerminalEscaped)
         EXPECT_NE(r.err.find(c.shown), std::string::npos) << r.err;
         ASSERT_FALSE(r.err.empty());
         for (size_t i = 0; i + 1 < r.err.size(); ++i) EXPECT_GE(static_cast<uint8_t>(r.err[i]), 0x20) << i;
+        // info lists the missing files on stdout, a line each.
+        for (char ch : r.out) EXPECT_TRUE(static_cast<uint8_t>(ch) >= 0x20 || ch == '\n') << r.out;
     }
     // Letters beyond ASCII stay as they are; only controls and bytes that are no UTF-8 are escaped.
     EXPECT_EQ(qfhost::Printable("K\xc3\xa4se \xe2\x80\x94 \xf0\x9f\x8e\x9e"), "K\xc3\xa4se \xe2\x80\x94 \xf0\x9f\x8e\x9e");
