@@ -177,7 +177,7 @@ protected:
     }
     static Outcome Export(const std::string &out, std::vector<std::string> extra = {})
     {
-        std::vector<std::string> args{"export", movie_, "-o", Path(out), "--volume", volume_, "--quiet"};
+        std::vector<std::string> args{"export", movie_, "-o", out == "-" ? out : Path(out), "--volume", volume_, "--quiet"};
         args.insert(args.end(), extra.begin(), extra.end());
         return Run(args);
     }
@@ -277,6 +277,52 @@ TEST_F(MediaTest, VideoFilesHaveTheirCodecsRateLengthAndPicture)
         }
         EXPECT_NEAR(d.soundFrames / double(c.rate), 1.6, 0.1);
     }
+}
+
+void ExpectUsageError(const Outcome &r, const std::string &needle);
+
+// -o - streams through a pipe: a WAV byte for byte as its file (its sizes are known before the
+// sound), whole or a window of it; Matroska with the file's pictures and sound.
+TEST_F(MediaTest, StandardOutputHoldsWhatTheFileWould)
+{
+    // bash for pipefail: the command's status, not cat's.
+    auto piped = [](std::vector<std::string> args, const std::string &file) {
+        args.insert(args.begin(), {"-o", "pipefail", "-c", "out=$1; shift; \"$0\" \"$@\" | cat >\"$out\"",
+                                   (fs::path(std::getenv("QF_BUILD_DIR")) / "quillframer").string(), file});
+        return qftest::RunCommand("bash", args, dir_->path(), "unset QUILLFRAMER_PLUGIN;");
+    };
+    const std::vector<std::string> windows[] = {{}, {"--start", "0.3", "--duration", "0.5"}};
+    for (const auto &window : windows) {
+        SCOPED_TRACE(window.empty() ? "whole" : "window");
+        std::vector<std::string> replace{"-y"};
+        replace.insert(replace.end(), window.begin(), window.end());
+        ASSERT_EQ(Export("file.wav", replace).status, 0);
+        std::vector<std::string> args{"export", movie_, "-f", "wav", "-o", "-", "--volume", volume_};
+        args.insert(args.end(), window.begin(), window.end());
+        Outcome r = piped(args, Path("piped.wav"));
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(ReadBytes(Path("piped.wav")), ReadBytes(Path("file.wav")));
+        EXPECT_NE(r.err.find("wrote standard output: "), std::string::npos) << r.err;  // the summary stays off the pipe
+    }
+
+    ASSERT_EQ(Export("file.mkv").status, 0);
+    Outcome r = piped({"export", movie_, "--format", "matroska", "-o", "-", "--volume", volume_, "-q"}, Path("piped"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    Decoded file = DecodeFile(Path("file.mkv")), stream = DecodeFile(Path("piped"));
+    EXPECT_EQ(stream.video, AV_CODEC_ID_H264);
+    ASSERT_EQ(stream.frames.size(), static_cast<size_t>(Frames));
+    EXPECT_TRUE(stream.frames == file.frames) << "the same pictures as the file";
+    EXPECT_EQ(stream.samples, dumpAudio_);
+
+    // -f also overrides an extension.
+    ASSERT_EQ(Export("sound.dat", {"-f", "WAV"}).status, 0);
+    EXPECT_EQ(DecodeFile(Path("sound.dat")).samples, dumpAudio_);
+
+    ExpectUsageError(Export("-"), "-o - needs -f FORMAT");
+    ExpectUsageError(Export("-", {"-f", "mp4"}), "MP4 needs a seekable file");
+    EXPECT_NE(Export("-", {"-f", "mp4"}).err.find("-f mkv"), std::string::npos);
+    ExpectUsageError(Export("-", {"-f", "avi"}), "--format: mp4, webm, mkv (matroska), gif or wav, not \"avi\"");
 }
 
 TEST_F(MediaTest, FrameAndSheet)
@@ -431,6 +477,14 @@ void ExpectError(const Outcome &r, const std::string &needle)
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_NE(r.err.find(needle), std::string::npos) << r.err;
+}
+
+// One line on stderr, exit status 2: the command line itself is wrong, nothing was opened.
+void ExpectUsageError(const Outcome &r, const std::string &needle)
+{
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find("quillframer: " + needle), std::string::npos) << r.err;
 }
 
 TEST_F(MediaTest, ErrorsNameTheirCause)
