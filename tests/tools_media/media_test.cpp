@@ -14,6 +14,7 @@ extern "C" {
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <tuple>
 
 #include "media/image.hpp"
@@ -340,6 +341,52 @@ TEST_F(MediaTest, FrameAndSheet)
     EXPECT_GT(sheet.width, 4 * Width);  // four thumbnails in a row, at full size for a small picture
     EXPECT_NE(r.out.find("4 thumbnails"), std::string::npos) << r.out;
 
+}
+
+// Every label of a sheet, given to `frame --at`, gives exactly its thumbnail. The example
+// changes scene every 200 ms on the stream's drifting clock: its eleventh picture is played at
+// 0.39999999999999997 s, still in the second scene, where a seek to 0.4 s is in the third. Each
+// picture is looked for in the sheet after the one before, so the layout stays the sheet's own.
+TEST_F(MediaTest, EachSheetLabelFramesItsThumbnail)
+{
+    const std::vector<std::string> modes[] = {{}, {"--every", "0.2"}, {"--every", "0.4"}};
+    for (const auto &mode : modes) {
+        SCOPED_TRACE(mode.empty() ? "scene changes" : "every " + mode[1]);
+        std::vector<std::string> args{"sheet", movie_, "-o", Path("labels.png"), "-y", "--volume", volume_};
+        args.insert(args.end(), mode.begin(), mode.end());
+        Outcome r = Run(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const size_t line = r.out.find("\nat ");
+        ASSERT_NE(line, std::string::npos) << r.out;
+        std::istringstream labels(r.out.substr(line + 4));
+        Decoded sheet = DecodeFile(Path("labels.png"));
+        ASSERT_EQ(sheet.frames.size(), 1u);
+        const Bytes &all = sheet.frames[0];
+        auto holds = [&](const Bytes &picture, int x0, int y0) {
+            for (int y = 0; y < Height; ++y)
+                if (!std::equal(picture.begin() + y * Width * 3, picture.begin() + (y + 1) * Width * 3,
+                                all.begin() + ((y0 + y) * sheet.width + x0) * 3))
+                    return false;
+            return true;
+        };
+        int from = 0, count = 0;  // where in the sheet, in reading order, the next thumbnail may be
+        for (std::string label; labels >> label; ++count) {
+            Outcome f = Run({"frame", movie_, "--at", label, "-o", Path("label.png"), "-y", "--volume", volume_});
+            ASSERT_EQ(f.status, 0) << f.err;
+            Decoded picture = DecodeFile(Path("label.png"));
+            ASSERT_EQ(picture.frames.size(), 1u);
+            int at = from;
+            while (at <= (sheet.height - Height) * sheet.width && !(at % sheet.width <= sheet.width - Width &&
+                                                                     holds(picture.frames[0], at % sheet.width, at / sheet.width)))
+                ++at;
+            ASSERT_LE(at, (sheet.height - Height) * sheet.width) << "no thumbnail after the one before shows " << label;
+            from = at + 1;
+        }
+        EXPECT_NE(r.out.find(std::to_string(count) + " thumbnails"), std::string::npos) << r.out;
+        if (mode.size() == 2 && mode[1] == "0.4") {
+            EXPECT_EQ(count, 4);
+        }
+    }
 }
 
 void ExpectError(const Outcome &r, const std::string &needle);
