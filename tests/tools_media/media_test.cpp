@@ -517,6 +517,37 @@ TEST_F(MediaTest, PlayerKeysStepSeekAndLoop)
                 "no display");
 }
 
+// Several movies play one after another: > (or Enter) moves on, < goes back, > past the last
+// does nothing, q quits them all; the end of one starts the next. Keys after a move are the
+// next movie's; each window names its movie.
+TEST_F(MediaTest, PlaylistMovesOnByKeyAndAtTheEnd)
+{
+    const std::string dummy = "SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy";
+    fs::copy_file(movie_, Path("second.qf"), fs::copy_options::overwrite_existing);
+    const std::string first = "window: quillframer - bounce.qf (1/2)\n", second = "window: quillframer - second.qf (2/2)\n";
+    auto inOrder = [](const std::string &out, std::vector<std::string> lines) {
+        size_t at = 0;
+        for (const std::string &line : lines) {
+            at = out.find(line, at);
+            if (at == std::string::npos) return ::testing::AssertionFailure() << line << " in\n" << out;
+            at += line.size();
+        }
+        return ::testing::AssertionSuccess();
+    };
+    Outcome r = Run({"play", movie_, Path("second.qf"), "--volume", volume_, "--script", "< > space > < enter q"}, dummy);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(inOrder(r.out, {first, "<: frame 0\n", second, "Space: frame 0 paused\n", ">: frame 0 paused\n", first, second}));
+    EXPECT_EQ(r.out.find("q:"), std::string::npos) << r.out;  // q quits whatever is playing
+
+    // 40 pictures of the first, then 10 of the second; --frames counts them all.
+    r = Run({"play", movie_, Path("second.qf"), "--volume", volume_, "--frames", "50", "--script", ""}, dummy);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(inOrder(r.out, {first, second}));
+    r = Run({"play", movie_, Path("second.qf"), "--volume", volume_, "--frames", "30", "--script", ""}, dummy);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, first);
+}
+
 // One line on stderr, exit status 1, naming the cause. A missing movie and a bad signature are
 // the dump suite's: every command opens movies the same way.
 void ExpectError(const Outcome &r, const std::string &needle)
