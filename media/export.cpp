@@ -12,12 +12,14 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <span>
 #include <stdexcept>
+#include <unistd.h>
 #include <unordered_map>
 #include <vector>
 
@@ -139,7 +141,7 @@ private:
 struct FormatDeleter {
     void operator()(AVFormatContext *f) const
     {
-        if (f && f->pb) avio_closep(&f->pb);
+        if (f && f->pb && !(f->flags & AVFMT_FLAG_CUSTOM_IO)) avio_closep(&f->pb);
         avformat_free_context(f);
     }
 };
@@ -185,16 +187,131 @@ Plan PlanFor(ExportFormat format)
     throw std::logic_error("no FFmpeg plan for PNG frames");
 }
 
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+using WrittenBytes = const uint8_t *;
+#else
+using WrittenBytes = uint8_t *;
+#endif
+
+// The RIFF and data sizes of a WAV header whose data chunk comes last, for `data` bytes of sound.
+// False when the header is not laid out that way.
+bool SetWavSizes(std::span<uint8_t> header, uint64_t data)
+{
+    auto le32 = [&](size_t at) {
+        return uint32_t{header[at]} | uint32_t{header[at + 1]} << 8 | uint32_t{header[at + 2]} << 16 |
+               uint32_t{header[at + 3]} << 24;
+    };
+    auto put32 = [&](size_t at, uint64_t value) {
+        for (int i = 0; i < 4; ++i) header[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    };
+    auto is = [&](size_t at, const char *id) { return std::memcmp(header.data() + at, id, 4) == 0; };
+    if (header.size() < 20 || !is(0, "RIFF") || !is(8, "WAVE")) return false;
+    size_t at = 12;
+    while (at + 8 < header.size()) {
+        if (is(at, "data")) return false;
+        at += 8 + uint64_t{le32(at + 4)} + (le32(at + 4) & 1);
+    }
+    if (at + 8 != header.size() || !is(at, "data")) return false;
+    const uint64_t riff = header.size() - 8 + data;
+    if (riff > UINT32_MAX) throw std::runtime_error("the sound is too long for a WAV on standard output");
+    put32(4, riff);
+    put32(at + 4, data);
+    return true;
+}
+
+// Standard output as FFmpeg's output: written front to back with no seek, so a pipe takes it.
+// There a WAV muxer would leave its two sizes unknown; instead its header is held back until it
+// says how much sound follows (known before the first packet), so the stream equals the file.
+class StandardOutput {
+public:
+    explicit StandardOutput(std::optional<uint64_t> wavData) : wavData_(wavData), holding_(wavData.has_value())
+    {
+        constexpr int Size = 64 * 1024;
+        auto *buffer = static_cast<uint8_t *>(av_malloc(Size));
+        if (buffer) io_ = avio_alloc_context(buffer, Size, 1, this, nullptr, &Write, nullptr);
+        if (!io_) {
+            av_free(buffer);
+            throw std::runtime_error("out of memory");
+        }
+    }
+    ~StandardOutput()
+    {
+        av_freep(&io_->buffer);
+        avio_context_free(&io_);
+    }
+    StandardOutput(const StandardOutput &) = delete;
+    StandardOutput &operator=(const StandardOutput &) = delete;
+
+    AVIOContext *io() { return io_; }
+    uint64_t written() const { return written_; }
+
+    void headerWritten()
+    {
+        avio_flush(io_);
+        if (!holding_) return;
+        if (!SetWavSizes(held_, *wavData_)) throw std::runtime_error("FFmpeg wrote a WAV header of an unknown layout");
+        holding_ = false;
+        send(held_.data(), held_.size());
+        headerBytes_ = written_;
+    }
+
+    // Throws when a write failed, or the sound came out at another length than its header says.
+    void finish(const std::string &name)
+    {
+        avio_flush(io_);
+        if (error_) throw std::runtime_error("cannot write " + name + ": " + std::strerror(error_));
+        if (wavData_ && written_ - headerBytes_ != *wavData_)
+            throw std::runtime_error("the sound came out at " + std::to_string(written_ - headerBytes_) +
+                                     " bytes, not the " + std::to_string(*wavData_) + " its header gives");
+    }
+
+private:
+    static int Write(void *opaque, WrittenBytes data, int size)
+    {
+        auto *self = static_cast<StandardOutput *>(opaque);
+        if (self->holding_) {
+            self->held_.insert(self->held_.end(), data, data + size);
+            return size;
+        }
+        return self->send(data, static_cast<size_t>(size)) ? size : AVERROR(self->error_);
+    }
+
+    bool send(const uint8_t *data, size_t size)
+    {
+        while (size > 0 && !error_) {
+            ssize_t n = ::write(STDOUT_FILENO, data, size);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                error_ = n < 0 ? errno : EIO;
+                break;
+            }
+            data += n;
+            size -= static_cast<size_t>(n);
+            written_ += static_cast<uint64_t>(n);
+        }
+        return !error_;
+    }
+
+    AVIOContext *io_ = nullptr;
+    std::optional<uint64_t> wavData_;
+    bool holding_;
+    std::vector<uint8_t> held_;
+    uint64_t written_ = 0, headerBytes_ = 0;
+    int error_ = 0;
+};
+
 class AvSink : public Sink {
 public:
-    // Writes into file; messages name out, the file the user asked for.
+    // Writes into file, or standard output when out is "-" (wavData: the sound's bytes, known
+    // before the first, for a WAV there); messages name out, the file the user asked for.
     // The picture goes in as layout says; sar is what the video stream declares (1:1 when the
     // layout already corrected it).
     AvSink(ExportFormat format, const std::filesystem::path &out, const std::filesystem::path &file, int width,
-           int height, Layout layout, Ratio sar)
+           int height, Layout layout, Ratio sar, std::optional<uint64_t> wavData)
         : format_(format), plan_(PlanFor(format)), out_(out), width_(width), height_(height), layout_(layout), sar_(sar)
     {
         av_log_set_level(AV_LOG_ERROR);  // the libraries' chatter is not for our users
+        if (qfhost::IsStandardOutput(out)) stream_ = std::make_unique<StandardOutput>(wavData);
         AVFormatContext *raw = nullptr;
         int rc = avformat_alloc_output_context2(&raw, nullptr, plan_.muxer, file.c_str());
         if (rc < 0 || !raw) fail("cannot set up the " + std::string(plan_.muxer) + " container", rc);
@@ -204,15 +321,24 @@ public:
         if (!plan_.videoEncoders.empty()) openVideo();
         if (plan_.audioEncoder) openAudio();
 
-        rc = avio_open(&fmt_->pb, file.c_str(), AVIO_FLAG_WRITE);
-        if (rc < 0) throw std::runtime_error("cannot write " + out.string() + ": " + AvError(rc));
+        if (stream_) {
+            fmt_->pb = stream_->io();
+            fmt_->flags |= AVFMT_FLAG_CUSTOM_IO;
+        } else {
+            rc = avio_open(&fmt_->pb, file.c_str(), AVIO_FLAG_WRITE);
+            if (rc < 0) throw std::runtime_error("cannot write " + out.string() + ": " + AvError(rc));
+        }
         AVDictionary *options = nullptr;
         if (format_ == ExportFormat::Mp4) av_dict_set(&options, "movflags", "+faststart", 0);
         rc = avformat_write_header(fmt_.get(), &options);
         av_dict_free(&options);
         if (rc < 0) fail("cannot write the header", rc);
+        if (stream_) stream_->headerWritten();
         headerWritten_ = true;
     }
+
+    // Bytes written to standard output.
+    uint64_t streamed() const { return stream_ ? stream_->written() : 0; }
 
     bool wantsVideo() const override { return venc_ != nullptr; }
     bool wantsAudio() const override { return aenc_ != nullptr; }
@@ -264,6 +390,7 @@ public:
         if (venc_) encode(venc_.get(), vst_, nullptr);
         int rc = av_write_trailer(fmt_.get());
         if (rc < 0) fail("cannot finish", rc);
+        if (stream_) return stream_->finish(out_.string());
         rc = avio_closep(&fmt_->pb);
         if (rc < 0) fail("cannot finish", rc);
     }
@@ -501,6 +628,7 @@ private:
     Ratio sar_;
     bool headerWritten_ = false;
     std::string videoEncoderName_;
+    std::unique_ptr<StandardOutput> stream_;  // before fmt_: it outlives the muxer that writes into it
     std::unique_ptr<AVFormatContext, FormatDeleter> fmt_;
     std::unique_ptr<AVPacket, PacketDeleter> packet_;
     std::unique_ptr<AVCodecContext, CodecDeleter> venc_, aenc_;
@@ -538,6 +666,25 @@ ExportFormat RequireFormat(const std::filesystem::path &out)
                              ": use .mp4, .webm, .mkv, .gif, .wav or a %05d.png pattern");
 }
 
+std::optional<ExportFormat> FormatNamed(const std::string &name)
+{
+    const std::string n = Lower(name);
+    if (n == "mp4") return ExportFormat::Mp4;
+    if (n == "webm") return ExportFormat::Webm;
+    if (n == "mkv" || n == "matroska") return ExportFormat::Mkv;
+    if (n == "gif") return ExportFormat::Gif;
+    if (n == "wav") return ExportFormat::Wav;
+    return std::nullopt;
+}
+
+std::string StreamProblem(ExportFormat format)
+{
+    if (format == ExportFormat::Mp4)
+        return "MP4 needs a seekable file, not standard output (its index is written last); -f mkv streams";
+    if (format == ExportFormat::PngFrames) return "PNG frames are files of their own, not standard output";
+    return "";
+}
+
 int DefaultScale(ExportFormat format)
 {
     return format == ExportFormat::PngFrames || format == ExportFormat::Gif || format == ExportFormat::Wav ? 1 : 2;
@@ -558,7 +705,9 @@ std::filesystem::path PatternPath(const std::filesystem::path &pattern, uint64_t
 ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out, const ExportOptions &options,
                          qfhost::Outputs &outputs)
 {
-    ExportFormat format = RequireFormat(out);
+    const ExportFormat format = options.format ? *options.format : RequireFormat(out);
+    const bool streaming = qfhost::IsStandardOutput(out);
+    if (streaming && !StreamProblem(format).empty()) throw std::runtime_error(StreamProblem(format));
     int scale = options.scale > 0 ? options.scale : DefaultScale(format);
     if (scale > 16) throw std::runtime_error("--scale must be between 1 and 16");
     if (options.durationMs && *options.durationMs == 0) throw std::runtime_error("--duration must be positive");
@@ -580,12 +729,18 @@ ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out,
     const Ratio sar = declared ? SampleAspect(options.aspect) : Ratio{};
     std::optional<qfhost::PendingOutput> pending;
     std::unique_ptr<Sink> sink;
+    AvSink *video = nullptr;
     if (format == ExportFormat::PngFrames) {
         outputs.claim(ExistingFrames(out, expected), out.string());
         sink = std::make_unique<PngSink>(out, movie.width(), movie.height(), layout, outputs);
     } else {
         pending.emplace(outputs.begin(out));
-        sink = std::make_unique<AvSink>(format, out, pending->path(), movie.width(), movie.height(), layout, sar);
+        std::optional<uint64_t> wavData;
+        if (format == ExportFormat::Wav) wavData = expected * QF_AUDIO_BYTES_PER_PACKET;
+        auto av = std::make_unique<AvSink>(format, out, pending->path(), movie.width(), movie.height(), layout, sar,
+                                           wavData);
+        video = av.get();
+        sink = std::move(av);
     }
 
     ExportResult result;
@@ -625,7 +780,7 @@ ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out,
     if (format == ExportFormat::PngFrames) {
         for (uint64_t i = 0; i < result.videoFrames; ++i) result.bytes += std::filesystem::file_size(PatternPath(out, i), ec);
     } else {
-        result.bytes = std::filesystem::file_size(out, ec);
+        result.bytes = streaming ? video->streamed() : std::filesystem::file_size(out, ec);
     }
     return result;
 }
@@ -641,7 +796,8 @@ std::string SummaryLine(const std::filesystem::path &out, const ExportResult &r)
     std::string what = r.videoFrames ? std::to_string(r.videoFrames) + " frames, " + std::to_string(r.width) + "x" +
                                            std::to_string(r.height) + ", "
                                      : std::string();
-    std::snprintf(line, sizeof line, "wrote %s: %s%.2f s, %s, %s in %.1f s", out.string().c_str(), what.c_str(),
+    const std::string name = qfhost::IsStandardOutput(out) ? "standard output" : out.string();
+    std::snprintf(line, sizeof line, "wrote %s: %s%.2f s, %s, %s in %.1f s", name.c_str(), what.c_str(),
                   r.seconds, r.codecs.c_str(), size, r.elapsed);
     return line;
 }

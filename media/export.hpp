@@ -23,9 +23,15 @@ enum class ExportFormat { Mp4, Webm, Mkv, Gif, Wav, PngFrames };
 std::optional<ExportFormat> FormatForPath(const std::filesystem::path &out);
 // Throws std::runtime_error with a one-line reason when the path is no known output.
 ExportFormat RequireFormat(const std::filesystem::path &out);
+// A container named as ffmpeg's -f names it: mp4, webm, mkv or matroska, gif, wav. nullopt otherwise.
+std::optional<ExportFormat> FormatNamed(const std::string &name);
+// Why the format cannot go to standard output (written front to back, never seeked), or "" when
+// it can.
+std::string StreamProblem(ExportFormat format);
 int DefaultScale(ExportFormat format);
 
 struct ExportOptions {
+    std::optional<ExportFormat> format;  // nullopt: from the output's extension
     int scale = 0;                    // 0: the format's default
     uint32_t startMs = 0;                 // where to seek first (0: no seek)
     std::optional<uint32_t> durationMs;  // nullopt: to the end
@@ -46,8 +52,8 @@ struct ExportResult {
 };
 
 // Plays the movie from options.start and writes it to out through outputs (an existing out, or
-// PNG frame, is claimed first; a failed export leaves out as it was). Throws std::runtime_error
-// with a one-line reason.
+// PNG frame, is claimed first; a failed export leaves out as it was). out "-" is standard output,
+// for a format that can stream. Throws std::runtime_error with a one-line reason.
 ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out, const ExportOptions &options,
                          qfhost::Outputs &outputs);
 

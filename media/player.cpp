@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -79,18 +80,21 @@ SDL_Keycode KeyNamed(const std::string &name)
     if (name == "home") return SDLK_HOME;
     if (name == "left") return SDLK_LEFT;
     if (name == "right") return SDLK_RIGHT;
+    if (name == "enter") return SDLK_RETURN;
     throw std::runtime_error("--script: unknown key \"" + name + "\"");
 }
 
 class Player {
 public:
-    Player(qfhost::Movie &movie, const PlayerOptions &options, const std::string &title)
-        : movie_(movie), options_(options), overlay_(options.overlay), loop_(options.loop)
+    Player(qfhost::Movie &movie, const PlayerOptions &options, const std::string &title, Playlist &playlist)
+        : movie_(movie), options_(options), playlist_(playlist), next_(playlist.scriptAt), overlay_(options.overlay),
+          loop_(options.loop)
     {
         if (options.script) {
             std::istringstream words(*options.script);
             for (std::string word; words >> word;) script_.push_back(word);
             for (const std::string &word : script_) KeyNamed(word);  // a typo fails before the window opens
+            std::printf("window: %s\n", title.c_str());
         }
         SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
         RequireDisplay();
@@ -119,7 +123,7 @@ public:
             scale = 2;
         }
         scale = std::max(scale, 1);
-        Uint32 flags = SDL_WINDOW_RESIZABLE | (options.fullscreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+        Uint32 flags = SDL_WINDOW_RESIZABLE | (playlist.fullscreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
         sdl_.window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w * scale, h * scale, flags);
         if (!sdl_.window) SdlFail("cannot open a window");
         sdl_.renderer = SDL_CreateRenderer(sdl_.window, -1, SDL_RENDERER_PRESENTVSYNC);
@@ -134,18 +138,29 @@ public:
         wallStart_ = SDL_GetTicks64();
     }
 
-    void run()
+    PlayEnd run()
     {
-        bool running = true;
-        while (running) {
+        const PlayEnd end = play();
+        playlist_.scriptAt = next_;
+        playlist_.shown += shown_;
+        playlist_.fullscreen = SDL_GetWindowFlags(sdl_.window) & SDL_WINDOW_FULLSCREEN_DESKTOP;
+        return end;
+    }
+
+private:
+    PlayEnd play()
+    {
+        while (true) {
             if (shown_ > 0 && next_ < script_.size()) pushKey(KeyNamed(script_[next_++]));
             SDL_Event e;
-            while (SDL_PollEvent(&e)) {
-                if (e.type == SDL_QUIT) running = false;
+            std::optional<PlayEnd> end;
+            // A key after one that ends this movie is the next movie's.
+            while (!end && SDL_PollEvent(&e)) {
+                if (e.type == SDL_QUIT) end = PlayEnd::Quit;
                 if (e.type == SDL_WINDOWEVENT) redraw_ = true;
-                if (e.type == SDL_KEYDOWN) running = key(e.key.keysym.sym) && running;
+                if (e.type == SDL_KEYDOWN) end = key(e.key.keysym.sym, e.key.keysym.mod);
             }
-            if (!running) break;
+            if (end) return *end;
             if (!paused_) fill();
             // Paused, the picture stays, whatever a sound device that ignores pausing does.
             const double now = paused_ ? current_.time : clock();
@@ -155,9 +170,9 @@ public:
                 frames_.pop_front();
             }
             if (redraw_) present();
-            if (options_.frames > 0 && shown_ >= options_.frames) break;
+            if (options_.frames > 0 && playlist_.shown + shown_ >= options_.frames) return PlayEnd::Quit;
             if (ended_ && frames_.empty() && (!sdl_.audio || SDL_GetQueuedAudioSize(sdl_.audio) == 0)) {
-                if (!loop_) break;
+                if (!loop_) return PlayEnd::Finished;
                 if (options_.script) std::printf("loop: back to the start\n");
                 seek(0);
             }
@@ -165,7 +180,6 @@ public:
         }
     }
 
-private:
     void pushKey(SDL_Keycode k)
     {
         SDL_Event e{};
@@ -175,20 +189,30 @@ private:
         SDL_PushEvent(&e);
     }
 
-    bool key(SDL_Keycode k)
+    // Answers a key; a value when it ends this movie.
+    std::optional<PlayEnd> key(SDL_Keycode k, Uint16 mod)
     {
+        // As mpv has them: > and < (shifted . and , on most keyboards, a key of their own on some), Enter.
+        const bool shift = mod & KMOD_SHIFT;
+        if (k == SDLK_GREATER || (k == SDLK_PERIOD && shift)) {
+            if (playlist_.index + 1 < playlist_.count) return PlayEnd::Next;
+        } else if (k == SDLK_LESS || (k == SDLK_COMMA && shift)) {
+            if (playlist_.index > 0) return PlayEnd::Previous;
+        } else if (k == SDLK_RETURN || k == SDLK_KP_ENTER) {
+            return playlist_.index + 1 < playlist_.count ? PlayEnd::Next : PlayEnd::Finished;
+        }
         switch (k) {
         case SDLK_q:
-        case SDLK_ESCAPE: return false;
+        case SDLK_ESCAPE: return PlayEnd::Quit;
         case SDLK_SPACE: setPaused(!paused_); break;
         case SDLK_LEFT: seek(clock() - 5); break;
         case SDLK_RIGHT: seek(clock() + 5); break;
         case SDLK_HOME: seek(0); break;
         case SDLK_PERIOD:
-            if (paused_) step(false);
+            if (paused_ && !shift) step(false);
             break;
         case SDLK_COMMA:
-            if (paused_) step(true);
+            if (paused_ && !shift) step(true);
             break;
         case SDLK_o:
             overlay_ = !overlay_;
@@ -209,7 +233,7 @@ private:
         if (options_.script)
             std::printf("%s: frame %d%s%s\n", SDL_GetKeyName(k), frameNumber(), paused_ ? " paused" : "",
                         loop_ ? " loop" : "");
-        return true;
+        return std::nullopt;
     }
 
     int frameNumber() const { return static_cast<int>(std::lround(current_.time / FrameSeconds)); }
@@ -410,12 +434,13 @@ private:
 
     qfhost::Movie &movie_;
     const PlayerOptions &options_;
+    Playlist &playlist_;
+    size_t next_;  // the script's next key
     Sdl sdl_;
     Layout layout_;
     std::deque<Frame> frames_;
     Frame current_{0, {}};
     std::vector<std::string> script_;
-    size_t next_ = 0;
     bool paused_ = false, ended_ = false, redraw_ = true, audioStalled_ = false, overlay_, loop_;
     double base_ = 0, wallBase_ = 0, pausedAt_ = 0;
     uint64_t queued_ = 0, lastPlayed_ = 0;
@@ -425,13 +450,14 @@ private:
 
 }  // namespace
 
-void PlayInWindow(qfhost::Movie &movie, const PlayerOptions &options, const std::string &title)
+PlayEnd PlayInWindow(qfhost::Movie &movie, const PlayerOptions &options, const std::string &title, Playlist &playlist)
 {
     if (movie.width() <= 0 || movie.height() <= 0) throw std::runtime_error("the movie has an empty picture");
     if (movie.durationMs() == 0) throw std::runtime_error("the movie is 0 ms long: nothing to play");
-    Player player(movie, options, title);
-    player.run();
+    Player player(movie, options, title, playlist);
+    const PlayEnd end = player.run();
     std::fflush(stdout);
+    return end;
 }
 
 }  // namespace qfmedia

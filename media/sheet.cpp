@@ -41,9 +41,12 @@ double HistogramChange(const Histogram &a, const Histogram &b, size_t pixels)
 }
 
 struct Thumb {
-    double time;
+    double time;  // of the packet played
     RgbImage image;
+    uint32_t ms = 0;  // the label
 };
+
+bool operator==(const RgbImage &a, const RgbImage &b) { return a.width == b.width && a.rgb == b.rgb; }
 
 }  // namespace
 
@@ -56,6 +59,7 @@ Sheet MakeSheet(qfhost::Movie &movie, const SheetOptions &options)
     const double interval = options.everyMs ? *options.everyMs / 1000.0 : std::max(1.0, length / 12.0);
     const size_t pixels = static_cast<size_t>(w) * h;
     const Layout layout = PlacePicture(w, h, 1, options.aspect);
+    auto thumbnail = [&](std::span<const uint32_t> frame) { return Shrink(RenderPicture(frame, w, h, layout), shrink); };
 
     std::vector<Thumb> thumbs;
     Histogram previous;
@@ -79,11 +83,29 @@ Sheet MakeSheet(qfhost::Movie &movie, const SheetOptions &options)
         }
         if (!take) continue;
         if (static_cast<int>(thumbs.size()) >= options.maxThumbnails) break;
-        thumbs.push_back({time, Shrink(RenderPicture(frame, w, h, layout), shrink)});
+        thumbs.push_back({time, thumbnail(frame)});
         lastThumb = time;
     }
     progress.finish();
     if (thumbs.empty()) throw std::runtime_error("the movie has no pictures (it is 0 ms long)");
+
+    // Each label, given to `frame --at`, gives its thumbnail: the thumbnail is what a seek to the
+    // label shows. The stream's clock drifts below whole 40 ms steps (0.39999999999999997 s) and
+    // the plug-in truncates it, so the nearest millisecond can seek into the next scene; then the
+    // label is the millisecond the plug-in read for the played picture. A seek also restarts
+    // colour cycling, which the played picture had run.
+    for (Thumb &t : thumbs) {
+        const uint32_t nearest = static_cast<uint32_t>(qfhost::MillisecondsOf(t.time));
+        const auto truncated = static_cast<uint32_t>(std::max(0.0, t.time * 1000.0));
+        t.ms = nearest;
+        std::optional<std::span<const uint32_t>> picture = movie.pictureAt(nearest);
+        if (nearest != truncated && (!picture || thumbnail(*picture) != t.image)) {
+            t.ms = truncated;
+            picture = movie.pictureAt(truncated);
+        }
+        if (!picture) throw std::runtime_error("no picture at " + qfhost::FormatTime(t.ms));
+        t.image = thumbnail(*picture);
+    }
 
     const int tw = thumbs[0].image.width, th = thumbs[0].image.height;
     const int columns = std::max(1, std::min(options.columns, static_cast<int>(thumbs.size())));
@@ -98,7 +120,8 @@ Sheet MakeSheet(qfhost::Movie &movie, const SheetOptions &options)
         int x = gap + static_cast<int>(i % columns) * (cellW + gap);
         int y = gap + header + static_cast<int>(i / columns) * (cellH + gap);
         Blit(sheet.image, thumbs[i].image, x, y);
-        DrawText(sheet.image, x, y + th + 3, qfhost::FormatTime(qfhost::MillisecondsOf(thumbs[i].time)), {200, 200, 120});
+        DrawText(sheet.image, x, y + th + 3, qfhost::FormatTime(thumbs[i].ms), {200, 200, 120});
+        sheet.times.push_back(thumbs[i].ms);
     }
     sheet.thumbnails = static_cast<int>(thumbs.size());
     return sheet;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "media/image.hpp"
 
@@ -26,6 +27,7 @@ struct SheetOptions {
 struct Sheet {
     RgbImage image;
     int thumbnails = 0;
+    std::vector<uint32_t> times;  // the labels, in ms: `frame --at` each gives its thumbnail
 };
 
 // Plays the movie from its start and lays out the thumbnails. Throws std::runtime_error.

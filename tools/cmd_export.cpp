@@ -11,6 +11,7 @@ namespace {
 struct ExportCommand {
     std::vector<std::string> movies;
     std::string out, start, duration;
+    std::optional<qfmedia::ExportFormat> format;  // -f
     int scale = 0, jobs = 1;
     PictureOptions picture;
 };
@@ -18,6 +19,7 @@ struct ExportCommand {
 void Export(const Context &context, const ExportCommand &o, const std::string &movie)
 {
     qfmedia::ExportOptions options;
+    options.format = o.format;
     options.scale = o.scale;
     options.quiet = context.quiet || context.noBars;
     options.aspect = o.picture.aspect;
@@ -31,14 +33,16 @@ void Export(const Context &context, const ExportCommand &o, const std::string &m
     qfhost::Outputs outputs = CommandOutputs(context, {movie});
     try {
         // Before the movie is opened: a typo or a refused output costs nothing.
-        if (qfmedia::RequireFormat(out) != qfmedia::ExportFormat::PngFrames) outputs.claim(out);
+        if ((o.format ? *o.format : qfmedia::RequireFormat(out)) != qfmedia::ExportFormat::PngFrames) outputs.claim(out);
     } catch (const std::runtime_error &e) {
         throw ToolError(e.what());
     }
     OpenedMovie opened = OpenMovie(context, movie);
     try {
         qfmedia::ExportResult result = qfmedia::ExportMovie(*opened.movie, out, options, outputs);
-        if (!context.quiet) std::printf("%s\n", qfmedia::SummaryLine(out, result).c_str());
+        // With the movie on stdout, the summary goes to stderr so that a pipe gets the movie alone.
+        if (!context.quiet)
+            std::fprintf(qfhost::IsStandardOutput(out) ? stderr : stdout, "%s\n", qfmedia::SummaryLine(out, result).c_str());
     } catch (const std::runtime_error &e) {
         throw ToolError(e.what());
     }
@@ -56,9 +60,21 @@ void RegisterExport(CLI::App &app, Context &context)
         "  .gif  every frame's exact colours, 4 cs per frame, looping\n"
         "  .wav  the mixed sound, 16-bit stereo 22050 Hz, sample for sample as the plug-in makes it\n"
         "  a pattern such as frames/%05d.png: one lossless PNG per frame, numbered from 0\n"
+        "-f FORMAT names the container instead (mp4, webm, mkv or matroska, gif, wav); -o - with -f writes\n"
+        "to standard output, for every format but MP4.\n"
         "In OUT, %n stands for the movie's name: export *.qf -o out/%n.mp4 -j 2");
     command->add_option("MOVIE", o->movies, "The movie files")->required();
-    command->add_option("-o,--output", o->out, "The file (or PNG pattern) to write; %n is the movie's name")->required();
+    command->add_option("-o,--output", o->out, "The file (or PNG pattern) to write, - for standard output; %n is the movie's name")->required();
+    command
+        ->add_option_function<std::string>(
+            "-f,--format",
+            [o](const std::string &name) {
+                o->format = qfmedia::FormatNamed(name);
+                if (!o->format)
+                    throw CLI::ValidationError("--format", "mp4, webm, mkv (matroska), gif or wav, not \"" + name + "\"");
+            },
+            "The container, whatever the extension: mp4, webm, mkv (matroska), gif or wav")
+        ->type_name("FORMAT");
     command->add_option("--scale", o->scale, "Integer picture scale, nearest neighbour (default 2 for video, 1 for GIF and PNG)")
         ->check(CLI::Range(1, 16));
     command->add_option("--start", o->start, "Start at T (seconds, mm:ss.fff or hh:mm:ss)");
@@ -68,6 +84,12 @@ void RegisterExport(CLI::App &app, Context &context)
     AddMovieOptions(*command, context);
     AddOverwriteOptions(*command, context);
     command->callback([&context, o] {
+        if (qfhost::IsStandardOutput(o->out)) {
+            // Usage errors, before any movie is opened.
+            if (!o->format) throw CLI::ValidationError("-o - needs -f FORMAT (wav, mkv, webm or gif): standard output has no extension");
+            if (std::string problem = qfmedia::StreamProblem(*o->format); !problem.empty())
+                throw CLI::ValidationError(problem);
+        }
         if (o->movies.size() > 1 && NameOutput(o->out, "a") == NameOutput(o->out, "b"))
             throw ToolError("several movies need %n in -o, such as out/%n.mp4");
         ForEachMovie(context, o->movies, o->jobs, [&context, o](const std::string &movie) { Export(context, *o, movie); });

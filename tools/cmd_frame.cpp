@@ -28,21 +28,17 @@ void Frame(const Context &context, const FrameCommand &o, const std::string &pat
     const std::string when = qfhost::FormatTime(at);
     if (at >= movie.durationMs())
         throw ToolError("--at " + when + " is past the end of the movie (" + qfhost::FormatTime(movie.durationMs()) + ")");
-    movie.seek(at);
-    for (qfhost::Packet &packet : movie.packets()) {
-        if (!packet.isVideo()) continue;
-        try {
-            const qfmedia::Layout layout =
-                qfmedia::PlacePicture(movie.width(), movie.height(), o.scale, o.picture.aspect, o.picture.fit);
-            qfmedia::RgbImage image = qfmedia::RenderPicture(movie.decodeVideo(packet), movie.width(), movie.height(), layout);
-            outputs.write(out, [&](const std::filesystem::path &file) { qfmedia::WritePng(file, image); });
-            if (!context.quiet) std::printf("wrote %s: %dx%d at %s\n", out.c_str(), image.width, image.height, when.c_str());
-        } catch (const std::runtime_error &e) {
-            throw ToolError(e.what());
-        }
-        return;
+    const std::optional<std::span<const uint32_t>> picture = movie.pictureAt(at);
+    if (!picture) throw ToolError("no picture at " + when);
+    try {
+        const qfmedia::Layout layout =
+            qfmedia::PlacePicture(movie.width(), movie.height(), o.scale, o.picture.aspect, o.picture.fit);
+        qfmedia::RgbImage image = qfmedia::RenderPicture(*picture, movie.width(), movie.height(), layout);
+        outputs.write(out, [&](const std::filesystem::path &file) { qfmedia::WritePng(file, image); });
+        if (!context.quiet) std::printf("wrote %s: %dx%d at %s\n", out.c_str(), image.width, image.height, when.c_str());
+    } catch (const std::runtime_error &e) {
+        throw ToolError(e.what());
     }
-    throw ToolError("no picture at " + when);
 }
 
 }  // namespace

@@ -40,9 +40,13 @@ void MakeSheet(const Context &context, const SheetCommand &o, const std::string 
     try {
         qfmedia::Sheet sheet = qfmedia::MakeSheet(*opened.movie, options);
         outputs.write(out, [&](const std::filesystem::path &file) { qfmedia::WritePng(file, sheet.image); });
-        if (!context.quiet)
+        if (!context.quiet) {
             std::printf("wrote %s: %d thumbnails, %dx%d\n", out.c_str(), sheet.thumbnails, sheet.image.width,
                         sheet.image.height);
+            std::string times;
+            for (uint32_t ms : sheet.times) times += " " + qfhost::FormatTime(ms);
+            std::printf("at%s\n", times.c_str());
+        }
     } catch (const std::runtime_error &e) {
         throw ToolError(e.what());
     }

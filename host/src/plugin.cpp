@@ -164,6 +164,21 @@ Packets::Iterator &Packets::Iterator::operator++()
 
 void Movie::seek(uint32_t ms) { plugin_.entry().SeekVideo(handle_, ms); }
 
+std::optional<std::span<const uint32_t>> Movie::pictureAt(uint32_t ms)
+{
+    seek(ms);
+    for (Packet &packet : packets()) {
+        if (!packet.isVideo()) continue;
+        std::span<const uint32_t> picture = decodeVideo(packet);
+        packet.reset();
+        // Its sound packet too: SeekVideo keeps the place within a pair, so after a picture alone
+        // the next seek would hand out a sound packet first and then the picture 40 ms later.
+        take();
+        return picture;
+    }
+    return std::nullopt;
+}
+
 std::span<const uint32_t> Movie::decodeVideo(const Packet &packet)
 {
     size_t w = descriptor_.width > 0 ? static_cast<size_t>(descriptor_.width) : 0;

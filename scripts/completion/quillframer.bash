@@ -12,6 +12,7 @@ _quillframer()
     case $prev in
         --plugin) _filedir vtp; return ;;
         -o | --output | --video | --audio) _filedir; return ;;
+        -f | --format) COMPREPLY=($(compgen -W "mp4 webm mkv matroska gif wav" -- "$cur")); return ;;
         --volume | --max-pixels | --at | --start | --duration | --scale | --every | --columns | --shrink | --seek | --packets) return ;;
     esac
     if [[ -z $command ]]; then
@@ -22,7 +23,7 @@ _quillframer()
     case $command in
         info) options="--json --scenes --files" ;;
         dump) options="--video --audio --seek --packets" ;;
-        export) options="-o --scale --start --duration -y -n" ;;
+        export) options="-o -f --format --scale --start --duration -y -n" ;;
         frame) options="--at -o --scale -y -n" ;;
         sheet) options="-o --every --columns --shrink -y -n" ;;
         play) options="--scale --fullscreen --frames" ;;

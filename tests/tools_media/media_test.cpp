@@ -14,6 +14,7 @@ extern "C" {
 #include <fstream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <tuple>
 
 #include "media/image.hpp"
@@ -177,7 +178,7 @@ protected:
     }
     static Outcome Export(const std::string &out, std::vector<std::string> extra = {})
     {
-        std::vector<std::string> args{"export", movie_, "-o", Path(out), "--volume", volume_, "--quiet"};
+        std::vector<std::string> args{"export", movie_, "-o", out == "-" ? out : Path(out), "--volume", volume_, "--quiet"};
         args.insert(args.end(), extra.begin(), extra.end());
         return Run(args);
     }
@@ -279,6 +280,52 @@ TEST_F(MediaTest, VideoFilesHaveTheirCodecsRateLengthAndPicture)
     }
 }
 
+void ExpectUsageError(const Outcome &r, const std::string &needle);
+
+// -o - streams through a pipe: a WAV byte for byte as its file (its sizes are known before the
+// sound), whole or a window of it; Matroska with the file's pictures and sound.
+TEST_F(MediaTest, StandardOutputHoldsWhatTheFileWould)
+{
+    // bash for pipefail: the command's status, not cat's.
+    auto piped = [](std::vector<std::string> args, const std::string &file) {
+        args.insert(args.begin(), {"-o", "pipefail", "-c", "out=$1; shift; \"$0\" \"$@\" | cat >\"$out\"",
+                                   (fs::path(std::getenv("QF_BUILD_DIR")) / "quillframer").string(), file});
+        return qftest::RunCommand("bash", args, dir_->path(), "unset QUILLFRAMER_PLUGIN;");
+    };
+    const std::vector<std::string> windows[] = {{}, {"--start", "0.3", "--duration", "0.5"}};
+    for (const auto &window : windows) {
+        SCOPED_TRACE(window.empty() ? "whole" : "window");
+        std::vector<std::string> replace{"-y"};
+        replace.insert(replace.end(), window.begin(), window.end());
+        ASSERT_EQ(Export("file.wav", replace).status, 0);
+        std::vector<std::string> args{"export", movie_, "-f", "wav", "-o", "-", "--volume", volume_};
+        args.insert(args.end(), window.begin(), window.end());
+        Outcome r = piped(args, Path("piped.wav"));
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(ReadBytes(Path("piped.wav")), ReadBytes(Path("file.wav")));
+        EXPECT_NE(r.err.find("wrote standard output: "), std::string::npos) << r.err;  // the summary stays off the pipe
+    }
+
+    ASSERT_EQ(Export("file.mkv").status, 0);
+    Outcome r = piped({"export", movie_, "--format", "matroska", "-o", "-", "--volume", volume_, "-q"}, Path("piped"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    Decoded file = DecodeFile(Path("file.mkv")), stream = DecodeFile(Path("piped"));
+    EXPECT_EQ(stream.video, AV_CODEC_ID_H264);
+    ASSERT_EQ(stream.frames.size(), static_cast<size_t>(Frames));
+    EXPECT_TRUE(stream.frames == file.frames) << "the same pictures as the file";
+    EXPECT_EQ(stream.samples, dumpAudio_);
+
+    // -f also overrides an extension.
+    ASSERT_EQ(Export("sound.dat", {"-f", "WAV"}).status, 0);
+    EXPECT_EQ(DecodeFile(Path("sound.dat")).samples, dumpAudio_);
+
+    ExpectUsageError(Export("-"), "-o - needs -f FORMAT");
+    ExpectUsageError(Export("-", {"-f", "mp4"}), "MP4 needs a seekable file");
+    EXPECT_NE(Export("-", {"-f", "mp4"}).err.find("-f mkv"), std::string::npos);
+    ExpectUsageError(Export("-", {"-f", "avi"}), "--format: mp4, webm, mkv (matroska), gif or wav, not \"avi\"");
+}
+
 TEST_F(MediaTest, FrameAndSheet)
 {
     Outcome r = Run({"frame", movie_, "--at", "0.5", "-o", Path("at.png"), "--volume", volume_});
@@ -294,6 +341,52 @@ TEST_F(MediaTest, FrameAndSheet)
     EXPECT_GT(sheet.width, 4 * Width);  // four thumbnails in a row, at full size for a small picture
     EXPECT_NE(r.out.find("4 thumbnails"), std::string::npos) << r.out;
 
+}
+
+// Every label of a sheet, given to `frame --at`, gives exactly its thumbnail. The example
+// changes scene every 200 ms on the stream's drifting clock: its eleventh picture is played at
+// 0.39999999999999997 s, still in the second scene, where a seek to 0.4 s is in the third. Each
+// picture is looked for in the sheet after the one before, so the layout stays the sheet's own.
+TEST_F(MediaTest, EachSheetLabelFramesItsThumbnail)
+{
+    const std::vector<std::string> modes[] = {{}, {"--every", "0.2"}, {"--every", "0.4"}};
+    for (const auto &mode : modes) {
+        SCOPED_TRACE(mode.empty() ? "scene changes" : "every " + mode[1]);
+        std::vector<std::string> args{"sheet", movie_, "-o", Path("labels.png"), "-y", "--volume", volume_};
+        args.insert(args.end(), mode.begin(), mode.end());
+        Outcome r = Run(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        const size_t line = r.out.find("\nat ");
+        ASSERT_NE(line, std::string::npos) << r.out;
+        std::istringstream labels(r.out.substr(line + 4));
+        Decoded sheet = DecodeFile(Path("labels.png"));
+        ASSERT_EQ(sheet.frames.size(), 1u);
+        const Bytes &all = sheet.frames[0];
+        auto holds = [&](const Bytes &picture, int x0, int y0) {
+            for (int y = 0; y < Height; ++y)
+                if (!std::equal(picture.begin() + y * Width * 3, picture.begin() + (y + 1) * Width * 3,
+                                all.begin() + ((y0 + y) * sheet.width + x0) * 3))
+                    return false;
+            return true;
+        };
+        int from = 0, count = 0;  // where in the sheet, in reading order, the next thumbnail may be
+        for (std::string label; labels >> label; ++count) {
+            Outcome f = Run({"frame", movie_, "--at", label, "-o", Path("label.png"), "-y", "--volume", volume_});
+            ASSERT_EQ(f.status, 0) << f.err;
+            Decoded picture = DecodeFile(Path("label.png"));
+            ASSERT_EQ(picture.frames.size(), 1u);
+            int at = from;
+            while (at <= (sheet.height - Height) * sheet.width && !(at % sheet.width <= sheet.width - Width &&
+                                                                     holds(picture.frames[0], at % sheet.width, at / sheet.width)))
+                ++at;
+            ASSERT_LE(at, (sheet.height - Height) * sheet.width) << "no thumbnail after the one before shows " << label;
+            from = at + 1;
+        }
+        EXPECT_NE(r.out.find(std::to_string(count) + " thumbnails"), std::string::npos) << r.out;
+        if (mode.size() == 2 && mode[1] == "0.4") {
+            EXPECT_EQ(count, 4);
+        }
+    }
 }
 
 void ExpectError(const Outcome &r, const std::string &needle);
@@ -424,6 +517,37 @@ TEST_F(MediaTest, PlayerKeysStepSeekAndLoop)
                 "no display");
 }
 
+// Several movies play one after another: > (or Enter) moves on, < goes back, > past the last
+// does nothing, q quits them all; the end of one starts the next. Keys after a move are the
+// next movie's; each window names its movie.
+TEST_F(MediaTest, PlaylistMovesOnByKeyAndAtTheEnd)
+{
+    const std::string dummy = "SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy";
+    fs::copy_file(movie_, Path("second.qf"), fs::copy_options::overwrite_existing);
+    const std::string first = "window: quillframer - bounce.qf (1/2)\n", second = "window: quillframer - second.qf (2/2)\n";
+    auto inOrder = [](const std::string &out, std::vector<std::string> lines) {
+        size_t at = 0;
+        for (const std::string &line : lines) {
+            at = out.find(line, at);
+            if (at == std::string::npos) return ::testing::AssertionFailure() << line << " in\n" << out;
+            at += line.size();
+        }
+        return ::testing::AssertionSuccess();
+    };
+    Outcome r = Run({"play", movie_, Path("second.qf"), "--volume", volume_, "--script", "< > space > < enter q"}, dummy);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(inOrder(r.out, {first, "<: frame 0\n", second, "Space: frame 0 paused\n", ">: frame 0 paused\n", first, second}));
+    EXPECT_EQ(r.out.find("q:"), std::string::npos) << r.out;  // q quits whatever is playing
+
+    // 40 pictures of the first, then 10 of the second; --frames counts them all.
+    r = Run({"play", movie_, Path("second.qf"), "--volume", volume_, "--frames", "50", "--script", ""}, dummy);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(inOrder(r.out, {first, second}));
+    r = Run({"play", movie_, Path("second.qf"), "--volume", volume_, "--frames", "30", "--script", ""}, dummy);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, first);
+}
+
 // One line on stderr, exit status 1, naming the cause. A missing movie and a bad signature are
 // the dump suite's: every command opens movies the same way.
 void ExpectError(const Outcome &r, const std::string &needle)
@@ -431,6 +555,14 @@ void ExpectError(const Outcome &r, const std::string &needle)
     EXPECT_EQ(r.status, 1) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_NE(r.err.find(needle), std::string::npos) << r.err;
+}
+
+// One line on stderr, exit status 2: the command line itself is wrong, nothing was opened.
+void ExpectUsageError(const Outcome &r, const std::string &needle)
+{
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find("quillframer: " + needle), std::string::npos) << r.err;
 }
 
 TEST_F(MediaTest, ErrorsNameTheirCause)

@@ -278,6 +278,10 @@ public:
     // take() as a range; the packets go from where the movie stands.
     Packets packets() { return Packets(*this); }
     void seek(uint32_t ms);  // SeekVideo
+    // What a seek to ms shows: SeekVideo, then the next video packet's picture (see decodeVideo),
+    // and the sound packet of its pair, so that another seek works alike. nullopt when the stream
+    // ends first.
+    std::optional<std::span<const uint32_t>> pictureAt(uint32_t ms);
     // DecodeVideoFrame into an internal buffer of width*height pixel words (bytes 0,R,G,B).
     std::span<const uint32_t> decodeVideo(const Packet &packet);
     // DecodeAudioFrame: QF_AUDIO_FRAMES_PER_PACKET stereo frames of int16.
