@@ -140,8 +140,10 @@ Taken Movie::take()
     for (int failures = 0;;) {
         PacketRecord record{};
         int32_t code = plugin_.entry().NextPacket(handle_, &record);
-        if (code == 0)
+        if (code == 0) {
+            midPair_ = record.streamIndex == 0;
             return {Took::Packet, Packet(plugin_.entry().FreePacket, record.streamIndex, record.time, record.payload)};
+        }
         if (code == -1) return {Took::End, {}};
         if (code != -2) throw std::runtime_error("NextPacket returned the unknown code " + std::to_string(code));
         if (++failures > OutOfMemoryRetries) return {Took::OutOfMemory, {}};
@@ -162,7 +164,13 @@ Packets::Iterator &Packets::Iterator::operator++()
     return *this;
 }
 
-void Movie::seek(uint32_t ms) { plugin_.entry().SeekVideo(handle_, ms); }
+void Movie::seek(uint32_t ms)
+{
+    // SeekVideo keeps the place within a picture and sound pair: after a picture alone, the next
+    // seek would hand out a sound packet first and its picture 40 ms late. Finish the pair first.
+    if (midPair_) take();
+    plugin_.entry().SeekVideo(handle_, ms);
+}
 
 std::optional<std::span<const uint32_t>> Movie::pictureAt(uint32_t ms)
 {
@@ -170,10 +178,6 @@ std::optional<std::span<const uint32_t>> Movie::pictureAt(uint32_t ms)
     for (Packet &packet : packets()) {
         if (!packet.isVideo()) continue;
         std::span<const uint32_t> picture = decodeVideo(packet);
-        packet.reset();
-        // Its sound packet too: SeekVideo keeps the place within a pair, so after a picture alone
-        // the next seek would hand out a sound packet first and then the picture 40 ms later.
-        take();
         return picture;
     }
     return std::nullopt;

@@ -99,4 +99,25 @@ TEST(PluginAbi, NullHostBaseKeepsTheValidOne)
     EXPECT_EQ(qfhost::Host::openFileCount(), 0);
 }
 
+TEST(PluginAbi, ASeekAfterAPictureTakenAloneLandsOnThePictureAskedFor)
+{
+    TempDir dir;
+    qfhost::Plugin plugin(PluginPath());
+    auto movie = plugin.open(dir.write("long.qf", qftest::OneSceneMovie({}, {}, QF_SIGNATURE_QUILLFRAMER, 50)));
+    // A picture without its sound, as a player stepping through a paused movie takes it.
+    for (uint32_t ms : {0u, 400u, 200u}) {
+        qfhost::Taken first = movie->take();
+        ASSERT_EQ(first.result, qfhost::Took::Packet);
+        EXPECT_TRUE(first.packet.isVideo()) << "at " << ms;
+        EXPECT_NEAR(first.packet.time(), ms / 1000.0, 1e-9);
+        movie->seek(ms == 0 ? 400 : 200);
+    }
+    // pictureAt's picture goes on with its own sound, then the next picture.
+    ASSERT_TRUE(movie->pictureAt(600));
+    qfhost::Taken sound = movie->take();
+    EXPECT_TRUE(sound.packet.isAudio());
+    EXPECT_NEAR(sound.packet.time(), 0.6, 1e-9);
+    EXPECT_NEAR(movie->take().packet.time(), 0.64, 1e-9);
+}
+
 }  // namespace

@@ -277,10 +277,9 @@ public:
     Taken take();
     // take() as a range; the packets go from where the movie stands.
     Packets packets() { return Packets(*this); }
-    void seek(uint32_t ms);  // SeekVideo
-    // What a seek to ms shows: SeekVideo, then the next video packet's picture (see decodeVideo),
-    // and the sound packet of its pair, so that another seek works alike. nullopt when the stream
-    // ends first.
+    void seek(uint32_t ms);  // SeekVideo, after the sound packet of a picture taken alone
+    // What a seek to ms shows: seek, then the next video packet's picture (see decodeVideo).
+    // nullopt when the stream ends first.
     std::optional<std::span<const uint32_t>> pictureAt(uint32_t ms);
     // DecodeVideoFrame into an internal buffer of width*height pixel words (bytes 0,R,G,B).
     std::span<const uint32_t> decodeVideo(const Packet &packet);
@@ -293,6 +292,7 @@ private:
     StreamDescriptor descriptor_;
     std::vector<uint32_t> pixels_;
     std::vector<int16_t> samples_;
+    bool midPair_ = false;  // the last packet taken was a picture
 };
 
 // Pixel word (memory bytes 0,R,G,B) to its colour components.
