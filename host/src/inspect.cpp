@@ -159,6 +159,7 @@ static const Record *At(const std::vector<const Record *> &records, int index)
 const BackgroundImage *Inspection::background(int index) const { return At(backgrounds_, index); }
 const FaceSet *Inspection::faceSet(int index) const { return At(faceSets_, index); }
 const SoundSample *Inspection::sound(int index) const { return At(sounds_, index); }
+const MovieHandle *Inspection::model() const { return record_->movie; }
 
 int SceneAt(std::span<const SceneEntry> scenes, uint32_t ms)
 {

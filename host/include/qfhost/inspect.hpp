@@ -17,6 +17,7 @@ struct MovieInspection;
 struct BackgroundImage;
 struct FaceSet;
 struct SoundSample;
+struct MovieHandle;
 
 namespace qfhost {
 
@@ -92,6 +93,9 @@ public:
     const BackgroundImage *background(int index) const;
     const FaceSet *faceSet(int index) const;
     const SoundSample *sound(int index) const;
+    // The whole model (scene records with their placements, palettes, cycles and scrolls), for
+    // tools that write it out again; null when the open failed.
+    const MovieHandle *model() const;
 
 private:
     std::unique_ptr<MovieInspection> record_;
