@@ -5,6 +5,8 @@ qf_test(tools_outputs_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tools/outputs_tes
 add_dependencies(tools_outputs_test quillframer quillframer_vtp)
 qf_test(tools_disks_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tools/disks_test.cpp LIBS qfauthor qfhost)
 add_dependencies(tools_disks_test quillframer quillframer_vtp)
+qf_test(tools_extract_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tools/extract_test.cpp LIBS qfauthor)
+add_dependencies(tools_extract_test quillframer quillframer_vtp)
 # Every example of docs/commands.md, as printed.
 add_test(NAME tools_docs_examples
          COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/tools/docs_examples.sh $<TARGET_FILE:quillframer> ${PROJECT_SOURCE_DIR})

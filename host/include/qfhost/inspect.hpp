@@ -41,6 +41,7 @@ struct AssetEntry {
     std::string amigaPath;  // "" when embedded
     std::string volume;     // without colon
     std::string hostPath;   // where the host looked; for a volume on a disk image, a path inside it
+    std::string rawAmigaPath;  // amigaPath byte for byte, unescaped: for tools that make file names of it
     bool missing() const;
 };
 
