@@ -504,7 +504,7 @@ void RunExtractMovie(const Context &context, const std::string &movie, const std
         qfhost::Outputs outputs = CommandOutputs(context, {served});
         std::vector<fs::path> targets;
         for (const File &f : out.files) targets.push_back(f.path);
-        outputs.claim(targets, "files in " + directory);
+        outputs.claim(targets, directory);  // one question for the whole set
         for (const File &f : out.files) outputs.write(f.path, f.write);
     } catch (const std::runtime_error &e) {
         throw ToolError(qfhost::Printable(e.what()));

@@ -181,6 +181,27 @@ TEST_F(ExtractTest, AHandMadeMovieComesBackAsTheSameMovieWithExactFiles)
     for (size_t i = 0; i < click.size(); ++i) EXPECT_EQ(samples[i], static_cast<uint8_t>(click[i] + 128)) << i;
 }
 
+// A volume above 64 and a picture of 16 colours as a scene's palette are beyond a script: each
+// is named with its scene, and the files and movie.json are still written.
+TEST_F(ExtractTest, WhatAScriptCannotSayIsNamedWithItsScene)
+{
+    qfauthor::IlbmOptions options;
+    options.padOddChunks = false;
+    MovieWriter m;
+    m.scenes(2).embedded();
+    m.load(Asset::Background, qfauthor::WriteIlbm({16, 2, Bytes(32, 3)}, Colours(16, 0), options));
+    m.load(Asset::Sound, Sound({1, 2, 3, 4}, 8000));
+    m.scene(1).duration(6).sound(0, 100, 443, 1);
+    m.scene(2).background(0).end();
+    m.save(path("odd.qf"));
+    Outcome r = run({"extract", path("odd.qf"), "-o", path("out")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("warning: scene 1: plays \"sound-01\" at volume 100"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("warning: scene 2: background \"background-01\" has 16 colours"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("extracted 1 background, 0 faces, 1 sound into"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::exists(path("out/movie.json")));
+}
+
 // Names from the movie are hostile: they stay inside the folder, readable and distinct, and a
 // missing file is named while the rest still comes out.
 TEST_F(ExtractTest, AmigaNamesCannotEscapeAndMissingFilesAreNamed)
