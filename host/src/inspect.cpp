@@ -73,8 +73,7 @@ Inspection::Inspection(Host &host, const std::filesystem::path &movie, uint32_t 
     for (int32_t i = 0; i < record_->assetCount; ++i) {
         const InspectedAsset &a = record_->assets[i];
         assets_.push_back({TypeOf(a.kind), OriginOf(a.source), a.index, a.command, a.offset, Printable(a.amigaPath),
-                           Printable(a.volume), Printable(a.hostPath)});
-        assets_.back().rawAmigaPath = a.amigaPath;
+                           Printable(a.volume), Printable(a.hostPath), a.amigaPath});
     }
     const MovieHandle *m = record_->movie;
     if (!m) return;
