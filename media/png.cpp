@@ -86,13 +86,22 @@ void WritePng(const std::filesystem::path &path, const RgbImage &image)
 void WriteIndexedPng(const std::filesystem::path &path, const IndexedPicture &picture)
 {
     WriteWith(path, picture.width, picture.height, [&](png_structp png, png_infop info) {
-        png_set_IHDR(png, info, picture.width, picture.height, 8, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
+        const int depth = picture.bitDepth == 1 || picture.bitDepth == 2 || picture.bitDepth == 4 ? picture.bitDepth : 8;
+        png_set_IHDR(png, info, picture.width, picture.height, depth, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
                      PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
         std::vector<png_color> colours;
         for (auto &c : picture.palette) colours.push_back({c[0], c[1], c[2]});
         if (colours.empty()) colours.push_back({0, 0, 0});
         png_set_PLTE(png, info, colours.data(), static_cast<int>(colours.size()));
+        // Entries before the transparent one stay opaque; those after need no tRNS entry.
+        std::vector<png_byte> alpha;
+        if (picture.transparentIndex >= 0 && picture.transparentIndex < static_cast<int>(colours.size())) {
+            alpha.assign(static_cast<size_t>(picture.transparentIndex) + 1, 0xff);
+            alpha.back() = 0;
+            png_set_tRNS(png, info, alpha.data(), static_cast<int>(alpha.size()), nullptr);
+        }
         png_write_info(png, info);
+        if (depth < 8) png_set_packing(png);  // rows stay one index per byte here
         for (int y = 0; y < picture.height; ++y)
             png_write_row(png, picture.indices.data() + static_cast<size_t>(y) * picture.width);
     });

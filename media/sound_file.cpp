@@ -69,4 +69,21 @@ std::vector<int8_t> ToAmigaSamples(const SoundFile &sound, uint32_t rate, double
     return out;
 }
 
+void WriteAmigaSound(const std::filesystem::path &path, std::span<const int8_t> samples, int rate)
+{
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_U8;
+    SNDFILE *file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file) throw std::runtime_error("cannot write sound " + path.string() + ": " + sf_strerror(nullptr));
+    std::unique_ptr<SNDFILE, int (*)(SNDFILE *)> guard(file, sf_close);
+    // libsndfile keeps the top byte of a short for 8-bit PCM: value * 256 comes back exactly.
+    std::vector<short> wide(samples.size());
+    for (size_t i = 0; i < samples.size(); ++i) wide[i] = static_cast<short>(samples[i] * 256);
+    if (sf_write_short(file, wide.data(), static_cast<sf_count_t>(wide.size())) != static_cast<sf_count_t>(wide.size()))
+        throw std::runtime_error("cannot write sound " + path.string() + ": " + sf_strerror(file));
+    if (sf_close(guard.release()) != 0) throw std::runtime_error("cannot write sound " + path.string());
+}
+
 }  // namespace qfmedia

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <vector>
 
 namespace qfmedia {
@@ -17,5 +18,9 @@ SoundFile ReadSoundFile(const std::filesystem::path &path);
 
 // Resamples (libswresample) to `rate` and quantises to signed 8-bit with rounding and clipping.
 std::vector<int8_t> ToAmigaSamples(const SoundFile &sound, uint32_t rate, double gain = 1.0);
+
+// Writes Amiga samples as they are: a mono 8-bit PCM WAV at rate. Throws std::runtime_error
+// naming the file.
+void WriteAmigaSound(const std::filesystem::path &path, std::span<const int8_t> samples, int rate);
 
 }  // namespace qfmedia

@@ -9,6 +9,8 @@ find_package(nlohmann_json REQUIRED)
 qf_test(tools_info_contents_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tools/info_contents_test.cpp
         LIBS qfauthor qfhost nlohmann_json::nlohmann_json)
 add_dependencies(tools_info_contents_test quillframer quillframer_vtp)
+qf_test(tools_extract_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tools/extract_test.cpp LIBS qfauthor)
+add_dependencies(tools_extract_test quillframer quillframer_vtp)
 # Every example of docs/commands.md, as printed.
 add_test(NAME tools_docs_examples
          COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/tools/docs_examples.sh $<TARGET_FILE:quillframer> ${PROJECT_SOURCE_DIR})

@@ -1,8 +1,11 @@
-// quillframer extract: the files of a disk image or archive (or of one folder on it) into a folder.
-// Movie assets are extracted by the movie branch of this same subcommand.
+// quillframer extract: the files of a disk image or archive (or of one folder on it) into a folder,
+// or a movie's pictures, faces and sounds with a make script that makes it again.
 #include "volume_glue.hpp"
 
 namespace qftools {
+
+// In extract_movie.cpp.
+void RunExtractMovie(const Context &context, const std::string &movie, const std::string &directory);
 
 namespace {
 struct ExtractOptions {
@@ -15,15 +18,18 @@ void RegisterExtract(CLI::App &app, Context &context)
     auto o = std::make_shared<ExtractOptions>();
     CLI::App *command = app.add_subcommand(
         "extract", "Copy the files of a disk image or archive (IMAGE, or IMAGE:folder for one folder) into DIR,\n"
-                   "with their folders and dates; names become UTF-8, links are reported and skipped.");
-    command->add_option("SOURCE", o->source, "A disk image or archive, or IMAGE:folder")->required();
+                   "with their folders and dates; names become UTF-8, links are reported and skipped.\n"
+                   "For a MOVIE: write its backgrounds and faces as indexed PNGs, its sounds as 8-bit WAVs and\n"
+                   "movie.json, a script for `quillframer make` that makes the same movie again.");
+    command->add_option("SOURCE", o->source, "A disk image or archive, IMAGE:folder, or a movie")->required();
     command->add_option("-o,--output", o->out, "The folder to write into")->required()->type_name("DIR");
-    AddQuietOption(*command, context);
+    AddMovieOptions(*command, context);
     AddOverwriteOptions(*command, context);
     command->callback([&context, o] {
-        if (!IsVolumeArgument(o->source))
-            throw ToolError("\"" + o->source + "\" is no disk image or archive");
-        RunExtractVolume(context, o->source, o->out);
+        if (IsVolumeArgument(o->source))
+            RunExtractVolume(context, o->source, o->out);
+        else
+            RunExtractMovie(context, o->source, o->out);
     });
 }
 

@@ -166,13 +166,18 @@ OpenedMovie OpenMovie(const Context &context, const fs::path &movie, uint32_t op
         throw ToolError(asGiven(e.what()));
     }
     // Before the host allocates any frame: a few bytes of movie may declare gigabytes of picture.
-    const uint64_t w = static_cast<uint32_t>(std::max(0, opened.movie->width()));
-    const uint64_t h = static_cast<uint32_t>(std::max(0, opened.movie->height()));
+    CheckPixelBudget(context, opened.movie->width(), opened.movie->height());
+    return opened;
+}
+
+void CheckPixelBudget(const Context &context, int width, int height)
+{
+    const uint64_t w = static_cast<uint32_t>(std::max(0, width));
+    const uint64_t h = static_cast<uint32_t>(std::max(0, height));
     if (w * h > context.maxPixels)
         throw ToolError("picture is " + std::to_string(w) + "x" + std::to_string(h) + " (" + std::to_string(w * h) +
                         " pixels), above the limit of " + std::to_string(context.maxPixels) +
                         " pixels; --max-pixels raises it");
-    return opened;
 }
 
 bool WantProgress(const Context &context) { return !context.quiet && ::isatty(STDERR_FILENO); }

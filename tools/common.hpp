@@ -67,6 +67,9 @@ struct OpenedMovie {
 // whose message names the cause, also for a picture above context.maxPixels.
 OpenedMovie OpenMovie(const Context &context, const std::filesystem::path &movie, uint32_t openOption = 0);
 
+// Throws ToolError when a width x height picture is above context.maxPixels.
+void CheckPixelBudget(const Context &context, int width, int height);
+
 // A progress bar belongs on stderr when it is a terminal and --quiet was not given.
 bool WantProgress(const Context &context);
 

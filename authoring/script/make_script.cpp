@@ -195,7 +195,7 @@ void CheckScriptKeys(const Script &script, const json &doc, const std::function<
     static const Shape face{{"png", "offset"}, {}, {}};
     static const Shape background{{"name", "png", "planes", "compress", "embed", "amigaName"}, {}, {}};
     static const Shape faceSet{{"name", "embed", "amigaName"}, {{"faces", &face}}, {}};
-    static const Shape sound{{"name", "file", "period", "rate", "gain", "embed", "amigaName"}, {}, {}};
+    static const Shape sound{{"name", "file", "period", "rate", "gain", "resample", "embed", "amigaName"}, {}, {}};
     static const Shape cycle{{"low", "high", "reverse", "stop"}, {}, {}};
     static const Shape scroll{{"axis", "velocity", "acceleration", "limit"}, {}, {}};
     static const Shape start{{"sound", "channel", "channels", "volume", "period"}, {}, {}};
@@ -330,7 +330,9 @@ std::vector<LoadedAsset> LoadAssets(const Script &script, const json &doc, bool 
             else
                 a.period = qfauthor::PeriodForRate(Get(s, "rate", std::min(file.rate, static_cast<int>(QF_AUDIO_SAMPLE_RATE))));
             if (a.period < 55) throw std::invalid_argument("\"period\" must be 55 or more");
+            // Without resampling the samples keep the file's own rate, whatever the period plays them at.
             uint32_t rate = qfauthor::RateForPeriod(a.period);
+            if (!Get(s, "resample", true)) rate = static_cast<uint32_t>(std::clamp(file.rate, 1, 65535));
             std::vector<int8_t> samples = qfmedia::ToAmigaSamples(file, rate, Get(s, "gain", 1.0));
             qfauthor::SvxOptions options;
             options.samplesPerSecond = static_cast<uint16_t>(rate);
@@ -514,12 +516,14 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
                     if (!c.is_array() || c.size() > 4) throw std::invalid_argument("\"cycles\" lists up to 4 ranges, or is \"stop\"");
                     for (size_t k = 0; k < c.size(); ++k) {
                         if (c[k].is_null()) continue;
-                        ranges[k].low = Integer<uint16_t>(c[k].at("low"));
-                        ranges[k].high = Integer<uint16_t>(c[k].at("high"));
+                        // A stop needs no range: { "stop": true } alone, as documented.
+                        const bool stop = Get(c[k], "stop", false);
+                        ranges[k].low = stop ? Get<uint16_t>(c[k], "low", 0) : Integer<uint16_t>(c[k].at("low"));
+                        ranges[k].high = stop ? Get<uint16_t>(c[k], "high", 0) : Integer<uint16_t>(c[k].at("high"));
                         if (ranges[k].high > 255 || ranges[k].low > ranges[k].high)
                             throw std::invalid_argument("a cycle range needs low <= high <= 255");
                         ranges[k].direction = Get(c[k], "reverse", false) ? 1 : 0;
-                        ranges[k].command = Get(c[k], "stop", false) ? 2 : 1;
+                        ranges[k].command = stop ? 2 : 1;
                     }
                 }
                 movie.cycles(ranges);

@@ -73,7 +73,7 @@ Inspection::Inspection(Host &host, const std::filesystem::path &movie, uint32_t 
     for (int32_t i = 0; i < record_->assetCount; ++i) {
         const InspectedAsset &a = record_->assets[i];
         assets_.push_back({TypeOf(a.kind), OriginOf(a.source), a.index, a.command, a.offset, Printable(a.amigaPath),
-                           Printable(a.volume), Printable(a.hostPath)});
+                           Printable(a.volume), Printable(a.hostPath), a.amigaPath});
     }
     const MovieHandle *m = record_->movie;
     if (!m) return;
@@ -159,6 +159,7 @@ static const Record *At(const std::vector<const Record *> &records, int index)
 const BackgroundImage *Inspection::background(int index) const { return At(backgrounds_, index); }
 const FaceSet *Inspection::faceSet(int index) const { return At(faceSets_, index); }
 const SoundSample *Inspection::sound(int index) const { return At(sounds_, index); }
+const MovieHandle *Inspection::model() const { return record_->movie; }
 
 int SceneAt(std::span<const SceneEntry> scenes, uint32_t ms)
 {

@@ -3,7 +3,7 @@ _quillframer()
 {
     local cur prev words cword
     _init_completion || return
-    local commands="info dump export frame sheet play make demo"
+    local commands="info dump export extract frame sheet play make demo"
     local common="--volume --plugin --max-pixels --quiet --help"
     local command="" word
     for word in "${words[@]:1:cword-1}"; do
@@ -27,6 +27,7 @@ _quillframer()
         frame) options="--at -o --scale -y -n" ;;
         sheet) options="-o --every --columns --shrink -y -n" ;;
         play) options="--scale --fullscreen --frames" ;;
+        extract) options="-o -y -n" ;;
         make) options="-o -y -n" ;;
         demo) options="-o --web-only -y -n" ;;
     esac

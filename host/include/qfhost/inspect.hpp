@@ -17,6 +17,7 @@ struct MovieInspection;
 struct BackgroundImage;
 struct FaceSet;
 struct SoundSample;
+struct MovieHandle;
 
 namespace qfhost {
 
@@ -40,6 +41,7 @@ struct AssetEntry {
     std::string amigaPath;  // "" when embedded
     std::string volume;     // without colon
     std::string hostPath;   // where the host looked; for a volume on a disk image, a path inside it
+    std::string rawAmigaPath;  // amigaPath byte for byte, unescaped: for tools that make file names of it
     bool missing() const;
 };
 
@@ -92,6 +94,9 @@ public:
     const BackgroundImage *background(int index) const;
     const FaceSet *faceSet(int index) const;
     const SoundSample *sound(int index) const;
+    // The whole model (scene records with their placements, palettes, cycles and scrolls), for
+    // tools that write it out again; null when the open failed.
+    const MovieHandle *model() const;
 
 private:
     std::unique_ptr<MovieInspection> record_;
