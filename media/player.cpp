@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "qfhost/host.hpp"
+#include "qfhost/inspect.hpp"
 #include "qfhost/time.hpp"
 #include "quillframer/movie_format.h"
 
@@ -86,9 +87,10 @@ SDL_Keycode KeyNamed(const std::string &name)
 
 class Player {
 public:
-    Player(qfhost::Movie &movie, const PlayerOptions &options, const std::string &title, Playlist &playlist)
-        : movie_(movie), options_(options), playlist_(playlist), next_(playlist.scriptAt), overlay_(options.overlay),
-          loop_(options.loop)
+    Player(qfhost::Movie &movie, const PlayerOptions &options, const std::string &title, Playlist &playlist,
+           std::span<const qfhost::SceneEntry> scenes)
+        : movie_(movie), options_(options), playlist_(playlist), scenes_(scenes), next_(playlist.scriptAt),
+          overlay_(options.overlay), loop_(options.loop)
     {
         if (options.script) {
             std::istringstream words(*options.script);
@@ -231,12 +233,21 @@ private:
         default: break;
         }
         if (options_.script)
-            std::printf("%s: frame %d%s%s\n", SDL_GetKeyName(k), frameNumber(), paused_ ? " paused" : "",
-                        loop_ ? " loop" : "");
+            std::printf("%s: frame %d%s%s%s\n", SDL_GetKeyName(k), frameNumber(), sceneText(" scene ").c_str(),
+                        paused_ ? " paused" : "", loop_ ? " loop" : "");
         return std::nullopt;
     }
 
     int frameNumber() const { return static_cast<int>(std::lround(current_.time / FrameSeconds)); }
+
+    // "SCENE 3/81" after prefix, or "" when the scenes are not known. The plug-in reads a picture's
+    // time in whole milliseconds, truncated, to find its scene; so does this.
+    std::string sceneText(const std::string &prefix) const
+    {
+        if (scenes_.empty()) return "";
+        const auto ms = static_cast<uint32_t>(std::max(0.0, current_.time * 1000.0));
+        return prefix + std::to_string(qfhost::SceneAt(scenes_, ms)) + "/" + std::to_string(scenes_.size());
+    }
 
     void show(Frame frame)
     {
@@ -275,6 +286,7 @@ private:
             qfhost::FormatTime(qfhost::MillisecondsOf(current_.time)) + " / " + qfhost::FormatTime(length);
         std::string state = "FRAME " + std::to_string(frameNumber()) + "/" +
                             std::to_string((length + QF_PACKET_MS - 1) / QF_PACKET_MS);
+        state += sceneText("  SCENE ");
         if (paused_) state += "  PAUSED";
         if (loop_) state += "  LOOP";
         const int scale = std::clamp(pictureWidth / 320, 1, 3);
@@ -435,6 +447,7 @@ private:
     qfhost::Movie &movie_;
     const PlayerOptions &options_;
     Playlist &playlist_;
+    std::span<const qfhost::SceneEntry> scenes_;
     size_t next_;  // the script's next key
     Sdl sdl_;
     Layout layout_;
@@ -450,11 +463,12 @@ private:
 
 }  // namespace
 
-PlayEnd PlayInWindow(qfhost::Movie &movie, const PlayerOptions &options, const std::string &title, Playlist &playlist)
+PlayEnd PlayInWindow(qfhost::Movie &movie, const PlayerOptions &options, const std::string &title, Playlist &playlist,
+                     std::span<const qfhost::SceneEntry> scenes)
 {
     if (movie.width() <= 0 || movie.height() <= 0) throw std::runtime_error("the movie has an empty picture");
     if (movie.durationMs() == 0) throw std::runtime_error("the movie is 0 ms long: nothing to play");
-    Player player(movie, options, title, playlist);
+    Player player(movie, options, title, playlist, scenes);
     const PlayEnd end = player.run();
     std::fflush(stdout);
     return end;

@@ -1,12 +1,14 @@
 // A window with sound that plays a movie (SDL2). Keys: space pause, left/right seek 5 s, Home
-// restart, . and , a frame forward and back while paused, o time on screen, l loop, f full
-// screen, > or Enter next and < previous movie of a playlist, q or Esc quit.
+// restart, . and , a frame forward and back while paused, o time, frame and scene on screen, l loop,
+// f full screen, > or Enter next and < previous movie of a playlist, q or Esc quit.
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 
 #include "media/image.hpp"
+#include "qfhost/inspect.hpp"
 
 namespace qfhost {
 class Movie;
@@ -38,7 +40,9 @@ struct Playlist {
 enum class PlayEnd { Finished, Next, Previous, Quit };
 
 // Plays from where the movie stands until the end, the user quits or moves on in the playlist
-// (> and < do nothing past its ends; Enter on the last movie finishes). Throws std::runtime_error.
-PlayEnd PlayInWindow(qfhost::Movie &movie, const PlayerOptions &options, const std::string &title, Playlist &playlist);
+// (> and < do nothing past its ends; Enter on the last movie finishes). scenes, when known, put
+// the scene number on screen. Throws std::runtime_error.
+PlayEnd PlayInWindow(qfhost::Movie &movie, const PlayerOptions &options, const std::string &title, Playlist &playlist,
+                     std::span<const qfhost::SceneEntry> scenes = {});
 
 }  // namespace qfmedia

@@ -3,6 +3,7 @@
 
 #include "common.hpp"
 #include "media/player.hpp"
+#include "qfhost/inspect.hpp"
 #include "qfhost/printable.hpp"
 
 namespace qftools {
@@ -45,12 +46,17 @@ void RegisterPlay(CLI::App &app, Context &context)
         while (playlist.index < playlist.count) {
             const std::string &movie = o->movies[playlist.index];
             OpenedMovie opened = OpenMovie(context, movie);
+            std::vector<qfhost::SceneEntry> scenes;  // for the scene number on screen
+            {
+                qfhost::Inspection inspection(opened.plugin->host(), opened.served, 0, false);
+                if (inspection.opened()) scenes = inspection.scenes();
+            }
             std::string title = "quillframer - " + qfhost::Printable(std::filesystem::path(movie).filename().string());
             if (playlist.count > 1)
                 title += " (" + std::to_string(playlist.index + 1) + "/" + std::to_string(playlist.count) + ")";
             qfmedia::PlayEnd end;
             try {
-                end = qfmedia::PlayInWindow(*opened.movie, o->player, title, playlist);
+                end = qfmedia::PlayInWindow(*opened.movie, o->player, title, playlist, scenes);
             } catch (const std::runtime_error &e) {
                 throw ToolError(e.what());
             }

@@ -139,7 +139,7 @@ OpenedMovie OpenMovie(const Context &context, const fs::path &movie, uint32_t op
 {
     OpenedMovie opened;
     qfhost::HostSettings settings = MakeSettings(context);
-    std::string served;
+    std::string &served = opened.served;
     try {
         served = qfhost::ResolveMovieArgument(movie.string(), settings);
     } catch (const std::runtime_error &e) {

@@ -60,6 +60,7 @@ std::filesystem::path PluginPath(const Context &context);
 struct OpenedMovie {
     std::unique_ptr<qfhost::Plugin> plugin;
     std::unique_ptr<qfhost::Movie> movie;
+    std::string served;  // the name the plug-in opened (a path inside an image is served by the host)
 };
 
 // Loads the plug-in (host version 6) and opens the movie with the given option: a file, a disk image

@@ -63,9 +63,11 @@ Inspection::Inspection(Host &host, const std::filesystem::path &movie, uint32_t 
     : record_(std::make_unique<MovieInspection>())
 {
     host.makeCurrent();
-    // Asks no one: an inspection lists what is missing instead.
+    // Asks no one: an inspection lists what is missing instead. Volumes answered during the open
+    // just made keep their answers.
     HostSettings saved = host.settings();
     host.settings().policy = RequesterPolicy::FixedMap;
+    for (const auto &[volume, directory] : HostServices::state()->answers) host.settings().volumes.emplace(volume, directory);
     host.beginOpen(movie);
     QfInspectMovie(host.base(), movie.string().c_str(), openOption, skipMissing ? 1 : 0, record_.get());
     host.settings() = std::move(saved);

@@ -494,14 +494,18 @@ TEST_F(MediaTest, BatchConvertsTheGoodMoviesAndNamesTheBadOne)
 
 // The player under SDL's dummy driver, driven by keys: a frame step lands on the next or
 // previous frame, a seek while paused shows its picture, the end starts over when looping.
+// The scene is the plug-in's: frame 10 plays at 0.39999999999999997 s, 399 ms, still scene 2.
 TEST_F(MediaTest, PlayerKeysStepSeekAndLoop)
 {
     const std::string dummy = "SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy";
-    Outcome r = Run({"play", movie_, "--volume", volume_, "--script", "space home . . . , , o l q"}, dummy);
+    Outcome r = Run({"play", movie_, "--volume", volume_, "--script", "space home . . . , , o l . . . . . . . . . q"}, dummy);
     ASSERT_EQ(r.status, 0) << r.err;
-    const char *lines[] = {"Home: frame 0 paused\n", ".: frame 1 paused\n", ".: frame 2 paused\n",
-                           ".: frame 3 paused\n", ",: frame 2 paused\n", ",: frame 1 paused\n",
-                           "O: frame 1 paused\n", "L: frame 1 paused loop\n"};
+    const char *lines[] = {"Home: frame 0 scene 1/8 paused\n", ".: frame 1 scene 1/8 paused\n",
+                           ".: frame 2 scene 1/8 paused\n", ".: frame 3 scene 1/8 paused\n",
+                           ",: frame 2 scene 1/8 paused\n", ",: frame 1 scene 1/8 paused\n",
+                           "O: frame 1 scene 1/8 paused\n", "L: frame 1 scene 1/8 paused loop\n",
+                           ".: frame 4 scene 1/8 paused loop\n", ".: frame 5 scene 2/8 paused loop\n",
+                           ".: frame 10 scene 2/8 paused loop\n"};
     size_t at = 0;
     for (const char *line : lines) {
         at = r.out.find(line, at);
@@ -536,7 +540,8 @@ TEST_F(MediaTest, PlaylistMovesOnByKeyAndAtTheEnd)
     };
     Outcome r = Run({"play", movie_, Path("second.qf"), "--volume", volume_, "--script", "< > space > < enter q"}, dummy);
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(inOrder(r.out, {first, "<: frame 0\n", second, "Space: frame 0 paused\n", ">: frame 0 paused\n", first, second}));
+    EXPECT_TRUE(inOrder(r.out, {first, "<: frame 0 scene 1/8\n", second, "Space: frame 0 scene 1/8 paused\n",
+                                 ">: frame 0 scene 1/8 paused\n", first, second}));
     EXPECT_EQ(r.out.find("q:"), std::string::npos) << r.out;  // q quits whatever is playing
 
     // 40 pictures of the first, then 10 of the second; --frames counts them all.

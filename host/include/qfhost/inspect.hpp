@@ -69,8 +69,8 @@ struct SceneEntry {
 // An open inspection; the movie model stays open while it lives. One at a time in a process.
 class Inspection {
 public:
-    // Opens movie on host's services asking no one: only the volumes in host's settings (and the
-    // disk images found by label) answer. With skipMissing, a missing file does not end the open,
+    // Opens movie on host's services asking no one: only the volumes in host's settings, those
+    // answered during the host's last open, and the disk images found by label answer. With skipMissing, a missing file does not end the open,
     // so every missing file is listed. Never throws for a movie that fails to open: opened() says.
     Inspection(Host &host, const std::filesystem::path &movie, uint32_t openOption, bool skipMissing);
     ~Inspection();
