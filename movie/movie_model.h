@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include "quillframer/host_api.h"
+#include "quillframer/movie_format.h"
 
 enum AssetKind {
     AssetBackground = 0,

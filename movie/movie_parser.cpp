@@ -18,14 +18,12 @@ struct ParserState {
     uint32_t lastCommand;
 };
 
-static const double AmigaPalClock = 7093789.2;
-
 // Rate in samples per second for an Amiga sound period.
 static uint16_t RateFromPeriod(uint32_t period)
 {
     if (period == 0) return 0;       // no rate rather than a division by zero
     if (period < 55) return 65535;   // faster than the 16-bit field holds
-    return (uint16_t)(uint32_t)(AmigaPalClock / (2.0 * (double)period));
+    return (uint16_t)(uint32_t)(QF_AMIGA_PAL_CLOCK / (2.0 * (double)period));
 }
 
 static int32_t ReadI16(HostFile file) { return (int16_t)(uint16_t)ReadU16(file); }
@@ -34,11 +32,11 @@ static void SkipBytes(HostFile file, int64_t count) { HostSeek(file, count, HOST
 
 static int32_t CheckSignature(HostFile file)
 {
-    char signature[12];
+    char signature[QF_SIGNATURE_LENGTH];
     memset(signature, 0, sizeof signature);  // a short file leaves zeros, never a match
     HostRead(file, signature, sizeof signature);
-    if (memcmp(signature, "xSceneEditor", 12) == 0) return 1;
-    return memcmp(signature, "xQuillframer", 12) == 0;
+    if (memcmp(signature, QF_SIGNATURE_SCENE_EDITOR, QF_SIGNATURE_LENGTH) == 0) return 1;
+    return memcmp(signature, QF_SIGNATURE_QUILLFRAMER, QF_SIGNATURE_LENGTH) == 0;
 }
 
 static SceneRecord *CurrentScene(MovieHandle *movie, const ParserState *state)

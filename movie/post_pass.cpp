@@ -85,7 +85,7 @@ static void SettleScenes(MovieHandle *movie)
 static uint32_t SumDuration(const MovieHandle *movie)
 {
     uint32_t total = 0;
-    for (int32_t i = 1; i <= movie->sceneCount; ++i) total += 20u * (uint32_t)movie->scenes[i].frames;
+    for (int32_t i = 1; i <= movie->sceneCount; ++i) total += (uint32_t)QF_TICK_MS * (uint32_t)movie->scenes[i].frames;
     return total;
 }
 

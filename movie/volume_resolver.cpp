@@ -18,7 +18,6 @@ enum { VolumeNameSize = 64, HostPathSize = 1024 };
 #define QF_SKIP_MISSING(movie, kind, source, volume) 0
 #endif
 
-static const char requesterText[] = "Please select replacement path for Amiga volume \"";
 
 // The volume name is the text before the first colon; only it goes into the 64-byte buffer.
 static const char *SplitVolume(const char *directory, char *volume)
@@ -50,9 +49,9 @@ static VolumeMapping *FindMapping(MovieHandle *movie, const char *volume)
 static void BuildRequesterMessage(char *message, size_t size, const char *volume)
 {
     message[0] = 0;
-    strncat(message, requesterText, size - 1);
+    strncat(message, QF_REQUESTER_HEAD, size - 1);
     strncat(message, volume, size - 1 - strlen(message));
-    strncat(message, ":\"!", size - 1 - strlen(message));
+    strncat(message, QF_REQUESTER_TAIL, size - 1 - strlen(message));
 }
 
 static void AppendMapping(MovieHandle *movie, VolumeMapping *mapping)

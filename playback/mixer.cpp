@@ -8,7 +8,7 @@ static void StartChannel(AudioChannel *channel, const SoundSample *sample, uint3
     channel->length = sample->length;
     channel->rate = rate;
     channel->position = 0.0;
-    channel->step = (double)rate / 22050.0;
+    channel->step = (double)rate / (double)QF_AUDIO_SAMPLE_RATE;
     channel->volume = volume * 1024;
     channel->startScene = scene;
 }

@@ -21,7 +21,7 @@ int32_t FindScene(const MovieHandle *movie, uint32_t ms)
     if (movie->sceneCount <= 0) return movie->sceneCount;
     uint32_t end = 0;
     for (int32_t k = 1; k < movie->sceneCount; ++k) {
-        end += 20u * (uint32_t)movie->scenes[k].frames;
+        end += (uint32_t)QF_TICK_MS * (uint32_t)movie->scenes[k].frames;
         if (ms < end) return k;
     }
     return movie->sceneCount;
@@ -43,7 +43,7 @@ void LoadScenePalette(MovieHandle *movie, const SceneRecord *scene)
     }
 }
 
-uint32_t GetVideoFrames(MovieHandle *movie) { return TruncateToU32((double)movie->duration / 1000.0 * 25.0); }
+uint32_t GetVideoFrames(MovieHandle *movie) { return TruncateToU32((double)movie->duration / 1000.0 * (double)QF_FRAMES_PER_SECOND); }
 
 int32_t NextPacket(MovieHandle *movie, PacketRecord *packet)
 {

@@ -8,6 +8,7 @@
 #include "host_state.hpp"
 #include "plugin/open_diagnostics.h"
 #include "qfhost/printable.hpp"
+#include "quillframer/movie_format.h"
 
 namespace qfhost {
 namespace {
@@ -56,7 +57,8 @@ std::string Describe(const OpenDiagnostics &d, const std::string &movie, const F
     case OpenFailureMovieFile:
         return hostSaw.kind == FailureKind::MovieFile ? hostSaw.what : "cannot open movie " + Quote(movie);
     case OpenFailureSignature:
-        return Quote(movie) + " is not a Quill Framer movie: bad signature (expected \"xSceneEditor\" or \"xQuillframer\")";
+        return Quote(movie) + " is not a Quill Framer movie: bad signature (expected \"" QF_SIGNATURE_SCENE_EDITOR
+                              "\" or \"" QF_SIGNATURE_QUILLFRAMER "\")";
     case OpenFailureUnknownCommand:
         return malformed + "unknown command byte " + CommandName(d.command) + " at offset " + std::to_string(d.offset);
     case OpenFailureTruncated: {

@@ -97,7 +97,7 @@ Inspection::Inspection(Host &host, const std::filesystem::path &movie, uint32_t 
         scene.number = i;
         scene.startMs = start;
         scene.frames = s.frames;
-        scene.durationMs = 20u * static_cast<uint32_t>(s.frames);
+        scene.durationMs = static_cast<uint32_t>(QF_TICK_MS) * static_cast<uint32_t>(s.frames);
         start += scene.durationMs;
         scene.background = NumberOf(backgroundNumbers, static_cast<const BackgroundImage *>(s.background));
         scene.paletteColors = s.palette ? s.paletteCount : 0;

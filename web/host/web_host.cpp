@@ -22,6 +22,7 @@
 
 #include "qfhost/name_rules.hpp"
 #include "quillframer/host_api.h"
+#include "quillframer/movie_format.h"
 #include "web_disks.hpp"
 #include "web_facts.hpp"
 
@@ -301,8 +302,9 @@ int32_t PathRequester(const char *message, char *buffer, uint32_t size, uint32_t
 
 bool StartsLikeMovie(const std::vector<uint8_t> &bytes)
 {
-    return bytes.size() >= 12 && (std::memcmp(bytes.data(), "xSceneEditor", 12) == 0 ||
-                                  std::memcmp(bytes.data(), "xQuillframer", 12) == 0);
+    return bytes.size() >= QF_SIGNATURE_LENGTH &&
+           (std::memcmp(bytes.data(), QF_SIGNATURE_SCENE_EDITOR, QF_SIGNATURE_LENGTH) == 0 ||
+            std::memcmp(bytes.data(), QF_SIGNATURE_QUILLFRAMER, QF_SIGNATURE_LENGTH) == 0);
 }
 
 // The plug-in only says "null"; its first test is the signature, which the host can repeat.
