@@ -199,15 +199,21 @@ void MovieWriter::save(const std::filesystem::path &path) const
     if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
-std::filesystem::path WriteReferencedAsset(const std::filesystem::path &volumeDirectory, const std::string &amigaDir,
-                                           const std::string &name, const Bytes &file)
+std::filesystem::path ReferencedAssetPath(const std::filesystem::path &volumeDirectory, const std::string &amigaDir,
+                                          const std::string &name)
 {
     auto colon = amigaDir.find(':');
     std::string tail = colon == std::string::npos ? amigaDir : amigaDir.substr(colon + 1);
     std::filesystem::path dir = volumeDirectory;
     if (!tail.empty()) dir /= tail;
-    std::filesystem::create_directories(dir);
-    auto path = dir / name;
+    return dir / name;
+}
+
+std::filesystem::path WriteReferencedAsset(const std::filesystem::path &volumeDirectory, const std::string &amigaDir,
+                                           const std::string &name, const Bytes &file)
+{
+    auto path = ReferencedAssetPath(volumeDirectory, amigaDir, name);
+    std::filesystem::create_directories(path.parent_path());
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char *>(file.data()), static_cast<std::streamsize>(file.size()));
     if (!out) throw std::runtime_error("cannot write " + path.string());

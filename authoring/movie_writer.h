@@ -63,8 +63,11 @@ private:
     Bytes bytes_;
 };
 
-// Writes a referenced asset where a host mapping volume -> volumeDirectory will find it:
-// volumeDirectory / <path tail of amigaDir> / name. Returns the file written.
+// Where a host mapping volume -> volumeDirectory finds a referenced asset:
+// volumeDirectory / <path tail of amigaDir> / name.
+std::filesystem::path ReferencedAssetPath(const std::filesystem::path &volumeDirectory, const std::string &amigaDir,
+                                          const std::string &name);
+// Writes a referenced asset there, making its folders. Returns the file written.
 std::filesystem::path WriteReferencedAsset(const std::filesystem::path &volumeDirectory, const std::string &amigaDir,
                                            const std::string &name, const Bytes &file);
 

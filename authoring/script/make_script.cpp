@@ -148,8 +148,8 @@ int PlanesFor(int maxIndex)
 
 std::string AmigaFileName(const std::string &name, const std::string &where)
 {
-    if (name.empty() || name.size() > 31 || name.find_first_of(":/") != std::string::npos)
-        throw std::invalid_argument("Amiga file name \"" + name + "\" must be 1 to 31 characters without : or /" +
+    if (name.empty() || name.size() > 31 || name.find_first_of(":/") != std::string::npos || name == "." || name == "..")
+        throw std::invalid_argument("Amiga file name \"" + name + "\" must be 1 to 31 characters without : or /, not . or .." +
                                     (where.empty() ? "" : " (" + where + ")"));
     return name;
 }
@@ -391,6 +391,20 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
         directory = Get<std::string>(doc, "directory", "");
         if (volume.empty() || volume.size() > 63 || volume.find_first_of(":/") != std::string::npos)
             throw std::invalid_argument("\"volume\" must be 1 to 63 characters without : or /");
+        // Below the volume, as a host maps it: "/" and "//" mean a parent on the Amiga, and ".."
+        // would leave the volume's directory here.
+        std::string inner = directory;
+        while (!inner.empty() && inner.back() == '/') inner.pop_back();
+        bool escapes = inner.find(':') != std::string::npos || (!inner.empty() && inner.front() == '/') ||
+                       inner.find("//") != std::string::npos;
+        for (size_t start = 0; !inner.empty() && start <= inner.size();) {
+            size_t end = std::min(inner.find('/', start), inner.size());
+            std::string part = inner.substr(start, end - start);
+            escapes = escapes || part == "." || part == "..";
+            start = end + 1;
+        }
+        if (escapes)
+            throw std::invalid_argument("\"directory\" must be a folder below the volume (no :, no leading or double /, no . or ..)");
         std::string dir = Get<std::string>(doc, "volumeDirectory", out.stem().string() + "-volume");
         volumeDir = std::filesystem::path(dir).is_absolute() ? std::filesystem::path(dir) : out.parent_path() / dir;
         return 0;
@@ -400,6 +414,7 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
     std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });
     const bool onDisk = extension == ".adf";
     std::vector<std::pair<std::string, Bytes>> diskFiles;  // referenced assets, when out is a disk
+    std::vector<std::pair<std::filesystem::path, Bytes>> volumeFiles;  // referenced assets, otherwise
 
     // First the assets, read and encoded; then the stream: asset commands, then the scenes.
     std::vector<LoadedAsset> assets = LoadAssets(script, doc, embedDefault);
@@ -423,16 +438,12 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
                 movie.load(a.kind, a.bytes);
             } else {
                 movie.reference(a.kind, amigaDir, a.fileName);
-                try {
-                    if (onDisk) {
-                        std::string folder = directory;
-                        while (!folder.empty() && folder.back() == '/') folder.pop_back();
-                        diskFiles.emplace_back(folder.empty() ? a.fileName : folder + "/" + a.fileName, a.bytes);
-                    } else {
-                        qfauthor::WriteReferencedAsset(volumeDir, amigaDir, a.fileName, a.bytes);
-                    }
-                } catch (const std::exception &e) {
-                    throw std::runtime_error(std::string("cannot write referenced asset: ") + e.what());
+                if (onDisk) {
+                    std::string folder = directory;
+                    while (!folder.empty() && folder.back() == '/') folder.pop_back();
+                    diskFiles.emplace_back(folder.empty() ? a.fileName : folder + "/" + a.fileName, a.bytes);
+                } else {
+                    volumeFiles.emplace_back(qfauthor::ReferencedAssetPath(volumeDir, amigaDir, a.fileName), a.bytes);
                 }
                 ++result.referenced;
             }
@@ -604,6 +615,10 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
     if (ticks == 0) script.fail(sceneLabel("scenes[0]"), "the movie has no length: give the first scene \"seconds\" or \"ticks\"");
     movie.end();
     result.seconds = ticks * 0.02;
+    // The referenced files follow the output rules too, all asked about in one go.
+    std::vector<std::filesystem::path> targets;
+    for (const auto &file : volumeFiles) targets.push_back(file.first);
+    if (!targets.empty()) outputs.claim(targets, "the referenced files in " + volumeDir.string());
     try {
         if (!out.parent_path().empty()) std::filesystem::create_directories(out.parent_path());
         if (onDisk) {
@@ -623,6 +638,14 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
                 if (!f.flush()) throw std::runtime_error("cannot write the disk image");
             });
         } else {
+            for (const auto &[target, bytes] : volumeFiles) {
+                std::filesystem::create_directories(target.parent_path());
+                outputs.write(target, [&](const std::filesystem::path &file) {
+                    std::ofstream f(file, std::ios::binary | std::ios::trunc);
+                    f.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+                    if (!f.flush()) throw std::runtime_error("cannot write " + target.string());
+                });
+            }
             outputs.write(out, [&](const std::filesystem::path &file) { movie.save(file); });
         }
     } catch (const std::exception &e) {

@@ -156,6 +156,41 @@ TEST_F(OutputsTest, AnExistingOutputIsReplacedOnlyWithYes)
     EXPECT_EQ(std::distance(fs::directory_iterator(path("frames")), {}), 4);  // 000 to 002, and 2.png
 }
 
+// make's referenced files are outputs too: an existing one is kept without -y, and a script's
+// "directory" cannot lead them out of the volume's folder.
+TEST_F(OutputsTest, MakeKeepsReferencedFilesWithoutYesAndInsideTheVolume)
+{
+    fs::copy(fs::path(std::getenv("QF_SOURCE_DIR")) / "docs/examples/bounce", path("src"));
+    const std::string script = path("src/bounce.json").string(), movie = path("m/bounce.qf").string();
+    ASSERT_EQ(run({"make", script, "-o", movie, "-q"}).status, 0);
+    const fs::path boing = path("m/bounce-volume/Bounce/Boing");
+    ASSERT_TRUE(fs::exists(boing));
+    const Bytes old = {'o', 'l', 'd'};
+    write("m/bounce-volume/Bounce/Boing", old);
+    fs::remove(movie);
+
+    Outcome r = run({"make", script, "-o", movie, "-q"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("\"" + boing.string() + "\" already exists; -y replaces it"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadBytes(boing), old);
+    EXPECT_FALSE(fs::exists(movie)) << "nothing is written when one output is refused";
+    ASSERT_EQ(run({"make", script, "-o", movie, "-q", "-y"}).status, 0);
+    EXPECT_NE(ReadBytes(boing), old);
+
+    const Bytes original = ReadBytes(script);
+    const std::string text(original.begin(), original.end());
+    for (const std::string directory : {"../../escaped", "Bounce/../..", "/Bounce", "a//b", "Work:b"}) {
+        std::string changed = text;
+        changed.replace(changed.find("\"Bounce\""), 8, "\"" + directory + "\"");
+        write("src/bad.json", Bytes(changed.begin(), changed.end()));
+        r = run({"make", path("src/bad.json").string(), "-o", path("bad/bad.qf").string(), "-q"});
+        EXPECT_EQ(r.status, 1) << directory;
+        EXPECT_NE(r.err.find("\"directory\" must be a folder below the volume"), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(path("escaped")));
+    EXPECT_FALSE(fs::exists(path("bad")));
+}
+
 TEST_F(OutputsTest, AFailedExportLeavesNoFileAndTheOldOneAsItWas)
 {
     // No length: nothing to export, found only once the container is being written.
