@@ -284,8 +284,9 @@ private:
         const uint32_t length = movie_.durationMs();
         const std::string time =
             qfhost::FormatTime(qfhost::MillisecondsOf(current_.time)) + " / " + qfhost::FormatTime(length);
-        std::string state = "FRAME " + std::to_string(frameNumber()) + "/" +
-                            std::to_string((length + QF_PACKET_MS - 1) / QF_PACKET_MS);
+        // Counted from 1 on screen, of the pictures the stream delivers (info's count).
+        std::string state =
+            "FRAME " + std::to_string(frameNumber() + 1) + "/" + std::to_string(qfhost::PicturesDelivered(length));
         state += sceneText("  SCENE ");
         if (paused_) state += "  PAUSED";
         if (loop_) state += "  LOOP";

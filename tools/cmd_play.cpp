@@ -25,13 +25,13 @@ void RegisterPlay(CLI::App &app, Context &context)
     CLI::App *command = app.add_subcommand(
         "play", "Play movies in a window with sound, one after another.\n"
                 "Keys: space pause, left/right seek 5 s, Home restart, . and , a frame forward and back while\n"
-                "paused, o time on screen, l loop, f full screen, > or Enter next movie, < previous, q or Esc quit.");
+                "paused, o time, frame and scene on screen, l loop, f full screen, > or Enter next movie, < previous, q or Esc quit.");
     command->add_option("MOVIE", o->movies, "The movie files, played in this order")->required();
     command->add_option("--scale", o->player.scale, "Integer picture scale (default: about two thirds of the screen)")
         ->check(CLI::Range(1, 64));
     command->add_flag("--fullscreen", o->player.fullscreen, "Start in full screen");
     command->add_flag("--loop", o->player.loop, "Start each movie again at its end");
-    command->add_flag("--osd", o->player.overlay, "Show the time and frame from the start (o toggles)");
+    command->add_flag("--osd", o->player.overlay, "Show the time, frame and scene from the start (o toggles)");
     AddPictureOptions(*command, o->picture, false);
     // Keys pressed by a test, answered on stdout; not for people.
     command->add_option("--script", o->script)->group("");
