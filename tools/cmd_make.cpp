@@ -12,8 +12,6 @@ struct MakeCommand {
     std::string script, out;
 };
 
-std::string Plural(int n, const char *word) { return std::to_string(n) + " " + word + (n == 1 ? "" : "s"); }
-
 }  // namespace
 
 void RegisterMake(CLI::App &app, Context &context)
@@ -36,16 +34,16 @@ void RegisterMake(CLI::App &app, Context &context)
             throw ToolError(e.what());
         }
         if (context.quiet) return;
-        std::printf("wrote %s: %s, %.2f s, %s, %s, %s (%llu bytes)\n", o->out.c_str(), Plural(r.scenes, "scene").c_str(),
-                    r.seconds, Plural(r.backgrounds, "background").c_str(), Plural(r.faceSets, "face set").c_str(),
-                    Plural(r.sounds, "sound").c_str(), static_cast<unsigned long long>(r.bytes));
+        std::printf("wrote %s: %s, %.2f s, %s, %s, %s (%llu bytes)\n", o->out.c_str(), Count(r.scenes, "scene", "scenes").c_str(),
+                    r.seconds, Count(r.backgrounds, "background", "backgrounds").c_str(), Count(r.faceSets, "face set", "face sets").c_str(),
+                    Count(r.sounds, "sound", "sounds").c_str(), static_cast<unsigned long long>(r.bytes));
         if (!r.diskFile.empty())
             std::printf("the disk \"%s:\" holds the movie \"%s\" and %s; play it with: quillframer play %s\n",
-                        r.volumeName.c_str(), r.diskFile.c_str(), Plural(r.referenced, "referenced file").c_str(),
+                        r.volumeName.c_str(), r.diskFile.c_str(), Count(r.referenced, "referenced file", "referenced files").c_str(),
                         o->out.c_str());
         else if (r.referenced)
             std::printf("%s written to %s; open the movie with --volume %s=%s\n",
-                        Plural(r.referenced, "referenced file").c_str(), r.volumeDirectory.c_str(), r.volumeName.c_str(),
+                        Count(r.referenced, "referenced file", "referenced files").c_str(), r.volumeDirectory.c_str(), r.volumeName.c_str(),
                         r.volumeDirectory.c_str());
     });
 }

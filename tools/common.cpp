@@ -135,16 +135,22 @@ fs::path PluginPath(const Context &context)
     return context.plugin.empty() ? qfhost::Plugin::defaultPath() : ExpandHome(context.plugin);
 }
 
+std::string ServedMovie(const std::string &movie, qfhost::HostSettings &settings)
+{
+    try {
+        return qfhost::ResolveMovieArgument(movie, settings);
+    } catch (const std::runtime_error &e) {
+        throw ToolError(e.what());
+    }
+}
+
+std::string Count(size_t n, const char *one, const char *many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
+
 OpenedMovie OpenMovie(const Context &context, const fs::path &movie, uint32_t openOption)
 {
     OpenedMovie opened;
     qfhost::HostSettings settings = MakeSettings(context);
-    std::string &served = opened.served;
-    try {
-        served = qfhost::ResolveMovieArgument(movie.string(), settings);
-    } catch (const std::runtime_error &e) {
-        throw ToolError(e.what());
-    }
+    const std::string &served = opened.served = ServedMovie(movie.string(), settings);
     try {
         opened.plugin = std::make_unique<qfhost::Plugin>(PluginPath(context), std::move(settings));
     } catch (const std::runtime_error &e) {

@@ -63,6 +63,13 @@ struct OpenedMovie {
     std::string served;  // the name the plug-in opened (a path inside an image is served by the host)
 };
 
+// The name the host serves for a movie argument: the file itself, or a movie inside a disk image
+// or archive (settings learn the image's volume). Throws ToolError.
+std::string ServedMovie(const std::string &movie, qfhost::HostSettings &settings);
+
+// "1 scene", "3 scenes".
+std::string Count(size_t n, const char *one, const char *many);
+
 // Loads the plug-in (host version 6) and opens the movie with the given option: a file, a disk image
 // or archive holding one movie, or IMAGE:path/inside. Throws ToolError
 // whose message names the cause, also for a picture above context.maxPixels.

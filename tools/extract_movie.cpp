@@ -403,19 +403,13 @@ const char *TypeName(qfhost::AssetType type)
     return type == qfhost::AssetType::Background ? "background" : type == qfhost::AssetType::FaceSet ? "face set" : "sound";
 }
 
-std::string Plural(int n, const char *word) { return std::to_string(n) + " " + word + (n == 1 ? "" : "s"); }
 
 }  // namespace
 
 void RunExtractMovie(const Context &context, const std::string &movie, const std::string &directory)
 {
     qfhost::HostSettings settings = MakeSettings(context);
-    std::string served;
-    try {
-        served = qfhost::ResolveMovieArgument(movie, settings);
-    } catch (const std::runtime_error &e) {
-        throw ToolError(e.what());
-    }
+    const std::string served = ServedMovie(movie, settings);
     qfhost::Host host(std::move(settings));
     qfhost::Inspection inspection(host, served, 0, true);
     if (!inspection.opened() || !inspection.model()) {
@@ -516,14 +510,14 @@ void RunExtractMovie(const Context &context, const std::string &movie, const std
     if (out.warnings.size() > shown)
         std::fprintf(stderr, "quillframer: warning: and %zu more\n", out.warnings.size() - shown);
     if (!context.quiet || !missing.empty())
-        std::fprintf(stderr, "quillframer: extracted %s, %s, %s into %s\n", Plural(out.backgrounds, "background").c_str(),
-                     Plural(out.faces, "face").c_str(), Plural(out.sounds, "sound").c_str(),
+        std::fprintf(stderr, "quillframer: extracted %s, %s, %s into %s\n", Count(out.backgrounds, "background", "backgrounds").c_str(),
+                     Count(out.faces, "face", "faces").c_str(), Count(out.sounds, "sound", "sounds").c_str(),
                      qfhost::Printable(directory).c_str());
     if (missing.empty()) return;
     for (const qfhost::AssetEntry *a : missing)
         std::fprintf(stderr, "quillframer: missing %s %s%s\n", TypeName(a->type), qfhost::Printable(a->amigaPath).c_str(),
                      a->origin == qfhost::AssetOrigin::VolumeMissing ? (" (no volume " + qfhost::Printable(a->volume) + ":)").c_str() : "");
-    throw ToolError(Plural(static_cast<int>(missing.size()), "file") + " missing; no movie.json written");
+    throw ToolError(Count(missing.size(), "file", "files") + " missing; no movie.json written");
 }
 
 }  // namespace qftools

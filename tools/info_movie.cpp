@@ -26,7 +26,6 @@ std::string KindName(AssetType type)
 
 std::string Label(const AssetEntry &a) { return KindName(a.type) + " " + std::to_string(a.index); }
 
-std::string Count(size_t n, const char *one, const char *many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
 
 // A volume on a disk image or archive is served as paths under the image's own path, so the
 // nearest existing ancestor of the path that is a file is the image.
@@ -89,12 +88,7 @@ bool SameVolume(const std::string &a, const std::string &b) { return ::strcasecm
 MovieContents InspectMovie(const Context &context, const std::string &movie)
 {
     qfhost::HostSettings settings = MakeSettings(context);
-    std::string served;
-    try {
-        served = qfhost::ResolveMovieArgument(movie, settings);
-    } catch (const std::runtime_error &e) {
-        throw ToolError(e.what());
-    }
+    const std::string served = ServedMovie(movie, settings);
     settings.notice = nullptr;  // the normal open after this one tells which image it used
     qfhost::Host host(std::move(settings));
     qfhost::Inspection inspection(host, served, 0, true);
