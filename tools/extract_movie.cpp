@@ -438,7 +438,7 @@ void RunExtractMovie(const Context &context, const std::string &movie, const std
     for (int b = 0; b < static_cast<int>(script.backgrounds().size()); ++b) {
         const BackgroundImage *image = inspection.background(b);
         if (!image) continue;
-        std::string stem = stems.take(nameFor(qfhost::AssetType::Background, b, "background-" + Number(b + 1)));
+        std::string stem = stems.take(nameFor(qfhost::AssetType::Background, b, "background-" + Number(b)));
         if (image->width == 0 || image->height == 0) out.warnings.push_back(stem + ": an empty picture, written as 1x1");
         qfmedia::IndexedPicture picture =
             image->width && image->height
@@ -451,7 +451,7 @@ void RunExtractMovie(const Context &context, const std::string &movie, const std
     for (int s = 0; s < static_cast<int>(script.sets().size()); ++s) {
         const FaceSet *set = inspection.faceSet(s);
         if (!set || set->imageCount <= 0 || !set->images) continue;  // nothing to show, nothing to make again
-        std::string stem = stems.take(nameFor(qfhost::AssetType::FaceSet, s, "faceset-" + Number(s + 1)));
+        std::string stem = stems.take(nameFor(qfhost::AssetType::FaceSet, s, "faceset-" + Number(s)));
         std::vector<std::string> files;
         int face = 1;
         for (const FaceImage *image = set->images; image && face <= set->imageCount; image = image->next, ++face) {
@@ -471,7 +471,7 @@ void RunExtractMovie(const Context &context, const std::string &movie, const std
     for (int n = 0; n < static_cast<int>(script.sounds().size()); ++n) {
         const SoundSample *sound = inspection.sound(n);
         if (!sound) continue;
-        std::string stem = stems.take(nameFor(qfhost::AssetType::Sound, n, "sound-" + Number(n + 1)));
+        std::string stem = stems.take(nameFor(qfhost::AssetType::Sound, n, "sound-" + Number(n)));
         const int rate = sound->samplesPerSecond ? sound->samplesPerSecond : FallbackRate;
         std::span<const int8_t> samples(sound->data, sound->data ? sound->length : 0);
         out.files.push_back({dir / (stem + ".wav"), [samples, rate](const fs::path &p) {

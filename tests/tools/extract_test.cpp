@@ -120,8 +120,8 @@ TEST_F(ExtractTest, TheBounceExampleComesBackAsTheSameMovie)
     expectRoundTrip(path("bounce.qf"), {"--volume", "Work=" + path("bounce-volume")});
     // The referenced sound keeps its Amiga name; a name-less embedded picture gets a numbered one.
     EXPECT_TRUE(fs::exists(path("out/Boing.wav")));
-    EXPECT_TRUE(fs::exists(path("out/background-01.png")));
-    EXPECT_TRUE(fs::exists(path("out/faceset-01-face-02.png")));
+    EXPECT_TRUE(fs::exists(path("out/background-00.png")));
+    EXPECT_TRUE(fs::exists(path("out/faceset-00-face-02.png")));
 
     // Existing files are left alone with -n.
     r = run({"extract", path("bounce.qf"), "--volume", "Work=" + path("bounce-volume"), "-o", path("out"), "-n"});
@@ -158,25 +158,25 @@ TEST_F(ExtractTest, AHandMadeMovieComesBackAsTheSameMovieWithExactFiles)
     expectRoundTrip(path("hand.qf"));
 
     // The picture's own 32 colours at 8 bits; faces at the depth their 4 colours need, 0 transparent.
-    PngChunks background = ReadPngChunks(path("out/background-01.png"));
+    PngChunks background = ReadPngChunks(path("out/background-00.png"));
     EXPECT_EQ(background.colorType, 3);
     EXPECT_EQ(background.bitDepth, 8);
     Bytes expected;
     for (const qfauthor::Color &c : Colours(32, 0)) expected.insert(expected.end(), {c.red, c.green, c.blue});
     EXPECT_EQ(background.palette, expected);
     EXPECT_TRUE(background.transparency.empty());
-    PngChunks face = ReadPngChunks(path("out/faceset-02-face-01.png"));
+    PngChunks face = ReadPngChunks(path("out/faceset-01-face-01.png"));
     EXPECT_EQ(face.colorType, 3);
     EXPECT_EQ(face.bitDepth, 2);
     EXPECT_EQ(face.palette.size(), 4u * 3);
     EXPECT_EQ(face.transparency, Bytes{0});
 
     // The sound at its own rate, every sample as it was (8-bit WAV samples are unsigned).
-    Outcome r = qftest::RunCommand("soxi", {"-r", path("out/sound-01.wav")}, dir_.path());
+    Outcome r = qftest::RunCommand("soxi", {"-r", path("out/sound-00.wav")}, dir_.path());
     EXPECT_EQ(r.out, "8000\n");
-    r = qftest::RunCommand("soxi", {"-s", path("out/sound-01.wav")}, dir_.path());
+    r = qftest::RunCommand("soxi", {"-s", path("out/sound-00.wav")}, dir_.path());
     EXPECT_EQ(r.out, "8\n");
-    Bytes wav = ReadBytes(path("out/sound-01.wav"));
+    Bytes wav = ReadBytes(path("out/sound-00.wav"));
     Bytes samples(wav.end() - 8, wav.end());
     for (size_t i = 0; i < click.size(); ++i) EXPECT_EQ(samples[i], static_cast<uint8_t>(click[i] + 128)) << i;
 }
@@ -196,8 +196,8 @@ TEST_F(ExtractTest, WhatAScriptCannotSayIsNamedWithItsScene)
     m.save(path("odd.qf"));
     Outcome r = run({"extract", path("odd.qf"), "-o", path("out")});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.err.find("warning: scene 1: plays \"sound-01\" at volume 100"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("warning: scene 2: background \"background-01\" has 16 colours"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("warning: scene 1: plays \"sound-00\" at volume 100"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("warning: scene 2: background \"background-00\" has 16 colours"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("extracted 1 background, 0 faces, 1 sound into"), std::string::npos) << r.err;
     EXPECT_TRUE(fs::exists(path("out/movie.json")));
 }
