@@ -509,8 +509,9 @@ void RunExtractMovie(const Context &context, const std::string &movie, const std
         std::fprintf(stderr, "quillframer: warning: %s\n", qfhost::Printable(out.warnings[i]).c_str());
     if (out.warnings.size() > shown)
         std::fprintf(stderr, "quillframer: warning: and %zu more\n", out.warnings.size() - shown);
-    if (!context.quiet || !missing.empty())
-        std::fprintf(stderr, "quillframer: extracted %s, %s, %s into %s\n", Count(out.backgrounds, "background", "backgrounds").c_str(),
+    // On stdout, as every command's summary; what went wrong goes to stderr.
+    if (!context.quiet)
+        std::printf("extracted %s, %s, %s into %s\n", Count(out.backgrounds, "background", "backgrounds").c_str(),
                      Count(out.faces, "face", "faces").c_str(), Count(out.sounds, "sound", "sounds").c_str(),
                      qfhost::Printable(directory).c_str());
     if (missing.empty()) return;
