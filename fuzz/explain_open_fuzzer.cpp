@@ -1,6 +1,6 @@
 // libFuzzer target: arbitrary bytes as a movie file, opened by the plug-in's code and explained by
 // the host the way the command does. The message must agree with the recorded cause, and with the
-// input itself where the cause can be checked from the bytes. The inspection that goes on past
+// input itself where the cause can be checked from the bytes. The survey that goes on past
 // missing files must open whatever the plug-in opens, and its scenes must tile the movie's length.
 #include <unistd.h>
 
@@ -14,7 +14,7 @@
 #include "plugin/open_diagnostics.h"
 #include "quillframer/host_api.h"
 #include "qfhost/host.hpp"
-#include "qfhost/inspect.hpp"
+#include "qfhost/survey.hpp"
 #include "testing/movies.h"
 
 namespace {
@@ -120,19 +120,19 @@ void CheckFailure(const OpenDiagnostics &d, const qfhost::Host &host, const uint
     }
 }
 
-void CheckInspection(qfhost::Host &host, const std::filesystem::path &movie, bool pluginOpened)
+void CheckSurvey(qfhost::Host &host, const std::filesystem::path &movie, bool pluginOpened)
 {
-    qfhost::Inspection inspection(host, movie, 0, true);
-    if (qfhost::Host::openFileCount() != 0) Fail("an inspection left a host file open", "");
-    if (pluginOpened && !inspection.opened()) Fail("a movie that opens could not be inspected", "");
-    if (!inspection.opened()) return;
+    qfhost::Survey survey(host, movie, 0, true);
+    if (qfhost::Host::openFileCount() != 0) Fail("a survey left a host file open", "");
+    if (pluginOpened && !survey.opened()) Fail("a movie that opens could not be surveyed", "");
+    if (!survey.opened()) return;
     uint32_t end = 0;  // the plug-in sums in 32 bits too
-    for (const qfhost::SceneEntry &scene : inspection.scenes()) {
+    for (const qfhost::SceneEntry &scene : survey.scenes()) {
         if (scene.startMs != end) Fail("a scene does not start where the one before it ends", "");
         end += scene.durationMs;
     }
-    if (end != inspection.durationMs()) Fail("the scenes do not add up to the movie's length", "");
-    for (const qfhost::AssetEntry &asset : inspection.assets())
+    if (end != survey.durationMs()) Fail("the scenes do not add up to the movie's length", "");
+    for (const qfhost::AssetEntry &asset : survey.assets())
         if (pluginOpened && asset.missing()) Fail("a file of a movie that opens called missing", asset.amigaPath);
 }
 
@@ -169,13 +169,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (opened) {
         if (!explanation.error.empty()) Fail("an open that succeeded was explained as failing", explanation.error);
         if (record.failure != OpenFailureNone) Fail("an open that succeeded recorded a failure", "");
-        CheckInspection(host, fixture.movie, true);
+        CheckSurvey(host, fixture.movie, true);
         return 0;
     }
     if (explanation.error.empty()) Fail("the same open succeeded when explained", "");
     CheckFailure(record, host, data, size, explanation.error);
     for (const std::string &w : explanation.warnings)
         if (w.empty() || w.find('\n') != std::string::npos) Fail("a warning is empty or not one line", w);
-    CheckInspection(host, fixture.movie, false);  // last: it starts a new open on the host
+    CheckSurvey(host, fixture.movie, false);  // last: it starts a new open on the host
     return 0;
 }

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "qfhost/host.hpp"
-#include "qfhost/inspect.hpp"
+#include "qfhost/survey.hpp"
 #include "qfhost/time.hpp"
 #include "quillframer/movie_format.h"
 

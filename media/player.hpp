@@ -8,7 +8,7 @@
 #include <string>
 
 #include "media/image.hpp"
-#include "qfhost/inspect.hpp"
+#include "qfhost/survey.hpp"
 
 namespace qfhost {
 class Movie;

@@ -5,7 +5,7 @@
 #include "movie/movie_loading.h"
 #include "plugin/host_calls.h"
 #include "plugin/memory.h"
-#include "plugin/movie_inspection.h"
+#include "plugin/movie_survey.h"
 #include "plugin/open_diagnostics.h"
 
 struct ParserState {
@@ -295,7 +295,7 @@ static int32_t PlaceSprite(MovieHandle *movie, ParserState *state)
     }
     FaceSet *set = state->faceSet;
 #ifdef QF_OPEN_DIAGNOSTICS
-    if (IsMissingFaceSet(set)) {  // an inspection going on without the file: nothing to place
+    if (IsMissingFaceSet(set)) {  // a survey going on without the file: nothing to place
         state->spriteTarget++;
         return 1;
     }

@@ -6,12 +6,12 @@
 #include "movie/movie_loading.h"
 #include "plugin/host_calls.h"
 #include "plugin/memory.h"
-#include "plugin/movie_inspection.h"
+#include "plugin/movie_survey.h"
 #include "plugin/open_diagnostics.h"
 
 enum { VolumeNameSize = 64, HostPathSize = 1024 };
 
-// A file that cannot be found fails the open, but an inspection may list it and go on.
+// A file that cannot be found fails the open, but a survey may list it and go on.
 #ifdef QF_OPEN_DIAGNOSTICS
 #define QF_SKIP_MISSING(movie, kind, source, volume) SkipMissingAsset(movie, kind, source, volume)
 #else

@@ -76,7 +76,7 @@ void NoteStreamSize(HostFile file);
 void NoteCommandStart(HostFile file);
 void NoteCommandFailed(uint32_t command);
 void NoteAssetLoad(int32_t loaded, int32_t assetKind, const char *path);
-// The open goes on after the failure noted last (an inspection skipping a missing file).
+// The open goes on after the failure noted last (a survey skipping a missing file).
 void ClearOpenFailure(void);
 int64_t NotedCommandOffset(void);
 // Opens name on host with a fresh record copied to out; the open movie is kept in *keep when

@@ -6,7 +6,7 @@ qf_test(host_abi_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/abi_test.cpp LIBS
 add_dependencies(host_abi_test quillframer_vtp)
 qf_test(host_open_wrapper_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/open_wrapper_test.cpp LIBS qftesting)
 qf_test(host_explain_test
-  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/explain_test.cpp ${CMAKE_CURRENT_SOURCE_DIR}/host/inspect_test.cpp
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/explain_test.cpp ${CMAKE_CURRENT_SOURCE_DIR}/host/survey_test.cpp
   LIBS qfhost qfauthor)
 # Volumes: AmigaDOS images against unadf, LHA archives against lhasa, directories beneath their root.
 qf_test(host_adf_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/adf_test.cpp LIBS qfhost qfauthor)

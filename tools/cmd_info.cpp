@@ -42,7 +42,7 @@ void RunInfo(const Context &context, const InfoOptions &o, const std::string &pa
     }
     if (o.files) throw ToolError("--files lists a disk image or archive; \"" + qfhost::Printable(path) + "\" is none");
     // Every missing file at once, before the open that would stop (or ask) at the first.
-    const MovieContents contents = InspectMovie(context, path);
+    const MovieContents contents = SurveyMovie(context, path);
     RefuseMissing(contents, path, o.json);
     OpenedMovie opened = OpenMovie(context, path);
     qfhost::Movie &movie = *opened.movie;

@@ -3,7 +3,7 @@
 
 #include "common.hpp"
 #include "media/player.hpp"
-#include "qfhost/inspect.hpp"
+#include "qfhost/survey.hpp"
 #include "qfhost/printable.hpp"
 
 namespace qftools {
@@ -48,8 +48,8 @@ void RegisterPlay(CLI::App &app, Context &context)
             OpenedMovie opened = OpenMovie(context, movie);
             std::vector<qfhost::SceneEntry> scenes;  // for the scene number on screen
             {
-                qfhost::Inspection inspection(opened.plugin->host(), opened.served, 0, false);
-                if (inspection.opened()) scenes = inspection.scenes();
+                qfhost::Survey survey(opened.plugin->host(), opened.served, 0, false);
+                if (survey.opened()) scenes = survey.scenes();
             }
             std::string title = "quillframer - " + qfhost::Printable(std::filesystem::path(movie).filename().string());
             if (playlist.count > 1)

@@ -17,7 +17,7 @@
 #include "media/png.hpp"
 #include "media/sound_file.hpp"
 #include "movie/movie_model.h"
-#include "qfhost/inspect.hpp"
+#include "qfhost/survey.hpp"
 #include "qfhost/printable.hpp"
 #include "qfhost/volume_command.hpp"
 
@@ -411,17 +411,17 @@ void RunExtractMovie(const Context &context, const std::string &movie, const std
     qfhost::HostSettings settings = MakeSettings(context);
     const std::string served = ServedMovie(movie, settings);
     qfhost::Host host(std::move(settings));
-    qfhost::Inspection inspection(host, served, 0, true);
-    if (!inspection.opened() || !inspection.model()) {
+    qfhost::Survey survey(host, served, 0, true);
+    if (!survey.opened() || !survey.model()) {
         OpenMovie(context, movie);  // says why, as every other command does
         throw ToolError("cannot open " + qfhost::Printable(movie));
     }
-    CheckPixelBudget(context, inspection.width(), inspection.height());
+    CheckPixelBudget(context, survey.width(), survey.height());
 
     // Amiga names by asset, where the stream gave one.
     std::map<std::pair<qfhost::AssetType, int>, std::string> amigaNames;
     std::vector<const qfhost::AssetEntry *> missing;
-    for (const qfhost::AssetEntry &a : inspection.assets()) {
+    for (const qfhost::AssetEntry &a : survey.assets()) {
         if (a.missing()) missing.push_back(&a);
         if (a.index >= 0 && !a.rawAmigaPath.empty()) amigaNames[{a.type, a.index}] = SafeStem(a.rawAmigaPath);
     }
@@ -432,11 +432,11 @@ void RunExtractMovie(const Context &context, const std::string &movie, const std
 
     const fs::path dir(directory);
     Extraction out;
-    ScriptWriter script(*inspection.model(), out);
+    ScriptWriter script(*survey.model(), out);
     Stems stems;
 
     for (int b = 0; b < static_cast<int>(script.backgrounds().size()); ++b) {
-        const BackgroundImage *image = inspection.background(b);
+        const BackgroundImage *image = survey.background(b);
         if (!image) continue;
         std::string stem = stems.take(nameFor(qfhost::AssetType::Background, b, "background-" + Number(b)));
         if (image->width == 0 || image->height == 0) out.warnings.push_back(stem + ": an empty picture, written as 1x1");
@@ -449,7 +449,7 @@ void RunExtractMovie(const Context &context, const std::string &movie, const std
         ++out.backgrounds;
     }
     for (int s = 0; s < static_cast<int>(script.sets().size()); ++s) {
-        const FaceSet *set = inspection.faceSet(s);
+        const FaceSet *set = survey.faceSet(s);
         if (!set || set->imageCount <= 0 || !set->images) continue;  // nothing to show, nothing to make again
         std::string stem = stems.take(nameFor(qfhost::AssetType::FaceSet, s, "faceset-" + Number(s)));
         std::vector<std::string> files;
@@ -469,7 +469,7 @@ void RunExtractMovie(const Context &context, const std::string &movie, const std
         script.addFaceSet(s, stem, files);
     }
     for (int n = 0; n < static_cast<int>(script.sounds().size()); ++n) {
-        const SoundSample *sound = inspection.sound(n);
+        const SoundSample *sound = survey.sound(n);
         if (!sound) continue;
         std::string stem = stems.take(nameFor(qfhost::AssetType::Sound, n, "sound-" + Number(n)));
         const int rate = sound->samplesPerSecond ? sound->samplesPerSecond : FallbackRate;

@@ -85,30 +85,30 @@ bool SameVolume(const std::string &a, const std::string &b) { return ::strcasecm
 
 }  // namespace
 
-MovieContents InspectMovie(const Context &context, const std::string &movie)
+MovieContents SurveyMovie(const Context &context, const std::string &movie)
 {
     qfhost::HostSettings settings = MakeSettings(context);
     const std::string served = ServedMovie(movie, settings);
     settings.notice = nullptr;  // the normal open after this one tells which image it used
     qfhost::Host host(std::move(settings));
-    qfhost::Inspection inspection(host, served, 0, true);
+    qfhost::Survey survey(host, served, 0, true);
     MovieContents c;
-    c.opened = inspection.opened();
-    c.assets = inspection.assets();
-    c.scenes = inspection.scenes();
-    c.backgrounds = inspection.backgroundCount();
-    c.faceSets = inspection.faceSetCount();
-    c.sounds = inspection.soundCount();
-    c.durationMs = inspection.durationMs();
-    c.assetsDropped = inspection.assetsDropped();
+    c.opened = survey.opened();
+    c.assets = survey.assets();
+    c.scenes = survey.scenes();
+    c.backgrounds = survey.backgroundCount();
+    c.faceSets = survey.faceSetCount();
+    c.sounds = survey.soundCount();
+    c.durationMs = survey.durationMs();
+    c.assetsDropped = survey.assetsDropped();
     for (const AssetEntry &a : c.assets) {
         AssetSize size;
         if (a.type == AssetType::Background) {
-            if (const BackgroundImage *b = inspection.background(a.index))
+            if (const BackgroundImage *b = survey.background(a.index))
                 size.width = b->width, size.height = b->height, size.colors = static_cast<int>(b->colorCount);
         } else if (a.type == AssetType::FaceSet) {
-            if (const FaceSet *f = inspection.faceSet(a.index)) size.faces = f->imageCount, size.colors = f->colorCount;
-        } else if (const SoundSample *s = inspection.sound(a.index)) {
+            if (const FaceSet *f = survey.faceSet(a.index)) size.faces = f->imageCount, size.colors = f->colorCount;
+        } else if (const SoundSample *s = survey.sound(a.index)) {
             size.samples = s->length, size.rate = s->samplesPerSecond;
         }
         c.sizes.push_back(size);

@@ -1,4 +1,4 @@
-// quillframer info on a movie: what it is made of, read by an Inspection before the normal open
+// quillframer info on a movie: what it is made of, read by an Survey before the normal open
 // (the files it loads and where they were found, its scenes), and every missing file at once.
 #pragma once
 
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common.hpp"
-#include "qfhost/inspect.hpp"
+#include "qfhost/survey.hpp"
 
 namespace qftools {
 
@@ -23,15 +23,15 @@ struct MovieContents {
     std::vector<AssetSize> sizes;  // one per asset
     std::vector<qfhost::SceneEntry> scenes;
     int backgrounds = 0, faceSets = 0, sounds = 0;
-    int assetsDropped = 0;  // files past what an inspection records
+    int assetsDropped = 0;  // files past what a survey records
     uint32_t durationMs = 0;
     bool opened = false;
 };
 
-// Inspects the movie (a file, an image holding one, or IMAGE:path) with the volumes the options
-// give, asking no one and reading past missing files. The Inspection is gone on return, so the
+// Surveys the movie (a file, an image holding one, or IMAGE:path) with the volumes the options
+// give, asking no one and reading past missing files. The Survey is gone on return, so the
 // movie can then be opened normally.
-MovieContents InspectMovie(const Context &context, const std::string &movie);
+MovieContents SurveyMovie(const Context &context, const std::string &movie);
 
 // When files are missing: lists them by volume on stdout (not with json) and throws a ToolError
 // naming the --volume flags that would supply them. Returns when nothing is missing.

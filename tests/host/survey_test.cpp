@@ -1,4 +1,4 @@
-// What a movie is made of, as Inspection reads it from the recording build of the plug-in's code:
+// What a movie is made of, as Survey reads it from the recording build of the plug-in's code:
 // the files by Amiga path with where they were found, every missing volume at once, the scenes.
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include "authoring/movie_writer.h"
 #include "host_test_support.hpp"
 #include "movie/movie_model.h"
-#include "qfhost/inspect.hpp"
+#include "qfhost/survey.hpp"
 
 using namespace hosttest;
 using qfauthor::Asset;
@@ -15,7 +15,7 @@ using qfhost::AssetOrigin;
 using qfhost::AssetType;
 using qfhost::Host;
 using qfhost::HostSettings;
-using qfhost::Inspection;
+using qfhost::Survey;
 using qfhost::RequesterPolicy;
 
 namespace {
@@ -58,7 +58,7 @@ struct ThreeVolumeMovie {
     }
 };
 
-TEST(Inspection, ListsEveryFileAndEveryMissingVolumeAtOnceWithoutAsking)
+TEST(Survey, ListsEveryFileAndEveryMissingVolumeAtOnceWithoutAsking)
 {
     ThreeVolumeMovie m;
     HostSettings settings = m.settings();
@@ -69,12 +69,12 @@ TEST(Inspection, ListsEveryFileAndEveryMissingVolumeAtOnceWithoutAsking)
         return std::nullopt;
     };
     Host host(settings);
-    Inspection inspection(host, m.movie, 0, true);
+    Survey survey(host, m.movie, 0, true);
     EXPECT_EQ(asked, 0);
     EXPECT_EQ(host.settings().policy, RequesterPolicy::Terminal) << "settings restored";
-    ASSERT_TRUE(inspection.opened());
+    ASSERT_TRUE(survey.opened());
 
-    const auto &a = inspection.assets();
+    const auto &a = survey.assets();
     ASSERT_EQ(a.size(), 6u);
     EXPECT_EQ(a[0].origin, AssetOrigin::VolumeMissing);
     EXPECT_EQ(a[0].type, AssetType::Sound);
@@ -95,28 +95,28 @@ TEST(Inspection, ListsEveryFileAndEveryMissingVolumeAtOnceWithoutAsking)
     EXPECT_EQ(a[2].index, 1);
     EXPECT_EQ(a[4].index, 1);
     EXPECT_EQ(a[5].index, 1);
-    EXPECT_EQ(inspection.missingVolumes(), (std::vector<std::string>{"Music", "Work"})) << "music: is Music:";
+    EXPECT_EQ(survey.missingVolumes(), (std::vector<std::string>{"Music", "Work"})) << "music: is Music:";
 
-    ASSERT_NE(inspection.background(0), nullptr);
-    EXPECT_EQ(inspection.background(0)->width, 40);
-    EXPECT_EQ(inspection.background(1), nullptr) << "missing";
-    EXPECT_EQ(inspection.faceSet(0), nullptr);
-    ASSERT_NE(inspection.faceSet(1), nullptr);
-    EXPECT_EQ(inspection.faceSet(1)->imageCount, 2);
-    EXPECT_EQ(inspection.sound(0), nullptr);
-    ASSERT_NE(inspection.sound(1), nullptr);
-    EXPECT_EQ(inspection.sound(1)->length, 100u);
-    EXPECT_EQ(inspection.background(2), nullptr) << "out of range";
+    ASSERT_NE(survey.background(0), nullptr);
+    EXPECT_EQ(survey.background(0)->width, 40);
+    EXPECT_EQ(survey.background(1), nullptr) << "missing";
+    EXPECT_EQ(survey.faceSet(0), nullptr);
+    ASSERT_NE(survey.faceSet(1), nullptr);
+    EXPECT_EQ(survey.faceSet(1)->imageCount, 2);
+    EXPECT_EQ(survey.sound(0), nullptr);
+    ASSERT_NE(survey.sound(1), nullptr);
+    EXPECT_EQ(survey.sound(1)->length, 100u);
+    EXPECT_EQ(survey.background(2), nullptr) << "out of range";
 }
 
-TEST(Inspection, ScenesHaveTheirTimesPicturesFacesAndSounds)
+TEST(Survey, ScenesHaveTheirTimesPicturesFacesAndSounds)
 {
     ThreeVolumeMovie m;
     Host host(m.settings());
-    Inspection inspection(host, m.movie, 0, true);
-    const auto &s = inspection.scenes();
+    Survey survey(host, m.movie, 0, true);
+    const auto &s = survey.scenes();
     ASSERT_EQ(s.size(), 3u);
-    EXPECT_EQ(inspection.durationMs(), 840u);
+    EXPECT_EQ(survey.durationMs(), 840u);
     EXPECT_EQ(s[0].startMs, 0u);
     EXPECT_EQ(s[1].startMs, 200u);
     EXPECT_EQ(s[2].startMs, 700u);
@@ -147,26 +147,26 @@ TEST(Inspection, ScenesHaveTheirTimesPicturesFacesAndSounds)
     EXPECT_EQ(qfhost::SceneAt({}, 0), 0);
 }
 
-TEST(Inspection, WithoutSkippingTheOpenEndsAtTheFirstMissingFileAndAFoundVolumeCanLackTheFile)
+TEST(Survey, WithoutSkippingTheOpenEndsAtTheFirstMissingFileAndAFoundVolumeCanLackTheFile)
 {
     ThreeVolumeMovie m;
     Host host(m.settings());
     {
-        Inspection inspection(host, m.movie, 0, false);
-        EXPECT_FALSE(inspection.opened());
-        ASSERT_EQ(inspection.assets().size(), 1u);
-        EXPECT_TRUE(inspection.assets()[0].missing());
-        EXPECT_TRUE(inspection.scenes().empty());
+        Survey survey(host, m.movie, 0, false);
+        EXPECT_FALSE(survey.opened());
+        ASSERT_EQ(survey.assets().size(), 1u);
+        EXPECT_TRUE(survey.assets()[0].missing());
+        EXPECT_TRUE(survey.scenes().empty());
     }
     host.settings().volumes["Music"] = m.dir.path() / "empty";
     host.settings().volumes["Work"] = m.art;
     fs::create_directories(m.dir.path() / "empty");
-    Inspection inspection(host, m.movie, 0, true);
-    ASSERT_TRUE(inspection.opened());
-    EXPECT_TRUE(inspection.missingVolumes().empty());
-    EXPECT_EQ(inspection.assets()[0].origin, AssetOrigin::FileMissing);
-    EXPECT_EQ(fs::path(inspection.assets()[0].hostPath), m.dir.path() / "empty" / "Tunes" / "Boom");
-    EXPECT_EQ(inspection.assets()[2].origin, AssetOrigin::FileMissing);
+    Survey survey(host, m.movie, 0, true);
+    ASSERT_TRUE(survey.opened());
+    EXPECT_TRUE(survey.missingVolumes().empty());
+    EXPECT_EQ(survey.assets()[0].origin, AssetOrigin::FileMissing);
+    EXPECT_EQ(fs::path(survey.assets()[0].hostPath), m.dir.path() / "empty" / "Tunes" / "Boom");
+    EXPECT_EQ(survey.assets()[2].origin, AssetOrigin::FileMissing);
 }
 
 }  // namespace

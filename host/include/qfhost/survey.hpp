@@ -13,7 +13,7 @@
 
 #include "qfhost/host.hpp"
 
-struct MovieInspection;
+struct MovieSurvey;
 struct BackgroundImage;
 struct FaceSet;
 struct SoundSample;
@@ -66,16 +66,16 @@ struct SceneEntry {
     std::array<ChannelEntry, 4> channels;
 };
 
-// An open inspection; the movie model stays open while it lives. One at a time in a process.
-class Inspection {
+// An open survey; the movie model stays open while it lives. One at a time in a process.
+class Survey {
 public:
     // Opens movie on host's services asking no one: only the volumes in host's settings, those
     // answered during the host's last open, and the disk images found by label answer. With skipMissing, a missing file does not end the open,
     // so every missing file is listed. Never throws for a movie that fails to open: opened() says.
-    Inspection(Host &host, const std::filesystem::path &movie, uint32_t openOption, bool skipMissing);
-    ~Inspection();
-    Inspection(const Inspection &) = delete;
-    Inspection &operator=(const Inspection &) = delete;
+    Survey(Host &host, const std::filesystem::path &movie, uint32_t openOption, bool skipMissing);
+    ~Survey();
+    Survey(const Survey &) = delete;
+    Survey &operator=(const Survey &) = delete;
 
     bool opened() const;
     int width() const;
@@ -99,7 +99,7 @@ public:
     const MovieHandle *model() const;
 
 private:
-    std::unique_ptr<MovieInspection> record_;
+    std::unique_ptr<MovieSurvey> record_;
     std::vector<AssetEntry> assets_;
     std::vector<SceneEntry> scenes_;
     std::vector<const BackgroundImage *> backgrounds_;

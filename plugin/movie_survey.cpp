@@ -1,7 +1,7 @@
-// The record behind QfInspectMovie. Compiled only into the diagnostics build.
+// The record behind QfSurveyMovie. Compiled only into the diagnostics build.
 #ifdef QF_OPEN_DIAGNOSTICS
 
-#include "plugin/movie_inspection.h"
+#include "plugin/movie_survey.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -10,19 +10,19 @@
 #include "plugin/host_calls.h"
 #include "plugin/memory.h"
 
-static int32_t inspecting;
+static int32_t surveying;
 static int32_t skipMissing;
-static InspectedAsset *assets;
+static SurveyedAsset *assets;
 static int32_t assetCount;
 static int32_t assetCapacity;
 static int32_t assetsDropped;
-static InspectedAsset *current;  // the file being loaded, or null
+static SurveyedAsset *current;  // the file being loaded, or null
 static int32_t countBefore;
 
 static void CopyText(char *buffer, const char *text)
 {
     buffer[0] = 0;
-    if (text) strncat(buffer, text, InspectedPathSize - 1);
+    if (text) strncat(buffer, text, SurveyPathSize - 1);
 }
 
 static int32_t ListCount(const MovieHandle *movie, int32_t kind)
@@ -34,15 +34,15 @@ static int32_t ListCount(const MovieHandle *movie, int32_t kind)
 
 // The record's own memory, not the plug-in's: a failing allocation here must not be taken for
 // one of the movie's.
-static InspectedAsset *NewAsset(void)
+static SurveyedAsset *NewAsset(void)
 {
     if (assetCount == assetCapacity) {
-        if (assetCapacity >= InspectedAssetLimit) {
+        if (assetCapacity >= SurveyedAssetLimit) {
             assetsDropped++;
             return 0;
         }
         int32_t capacity = assetCapacity ? assetCapacity * 2 : 16;
-        InspectedAsset *grown = (InspectedAsset *)realloc(assets, (size_t)capacity * sizeof(InspectedAsset));
+        SurveyedAsset *grown = (SurveyedAsset *)realloc(assets, (size_t)capacity * sizeof(SurveyedAsset));
         if (!grown) {
             assetsDropped++;
             return 0;
@@ -50,7 +50,7 @@ static InspectedAsset *NewAsset(void)
         assets = grown;
         assetCapacity = capacity;
     }
-    InspectedAsset *asset = &assets[assetCount++];
+    SurveyedAsset *asset = &assets[assetCount++];
     memset(asset, 0, sizeof *asset);
     return asset;
 }
@@ -61,15 +61,15 @@ static void JoinAmigaPath(char *buffer, const char *directory, const char *fileN
     CopyText(buffer, directory);
     size_t length = strlen(buffer);
     if (*fileName && length && buffer[length - 1] != ':' && buffer[length - 1] != '/')
-        strncat(buffer, "/", InspectedPathSize - 1 - length);
-    strncat(buffer, fileName, InspectedPathSize - 1 - strlen(buffer));
+        strncat(buffer, "/", SurveyPathSize - 1 - length);
+    strncat(buffer, fileName, SurveyPathSize - 1 - strlen(buffer));
 }
 
 void NoteAssetStart(const MovieHandle *movie, int32_t kind, int32_t embedded, const char *directory,
                     const char *fileName)
 {
     current = 0;
-    if (!inspecting) return;
+    if (!surveying) return;
     current = NewAsset();
     if (!current) return;
     countBefore = ListCount(movie, kind);
@@ -83,7 +83,7 @@ void NoteAssetStart(const MovieHandle *movie, int32_t kind, int32_t embedded, co
     const char *colon = strchr(directory, ':');
     if (colon) {
         size_t length = (size_t)(colon - directory);
-        if (length >= InspectedPathSize) length = InspectedPathSize - 1;
+        if (length >= SurveyPathSize) length = SurveyPathSize - 1;
         memcpy(current->volume, directory, length);
         current->volume[length] = 0;
     }
@@ -147,7 +147,7 @@ static int32_t AppendEmptyRecord(MovieHandle *movie, int32_t kind)
 
 int32_t SkipMissingAsset(MovieHandle *movie, int32_t kind, int32_t source, const char *volume)
 {
-    if (!inspecting) return 0;
+    if (!surveying) return 0;
     if (current) {
         current->source = source;
         if (volume && !current->volume[0]) CopyText(current->volume, volume);
@@ -167,32 +167,32 @@ static void ForgetRecords(void)
     current = 0;
 }
 
-int32_t QfInspectMovie(HostBase *host, const char *name, uint32_t openOption, int32_t skip, MovieInspection *out)
+int32_t QfSurveyMovie(HostBase *host, const char *name, uint32_t openOption, int32_t skip, MovieSurvey *out)
 {
     memset(out, 0, sizeof *out);
     ForgetRecords();
-    inspecting = 1;
+    surveying = 1;
     skipMissing = skip;
     MovieHandle *movie = 0;
     out->opened = OpenRecorded(host, name, openOption, &movie, &out->diagnostics);
-    inspecting = 0;
+    surveying = 0;
     out->movie = movie;
     out->assets = assets;
     out->assetCount = assetCount;
     out->assetsDropped = assetsDropped;
-    assets = 0;  // the inspection's now
+    assets = 0;  // the survey's now
     assetCount = assetCapacity = 0;
     return out->opened;
 }
 
-void QfEndInspection(MovieInspection *inspection)
+void QfEndSurvey(MovieSurvey *survey)
 {
-    CloseVideo((MovieHandle *)inspection->movie);
-    free(inspection->assets);
+    CloseVideo((MovieHandle *)survey->movie);
+    free(survey->assets);
     free(missingSets);
     missingSets = 0;
     missingSetCount = 0;
-    memset(inspection, 0, sizeof *inspection);
+    memset(survey, 0, sizeof *survey);
 }
 
 #endif

@@ -1,12 +1,12 @@
-// Inspection: the plug-in's own model of a movie, opened through qfcore_explain, read into plain
+// Survey: the plug-in's own model of a movie, opened through qfcore_explain, read into plain
 // entries for the command.
-#include "qfhost/inspect.hpp"
+#include "qfhost/survey.hpp"
 
 #include <algorithm>
 #include <unordered_map>
 
 #include "host_state.hpp"
-#include "plugin/movie_inspection.h"
+#include "plugin/movie_survey.h"
 #include "qfhost/printable.hpp"
 
 namespace qfhost {
@@ -59,21 +59,21 @@ bool AssetEntry::missing() const
     return origin == AssetOrigin::VolumeMissing || origin == AssetOrigin::FileMissing || origin == AssetOrigin::PathRefused;
 }
 
-Inspection::Inspection(Host &host, const std::filesystem::path &movie, uint32_t openOption, bool skipMissing)
-    : record_(std::make_unique<MovieInspection>())
+Survey::Survey(Host &host, const std::filesystem::path &movie, uint32_t openOption, bool skipMissing)
+    : record_(std::make_unique<MovieSurvey>())
 {
     host.makeCurrent();
-    // Asks no one: an inspection lists what is missing instead. Volumes answered during the open
+    // Asks no one: a survey lists what is missing instead. Volumes answered during the open
     // just made keep their answers.
     HostSettings saved = host.settings();
     host.settings().policy = RequesterPolicy::FixedMap;
     for (const auto &[volume, directory] : HostServices::state()->answers) host.settings().volumes.emplace(volume, directory);
     host.beginOpen(movie);
-    QfInspectMovie(host.base(), movie.string().c_str(), openOption, skipMissing ? 1 : 0, record_.get());
+    QfSurveyMovie(host.base(), movie.string().c_str(), openOption, skipMissing ? 1 : 0, record_.get());
     host.settings() = std::move(saved);
 
     for (int32_t i = 0; i < record_->assetCount; ++i) {
-        const InspectedAsset &a = record_->assets[i];
+        const SurveyedAsset &a = record_->assets[i];
         assets_.push_back({TypeOf(a.kind), OriginOf(a.source), a.index, a.command, a.offset, Printable(a.amigaPath),
                            Printable(a.volume), Printable(a.hostPath), a.amigaPath});
     }
@@ -129,18 +129,18 @@ Inspection::Inspection(Host &host, const std::filesystem::path &movie, uint32_t 
     }
 }
 
-Inspection::~Inspection() { QfEndInspection(record_.get()); }
+Survey::~Survey() { QfEndSurvey(record_.get()); }
 
-bool Inspection::opened() const { return record_->opened != 0; }
-int Inspection::width() const { return record_->movie ? record_->movie->width : 0; }
-int Inspection::height() const { return record_->movie ? record_->movie->height : 0; }
-uint32_t Inspection::durationMs() const { return record_->movie ? record_->movie->duration : 0; }
-int Inspection::assetsDropped() const { return record_->assetsDropped; }
-int Inspection::backgroundCount() const { return static_cast<int>(backgrounds_.size()); }
-int Inspection::faceSetCount() const { return static_cast<int>(faceSets_.size()); }
-int Inspection::soundCount() const { return static_cast<int>(sounds_.size()); }
+bool Survey::opened() const { return record_->opened != 0; }
+int Survey::width() const { return record_->movie ? record_->movie->width : 0; }
+int Survey::height() const { return record_->movie ? record_->movie->height : 0; }
+uint32_t Survey::durationMs() const { return record_->movie ? record_->movie->duration : 0; }
+int Survey::assetsDropped() const { return record_->assetsDropped; }
+int Survey::backgroundCount() const { return static_cast<int>(backgrounds_.size()); }
+int Survey::faceSetCount() const { return static_cast<int>(faceSets_.size()); }
+int Survey::soundCount() const { return static_cast<int>(sounds_.size()); }
 
-std::vector<std::string> Inspection::missingVolumes() const
+std::vector<std::string> Survey::missingVolumes() const
 {
     std::vector<std::string> volumes;
     for (const AssetEntry &a : assets_) {
@@ -158,10 +158,10 @@ static const Record *At(const std::vector<const Record *> &records, int index)
     return index >= 0 && index < static_cast<int>(records.size()) ? records[index] : nullptr;
 }
 
-const BackgroundImage *Inspection::background(int index) const { return At(backgrounds_, index); }
-const FaceSet *Inspection::faceSet(int index) const { return At(faceSets_, index); }
-const SoundSample *Inspection::sound(int index) const { return At(sounds_, index); }
-const MovieHandle *Inspection::model() const { return record_->movie; }
+const BackgroundImage *Survey::background(int index) const { return At(backgrounds_, index); }
+const FaceSet *Survey::faceSet(int index) const { return At(faceSets_, index); }
+const SoundSample *Survey::sound(int index) const { return At(sounds_, index); }
+const MovieHandle *Survey::model() const { return record_->movie; }
 
 int SceneAt(std::span<const SceneEntry> scenes, uint32_t ms)
 {
