@@ -638,12 +638,12 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
                 if (!f.flush()) throw std::runtime_error("cannot write the disk image");
             });
         } else {
-            for (const auto &[target, bytes] : volumeFiles) {
-                std::filesystem::create_directories(target.parent_path());
-                outputs.write(target, [&](const std::filesystem::path &file) {
+            for (const auto &asset : volumeFiles) {
+                std::filesystem::create_directories(asset.first.parent_path());
+                outputs.write(asset.first, [&asset](const std::filesystem::path &file) {
                     std::ofstream f(file, std::ios::binary | std::ios::trunc);
-                    f.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-                    if (!f.flush()) throw std::runtime_error("cannot write " + target.string());
+                    f.write(reinterpret_cast<const char *>(asset.second.data()), static_cast<std::streamsize>(asset.second.size()));
+                    if (!f.flush()) throw std::runtime_error("cannot write " + asset.first.string());
                 });
             }
             outputs.write(out, [&](const std::filesystem::path &file) { movie.save(file); });
