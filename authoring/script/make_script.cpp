@@ -20,6 +20,7 @@
 #include "media/png.hpp"
 #include "quillframer/host_api.h"
 #include "qfhost/output.hpp"
+#include "qfhost/printable.hpp"
 #include "qfhost/suggest.hpp"
 
 namespace qfauthor {
@@ -347,7 +348,9 @@ std::vector<LoadedAsset> LoadAssets(const Script &script, const json &doc, bool 
 
 }  // namespace
 
-MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesystem::path &out, qfhost::Outputs &outputs)
+namespace {
+
+MakeResult Make(const std::filesystem::path &scriptPath, const std::filesystem::path &out, qfhost::Outputs &outputs)
 {
     Script script(scriptPath, outputs);
     json doc;
@@ -658,6 +661,18 @@ MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesys
         result.volumeDirectory = onDisk ? out : volumeDir;
     }
     return result;
+}
+
+}  // namespace
+
+MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesystem::path &out, qfhost::Outputs &outputs)
+{
+    try {
+        return Make(scriptPath, out, outputs);
+    } catch (const std::runtime_error &e) {
+        // Keys, names and file names come from the script: every message stays one printable line.
+        throw std::runtime_error(qfhost::Printable(e.what()));
+    }
 }
 
 }  // namespace qfauthor

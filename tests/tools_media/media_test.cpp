@@ -586,6 +586,9 @@ TEST_F(MediaTest, ErrorsNameTheirCause)
     std::ofstream(Path("typo.json")) << R"({"scenes": [{"ticks": 10}, {"repeat": 3}, {"scroll": {"axsi": "y"}}]})";
     ExpectError(Run({"make", Path("typo.json"), "-o", Path("bad.qf")}),
                 "typo.json: scenes[2].scroll.axsi (scene 5): unknown key \u2014 did you mean 'axis'?");
+    // A key is the script's text: a newline in it is shown, not obeyed.
+    std::ofstream(Path("newline.json")) << R"({"scenes": [{"ticks": 10, "tic\nks": 1}]})";
+    ExpectError(Run({"make", Path("newline.json"), "-o", Path("bad.qf")}), "scenes[0].tic\\x0aks (scene 1): unknown key");
     std::ofstream(Path("broken.json")) << "{ not json";
     ExpectError(Run({"make", Path("broken.json"), "-o", Path("bad.qf")}), "not valid JSON");
 }
