@@ -109,14 +109,6 @@ qfmedia::IndexedPicture Picture(int width, int height, const uint8_t *pixels, co
     return picture;
 }
 
-template <typename Record>
-std::vector<const Record *> ListOf(const Record *head, int32_t count)
-{
-    std::vector<const Record *> records;
-    for (const Record *r = head; r && static_cast<int32_t>(records.size()) < count; r = r->next) records.push_back(r);
-    return records;
-}
-
 // A period that plays at exactly rate, the nearest one first.
 std::optional<uint16_t> PeriodFor(uint32_t rate)
 {
@@ -146,26 +138,17 @@ struct Extraction {
 
 class ScriptWriter {
 public:
-    ScriptWriter(const MovieHandle &movie, Extraction &out) : m_(movie), out_(out)
-    {
-        backgrounds_ = ListOf(m_.backgrounds, m_.backgroundCount);
-        sets_ = ListOf(m_.faceSets, m_.faceSetCount);
-        sounds_ = ListOf(m_.soundSamples, m_.soundCount);
-    }
-
-    const std::vector<const BackgroundImage *> &backgrounds() const { return backgrounds_; }
-    const std::vector<const FaceSet *> &sets() const { return sets_; }
-    const std::vector<const SoundSample *> &sounds() const { return sounds_; }
+    ScriptWriter(const qfhost::Survey &survey, Extraction &out) : survey_(survey), m_(*survey.model()), out_(out) {}
 
     void addBackground(int number, const std::string &name, const std::string &file)
     {
-        backgroundNames_[backgrounds_[number]] = name;
+        backgroundNames_[survey_.background(number)] = name;
         script_["backgrounds"].push_back(Json{{"name", name}, {"png", file}});
     }
 
     void addFaceSet(int number, const std::string &name, const std::vector<std::string> &files)
     {
-        const FaceSet *set = sets_[number];
+        const FaceSet *set = survey_.faceSet(number);
         Json faces = Json::array();
         int face = 1;
         for (const FaceImage *image = set->images; image && face <= set->imageCount; image = image->next, ++face) {
@@ -190,7 +173,7 @@ public:
             sound["resample"] = false;
         }
         sound["gain"] = ExactGain;
-        soundOf_[sounds_[number]] = {name, *period};
+        soundOf_[survey_.sound(number)] = {name, *period};
         script_["sounds"].push_back(sound);
     }
 
@@ -366,13 +349,11 @@ private:
         uint16_t period;
     };
 
+    const qfhost::Survey &survey_;
     const MovieHandle &m_;
     Extraction &out_;
     Json script_ = Json::object();
     int32_t scene_ = 0;
-    std::vector<const BackgroundImage *> backgrounds_;
-    std::vector<const FaceSet *> sets_;
-    std::vector<const SoundSample *> sounds_;
     std::unordered_map<const BackgroundImage *, std::string> backgroundNames_;
     std::unordered_map<const uint8_t *, Face> faceOf_;
     std::unordered_map<const SoundSample *, Sound> soundOf_;
@@ -397,12 +378,6 @@ std::string Layout(const Json &script)
     }
     return text + "}\n";
 }
-
-const char *TypeName(qfhost::AssetType type)
-{
-    return type == qfhost::AssetType::Background ? "background" : type == qfhost::AssetType::FaceSet ? "face set" : "sound";
-}
-
 
 }  // namespace
 
@@ -432,10 +407,10 @@ void RunExtractMovie(const Context &context, const std::string &movie, const std
 
     const fs::path dir(directory);
     Extraction out;
-    ScriptWriter script(*survey.model(), out);
+    ScriptWriter script(survey, out);
     Stems stems;
 
-    for (int b = 0; b < static_cast<int>(script.backgrounds().size()); ++b) {
+    for (int b = 0; b < survey.backgroundCount(); ++b) {
         const BackgroundImage *image = survey.background(b);
         if (!image) continue;
         std::string stem = stems.take(nameFor(qfhost::AssetType::Background, b, "background-" + Number(b)));
@@ -448,7 +423,7 @@ void RunExtractMovie(const Context &context, const std::string &movie, const std
         script.addBackground(b, stem, stem + ".png");
         ++out.backgrounds;
     }
-    for (int s = 0; s < static_cast<int>(script.sets().size()); ++s) {
+    for (int s = 0; s < survey.faceSetCount(); ++s) {
         const FaceSet *set = survey.faceSet(s);
         if (!set || set->imageCount <= 0 || !set->images) continue;  // nothing to show, nothing to make again
         std::string stem = stems.take(nameFor(qfhost::AssetType::FaceSet, s, "faceset-" + Number(s)));
@@ -468,7 +443,7 @@ void RunExtractMovie(const Context &context, const std::string &movie, const std
         }
         script.addFaceSet(s, stem, files);
     }
-    for (int n = 0; n < static_cast<int>(script.sounds().size()); ++n) {
+    for (int n = 0; n < survey.soundCount(); ++n) {
         const SoundSample *sound = survey.sound(n);
         if (!sound) continue;
         std::string stem = stems.take(nameFor(qfhost::AssetType::Sound, n, "sound-" + Number(n)));
@@ -516,7 +491,7 @@ void RunExtractMovie(const Context &context, const std::string &movie, const std
                      qfhost::Printable(directory).c_str());
     if (missing.empty()) return;
     for (const qfhost::AssetEntry *a : missing)
-        std::fprintf(stderr, "quillframer: missing %s %s%s\n", TypeName(a->type), qfhost::Printable(a->amigaPath).c_str(),
+        std::fprintf(stderr, "quillframer: missing %s %s%s\n", qfhost::AssetTypeName(a->type), qfhost::Printable(a->amigaPath).c_str(),
                      a->origin == qfhost::AssetOrigin::VolumeMissing ? (" (no volume " + qfhost::Printable(a->volume) + ":)").c_str() : "");
     throw ToolError(Count(missing.size(), "file", "files") + " missing; no movie.json written");
 }

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
-#include <strings.h>
 
 #include "movie/movie_model.h"
+#include "qfhost/name_rules.hpp"
 #include "qfhost/printable.hpp"
 #include "qfhost/time.hpp"
 #include "qfhost/volume_command.hpp"
@@ -19,13 +19,7 @@ using qfhost::AssetEntry;
 using qfhost::AssetOrigin;
 using qfhost::AssetType;
 
-std::string KindName(AssetType type)
-{
-    return type == AssetType::Background ? "background" : type == AssetType::FaceSet ? "face set" : "sound";
-}
-
-std::string Label(const AssetEntry &a) { return KindName(a.type) + " " + std::to_string(a.index); }
-
+std::string Label(const AssetEntry &a) { return qfhost::AssetTypeName(a.type) + (" " + std::to_string(a.index)); }
 
 // A volume on a disk image or archive is served as paths under the image's own path, so the
 // nearest existing ancestor of the path that is a file is the image.
@@ -81,7 +75,7 @@ std::string MissingWhy(const AssetEntry &a)
     return "";
 }
 
-bool SameVolume(const std::string &a, const std::string &b) { return ::strcasecmp(a.c_str(), b.c_str()) == 0; }
+bool SameVolume(const std::string &a, const std::string &b) { return qfhost::CompareNamesIgnoringCase(a, b) == 0; }
 
 }  // namespace
 
@@ -96,6 +90,7 @@ MovieContents SurveyMovie(const Context &context, const std::string &movie)
     c.opened = survey.opened();
     c.assets = survey.assets();
     c.scenes = survey.scenes();
+    c.missingVolumes = survey.missingVolumes();
     c.backgrounds = survey.backgroundCount();
     c.faceSets = survey.faceSetCount();
     c.sounds = survey.soundCount();
@@ -129,13 +124,12 @@ void RefuseMissing(const MovieContents &contents, const std::string &movie, bool
     if (groups.empty()) return;
 
     size_t onMissingVolumes = 0, others = 0;
-    std::vector<std::string> volumes;
+    const std::vector<std::string> &volumes = contents.missingVolumes;
     const AssetEntry *firstOther = nullptr;
     for (const auto &group : groups)
         for (const AssetEntry *a : group) {
             if (a->origin == AssetOrigin::VolumeMissing) {
                 ++onMissingVolumes;
-                if (volumes.empty() || !SameVolume(volumes.back(), a->volume)) volumes.push_back(a->volume);
             } else {
                 ++others;
                 if (!firstOther) firstOther = a;
@@ -241,7 +235,7 @@ void AddContents(nlohmann::ordered_json &j, const MovieContents &c)
     for (size_t i = 0; i < c.assets.size(); ++i) {
         const AssetEntry &a = c.assets[i];
         const AssetSize &size = c.sizes[i];
-        nlohmann::ordered_json asset{{"type", a.type == AssetType::FaceSet ? "faceSet" : KindName(a.type)},
+        nlohmann::ordered_json asset{{"type", a.type == AssetType::FaceSet ? "faceSet" : qfhost::AssetTypeName(a.type)},
                                      {"number", a.index},
                                      {"origin", OriginName(a.origin)},
                                      {"offset", a.offset}};

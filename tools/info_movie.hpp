@@ -1,4 +1,4 @@
-// quillframer info on a movie: what it is made of, read by an Survey before the normal open
+// quillframer info on a movie: what it is made of, read by a survey before the normal open
 // (the files it loads and where they were found, its scenes), and every missing file at once.
 #pragma once
 
@@ -22,6 +22,7 @@ struct MovieContents {
     std::vector<qfhost::AssetEntry> assets;
     std::vector<AssetSize> sizes;  // one per asset
     std::vector<qfhost::SceneEntry> scenes;
+    std::vector<std::string> missingVolumes;  // each once, as first named
     int backgrounds = 0, faceSets = 0, sounds = 0;
     int assetsDropped = 0;  // files past what a survey records
     uint32_t durationMs = 0;

@@ -54,6 +54,11 @@ std::unordered_map<const Record *, int> Numbers(const std::vector<const Record *
 
 }  // namespace
 
+const char *AssetTypeName(AssetType type)
+{
+    return type == AssetType::Background ? "background" : type == AssetType::FaceSet ? "face set" : "sound";
+}
+
 bool AssetEntry::missing() const
 {
     return origin == AssetOrigin::VolumeMissing || origin == AssetOrigin::FileMissing || origin == AssetOrigin::PathRefused;

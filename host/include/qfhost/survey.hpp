@@ -23,6 +23,9 @@ namespace qfhost {
 
 enum class AssetType { Background, FaceSet, Sound };
 
+// "background", "face set" or "sound", as messages name them.
+const char *AssetTypeName(AssetType type);
+
 enum class AssetOrigin {
     Embedded,       // inside the movie file
     Loaded,         // named by Amiga path and found
