@@ -1,5 +1,6 @@
 // LHA/LZH archives as volumes, through liblhasa. The members are listed once; a member is
 // decompressed into memory when it is opened, and its CRC checked.
+#include <algorithm>
 #include <memory>
 
 extern "C" {
@@ -44,7 +45,7 @@ std::string MemberPath(const LHAFileHeader &h)
 
 class ArchiveVolume : public Volume {
 public:
-    explicit ArchiveVolume(const fs::path &location) : location_(location)
+    ArchiveVolume(const fs::path &location, const VolumeLimits &limits) : location_(location), limits_(limits)
     {
         forEachMember([&](LHAReader *, const LHAFileHeader &h) {
             VolumeEntry e;
@@ -61,7 +62,20 @@ public:
 
     VolumeKind kind() const override { return VolumeKind::Archive; }
     std::string label() const override { return location_.stem().string(); }
-    std::vector<VolumeEntry> list() const override { return entries_; }
+    void walk(const EntryVisitor &visit) const override
+    {
+        for (const VolumeEntry &e : entries_)
+            if (!visit(e)) return;
+    }
+
+    std::vector<uint8_t> head(const VolumeEntry &file, size_t count) const override
+    {
+        std::vector<uint8_t> bytes = open(file.path).bytes;
+        bytes.resize(std::min(bytes.size(), count));
+        return bytes;
+    }
+
+    void copy(const VolumeEntry &file, const ByteSink &sink) const override { sink(open(file.path).bytes); }
 
     VolumeFile open(std::string_view inside) const override
     {
@@ -121,11 +135,15 @@ private:
     }
 
     fs::path location_;
+    VolumeLimits limits_;
     std::vector<VolumeEntry> entries_;
 };
 
 }  // namespace
 
-std::unique_ptr<Volume> OpenArchiveVolume(const fs::path &archive) { return std::make_unique<ArchiveVolume>(archive); }
+std::unique_ptr<Volume> OpenArchiveVolume(const fs::path &archive, const VolumeLimits &limits)
+{
+    return std::make_unique<ArchiveVolume>(archive, limits);
+}
 
 }  // namespace qfhost

@@ -18,7 +18,7 @@
 namespace qfhost {
 namespace fs = std::filesystem;
 
-std::unique_ptr<Volume> OpenArchiveVolume(const fs::path &archive);  // lha_archive.cpp
+std::unique_ptr<Volume> OpenArchiveVolume(const fs::path &archive, const VolumeLimits &limits);  // lha_archive.cpp
 
 FileDescriptor::~FileDescriptor()
 {
@@ -98,9 +98,8 @@ public:
     VolumeKind kind() const override { return VolumeKind::Directory; }
     std::string label() const override { return location_.filename().string(); }
 
-    std::vector<VolumeEntry> list() const override
+    void walk(const EntryVisitor &visit) const override
     {
-        std::vector<VolumeEntry> out;
         std::error_code ec;
         for (fs::recursive_directory_iterator it(location_, ec), end; !ec && it != end; it.increment(ec)) {
             VolumeEntry e;
@@ -111,9 +110,26 @@ public:
             else if (!e.directory) e.size = it->file_size(ec);
             struct stat info {};
             if (::lstat(it->path().c_str(), &info) == 0) e.modified = info.st_mtime;
-            out.push_back(std::move(e));
+            if (!visit(e)) return;
         }
-        return out;
+    }
+
+    std::vector<uint8_t> head(const VolumeEntry &file, size_t count) const override
+    {
+        VolumeFile f = open(file.path);
+        std::vector<uint8_t> bytes(count);
+        ssize_t n = ::pread(f.descriptor.get(), bytes.data(), count, 0);
+        bytes.resize(n > 0 ? size_t(n) : 0);
+        return bytes;
+    }
+
+    void copy(const VolumeEntry &file, const ByteSink &sink) const override
+    {
+        VolumeFile f = open(file.path);
+        uint8_t buffer[65536];
+        ssize_t n;
+        while ((n = ::read(f.descriptor.get(), buffer, sizeof buffer)) > 0) sink({buffer, size_t(n)});
+        if (n < 0) throw VolumeError(std::strerror(errno));
     }
 
     VolumeFile open(std::string_view inside) const override
@@ -175,15 +191,27 @@ public:
     VolumeKind kind() const override { return VolumeKind::DiskImage; }
     std::string label() const override { return image_.label(); }
 
-    std::vector<VolumeEntry> list() const override
+    void walk(const EntryVisitor &visit) const override
     {
-        std::vector<VolumeEntry> out;
-        for (const AdfEntry &a : image_.list()) {
-            bool link = a.kind == AdfEntry::Kind::HardLink || a.kind == AdfEntry::Kind::SoftLink;
-            out.push_back({a.path, a.kind == AdfEntry::Kind::Directory, link, a.size, a.modified, a.linkTarget, a.name});
+        try {
+            for (const AdfEntry &a : image_.list()) {
+                bool link = a.kind == AdfEntry::Kind::HardLink || a.kind == AdfEntry::Kind::SoftLink;
+                if (!visit({a.path, a.kind == AdfEntry::Kind::Directory, link, a.size, a.modified, a.linkTarget, a.name}))
+                    return;
+            }
+        } catch (const AdfError &e) {
+            throw VolumeError(e.what());
         }
-        return out;
     }
+
+    std::vector<uint8_t> head(const VolumeEntry &file, size_t count) const override
+    {
+        std::vector<uint8_t> bytes = open(file.path).bytes;
+        bytes.resize(std::min(bytes.size(), count));
+        return bytes;
+    }
+
+    void copy(const VolumeEntry &file, const ByteSink &sink) const override { sink(open(file.path).bytes); }
 
     VolumeFile open(std::string_view inside) const override
     {
@@ -234,7 +262,17 @@ std::optional<VolumeKind> Volume::Detect(const fs::path &location)
     return std::nullopt;
 }
 
-std::unique_ptr<Volume> Volume::Open(const fs::path &location)
+std::vector<VolumeEntry> Volume::list() const
+{
+    std::vector<VolumeEntry> entries;
+    walk([&](const VolumeEntry &e) {
+        entries.push_back(e);
+        return true;
+    });
+    return entries;
+}
+
+std::unique_ptr<Volume> Volume::Open(const fs::path &location, const VolumeLimits &limits)
 {
     std::optional<VolumeKind> kind = Detect(location);
     if (!kind) {
@@ -245,7 +283,7 @@ std::unique_ptr<Volume> Volume::Open(const fs::path &location)
     switch (*kind) {
     case VolumeKind::Directory: return std::make_unique<DirectoryVolume>(location);
     case VolumeKind::DiskImage: return std::make_unique<DiskImageVolume>(location);
-    case VolumeKind::Archive: return OpenArchiveVolume(location);
+    case VolumeKind::Archive: return OpenArchiveVolume(location, limits);
     }
     return nullptr;
 }

@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -31,6 +33,19 @@ struct VolumeEntry {
     std::time_t modified = 0;
     std::string linkTarget;
     std::string name;  // as stored, where it may differ from the path's last part (a '/' inside)
+    uint64_t id = 0;   // the volume's own key for the entry (a header block, a member's place), for copy()
+};
+
+// Called for each entry of a walk, parents before children; false ends the walk. The entry is only
+// valid during the call, so a walk holds one path at a time, not the whole listing.
+using EntryVisitor = std::function<bool(const VolumeEntry &)>;
+// A file's bytes as they arrive, in pieces.
+using ByteSink = std::function<void(std::span<const uint8_t>)>;
+
+// What reading a volume may cost: refused beyond these, naming the limit.
+struct VolumeLimits {
+    uint64_t fileBytes = uint64_t(64) << 20;  // a file opened whole (movies and their assets are small)
+    unsigned depth = 1000;                    // folders inside folders; no Amiga path gets near it
 };
 
 // An owned file descriptor.
@@ -60,16 +75,26 @@ public:
 
     // Decides the kind by content (a directory, a "DOS" or rigid-disk image, an "-lh?-" archive)
     // and opens it; throws VolumeError.
-    static std::unique_ptr<Volume> Open(const std::filesystem::path &location);
+    static std::unique_ptr<Volume> Open(const std::filesystem::path &location, const VolumeLimits &limits = {});
     static std::optional<VolumeKind> Detect(const std::filesystem::path &location);
 
     virtual VolumeKind kind() const = 0;
     // The disk's own name for an image; the file or directory name otherwise.
     virtual std::string label() const = 0;
-    virtual std::vector<VolumeEntry> list() const = 0;
-    // A file by its '/'-separated path inside. Names compare without regard to case where the
-    // exact name is missing (on an image, as its file system compares them). Throws VolumeError.
+    // Every entry, parents before children, one at a time. Throws VolumeError on damage.
+    virtual void walk(const EntryVisitor &visit) const = 0;
+    // The whole listing at once: for volumes known to be small.
+    std::vector<VolumeEntry> list() const;
+    // A file by its '/'-separated path inside, whole (at most the limits' fileBytes). Names compare
+    // without regard to case where the exact name is missing (on an image, as its file system
+    // compares them). Throws VolumeError.
     virtual VolumeFile open(std::string_view inside) const = 0;
+    // The first bytes of a walked file (fewer when it is shorter): enough to recognise it by,
+    // without reading or decompressing the rest.
+    virtual std::vector<uint8_t> head(const VolumeEntry &file, size_t count) const = 0;
+    // A walked file's bytes, in pieces, from the entry itself (no second lookup by name, so two
+    // names equal but for case stay two files). Throws VolumeError.
+    virtual void copy(const VolumeEntry &file, const ByteSink &sink) const = 0;
 };
 
 // Opens path beneath directory: the kernel's openat2 with RESOLVE_BENEATH, so a symbolic link may
