@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -99,6 +101,7 @@ struct AdfEntry {
     uint32_t protection = 0;
     std::string comment;
     std::string linkTarget;  // a soft link's text; a hard link's object, as a path from the root
+    uint32_t block = 0;      // its header block: the key to read a walked file by
 };
 
 struct AdfReadOptions {
@@ -106,14 +109,32 @@ struct AdfReadOptions {
     bool strictChecksums = false;
     // A hard-disk image with several partitions: which one (from 0).
     unsigned partition = 0;
+    // Directories inside directories: deeper is refused (no Amiga path gets near it).
+    unsigned depth = 1000;
 };
 
-// One AmigaDOS file system from an image held in memory. Every block number is checked against
-// the partition and every chain against loops, so a hostile image ends in an AdfError, never in
-// a hang or a read outside the image.
+// Called for each entry of a walk; false ends the walk. The entry is only valid during the call.
+using AdfVisitor = std::function<bool(const AdfEntry &)>;
+using AdfSink = std::function<void(std::span<const uint8_t>)>;
+
+// One AmigaDOS file system from an image in memory or in a file, read a block at a time when
+// needed. Every block number and every offset is checked against the partition and the image and
+// every chain against loops, so a hostile image ends in an AdfError, never in a hang, a read
+// outside the image or memory beyond the longest path.
 class AdfImage {
 public:
+    // Where the blocks come from.
+    class Source {
+    public:
+        virtual ~Source() = default;
+        virtual uint64_t size() const = 0;
+        // Fills out from byte at; at + out.size() <= size().
+        virtual void read(uint64_t at, std::span<uint8_t> out) const = 0;
+    };
+
     explicit AdfImage(std::vector<uint8_t> bytes, AdfReadOptions options = {});
+    explicit AdfImage(std::unique_ptr<const Source> source, AdfReadOptions options = {});
+    // Opens the file and reads only the blocks asked for, when asked.
     static AdfImage Load(const std::filesystem::path &image, AdfReadOptions options = {});
 
     std::string label() const;     // the volume name in the root block
@@ -123,18 +144,26 @@ public:
     bool directoryCache() const;
     uint32_t blockCount() const;   // of the file system's partition
 
-    // Every file, directory and link, parents before children, each directory in hash-table order.
+    // Every file, directory and link, parents before children, each directory in hash-table order,
+    // one at a time; deeper than the options' depth is an AdfError naming the path so far.
+    void walk(const AdfVisitor &visit) const;
+    // The whole walk at once.
     std::vector<AdfEntry> list() const;
     // The bytes of a file named by a '/'-separated path; names compare as AmigaDOS compares them.
-    // Hard links are followed; a soft link or a directory is an AdfError.
-    std::vector<uint8_t> read(std::string_view path) const;
+    // Hard links are followed; a soft link, a directory or a file larger than maxBytes is an AdfError.
+    std::vector<uint8_t> read(std::string_view path, uint64_t maxBytes = UINT64_MAX) const;
+    // A walked file by its header block (path only names it in messages), hard links followed:
+    // all of it, a data block at a time, or its first count bytes from its first data blocks.
+    void copy(uint32_t header, const std::string &path, const AdfSink &sink) const;
+    std::vector<uint8_t> head(uint32_t header, const std::string &path, size_t count) const;
     bool exists(std::string_view path) const;
     // What was forgiven so far (checksums that do not match), one line each.
     const std::vector<std::string> &warnings() const { return warnings_; }
 
 private:
     struct Walker;
-    std::vector<uint8_t> bytes_;
+    std::shared_ptr<const Source> source_;
+    uint64_t imageBytes_ = 0;
     AdfReadOptions options_;
     uint64_t first_ = 0;   // byte offset of the partition
     uint32_t count_ = 0;   // its blocks
