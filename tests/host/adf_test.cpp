@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <regex>
 #include <sstream>
+#include <unistd.h>
 
 #include "authoring/adf_writer.h"
 #include "qfhost/adf.hpp"
+#include "qfhost/volume.hpp"
 #include "testing/run_command.h"
 
 namespace {
@@ -135,6 +138,16 @@ TEST_P(AdfPeer, UnadfListsAndExtractsWhatWasWrittenAndTheReaderAgrees)
     for (const auto &[path, bytes] : tree)
         if (path.back() != '/') {
             EXPECT_EQ(reader.read(path), bytes) << path;
+        }
+    // A walked entry is read by its header block, a data block at a time, as by its path.
+    for (const qfhost::AdfEntry &e : reader.list())
+        if (e.kind == qfhost::AdfEntry::Kind::File) {
+            Bytes copied;
+            reader.copy(e.block, e.path, [&](std::span<const uint8_t> piece) {
+                EXPECT_LE(piece.size(), 512u);
+                copied.insert(copied.end(), piece.begin(), piece.end());
+            });
+            EXPECT_EQ(copied, tree.at(e.path)) << e.path;
         }
     EXPECT_TRUE(reader.warnings().empty());
 }
@@ -262,9 +275,15 @@ TEST(AdfDamage, BadChecksumsWarnUnlessStrictAndCommonSmallFaultsStillRead)
 
 namespace {
 
-// A hard-disk image: a rigid disk block, one partition from cylinder 2 (2 heads, 11 sectors), and
-// in it the file system of a floppy the writer made.
-Bytes HardDisk(const Bytes &floppy)
+// A partition's geometry as its PART block gives it: block size in longs, heads, sectors per track,
+// first and last cylinder.
+struct Geometry {
+    uint32_t blockLongs = 128, heads = 2, sectors = 11, low = 2, high = 81;
+};
+
+// A hard-disk image: a rigid disk block, one partition "DH0" (from cylinder 2 of 2 heads and 11
+// sectors unless told), and after the two blocks the file system of a floppy the writer made.
+Bytes HardDisk(const Bytes &floppy, Geometry g = {})
 {
     Bytes image(44 * 512, 0);
     auto rdsk = Block(image, 0), part = Block(image, 1);
@@ -277,7 +296,8 @@ Bytes HardDisk(const Bytes &floppy)
     for (auto [at, value] : fields) dos::Put32(rdsk, at, value);
     dos::Put32(part, 16, 0xFFFFFFFF);
     part[36] = 3, std::copy_n("DH0", 3, part.begin() + 37);
-    uint32_t environment[] = {16, 128, 0, 2, 1, 11, 2, 0, 0, 2, 81, 30, 0, 0xFFFFFF, 0x7FFFFFFE, 0, 0x444F5301};
+    uint32_t environment[] = {16, g.blockLongs, 0, g.heads, 1, g.sectors, 2, 0, 0, g.low, g.high,
+                              30, 0, 0xFFFFFF, 0x7FFFFFFE, 0, 0x444F5301};
     for (size_t i = 0; i < std::size(environment); ++i) dos::Put32(part, 128 + 4 * i, environment[i]);
     for (auto b : {rdsk, part}) dos::Put32(b, 8, dos::BlockChecksum(b.first(256), 8));
     image.insert(image.end(), floppy.begin(), floppy.end());
@@ -299,6 +319,63 @@ TEST(AdfHardDisk, APartitionBehindARigidDiskBlockIsFoundByItsGeometry)
     qfhost::AdfReadOptions second;
     second.partition = 1;
     EXPECT_THROW(qfhost::AdfImage(qftest::ReadBytes(image), second), qfhost::AdfError);
+}
+
+// The partition's first byte is cylinder x heads x sectors x block size from the image: hostile
+// numbers must not wrap (today's images have far fewer cylinders than 2^64 bytes would take).
+TEST(AdfHardDisk, GeometryThatWrapsOrLiesOutsideTheImageIsRefusedNamingThePartition)
+{
+    qfauthor::AdfOptions o;
+    o.label = "Work";
+    const Bytes floppy = qfauthor::AdfWriter(o).file("F", Pattern(100, 1)).image();
+    // 13447547 x 20931325 x 65536 is 2^64 - 881 x 65536: block 880, where a floppy's root is
+    // looked for, starts 64 KB before the image (a SIGSEGV once).
+    const std::pair<const char *, Geometry> cases[] = {
+        {"wraps to before the image", {16384, 1075, 19471, 13447547, 13447547}},
+        {"wraps to byte 0", {16384, 4096, 4096, 1u << 24, 1u << 24}},  // 2^24 x 2^24 x 2^16 = 2^64
+        {"starts past the end", {128, 2, 11, 1000, 1079}},
+        {"starts at the end", {128, 2, 11, 82, 100}},
+    };
+    for (const auto &[name, geometry] : cases) {
+        try {
+            qfhost::AdfImage disk(HardDisk(floppy, geometry));
+            ADD_FAILURE() << name << ": opened";
+        } catch (const qfhost::AdfError &e) {
+            EXPECT_EQ(std::string(e.what()).rfind("partition 0 (DH0) lies outside the image", 0), 0u) << name << ": " << e.what();
+        }
+    }
+    // A partition beyond any 32-bit block number is refused too; one that fits still opens.
+    EXPECT_THROW(qfhost::AdfImage(HardDisk(floppy, {128, 0xFFFFFFFF, 0xFFFFFFFF, 0, 1})), qfhost::AdfError);
+    EXPECT_EQ(qfhost::AdfImage(HardDisk(floppy)).read("F"), Pattern(100, 1));
+}
+
+// A sparse 4 GB hard-disk image, all but its first blocks holes: opening it, its label, listing and
+// reading a file touch only the blocks they need (reading it whole once took 8 GB).
+TEST(AdfHardDisk, AHugeSparseImageIsReadOnlyWhereNeeded)
+{
+    qfauthor::AdfOptions o;
+    o.fastFileSystem = true;
+    o.label = "Huge";
+    TempDir dir;
+    fs::path image = dir.write("huge.hdf", HardDisk(qfauthor::AdfWriter(o).file("Movies/M", Pattern(3000, 4)).image(),
+                                                    {128, 2, 11, 2, 381000}));
+    ASSERT_EQ(::truncate(image.c_str(), off_t(4) << 30), 0);
+
+    qfhost::AdfImage disk = qfhost::AdfImage::Load(image);
+    EXPECT_EQ(disk.label(), "Huge");
+    EXPECT_EQ(disk.blockCount(), 380999u * 22);
+    ASSERT_EQ(disk.list().size(), 2u);
+    EXPECT_EQ(disk.read("movies/m"), Pattern(3000, 4));
+
+    std::unique_ptr<qfhost::Volume> volume = qfhost::Volume::Open(image);
+    EXPECT_EQ(volume->label(), "Huge");
+    std::vector<qfhost::VolumeEntry> entries = volume->list();
+    ASSERT_EQ(entries.size(), 2u);
+    const Bytes movie = Pattern(3000, 4);
+    EXPECT_EQ(volume->head(entries[1], 5), Bytes(movie.begin(), movie.begin() + 5));
+    qfhost::VolumeLimits small;
+    small.fileBytes = 2999;
+    EXPECT_THROW(qfhost::Volume::Open(image, small)->open("Movies/M"), qfhost::VolumeError);
 }
 
 }  // namespace
@@ -363,6 +440,148 @@ TEST(AdfBitmap, EveryBlockInUseIsMarked)
     EXPECT_EQ(FreeBlocks(one, 1760), 1753);  // a header and two data blocks
     Bytes hd = qfauthor::AdfWriter(ofsHd).file("D/F", Bytes(488 * 73)).image();
     EXPECT_EQ(FreeBlocks(hd, 3520), 3516 - 1 - 1 - 1 - 73);  // directory, header, extension, data
+}
+
+}  // namespace
+
+namespace {
+
+// A bare file system whose root holds one chain of directories, each the only entry of the one
+// before, all named name; the blocks are sealed.
+Bytes DeepDisk(uint32_t depth, const std::string &name)
+{
+    uint32_t blocks = std::max<uint32_t>(1760, 2 * depth + 8), root = blocks / 2;
+    Bytes image(size_t(blocks) * 512);
+    std::copy_n("DOS", 3, image.begin());
+    auto header = [&](uint32_t n, uint32_t key, uint32_t parent, uint32_t type, const std::string &label) {
+        auto b = Block(image, n);
+        dos::Put32(b, 0, dos::typeHeader), dos::Put32(b, 4, key), dos::Put32(b, 12, key == 0 ? 72 : 0);
+        b[512 - 80] = uint8_t(label.size());
+        std::copy(label.begin(), label.end(), b.begin() + 512 - 79);
+        dos::Put32(b, 512 - 12, parent), dos::Put32(b, 512 - 4, type);
+    };
+    header(root, 0, 0, dos::secRoot, "Deep");
+    uint32_t parent = root;
+    for (uint32_t i = 0, n = 2; i < depth; ++i, ++n) {
+        if (n == root) ++n;
+        header(n, n, parent, dos::secDirectory, name);
+        dos::Put32(Block(image, parent), 24 + 4 * dos::NameHash(name, false), n);
+        Seal(image, parent);
+        parent = n;
+    }
+    Seal(image, parent);
+    return image;
+}
+
+// The most memory the process held while fn ran beyond what it held before, in bytes (Linux).
+uint64_t PeakGrowth(const std::function<void()> &fn)
+{
+    auto field = [](const std::string &name) {
+        std::ifstream in("/proc/self/status");
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind(name + ":", 0) == 0) return uint64_t(std::stoull(line.substr(name.size() + 1))) << 10;
+        return uint64_t(0);
+    };
+    std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from now
+    uint64_t before = field("VmRSS");
+    fn();
+    uint64_t peak = field("VmHWM");
+    return peak > before ? peak - before : 0;
+}
+
+// 15,000 levels overflowed the stack: the walk is a loop, and past its depth limit it stops with
+// the path it had reached.
+TEST(AdfDeepDirectories, PastTheDepthLimitTheWalkStopsWithThePathSoFar)
+{
+    qfhost::AdfImage disk(DeepDisk(15000, "d"));
+    std::string thousand = "d";
+    for (int i = 1; i < 1000; ++i) thousand += "/d";
+    unsigned visited = 0;
+    try {
+        disk.walk([&](const qfhost::AdfEntry &) { return ++visited, true; });
+        ADD_FAILURE() << "walked 15,000 levels";
+    } catch (const qfhost::AdfError &e) {
+        EXPECT_EQ(std::string(e.what()), "directories nest deeper than 1000 levels at \"" + thousand + "\"");
+    }
+    EXPECT_EQ(visited, 1000u);
+    EXPECT_THROW(disk.list(), qfhost::AdfError);
+
+    // Allowed deeper, every level comes, parents first; a visitor that says no ends the walk.
+    qfhost::AdfImage deeper(DeepDisk(15000, "d"), {.depth = 15000});
+    size_t levels = 0, longest = 0;
+    deeper.walk([&](const qfhost::AdfEntry &e) {
+        EXPECT_EQ(e.path.size(), 2 * levels + 1);
+        longest = e.path.size(), ++levels;
+        return true;
+    });
+    EXPECT_EQ(levels, 15000u);
+    EXPECT_EQ(longest, 29999u);
+    levels = 0;
+    deeper.walk([&](const qfhost::AdfEntry &) { return ++levels, false; });
+    EXPECT_EQ(levels, 1u);
+}
+
+// 10,000 levels of 30-letter names: each path is up to 310,000 bytes, and holding every one took
+// 5.2 GB. The walk holds the current path only, so it needs a few megabytes.
+TEST(AdfDeepDirectories, TheWalkHoldsOnePathNotAllOfThem)
+{
+    const std::string name(30, 'n');
+    qfhost::AdfImage disk(DeepDisk(10000, name), {.depth = 10000});
+    size_t levels = 0, longest = 0;
+    uint64_t growth = PeakGrowth([&] {
+        disk.walk([&](const qfhost::AdfEntry &e) {
+            longest = e.path.size(), ++levels;
+            return true;
+        });
+    });
+    EXPECT_EQ(levels, 10000u);
+    EXPECT_EQ(longest, 10000u * 31 - 1);
+    EXPECT_LT(growth, uint64_t(256) << 20);  // the sum of all paths is 1.5 GB
+}
+
+// A walked file read by its header block: its head needs only its first data blocks, so later
+// blocks that are damaged do not matter to it; a hard link is followed to its object.
+TEST(AdfReadByBlock, TheHeadOfAFileNeedsOnlyItsFirstBlocks)
+{
+    Bytes bytes = qfauthor::AdfWriter().file("F", Pattern(3 * 488, 7)).image();  // OFS: 488 bytes a block
+    uint32_t f = RootSlot(bytes, "F");
+    dos::Put32(Block(bytes, f), 24 + 4 * 70, 60000), Seal(bytes, f);  // the second data block, off the disk
+    AddLink(bytes, 1700, "L", dos::secFileLink, f, "");
+    qfhost::AdfImage disk(bytes);
+    const Bytes whole = Pattern(3 * 488, 7);
+    EXPECT_EQ(disk.head(f, "F", 16), Bytes(whole.begin(), whole.begin() + 16));
+    EXPECT_EQ(disk.head(f, "F", 488), Bytes(whole.begin(), whole.begin() + 488));
+    EXPECT_EQ(disk.head(1700, "L", 16), Bytes(whole.begin(), whole.begin() + 16));
+    EXPECT_THROW(disk.head(f, "F", 489), qfhost::AdfError);
+    EXPECT_THROW(disk.read("F"), qfhost::AdfError);
+    EXPECT_THROW(disk.copy(f, "F", [](std::span<const uint8_t>) {}), qfhost::AdfError);
+    EXPECT_THROW(disk.head(880, "the root", 16), qfhost::AdfError);  // a directory is no file
+}
+
+// Images that once crashed the reader (fuzz/regressions/adf_reader): each is refused or read.
+TEST(AdfRegressions, KeptImagesAreRefusedOrRead)
+{
+    const fs::path dir = fs::path(std::getenv("QF_SOURCE_DIR")) / "fuzz/regressions/adf_reader";
+    int images = 0;
+    for (const auto &entry : fs::directory_iterator(dir)) {
+        if (entry.path().extension() == ".md") continue;
+        ++images;
+        try {
+            qfhost::AdfImage disk = qfhost::AdfImage::Load(entry.path());
+            disk.walk([&](const qfhost::AdfEntry &e) {
+                if (e.kind == qfhost::AdfEntry::Kind::File) {
+                    try {
+                        disk.head(e.block, e.path, 64), disk.read(e.path);
+                    } catch (const qfhost::AdfError &) {
+                    }
+                }
+                return true;
+            });
+        } catch (const qfhost::AdfError &e) {
+            EXPECT_EQ(std::string(e.what()).find('\n'), std::string::npos) << entry.path();
+        }
+    }
+    EXPECT_GT(images, 0);
 }
 
 }  // namespace
