@@ -339,4 +339,27 @@ void AdfWriter::save(const std::filesystem::path &path) const
     if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
+Bytes HardDiskImage(const Bytes &fileSystem, const HardDiskGeometry &g)
+{
+    Bytes image(44 * blockSize, 0);
+    std::span<uint8_t> rdsk(image.data(), blockSize), part(image.data() + blockSize, blockSize);
+    std::copy_n("RDSK", 4, rdsk.begin());
+    std::copy_n("PART", 4, part.begin());
+    for (auto b : {rdsk, part}) Put32(b, 4, 64), Put32(b, 12, 7);  // longs summed, host id
+    // Block size, bad blocks, partitions, file systems, drive init; cylinders, sectors, heads.
+    const std::pair<uint32_t, uint32_t> fields[] = {{16, blockSize}, {24, ~0u}, {28, 1}, {32, ~0u}, {36, ~0u},
+                                                    {64, g.highCylinder + 1}, {68, g.sectors}, {72, g.heads}};
+    for (auto [at, value] : fields) Put32(rdsk, at, value);
+    Put32(part, 16, 0xFFFFFFFF);  // no next partition
+    part[36] = 3, std::copy_n("DH0", 3, part.begin() + 37);
+    // The DosEnvVec: table size, block size, origin, heads, sectors per block, per track,
+    // reserved, prealloc, interleave, cylinders, buffers, memory, max transfer, mask, boot, dos type.
+    const uint32_t environment[] = {16, g.blockLongs, 0, g.heads, 1, g.sectors, 2, 0, 0, g.lowCylinder, g.highCylinder,
+                                    30, 0, 0xFFFFFF, 0x7FFFFFFE, 0, 0x444F5300u | (fileSystem.size() > 3 ? fileSystem[3] : 0u)};
+    for (size_t i = 0; i < std::size(environment); ++i) Put32(part, 128 + 4 * i, environment[i]);
+    for (auto b : {rdsk, part}) Put32(b, 8, BlockChecksum(b.first(256), 8));
+    image.insert(image.end(), fileSystem.begin(), fileSystem.end());
+    return image;
+}
+
 }  // namespace qfauthor

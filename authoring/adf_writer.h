@@ -44,4 +44,13 @@ private:
     std::unique_ptr<Node> root_;
 };
 
+// A hard-disk image around a file system the writer made: a rigid disk block, one partition "DH0"
+// of this geometry (block size in longs, heads, sectors per track, first and last cylinder), and
+// the file system's bytes after the first 44 blocks, where the default partition starts. Any
+// numbers are written as given, so hostile geometry can be made too.
+struct HardDiskGeometry {
+    uint32_t blockLongs = 128, heads = 2, sectors = 11, lowCylinder = 2, highCylinder = 81;
+};
+Bytes HardDiskImage(const Bytes &fileSystem, const HardDiskGeometry &geometry = {});
+
 }  // namespace qfauthor

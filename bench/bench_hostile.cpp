@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,10 +18,14 @@
 #include <string>
 #include <vector>
 
+#include "authoring/adf_writer.h"
 #include "authoring/movie_writer.h"
 #include "testing/movies.h"
 #include "testing/scripted_host.h"
 #include "quillframer/host_api.h"
+#include "qfhost/adf.hpp"
+#include "qfhost/volume.hpp"
+#include "qfhost/volume_command.hpp"
 
 namespace {
 
@@ -224,6 +230,128 @@ Result Measure(const Case &c)
     return result;
 }
 
+
+// Hostile disks: the files are made once in a temporary folder, then each case runs in a child
+// of its own, timed and measured as the movie cases are.
+namespace disks {
+
+namespace fs = std::filesystem;
+
+struct DiskCase {
+    const char *name;
+    std::function<std::string()> run;  // what it found, or the refusal
+};
+
+void Save(const fs::path &path, const Bytes &bytes, uint64_t size = 0)
+{
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+    if (size) fs::resize_file(path, size);  // the rest a hole
+}
+
+// A bare file system of one chain of directories, each the only entry of the one before.
+Bytes DeepDisk(uint32_t depth, const std::string &name)
+{
+    namespace dos = qfhost::amigados;
+    uint32_t blocks = 2 * depth + 8, root = blocks / 2;
+    Bytes image(size_t(blocks) * 512);
+    std::memcpy(image.data(), "DOS", 3);
+    auto block = [&](uint32_t n) { return std::span<uint8_t>(image).subspan(size_t(n) * 512, 512); };
+    auto header = [&](uint32_t n, uint32_t key, uint32_t parent, int32_t type, const std::string &label) {
+        auto b = block(n);
+        dos::Put32(b, 0, dos::typeHeader), dos::Put32(b, 4, key), dos::Put32(b, 12, key ? 0 : dos::HashTableSize(512));
+        b[dos::NameOffset(512)] = uint8_t(label.size());
+        std::memcpy(&b[dos::NameOffset(512) + 1], label.data(), label.size());
+        dos::Put32(b, dos::ParentOffset(512), parent), dos::Put32(b, dos::SecondaryTypeOffset(512), uint32_t(type));
+    };
+    header(root, 0, 0, dos::secRoot, "Deep");
+    uint32_t parent = root;
+    for (uint32_t i = 0, n = 2; i < depth; ++i, parent = n++) {
+        header(n, n, parent, dos::secDirectory, name);
+        dos::Put32(block(parent), dos::hashTableOffset + 4 * dos::NameHash(name, false), n);
+    }
+    for (uint32_t n = 2; n < blocks; ++n) dos::Put32(block(n), dos::checksumOffset, dos::BlockChecksum(block(n)));
+    return image;
+}
+
+// Opens a disk as `info` does: its label, then every entry.
+std::string Survey(const fs::path &image)
+{
+    try {
+        std::unique_ptr<qfhost::Volume> volume = qfhost::Volume::Open(image);
+        size_t entries = 0;
+        volume->walk([&](const qfhost::VolumeEntry &) { return ++entries, true; });
+        return "\"" + volume->label() + "\", " + std::to_string(entries) + " entries";
+    } catch (const qfhost::VolumeError &e) {
+        return std::string("refused: ") + e.what();
+    }
+}
+
+std::vector<DiskCase> Cases(const fs::path &dir)
+{
+    qfauthor::AdfOptions o;
+    o.fastFileSystem = true;
+    o.label = "Huge";
+    Bytes fileSystem = qfauthor::AdfWriter(o).file("Movies/M", Bytes(5000, 1)).image();
+    Save(dir / "huge.hdf", qfauthor::HardDiskImage(fileSystem, {128, 2, 11, 2, 381000}), uint64_t(4) << 30);
+    Save(dir / "deep.adf", DeepDisk(10000, std::string(30, 'n')));
+    fs::create_directory(dir / "beside");
+    Save(dir / "beside/movie.qf", qftest::SceneMovie());
+    Save(dir / "beside/disk.adf", {'D', 'O', 'S', 0}, uint64_t(1) << 30);
+    return {
+        {"4 GB sparse hard disk: open, label, walk", [dir] { return Survey(dir / "huge.hdf"); }},
+        {"10,000-deep directories of 30 letters", [dir] { return Survey(dir / "deep.adf"); }},
+        {"1 GB file like a disk beside a movie",
+         [dir] {
+             fs::path folders[] = {dir / "beside"};
+             std::optional<fs::path> found = qfhost::FindImageByLabel(folders, "Work");
+             return found ? "found " + found->string() : std::string("no disk labelled Work");
+         }},
+    };
+}
+
+void Report()
+{
+    char pattern[] = "/tmp/qfbench-XXXXXX";
+    if (!mkdtemp(pattern)) return;
+    const fs::path dir = pattern;
+    std::printf("\nhostile disks (targets: under 1 s and 256 MB each)\n%-42s %9s %8s  %s\n", "disk", "ms", "peak MB",
+                "result");
+    for (const DiskCase &c : Cases(dir)) {
+        int fds[2];
+        if (pipe(fds) != 0) break;
+        pid_t pid = fork();
+        if (pid == 0) {
+            close(fds[0]);
+            rlimit cap{AddressSpaceCap, AddressSpaceCap};
+            setrlimit(RLIMIT_AS, &cap);
+            alarm(TimeCap);
+            auto start = std::chrono::steady_clock::now();
+            std::string found = c.run();
+            double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            ssize_t written = write(fds[1], &seconds, sizeof seconds);
+            written += write(fds[1], found.data(), std::min<size_t>(found.size(), 200));
+            _exit(written > 0 ? 0 : 1);
+        }
+        close(fds[1]);
+        double seconds = -1;
+        char found[256] = {};
+        bool finished = pid > 0 && read(fds[0], &seconds, sizeof seconds) == ssize_t(sizeof seconds);
+        if (finished && read(fds[0], found, sizeof found - 1) < 0) found[0] = 0;
+        close(fds[0]);
+        int status = 0;
+        rusage usage{};
+        if (pid > 0) wait4(pid, &status, 0, &usage);
+        std::string outcome = finished ? found : WIFSIGNALED(status) ? strsignal(WTERMSIG(status)) : "failed";
+        bool over = !finished || seconds >= 1.0 || usage.ru_maxrss >= 256 * 1024;
+        std::printf("%-42s %9.1f %8.1f  %s%s\n", c.name, seconds * 1000, usage.ru_maxrss / 1024.0, outcome.c_str(),
+                    over ? "  OVER TARGET" : "");
+    }
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+}
+
+}  // namespace disks
+
 }  // namespace
 
 int main()
@@ -257,5 +385,6 @@ int main()
     };
     line(baseline, base);
     for (const Case &c : cases) line(c, Measure(c));
+    disks::Report();
     return 0;
 }

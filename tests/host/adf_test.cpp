@@ -275,34 +275,10 @@ TEST(AdfDamage, BadChecksumsWarnUnlessStrictAndCommonSmallFaultsStillRead)
 
 namespace {
 
-// A partition's geometry as its PART block gives it: block size in longs, heads, sectors per track,
-// first and last cylinder.
-struct Geometry {
-    uint32_t blockLongs = 128, heads = 2, sectors = 11, low = 2, high = 81;
-};
-
-// A hard-disk image: a rigid disk block, one partition "DH0" (from cylinder 2 of 2 heads and 11
-// sectors unless told), and after the two blocks the file system of a floppy the writer made.
-Bytes HardDisk(const Bytes &floppy, Geometry g = {})
-{
-    Bytes image(44 * 512, 0);
-    auto rdsk = Block(image, 0), part = Block(image, 1);
-    std::copy_n("RDSK", 4, rdsk.begin());
-    std::copy_n("PART", 4, part.begin());
-    for (auto b : {rdsk, part}) dos::Put32(b, 4, 64), dos::Put32(b, 12, 7);
-    // Block size, bad blocks, partitions, file systems, drive init; cylinders, sectors, heads.
-    const std::pair<uint32_t, uint32_t> fields[] = {{16, 512}, {24, ~0u}, {28, 1}, {32, ~0u}, {36, ~0u},
-                                                    {64, 82},  {68, 11},  {72, 2}};
-    for (auto [at, value] : fields) dos::Put32(rdsk, at, value);
-    dos::Put32(part, 16, 0xFFFFFFFF);
-    part[36] = 3, std::copy_n("DH0", 3, part.begin() + 37);
-    uint32_t environment[] = {16, g.blockLongs, 0, g.heads, 1, g.sectors, 2, 0, 0, g.low, g.high,
-                              30, 0, 0xFFFFFF, 0x7FFFFFFE, 0, 0x444F5301};
-    for (size_t i = 0; i < std::size(environment); ++i) dos::Put32(part, 128 + 4 * i, environment[i]);
-    for (auto b : {rdsk, part}) dos::Put32(b, 8, dos::BlockChecksum(b.first(256), 8));
-    image.insert(image.end(), floppy.begin(), floppy.end());
-    return image;
-}
+using Geometry = qfauthor::HardDiskGeometry;
+// A rigid disk block and partition "DH0" (from cylinder 2 of 2 heads and 11 sectors unless told)
+// around the file system of a floppy the writer made.
+Bytes HardDisk(const Bytes &floppy, const Geometry &g = {}) { return qfauthor::HardDiskImage(floppy, g); }
 
 // Debian's unadf (ADFlib 0.7.11a) loops forever on such an image, so it is no peer here.
 TEST(AdfHardDisk, APartitionBehindARigidDiskBlockIsFoundByItsGeometry)
