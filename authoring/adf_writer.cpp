@@ -362,4 +362,29 @@ Bytes HardDiskImage(const Bytes &fileSystem, const HardDiskGeometry &g)
     return image;
 }
 
+Bytes DeepDirectoryImage(uint32_t depth, const std::string &name)
+{
+    uint32_t blocks = std::max<uint32_t>(floppyBlocksDD, 2 * depth + 8), root = blocks / 2;
+    Bytes image(size_t(blocks) * blockSize);
+    std::copy_n("DOS", 3, image.begin());
+    auto block = [&](uint32_t n) { return std::span<uint8_t>(image).subspan(size_t(n) * blockSize, blockSize); };
+    auto header = [&](uint32_t n, uint32_t key, uint32_t parent, int32_t type, const std::string &label) {
+        auto b = block(n);
+        Put32(b, 0, typeHeader), Put32(b, 4, key), Put32(b, 12, key ? 0 : tableSize);
+        b[NameOffset(blockSize)] = uint8_t(label.size());
+        std::copy(label.begin(), label.end(), b.begin() + NameOffset(blockSize) + 1);
+        Put32(b, ParentOffset(blockSize), parent), Put32(b, SecondaryTypeOffset(blockSize), uint32_t(type));
+    };
+    header(root, 0, 0, secRoot, "Deep");
+    uint32_t parent = root;
+    for (uint32_t i = 0, n = 2; i < depth; ++i, parent = n++) {
+        if (n == root) ++n;
+        header(n, n, parent, secDirectory, name);
+        Put32(block(parent), hashTableOffset + 4 * NameHash(name, false), n);
+    }
+    for (uint32_t n = 2; n < blocks; ++n)
+        if (Get32(block(n), 0) == uint32_t(typeHeader)) Put32(block(n), checksumOffset, BlockChecksum(block(n)));
+    return image;
+}
+
 }  // namespace qfauthor

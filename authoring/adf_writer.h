@@ -53,4 +53,8 @@ struct HardDiskGeometry {
 };
 Bytes HardDiskImage(const Bytes &fileSystem, const HardDiskGeometry &geometry = {});
 
+// A bare file system (no rigid disk block) labelled "Deep" whose root holds one chain of depth
+// directories, each named name and the only entry of the one before: deeper than any floppy holds.
+Bytes DeepDirectoryImage(uint32_t depth, const std::string &name);
+
 }  // namespace qfauthor

@@ -248,36 +248,11 @@ void Save(const fs::path &path, const Bytes &bytes, uint64_t size = 0)
     if (size) fs::resize_file(path, size);  // the rest a hole
 }
 
-// A bare file system of one chain of directories, each the only entry of the one before.
-Bytes DeepDisk(uint32_t depth, const std::string &name)
-{
-    namespace dos = qfhost::amigados;
-    uint32_t blocks = 2 * depth + 8, root = blocks / 2;
-    Bytes image(size_t(blocks) * 512);
-    std::memcpy(image.data(), "DOS", 3);
-    auto block = [&](uint32_t n) { return std::span<uint8_t>(image).subspan(size_t(n) * 512, 512); };
-    auto header = [&](uint32_t n, uint32_t key, uint32_t parent, int32_t type, const std::string &label) {
-        auto b = block(n);
-        dos::Put32(b, 0, dos::typeHeader), dos::Put32(b, 4, key), dos::Put32(b, 12, key ? 0 : dos::HashTableSize(512));
-        b[dos::NameOffset(512)] = uint8_t(label.size());
-        std::memcpy(&b[dos::NameOffset(512) + 1], label.data(), label.size());
-        dos::Put32(b, dos::ParentOffset(512), parent), dos::Put32(b, dos::SecondaryTypeOffset(512), uint32_t(type));
-    };
-    header(root, 0, 0, dos::secRoot, "Deep");
-    uint32_t parent = root;
-    for (uint32_t i = 0, n = 2; i < depth; ++i, parent = n++) {
-        header(n, n, parent, dos::secDirectory, name);
-        dos::Put32(block(parent), dos::hashTableOffset + 4 * dos::NameHash(name, false), n);
-    }
-    for (uint32_t n = 2; n < blocks; ++n) dos::Put32(block(n), dos::checksumOffset, dos::BlockChecksum(block(n)));
-    return image;
-}
-
 // Opens a disk as `info` does: its label, then every entry.
-std::string Survey(const fs::path &image)
+std::string Survey(const fs::path &image, const qfhost::VolumeLimits &limits = {})
 {
     try {
-        std::unique_ptr<qfhost::Volume> volume = qfhost::Volume::Open(image);
+        std::unique_ptr<qfhost::Volume> volume = qfhost::Volume::Open(image, limits);
         size_t entries = 0;
         volume->walk([&](const qfhost::VolumeEntry &) { return ++entries, true; });
         return "\"" + volume->label() + "\", " + std::to_string(entries) + " entries";
@@ -293,13 +268,14 @@ std::vector<DiskCase> Cases(const fs::path &dir)
     o.label = "Huge";
     Bytes fileSystem = qfauthor::AdfWriter(o).file("Movies/M", Bytes(5000, 1)).image();
     Save(dir / "huge.hdf", qfauthor::HardDiskImage(fileSystem, {128, 2, 11, 2, 381000}), uint64_t(4) << 30);
-    Save(dir / "deep.adf", DeepDisk(10000, std::string(30, 'n')));
+    Save(dir / "deep.adf", qfauthor::DeepDirectoryImage(10000, std::string(30, 'n')));
     fs::create_directory(dir / "beside");
     Save(dir / "beside/movie.qf", qftest::SceneMovie());
     Save(dir / "beside/disk.adf", {'D', 'O', 'S', 0}, uint64_t(1) << 30);
     return {
         {"4 GB sparse hard disk: open, label, walk", [dir] { return Survey(dir / "huge.hdf"); }},
         {"10,000-deep directories of 30 letters", [dir] { return Survey(dir / "deep.adf"); }},
+        {"the same, walked whole (depth 10,000)", [dir] { return Survey(dir / "deep.adf", {.depth = 10000}); }},
         {"1 GB file like a disk beside a movie",
          [dir] {
              fs::path folders[] = {dir / "beside"};
@@ -329,7 +305,7 @@ void Report()
             std::string found = c.run();
             double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             ssize_t written = write(fds[1], &seconds, sizeof seconds);
-            written += write(fds[1], found.data(), std::min<size_t>(found.size(), 200));
+            written += write(fds[1], found.data(), std::min<size_t>(found.size(), 90));
             _exit(written > 0 ? 0 : 1);
         }
         close(fds[1]);

@@ -132,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     std::vector<uint8_t> root = b.header(b.root, dos::secRoot, 0, in.name());
     dos::Put32(root, 4, 0), dos::Put32(root, 12, dos::HashTableSize(blockSize));
-    while (in.left && image.pages() < 40000) {
+    while (in.left && image.pages() < 12000) {
         switch (in.take(1) % 4) {
         case 0: {  // raw bytes anywhere in the image
             uint64_t at = in.take(6);
@@ -154,11 +154,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             break;
         }
         case 2: {  // a chain of directories from the root, each the only entry of the one before
-            uint32_t n = in.u32(), depth = uint32_t(in.take(2)) % 2500;
+            uint32_t n = in.u32(), depth = uint32_t(in.take(2)) % 1100;
             std::string name = in.name();
             if (name.empty()) name = "d";
             b.slot(root, name, n);
-            for (uint32_t i = 0, parent = b.root; i < depth && image.pages() < 40000; ++i, parent = n++) {
+            for (uint32_t i = 0, parent = b.root; i < depth && image.pages() < 12000; ++i, parent = n++) {
                 std::vector<uint8_t> d = b.header(n, dos::secDirectory, parent, name);
                 if (i + 1 < depth) b.slot(d, name, n + 1);
                 b.place(n, d);

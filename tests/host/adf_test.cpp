@@ -422,33 +422,6 @@ TEST(AdfBitmap, EveryBlockInUseIsMarked)
 
 namespace {
 
-// A bare file system whose root holds one chain of directories, each the only entry of the one
-// before, all named name; the blocks are sealed.
-Bytes DeepDisk(uint32_t depth, const std::string &name)
-{
-    uint32_t blocks = std::max<uint32_t>(1760, 2 * depth + 8), root = blocks / 2;
-    Bytes image(size_t(blocks) * 512);
-    std::copy_n("DOS", 3, image.begin());
-    auto header = [&](uint32_t n, uint32_t key, uint32_t parent, uint32_t type, const std::string &label) {
-        auto b = Block(image, n);
-        dos::Put32(b, 0, dos::typeHeader), dos::Put32(b, 4, key), dos::Put32(b, 12, key == 0 ? 72 : 0);
-        b[512 - 80] = uint8_t(label.size());
-        std::copy(label.begin(), label.end(), b.begin() + 512 - 79);
-        dos::Put32(b, 512 - 12, parent), dos::Put32(b, 512 - 4, type);
-    };
-    header(root, 0, 0, dos::secRoot, "Deep");
-    uint32_t parent = root;
-    for (uint32_t i = 0, n = 2; i < depth; ++i, ++n) {
-        if (n == root) ++n;
-        header(n, n, parent, dos::secDirectory, name);
-        dos::Put32(Block(image, parent), 24 + 4 * dos::NameHash(name, false), n);
-        Seal(image, parent);
-        parent = n;
-    }
-    Seal(image, parent);
-    return image;
-}
-
 // The most memory the process held while fn ran beyond what it held before, in bytes (Linux).
 uint64_t PeakGrowth(const std::function<void()> &fn)
 {
@@ -469,7 +442,7 @@ uint64_t PeakGrowth(const std::function<void()> &fn)
 // the path it had reached.
 TEST(AdfDeepDirectories, PastTheDepthLimitTheWalkStopsWithThePathSoFar)
 {
-    qfhost::AdfImage disk(DeepDisk(15000, "d"));
+    qfhost::AdfImage disk(qfauthor::DeepDirectoryImage(15000, "d"));
     std::string thousand = "d";
     for (int i = 1; i < 1000; ++i) thousand += "/d";
     unsigned visited = 0;
@@ -483,7 +456,7 @@ TEST(AdfDeepDirectories, PastTheDepthLimitTheWalkStopsWithThePathSoFar)
     EXPECT_THROW(disk.list(), qfhost::AdfError);
 
     // Allowed deeper, every level comes, parents first; a visitor that says no ends the walk.
-    qfhost::AdfImage deeper(DeepDisk(15000, "d"), {.depth = 15000});
+    qfhost::AdfImage deeper(qfauthor::DeepDirectoryImage(15000, "d"), {.depth = 15000});
     size_t levels = 0, longest = 0;
     deeper.walk([&](const qfhost::AdfEntry &e) {
         EXPECT_EQ(e.path.size(), 2 * levels + 1);
@@ -502,7 +475,7 @@ TEST(AdfDeepDirectories, PastTheDepthLimitTheWalkStopsWithThePathSoFar)
 TEST(AdfDeepDirectories, TheWalkHoldsOnePathNotAllOfThem)
 {
     const std::string name(30, 'n');
-    qfhost::AdfImage disk(DeepDisk(10000, name), {.depth = 10000});
+    qfhost::AdfImage disk(qfauthor::DeepDirectoryImage(10000, name), {.depth = 10000});
     size_t levels = 0, longest = 0;
     uint64_t growth = PeakGrowth([&] {
         disk.walk([&](const qfhost::AdfEntry &e) {

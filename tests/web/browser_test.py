@@ -113,6 +113,12 @@ class BrowserTest(unittest.TestCase):
         for image, folder in [(cls.adf, cls.volume), (cls.incomplete_adf, cls.incomplete),
                               (cls.movie_adf, cls.work / "movie-disk")]:
             subprocess.run([os.environ["QF_MAKE_ADF"], str(image), "Work", str(folder)], check=True)
+        # Hostile disks: directories 15,000 deep, and a partition whose first byte wraps past 2^64.
+        cls.deep_adf = cls.work / "Deep.adf"
+        subprocess.run([os.environ["QF_MAKE_ADF"], str(cls.deep_adf), "--deep", "15000"], check=True)
+        cls.wrapped_hdf = cls.work / "Wrapped.hdf"
+        shutil.copy(SOURCE / "fuzz" / "regressions" / "adf_reader" / "geometry-wraps-before-image.hdf",
+                    cls.wrapped_hdf)
         cls.junk = cls.work / "notes.txt"
         cls.junk.write_text("not a movie at all, just text\n")
 
@@ -288,6 +294,19 @@ class BrowserTest(unittest.TestCase):
                   "!document.getElementById('player').hidden", "the movie from its disk")
         self.driver.execute_script("while (quillFramerPage.decodePair());")
         self.assert_same_as_dump(self.records(), dump, what="a movie on a disk image")
+
+    def test_hostile_disks_are_refused_and_the_page_keeps_working(self):
+        self.load()
+        for image, why in [(self.deep_adf, "directories nest deeper than 1000 levels at"),
+                           (self.wrapped_hdf, "partition 0 (DH0) lies outside the image")]:
+            self.open_movie(self.movie)
+            self.wait("return document.getElementById('volume-dialog').open", "the volume is asked for")
+            self.driver.find_element(By.ID, "volume-files").send_keys(str(image))
+            self.assert_error(f'"{image.name}" cannot be read as an Amiga disk: {why}')
+        self.open_movie(self.movie)
+        self.wait("return document.getElementById('volume-dialog').open", "the volume is asked for once more")
+        self.driver.find_element(By.ID, "volume-files").send_keys(str(self.adf))
+        self.wait("return !document.getElementById('player').hidden", "the player after the hostile disks")
 
     def test_demo_page_plays(self):
         demo = self.work / "demo"

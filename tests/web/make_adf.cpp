@@ -1,7 +1,9 @@
-// Writes a folder into an ADF floppy for the browser test: make_adf OUT.adf LABEL FOLDER.
+// Writes a folder into an ADF floppy for the browser test: make_adf OUT.adf LABEL FOLDER; or a
+// disk of one chain of directories DEPTH deep: make_adf OUT.adf --deep DEPTH.
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
 
 #include "authoring/adf_writer.h"
 
@@ -9,6 +11,11 @@ int main(int argc, char **argv)
 {
     namespace fs = std::filesystem;
     if (argc != 4) return 2;
+    if (std::string(argv[2]) == "--deep") {
+        qfauthor::Bytes image = qfauthor::DeepDirectoryImage(uint32_t(std::stoul(argv[3])), "d");
+        std::ofstream(argv[1], std::ios::binary).write(reinterpret_cast<const char *>(image.data()), std::streamsize(image.size()));
+        return 0;
+    }
     qfauthor::AdfWriter disk({.label = argv[2]});
     for (const auto &entry : fs::recursive_directory_iterator(argv[3])) {
         std::string path = fs::relative(entry.path(), argv[3]).generic_string();
