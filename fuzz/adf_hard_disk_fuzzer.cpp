@@ -3,6 +3,10 @@
 // places blocks: raw bytes, sealed header blocks, chains of directories thousands deep and files
 // with their data blocks. Unplaced blocks read as zeros. Every image is opened, walked, listed
 // and every file read whole, by its header block and by its head.
+// Input: flags (bit 0 a rigid disk block, bits 1-3 the dos type, bit 3 strict checksums, bits 4-7
+// the rigid disk block's place, bit 7 a deeper limit), the image's size (6 bytes), with a rigid
+// disk block its PART block, block size in longs, heads, sectors, first and last cylinder (4 bytes
+// each), the root's name, then records until the input ends. Seeds: fuzz/adf_hard_disk_seeds/.
 #include <cstdint>
 #include <cstring>
 #include <map>
