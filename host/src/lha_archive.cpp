@@ -79,41 +79,71 @@ std::string MemberPath(const LHAFileHeader &h)
     return path;
 }
 
-bool ReadAt(int fd, uint8_t *buffer, size_t count, uint64_t offset)
-{
-    while (count > 0) {
-        ssize_t n = ::pread(fd, buffer, count, off_t(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        buffer += n, count -= size_t(n), offset += uint64_t(n);
+// The archive's bytes through a read-ahead buffer: the index reads thousands of small headers in
+// order, and liblhasa asks for a few bytes at a time.
+class Source {
+public:
+    Source(int fd, uint64_t size, size_t ahead) : fd_(fd), size_(size), buffer_(ahead) {}
+    uint64_t size() const { return size_; }
+
+    // Up to count bytes at offset, fewer at the end of the file; -1 when it cannot be read.
+    ssize_t read(uint64_t offset, uint8_t *out, size_t count)
+    {
+        if (offset >= size_) return 0;
+        count = size_t(std::min<uint64_t>(count, size_ - offset));
+        if (offset < start_ || offset + count > start_ + held_) {
+            if (count >= buffer_.size()) return Pread(out, count, offset);
+            ssize_t n = Pread(buffer_.data(), size_t(std::min<uint64_t>(buffer_.size(), size_ - offset)), offset);
+            if (n < 0) return -1;
+            start_ = offset, held_ = size_t(n);
+            count = std::min(count, held_);
+        }
+        std::memcpy(out, buffer_.data() + (offset - start_), count);
+        return ssize_t(count);
     }
-    return true;
-}
+    bool readAll(uint64_t offset, uint8_t *out, size_t count) { return read(offset, out, count) == ssize_t(count); }
+
+private:
+    ssize_t Pread(uint8_t *out, size_t count, uint64_t offset) const
+    {
+        size_t got = 0;
+        while (got < count) {
+            ssize_t n = ::pread(fd_, out + got, count - got, off_t(offset + got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return -1;
+            if (n == 0) break;
+            got += size_t(n);
+        }
+        return ssize_t(got);
+    }
+
+    int fd_;
+    uint64_t size_;
+    std::vector<uint8_t> buffer_;
+    uint64_t start_ = 0;
+    size_t held_ = 0;
+};
 
 // The bytes of the archive from one place on, as liblhasa reads them: a member is reached by its
 // offset, without reading what lies before it.
 struct Window {
-    int fd;
-    uint64_t at, end;
+    Source &source;
+    uint64_t at;
     bool failed = false;
 
     static int Read(void *handle, void *buffer, size_t count)
     {
         auto *w = static_cast<Window *>(handle);
-        count = size_t(std::min<uint64_t>({count, w->end - w->at, INT_MAX}));
-        for (;;) {
-            ssize_t n = ::pread(w->fd, buffer, count, off_t(w->at));
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) w->failed = true;
-            if (n > 0) w->at += uint64_t(n);
-            return int(n);
-        }
+        ssize_t n = w->source.read(w->at, static_cast<uint8_t *>(buffer), std::min<size_t>(count, INT_MAX));
+        if (n < 0) w->failed = true;
+        if (n > 0) w->at += uint64_t(n);
+        return int(n);
     }
     static int Skip(void *handle, size_t count)
     {
         auto *w = static_cast<Window *>(handle);
-        if (count > w->end - w->at) {
-            w->at = w->end;
+        if (count > w->source.size() - std::min(w->at, w->source.size())) {
+            w->at = w->source.size();
             return 0;
         }
         w->at += count;
@@ -135,11 +165,12 @@ bool LhasaStartsHere(const uint8_t (&b)[7])
 // liblhasa positioned on the header at a given offset; no header when there is none right there.
 class MemberReader {
 public:
-    MemberReader(int fd, uint64_t offset, uint64_t end) : window_{fd, offset, end}
+    MemberReader(Source &source, uint64_t offset) : window_{source, offset}
     {
         uint8_t start[7];
         // It also needs 13 bytes to recognise a header.
-        if (end - offset < 13 || !ReadAt(fd, start, sizeof start, offset) || !LhasaStartsHere(start)) return;
+        if (source.size() - offset < 13 || !source.readAll(offset, start, sizeof start) || !LhasaStartsHere(start))
+            return;
         stream_.reset(lha_input_stream_new(&WindowType, &window_));
         if (stream_) reader_.reset(lha_reader_new(stream_.get()));
         if (!reader_) throw std::bad_alloc();
@@ -169,6 +200,9 @@ struct Member {
     bool file = false;  // has data to decode (not a directory or link)
 };
 
+// Read ahead of a member's decoder: enough for most headers and a signature in one read.
+constexpr size_t MemberAhead = size_t(1) << 14;
+
 class ArchiveVolume : public Volume {
 public:
     ArchiveVolume(const fs::path &location, const VolumeLimits &limits) : location_(location), limits_(limits)
@@ -195,7 +229,8 @@ public:
     {
         const Member &m = walked(file);
         std::vector<uint8_t> bytes;
-        MemberReader reader(descriptor_.get(), m.offset, size_);
+        Source source(descriptor_.get(), size_, MemberAhead);
+        MemberReader reader(source, m.offset);
         expect(reader, m);
         count = size_t(std::min<uint64_t>(count, m.length));
         bytes.resize(count);
@@ -266,21 +301,21 @@ private:
 
     // Whether the bytes at offset end the archive: its end, or the 0 byte its writers put there,
     // whatever padding follows, unless they begin a header (a level 2 header's size can end in 0).
-    bool endsHere(uint64_t offset) const
+    bool endsHere(Source &source, uint64_t offset) const
     {
         if (offset >= size_) return true;
         uint8_t b[7] = {};
         size_t have = size_t(std::min<uint64_t>(sizeof b, size_ - offset));
-        if (!ReadAt(descriptor_.get(), b, have, offset)) return false;
+        if (!source.readAll(offset, b, have)) return false;
         return b[0] == 0 && !(have == sizeof b && b[2] == '-' && b[6] == '-');
     }
 
     // Why the header at offset could not be read: it runs past the end, or is no header.
-    std::string Unreadable(uint64_t offset) const
+    std::string Unreadable(Source &source, uint64_t offset) const
     {
         uint8_t b[28] = {};
         size_t have = size_t(std::min<uint64_t>(sizeof b, size_ - offset));
-        ReadAt(descriptor_.get(), b, have, offset);
+        source.readAll(offset, b, have);
         uint64_t declared = 0;
         if (have > 20) {
             if (b[20] <= 1) declared = uint64_t(b[0]) + 2;
@@ -293,12 +328,13 @@ private:
 
     void index()
     {
+        Source source(descriptor_.get(), size_, size_t(1) << 16);
         uint64_t offset = 0;
-        while (!endsHere(offset)) {
-            MemberReader reader(descriptor_.get(), offset, size_);
+        while (!endsHere(source, offset)) {
+            MemberReader reader(source, offset);
             const LHAFileHeader *h = reader.header();
             if (!h) {
-                damage_ = Damaged(offset, Unreadable(offset));
+                damage_ = Damaged(offset, Unreadable(source, offset));
                 return;
             }
             uint64_t packed = h->compressed_length, length = h->length;
@@ -357,7 +393,8 @@ private:
     // The whole member, in pieces, checked against its declared length and CRC.
     void decode(const Member &m, const ByteSink &sink) const
     {
-        MemberReader reader(descriptor_.get(), m.offset, size_);
+        Source source(descriptor_.get(), size_, MemberAhead);
+        MemberReader reader(source, m.offset);
         expect(reader, m);
         std::vector<uint8_t> buffer(m.length < 65535 ? size_t(m.length) + 1 : 65536);
         uint64_t got = 0;
