@@ -18,8 +18,8 @@ extern "C" {
 #include <lhasa.h>
 }
 
-#include "host_state.hpp"
 #include "qfhost/lha.hpp"
+#include "qfhost/name_rules.hpp"
 #include "qfhost/printable.hpp"
 #include "qfhost/volume.hpp"
 
@@ -252,7 +252,7 @@ public:
         auto exact = exact_.find(wanted);
         size_t index = exact != exact_.end() ? exact->second : members_.size();
         if (exact == exact_.end()) {
-            auto folded = folded_.find(Folded(wanted));
+            auto folded = folded_.find(wanted);
             if (folded != folded_.end()) index = folded->second;
         }
         if (index == members_.size()) {
@@ -281,13 +281,10 @@ private:
         return s;
     }
 
-    // The key under which names equal but for case meet, as CompareIgnoringCase compares them.
-    static std::string Folded(std::string s)
-    {
-        for (char &c : s)
-            if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-        return s;
-    }
+    // Names equal but for case are one key, as the host compares Amiga names.
+    struct IgnoringCase {
+        bool operator()(const std::string &a, const std::string &b) const { return CompareNamesIgnoringCase(a, b) < 0; }
+    };
 
     std::string Damaged(uint64_t offset, const std::string &what) const
     {
@@ -367,7 +364,7 @@ private:
             m.entry.id = members_.size();
             if (m.file) {
                 exact_.try_emplace(m.entry.path, members_.size());
-                auto [it, added] = folded_.try_emplace(Folded(m.entry.path), members_.size());
+                auto [it, added] = folded_.try_emplace(m.entry.path, members_.size());
                 if (!added && m.entry.path < members_[it->second].entry.path)
                     it->second = members_.size();
             }
@@ -429,7 +426,7 @@ private:
     uint64_t size_ = 0;
     std::vector<Member> members_;
     std::unordered_map<std::string, size_t> exact_;   // the first file of each path
-    std::unordered_map<std::string, size_t> folded_;  // the smallest path equal but for case
+    std::map<std::string, size_t, IgnoringCase> folded_;  // the smallest path equal but for case
     std::optional<std::string> damage_;               // why the index stopped early
 };
 
