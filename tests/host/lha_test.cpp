@@ -179,6 +179,13 @@ TEST(LhaDamage, AnArchiveCutShortFailsAfterItsGoodMembers)
     EXPECT_NE(error.find("no member header there"), std::string::npos) << error;
     EXPECT_EQ(error.find('\n'), std::string::npos);
 
+    // Junk before a good header: liblhasa would look past it, and read the member from elsewhere.
+    Bytes shifted = whole;
+    shifted.insert(shifted.begin() + long(third), {'j', 'u', 'n', 'k', '!'});
+    std::tie(paths, error) = Walked(*OpenBytes(dir, "shifted.lha", shifted));
+    EXPECT_EQ(paths.size(), 2u);
+    EXPECT_NE(error.find("byte " + std::to_string(third) + ": no member header there"), std::string::npos) << error;
+
     // Not a header from the first byte.
     std::tie(paths, error) = Walked(*cut(15));
     EXPECT_TRUE(paths.empty());
@@ -196,6 +203,12 @@ TEST(LhaDamage, AnArchiveEndsAtItsEndOrItsZeroByteWhateverPaddingFollows)
     const std::vector<std::pair<std::string, Bytes>> endings{{"whole", whole}, {"unmarked", unmarked}, {"zeros", zeros}, {"eofs", eofs}};
     for (const auto &[name, bytes] : endings)
         EXPECT_EQ(Walked(*OpenBytes(dir, name + ".lha", bytes)), std::pair(both, std::string())) << name;
+
+    // A level 2 header of 256 bytes begins with a 0 byte, and is no end.
+    const std::string long227(227, 'n');
+    Bytes zeroLed = qfauthor::WriteLha({StoredLhaMember("One", Bytes(100, 1)), StoredLhaMember(long227, Bytes{7}, 2)});
+    ASSERT_EQ(zeroLed[24 + 3 + 100], 0);
+    EXPECT_EQ(Walked(*OpenBytes(dir, "zero-led.lha", zeroLed)), std::pair(std::vector<std::string>{"One", long227}, std::string()));
 }
 
 TEST(LhaSizes, TheExtendedSizeOfALevel2HeaderIsCheckedAgainstTheBytes)
