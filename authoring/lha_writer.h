@@ -1,8 +1,10 @@
-// Writes LHA archives whose members are stored uncompressed (-lh0-, level 0 headers): enough to put
-// files on an archive volume; compressing is left to real archivers.
+// Writes LHA archives: members stored uncompressed (-lh0-) or given already compressed, with level
+// 0 or level 2 headers. Enough to put files on an archive volume and to build damaged archives for
+// tests; compressing is left to real archivers.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,7 +13,28 @@ namespace qfauthor {
 
 using Bytes = std::vector<uint8_t>;
 
-// Members as (path with '/' separators, bytes); paths of up to 230 bytes.
+struct LhaMember {
+    std::string path;  // '/' separators
+    Bytes data;        // as stored: the bytes themselves for -lh0-
+    std::string method = "-lh0-";
+    uint64_t length = 0;    // uncompressed bytes, as the header declares them
+    uint16_t crc = 0;       // of the uncompressed bytes
+    int level = 0;          // 0 or 2
+    bool sizeHeader = false;  // level 2: also give both sizes in 64 bits (extended header 0x42)
+};
+
+// A stored member of these bytes: length and CRC from them.
+LhaMember StoredLhaMember(std::string path, Bytes bytes, int level = 0);
+
+// The members, then the 0 byte that ends an archive. Throws std::invalid_argument for a path the
+// header cannot hold.
+Bytes WriteLha(const std::vector<LhaMember> &members);
+
+// Members as (path with '/' separators, bytes), stored with level 0 headers; paths of up to 230 bytes.
 Bytes WriteStoredLha(const std::vector<std::pair<std::string, Bytes>> &members);
+
+// An -lh5- stream that decodes to count zero bytes: one literal, then blocks of 65535 copies of
+// 256 bytes, each block 52 bits whatever its length (a decompression bomb).
+Bytes Lh5Zeros(uint64_t count);
 
 }  // namespace qfauthor

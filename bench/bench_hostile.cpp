@@ -2,30 +2,32 @@
 // child process of its own (so one case's heap is not the next one's), beside the bench scene
 // movie; then the first frame, as a host without a pixel budget would compose it. Targets: every
 // open under 1 s and 256 MB. A child is capped at 2 GB of address space and 60 s, so a case over
-// budget shows as a failed or killed open instead of taking the machine.
+// budget shows as a failed or killed open instead of taking the machine. Then small archives that
+// declare huge members, as a command meets them, under the same targets.
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "authoring/adf_writer.h"
+#include "authoring/lha_writer.h"
 #include "authoring/movie_writer.h"
 #include "testing/movies.h"
 #include "testing/scripted_host.h"
-#include "quillframer/host_api.h"
 #include "qfhost/adf.hpp"
 #include "qfhost/volume.hpp"
 #include "qfhost/volume_command.hpp"
+#include "quillframer/host_api.h"
 
 namespace {
 
@@ -328,6 +330,113 @@ void Report()
 
 }  // namespace disks
 
+// Archives that declare huge work, as a command meets them: open the volume, walk it, read the
+// first 16 bytes of every file (how movies are found), then open the one member named.
+struct ArchiveCase {
+    const char *name;
+    std::function<Bytes()> archive;
+    const char *member;
+};
+
+struct ArchiveReport {
+    double seconds = 0;
+    long peakKb = 0;
+    size_t members = 0;
+    char outcome[200] = {};
+};
+
+Bytes DeclaredGigabytes()
+{
+    LhaMember huge = StoredLhaMember("huge", Bytes(2300, 'x'));
+    huge.length = 0xFFFFFFFF;
+    return WriteLha({huge, StoredLhaMember("ReadMe", Bytes{'h', 'i'})});
+}
+
+Bytes GigabyteOfZeros()
+{
+    LhaMember zeros;
+    zeros.path = "zeros";
+    zeros.method = "-lh5-";
+    zeros.data = Lh5Zeros(uint64_t{1} << 30);
+    zeros.length = uint64_t{1} << 30;
+    return WriteLha({zeros, StoredLhaMember("ReadMe", Bytes{'h', 'i'})});
+}
+
+Bytes TenThousandMembers()
+{
+    std::vector<LhaMember> members;
+    for (int i = 0; i < 10000; ++i) {
+        std::string text = std::to_string(i);
+        members.push_back(StoredLhaMember("Dir" + std::to_string(i % 10) + "/File" + text, Bytes(text.begin(), text.end())));
+    }
+    return WriteLha(members);
+}
+
+ArchiveReport MeasureArchive(const ArchiveCase &c)
+{
+    int fds[2];
+    if (pipe(fds) != 0) return {};
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        rlimit cap{AddressSpaceCap, AddressSpaceCap};
+        setrlimit(RLIMIT_AS, &cap);
+        alarm(TimeCap);
+        ArchiveReport r;
+        std::string path = "/tmp/bench_hostile_" + std::to_string(getpid()) + ".lha";
+        {
+            Bytes bytes = c.archive();
+            FILE *f = std::fopen(path.c_str(), "wb");
+            if (f) std::fwrite(bytes.data(), 1, bytes.size(), f), std::fclose(f);
+        }
+        std::string outcome;
+        auto start = std::chrono::steady_clock::now();
+        try {
+            auto volume = qfhost::Volume::Open(path);
+            volume->walk([&](const qfhost::VolumeEntry &e) {
+                if (!e.directory && !e.link) volume->head(e, 16);
+                ++r.members;
+                return true;
+            });
+            outcome = "read " + std::to_string(volume->open(c.member).bytes.size()) + " bytes";
+        } catch (const qfhost::VolumeError &e) {
+            outcome = std::string("refused: ") + e.what();
+        }
+        r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::filesystem::remove(path);
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        r.peakKb = usage.ru_maxrss;
+        std::snprintf(r.outcome, sizeof r.outcome, "%s", outcome.c_str());
+        _exit(write(fds[1], &r, sizeof r) == sizeof r ? 0 : 1);
+    }
+    close(fds[1]);
+    ArchiveReport r;
+    bool finished = pid > 0 && read(fds[0], &r, sizeof r) == static_cast<ssize_t>(sizeof r);
+    close(fds[0]);
+    int status = 0;
+    if (pid > 0) waitpid(pid, &status, 0);
+    if (!finished) std::snprintf(r.outcome, sizeof r.outcome, "%s", WIFSIGNALED(status) ? strsignal(WTERMSIG(status)) : "failed");
+    return r;
+}
+
+void ArchiveCases()
+{
+    const ArchiveCase cases[] = {
+        {"member declaring 4 GB (2.3 KB)", DeclaredGigabytes, "huge"},
+        {"1 GB of zeros as -lh5- (495 B)", GigabyteOfZeros, "zeros"},
+        {"10,000 members", TenThousandMembers, "Dir3/File5003"},
+    };
+    std::printf("\nhostile archives: open, walk, 16 bytes of every file, open one member (targets: under 1 s and 256 MB)\n");
+    std::printf("%-34s %9s %8s %8s  %s\n", "archive", "ms", "peak MB", "members", "the member");
+    for (const ArchiveCase &c : cases) {
+        ArchiveReport r = MeasureArchive(c);
+        bool over = r.seconds >= 1.0 || r.peakKb >= 256 * 1024 || r.members == 0;
+        std::printf("%-34s %9.1f %8.1f %8zu  %s%s\n", c.name, r.seconds * 1000, r.peakKb / 1024.0, r.members, r.outcome,
+                    over ? "  OVER TARGET" : "");
+    }
+}
+
 }  // namespace
 
 int main()
@@ -362,5 +471,6 @@ int main()
     line(baseline, base);
     for (const Case &c : cases) line(c, Measure(c));
     disks::Report();
+    ArchiveCases();
     return 0;
 }

@@ -1,27 +1,61 @@
-// LHA/LZH archives as volumes, through liblhasa. The members are listed once; a member is
-// decompressed into memory when it is opened, and its CRC checked.
+// LHA/LZH archives as volumes, through liblhasa. The member headers are read once, when the volume
+// opens; a member is then decoded from its own header's place, in pieces, and only as far as it is
+// used. Nothing is allocated by what a header declares.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <map>
 #include <memory>
+#include <optional>
+#include <unordered_map>
 
 extern "C" {
 #include <lhasa.h>
 }
 
-#include "host_state.hpp"
 #include "qfhost/lha.hpp"
+#include "qfhost/name_rules.hpp"
+#include "qfhost/printable.hpp"
 #include "qfhost/volume.hpp"
 
 namespace qfhost {
 namespace fs = std::filesystem;
 
-uint16_t LhaCrc16(std::span<const uint8_t> bytes)
+uint16_t LhaCrc16(std::span<const uint8_t> bytes, uint16_t crc)
 {
-    uint16_t crc = 0;
     for (uint8_t b : bytes) {
         crc ^= b;
         for (int i = 0; i < 8; ++i) crc = (crc & 1) ? uint16_t((crc >> 1) ^ 0xA001) : uint16_t(crc >> 1);
     }
     return crc;
+}
+
+std::optional<LhaSizes> LhaExtendedSizes(std::span<const uint8_t> header)
+{
+    if (header.size() < 21) return std::nullopt;
+    // Level 2 headers chain 16-bit-sized extended headers from byte 24, level 3 32-bit ones from 28.
+    unsigned level = header[20];
+    size_t field = level == 3 ? 4 : 2, at = level == 3 ? 28 : 24;
+    if (level != 2 && level != 3) return std::nullopt;
+    auto le = [&](size_t from, size_t bytes) {
+        uint64_t v = 0;
+        for (size_t i = 0; i < bytes; ++i) v |= uint64_t(header[from + i]) << (8 * i);
+        return v;
+    };
+    std::optional<LhaSizes> sizes;
+    while (at + field <= header.size()) {
+        uint64_t size = le(at, field);
+        if (size == 0 || size < field + 1 || size > header.size() - at) break;
+        if (header[at + field] == LhaSizeHeader && size - field - 1 >= 16)
+            sizes = LhaSizes{le(at + field + 1, 8), le(at + field + 9, 8)};
+        at += size;
+    }
+    return sizes;
 }
 
 namespace {
@@ -33,6 +67,8 @@ struct ReaderCloser {
     void operator()(LHAReader *r) const { lha_reader_free(r); }
 };
 
+std::string Quoted(std::string_view name) { return "\"" + Printable(name) + "\""; }
+
 // A member's path with its directory, without leading "./" or slashes and without a trailing slash.
 std::string MemberPath(const LHAFileHeader &h)
 {
@@ -43,69 +79,195 @@ std::string MemberPath(const LHAFileHeader &h)
     return path;
 }
 
+// The archive's bytes through a read-ahead buffer: the index reads thousands of small headers in
+// order, and liblhasa asks for a few bytes at a time.
+class Source {
+public:
+    Source(int fd, uint64_t size, size_t ahead) : fd_(fd), size_(size), buffer_(ahead) {}
+    uint64_t size() const { return size_; }
+
+    // Up to count bytes at offset, fewer at the end of the file; -1 when it cannot be read.
+    ssize_t read(uint64_t offset, uint8_t *out, size_t count)
+    {
+        if (offset >= size_) return 0;
+        count = size_t(std::min<uint64_t>(count, size_ - offset));
+        if (offset < start_ || offset + count > start_ + held_) {
+            if (count >= buffer_.size()) return Pread(out, count, offset);
+            ssize_t n = Pread(buffer_.data(), size_t(std::min<uint64_t>(buffer_.size(), size_ - offset)), offset);
+            if (n < 0) return -1;
+            start_ = offset, held_ = size_t(n);
+            count = std::min(count, held_);
+        }
+        std::memcpy(out, buffer_.data() + (offset - start_), count);
+        return ssize_t(count);
+    }
+    bool readAll(uint64_t offset, uint8_t *out, size_t count) { return read(offset, out, count) == ssize_t(count); }
+
+private:
+    ssize_t Pread(uint8_t *out, size_t count, uint64_t offset) const
+    {
+        size_t got = 0;
+        while (got < count) {
+            ssize_t n = ::pread(fd_, out + got, count - got, off_t(offset + got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return -1;
+            if (n == 0) break;
+            got += size_t(n);
+        }
+        return ssize_t(got);
+    }
+
+    int fd_;
+    uint64_t size_;
+    std::vector<uint8_t> buffer_;
+    uint64_t start_ = 0;
+    size_t held_ = 0;
+};
+
+// The bytes of the archive from one place on, as liblhasa reads them: a member is reached by its
+// offset, without reading what lies before it.
+struct Window {
+    Source &source;
+    uint64_t at;
+    bool failed = false;
+
+    static int Read(void *handle, void *buffer, size_t count)
+    {
+        auto *w = static_cast<Window *>(handle);
+        ssize_t n = w->source.read(w->at, static_cast<uint8_t *>(buffer), std::min<size_t>(count, INT_MAX));
+        if (n < 0) w->failed = true;
+        if (n > 0) w->at += uint64_t(n);
+        return int(n);
+    }
+    static int Skip(void *handle, size_t count)
+    {
+        auto *w = static_cast<Window *>(handle);
+        if (count > w->source.size() - std::min(w->at, w->source.size())) {
+            w->at = w->source.size();
+            return 0;
+        }
+        w->at += count;
+        return 1;
+    }
+};
+const LHAInputStreamType WindowType{Window::Read, Window::Skip, nullptr};
+
+// Whether liblhasa takes the bytes here for a header. Where it does not, it looks up to 64 KB
+// further for one (self-extracting archives), and would read a member from the wrong place.
+bool LhasaStartsHere(const uint8_t (&b)[7])
+{
+    if (b[2] != '-' || b[6] != '-') return false;
+    std::string_view family(reinterpret_cast<const char *>(b + 3), 2);
+    return family == "lh" || (family == "lz" && (b[5] == '4' || b[5] == '5' || b[5] == 's')) ||
+           (family == "pm" && b[5] != 's');
+}
+
+// liblhasa positioned on the header at a given offset; no header when there is none right there.
+class MemberReader {
+public:
+    MemberReader(Source &source, uint64_t offset) : window_{source, offset}
+    {
+        uint8_t start[7];
+        // It also needs 13 bytes to recognise a header.
+        if (source.size() - offset < 13 || !source.readAll(offset, start, sizeof start) || !LhasaStartsHere(start))
+            return;
+        stream_.reset(lha_input_stream_new(&WindowType, &window_));
+        if (stream_) reader_.reset(lha_reader_new(stream_.get()));
+        if (!reader_) throw std::bad_alloc();
+        lha_reader_set_dir_policy(reader_.get(), LHA_READER_DIR_PLAIN);
+        header_ = lha_reader_next_file(reader_.get());
+    }
+    MemberReader(const MemberReader &) = delete;
+    MemberReader &operator=(const MemberReader &) = delete;
+
+    const LHAFileHeader *header() const { return header_; }
+    size_t read(uint8_t *buffer, size_t count) { return header_ ? lha_reader_read(reader_.get(), buffer, count) : 0; }
+    bool failed() const { return window_.failed; }
+
+private:
+    Window window_;
+    std::unique_ptr<LHAInputStream, StreamCloser> stream_;
+    std::unique_ptr<LHAReader, ReaderCloser> reader_;
+    LHAFileHeader *header_ = nullptr;
+};
+
+// What the index keeps of a member, beside its entry.
+struct Member {
+    VolumeEntry entry;
+    uint64_t offset = 0;  // of its header
+    uint64_t length = 0;  // declared, 64-bit where the header has the extended size
+    uint16_t crc = 0;
+    bool file = false;  // has data to decode (not a directory or link)
+};
+
+// Read ahead of a member's decoder: enough for most headers and a signature in one read.
+constexpr size_t MemberAhead = size_t(1) << 14;
+
 class ArchiveVolume : public Volume {
 public:
     ArchiveVolume(const fs::path &location, const VolumeLimits &limits) : location_(location), limits_(limits)
     {
-        forEachMember([&](LHAReader *, const LHAFileHeader &h) {
-            VolumeEntry e;
-            e.path = MemberPath(h);
-            e.directory = std::string_view(h.compress_method) == LHA_COMPRESS_TYPE_DIR && !h.symlink_target;
-            e.link = h.symlink_target != nullptr;
-            if (e.link) e.linkTarget = h.symlink_target;
-            e.size = e.directory || e.link ? 0 : h.length;
-            e.modified = std::time_t(h.timestamp);
-            if (!e.path.empty()) entries_.push_back(std::move(e));
-            return false;
-        });
+        descriptor_ = FileDescriptor(::open(location.c_str(), O_RDONLY | O_CLOEXEC));
+        struct stat info {};
+        if (!descriptor_ || ::fstat(descriptor_.get(), &info) != 0)
+            throw VolumeError("cannot open archive \"" + location.string() + "\"");
+        size_ = uint64_t(info.st_size);
+        index();
     }
 
     VolumeKind kind() const override { return VolumeKind::Archive; }
     std::string label() const override { return location_.stem().string(); }
+
     void walk(const EntryVisitor &visit) const override
     {
-        for (const VolumeEntry &e : entries_)
-            if (!visit(e)) return;
+        for (const Member &m : members_)
+            if (!visit(m.entry)) return;
+        if (damage_) throw VolumeError(*damage_);
     }
 
     std::vector<uint8_t> head(const VolumeEntry &file, size_t count) const override
     {
-        std::vector<uint8_t> bytes = open(file.path).bytes;
-        bytes.resize(std::min(bytes.size(), count));
+        const Member &m = walked(file);
+        std::vector<uint8_t> bytes;
+        Source source(descriptor_.get(), size_, MemberAhead);
+        MemberReader reader(source, m.offset);
+        expect(reader, m);
+        count = size_t(std::min<uint64_t>(count, m.length));
+        bytes.resize(count);
+        size_t got = 0;
+        while (got < count) {
+            size_t n = reader.read(bytes.data() + got, count - got);
+            if (n == 0) break;
+            got += n;
+        }
+        bytes.resize(got);
         return bytes;
     }
 
-    void copy(const VolumeEntry &file, const ByteSink &sink) const override { sink(open(file.path).bytes); }
+    void copy(const VolumeEntry &file, const ByteSink &sink) const override { decode(walked(file), sink); }
 
     VolumeFile open(std::string_view inside) const override
     {
-        std::string wanted = Normal(inside), chosen;
-        // The exact name, else the smallest that differs only in case.
-        for (const VolumeEntry &e : entries_) {
-            if (e.directory || e.link || CompareIgnoringCase(e.path, wanted) != 0) continue;
-            if (e.path == wanted) {
-                chosen = e.path;
-                break;
-            }
-            if (chosen.empty() || e.path < chosen) chosen = e.path;
+        std::string wanted = Normal(inside);
+        auto exact = exact_.find(wanted);
+        size_t index = exact != exact_.end() ? exact->second : members_.size();
+        if (exact == exact_.end()) {
+            auto folded = folded_.find(wanted);
+            if (folded != folded_.end()) index = folded->second;
         }
-        if (chosen.empty()) throw VolumeError("no member \"" + wanted + "\" in the archive");
+        if (index == members_.size()) {
+            // The member may lie past the damage.
+            if (damage_) throw VolumeError(*damage_);
+            throw VolumeError("no member " + Quoted(wanted) + " in the archive");
+        }
+        const Member &m = members_[index];
+        // Only what the header declares is delivered, so the declared size bounds the bytes.
+        if (m.length > limits_.fileBytes)
+            throw VolumeError("archive member " + Quoted(m.entry.path) + " declares " + std::to_string(m.length) +
+                              " bytes, over the limit of " + std::to_string(limits_.fileBytes) +
+                              " for a file read whole");
         VolumeFile file;
-        bool found = forEachMember([&](LHAReader *reader, const LHAFileHeader &h) {
-            if (MemberPath(h) != chosen || std::string_view(h.compress_method) == LHA_COMPRESS_TYPE_DIR) return false;
-            file.bytes.resize(h.length);
-            size_t got = 0;
-            while (got < h.length) {
-                size_t n = lha_reader_read(reader, file.bytes.data() + got, h.length - got);
-                if (n == 0) break;
-                got += n;
-            }
-            if (got != h.length || LhaCrc16(file.bytes) != h.crc)
-                throw VolumeError("archive member \"" + chosen + "\" is damaged (" +
-                                  (got != h.length ? "cut short" : "its CRC does not match") + ")");
-            return true;
-        });
-        if (!found) throw VolumeError("no member \"" + wanted + "\" in the archive");
+        decode(m, [&](std::span<const uint8_t> piece) { file.bytes.insert(file.bytes.end(), piece.begin(), piece.end()); });
         return file;
     }
 
@@ -119,24 +281,153 @@ private:
         return s;
     }
 
-    // Walks the member headers from the start until visit returns true; false at the end.
-    template <typename Visit>
-    bool forEachMember(Visit visit) const
+    // Names equal but for case are one key, as the host compares Amiga names.
+    struct IgnoringCase {
+        bool operator()(const std::string &a, const std::string &b) const { return CompareNamesIgnoringCase(a, b) < 0; }
+    };
+
+    std::string Damaged(uint64_t offset, const std::string &what) const
     {
-        std::string name = location_.string();
-        std::unique_ptr<LHAInputStream, StreamCloser> stream(lha_input_stream_from(name.data()));
-        if (!stream) throw VolumeError("cannot open archive \"" + name + "\"");
-        std::unique_ptr<LHAReader, ReaderCloser> reader(lha_reader_new(stream.get()));
-        if (!reader) throw VolumeError("cannot read archive \"" + name + "\"");
-        lha_reader_set_dir_policy(reader.get(), LHA_READER_DIR_PLAIN);
-        while (LHAFileHeader *h = lha_reader_next_file(reader.get()))
-            if (visit(reader.get(), *h)) return true;
-        return false;
+        std::string before = members_.empty() ? "before any member"
+                                               : "after " + std::to_string(members_.size()) + " member" +
+                                                     (members_.size() == 1 ? "" : "s") + ", the last " +
+                                                     Quoted(members_.back().entry.path);
+        return "archive " + Quoted(location_.filename().string()) + " is damaged at byte " + std::to_string(offset) +
+               ": " + what + " (" + before + ")";
+    }
+
+    // Whether the bytes at offset end the archive: its end, or the 0 byte its writers put there,
+    // whatever padding follows, unless they begin a header (a level 2 header's size can end in 0).
+    bool endsHere(Source &source, uint64_t offset) const
+    {
+        if (offset >= size_) return true;
+        uint8_t b[7] = {};
+        size_t have = size_t(std::min<uint64_t>(sizeof b, size_ - offset));
+        if (!source.readAll(offset, b, have)) return false;
+        return b[0] == 0 && !(have == sizeof b && b[2] == '-' && b[6] == '-');
+    }
+
+    // Why the header at offset could not be read: it runs past the end, or is no header.
+    std::string Unreadable(Source &source, uint64_t offset) const
+    {
+        uint8_t b[28] = {};
+        size_t have = size_t(std::min<uint64_t>(sizeof b, size_ - offset));
+        source.readAll(offset, b, have);
+        uint64_t declared = 0;
+        if (have > 20) {
+            if (b[20] <= 1) declared = uint64_t(b[0]) + 2;
+            else if (b[20] == 2) declared = b[0] | uint64_t(b[1]) << 8;
+            else if (b[20] == 3 && have == sizeof b) declared = b[24] | uint64_t(b[25]) << 8 | uint64_t(b[26]) << 16 | uint64_t(b[27]) << 24;
+        }
+        bool cut = have < 22 || declared > size_ - offset;
+        return cut ? "a member header cut short by the end of the archive" : "no member header there";
+    }
+
+    void index()
+    {
+        Source source(descriptor_.get(), size_, size_t(1) << 16);
+        uint64_t offset = 0;
+        while (!endsHere(source, offset)) {
+            MemberReader reader(source, offset);
+            const LHAFileHeader *h = reader.header();
+            if (!h) {
+                damage_ = Damaged(offset, Unreadable(source, offset));
+                return;
+            }
+            uint64_t packed = h->compressed_length, length = h->length;
+            if (auto sizes = LhaExtendedSizes({h->raw_data, h->raw_data_len})) {
+                if (uint32_t(sizes->packed) != packed || uint32_t(sizes->original) != length) {
+                    damage_ = Damaged(offset, "a member header whose two sizes disagree");
+                    return;
+                }
+                packed = sizes->packed, length = sizes->original;
+            }
+            Member m;
+            m.entry.path = MemberPath(*h);
+            bool dirMethod = std::string_view(h->compress_method) == LHA_COMPRESS_TYPE_DIR;
+            m.entry.directory = dirMethod && !h->symlink_target;
+            m.entry.link = h->symlink_target != nullptr;
+            if (m.entry.link) m.entry.linkTarget = h->symlink_target;
+            m.entry.size = m.entry.directory || m.entry.link ? 0 : length;
+            m.entry.modified = std::time_t(h->timestamp);
+            m.offset = offset;
+            m.length = length;
+            m.crc = h->crc;
+            m.file = !dirMethod;
+            uint64_t data = offset + h->raw_data_len;
+            if (packed > size_ - data) {
+                damage_ = Damaged(offset, "member " + Quoted(m.entry.path) + " is cut short by the end of the archive");
+                return;
+            }
+            offset = data + packed;
+            if (m.entry.path.empty()) continue;
+            m.entry.id = members_.size();
+            if (m.file) {
+                exact_.try_emplace(m.entry.path, members_.size());
+                auto [it, added] = folded_.try_emplace(m.entry.path, members_.size());
+                if (!added && m.entry.path < members_[it->second].entry.path)
+                    it->second = members_.size();
+            }
+            members_.push_back(std::move(m));
+        }
+    }
+
+    // The member a walk gave: by its id, which must still name it.
+    const Member &walked(const VolumeEntry &file) const
+    {
+        if (file.id >= members_.size() || members_[file.id].entry.path != file.path || !members_[file.id].file)
+            throw VolumeError("no member " + Quoted(file.path) + " in the archive");
+        return members_[file.id];
+    }
+
+    // The header found again where the index saw it (the file may have changed since).
+    static void expect(const MemberReader &reader, const Member &m)
+    {
+        if (!reader.header() || reader.header()->crc != m.crc)
+            throw VolumeError("archive member " + Quoted(m.entry.path) + " cannot be read again");
+    }
+
+    // The whole member, in pieces, checked against its declared length and CRC.
+    void decode(const Member &m, const ByteSink &sink) const
+    {
+        Source source(descriptor_.get(), size_, MemberAhead);
+        MemberReader reader(source, m.offset);
+        expect(reader, m);
+        std::vector<uint8_t> buffer(m.length < 65535 ? size_t(m.length) + 1 : 65536);
+        uint64_t got = 0;
+        uint16_t crc = 0;
+        bool longer = false;
+        // Asking one byte past the declared length tells a member that decodes longer than it says.
+        for (;;) {
+            size_t want = m.length - got < buffer.size() - 1 ? size_t(m.length - got) + 1 : buffer.size();
+            size_t n = reader.read(buffer.data(), want);
+            if (n == 0) break;
+            if (n > m.length - got) {
+                longer = true;
+                break;
+            }
+            std::span<const uint8_t> piece(buffer.data(), n);
+            crc = LhaCrc16(piece, crc);
+            got += n;
+            sink(piece);
+        }
+        std::string name = "archive member " + Quoted(m.entry.path);
+        if (reader.failed()) throw VolumeError("cannot read " + name + ": " + std::strerror(EIO));
+        if (!longer && got < m.length && m.length == uint32_t(m.length)) throw VolumeError(name + " is damaged (cut short)");
+        if (longer || got != m.length)
+            throw VolumeError(name + " is damaged (it declares " + std::to_string(m.length) + " bytes and holds " +
+                              (longer ? "more" : std::to_string(got)) + ")");
+        if (crc != m.crc) throw VolumeError(name + " is damaged (its CRC does not match)");
     }
 
     fs::path location_;
     VolumeLimits limits_;
-    std::vector<VolumeEntry> entries_;
+    FileDescriptor descriptor_;
+    uint64_t size_ = 0;
+    std::vector<Member> members_;
+    std::unordered_map<std::string, size_t> exact_;   // the first file of each path
+    std::map<std::string, size_t, IgnoringCase> folded_;  // the smallest path equal but for case
+    std::optional<std::string> damage_;               // why the index stopped early
 };
 
 }  // namespace
