@@ -304,7 +304,18 @@ private:
         uint8_t b[7] = {};
         size_t have = size_t(std::min<uint64_t>(sizeof b, size_ - offset));
         if (!source.readAll(offset, b, have)) return false;
+        if (b[0] == 0x1A) return OnlyFiller(source, offset);
         return b[0] == 0 && !(have == sizeof b && b[2] == '-' && b[6] == '-');
+    }
+
+    // Archives that came through XMODEM end in up to a block of 0x1A filler and no end byte.
+    bool OnlyFiller(Source &source, uint64_t offset) const
+    {
+        constexpr uint64_t block = 1024;
+        if (size_ - offset > block) return false;
+        uint8_t rest[block];
+        size_t have = size_t(size_ - offset);
+        return source.readAll(offset, rest, have) && std::all_of(rest, rest + have, [](uint8_t c) { return c == 0x1A; });
     }
 
     // Why the header at offset could not be read: it runs past the end, or is no header.

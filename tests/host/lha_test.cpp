@@ -197,10 +197,12 @@ TEST(LhaDamage, AnArchiveEndsAtItsEndOrItsZeroByteWhateverPaddingFollows)
     qftest::TempDir dir;
     const Bytes whole = qfauthor::WriteLha({StoredLhaMember("One", Bytes(100, 1)), StoredLhaMember("Two", Bytes(50, 2))});
     const std::vector<std::string> both{"One", "Two"};
-    Bytes unmarked(whole.begin(), whole.end() - 1), zeros = whole, eofs = whole;
+    Bytes unmarked(whole.begin(), whole.end() - 1), zeros = whole, eofs = whole, filler = unmarked;
     zeros.resize(whole.size() + 300, 0);
     eofs.resize(whole.size() + 127, 0x1A);  // a transfer's padding
-    const std::vector<std::pair<std::string, Bytes>> endings{{"whole", whole}, {"unmarked", unmarked}, {"zeros", zeros}, {"eofs", eofs}};
+    filler.resize(unmarked.size() + 127, 0x1A);  // the same padding with no end byte before it
+    const std::vector<std::pair<std::string, Bytes>> endings{
+        {"whole", whole}, {"unmarked", unmarked}, {"zeros", zeros}, {"eofs", eofs}, {"filler", filler}};
     for (const auto &[name, bytes] : endings)
         EXPECT_EQ(Walked(*OpenBytes(dir, name + ".lha", bytes)), std::pair(both, std::string())) << name;
 
