@@ -23,6 +23,7 @@ demo: release
 	@./build/release/quillframer demo -y -o build/demo
 
 test: asan release-plugin
+	@bash scripts/check-layout.sh
 	@bash scripts/check-plugin-exports.sh build/release/quillframer.vtp
 	@ctest --preset asan
 

@@ -11,7 +11,7 @@
 #include <fstream>
 #include <string>
 
-#include "plugin/open_diagnostics.h"
+#include "recording/open_explanation.h"
 #include "quillframer/host_api.h"
 #include "qfhost/host.hpp"
 #include "qfhost/survey.hpp"

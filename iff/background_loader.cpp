@@ -1,18 +1,10 @@
 // LoadBackgroundImage: one ILBM picture into a new BackgroundImage at the tail of the movie's list.
 #include "iff/iff_chunks.h"
 #include "iff/iff_loaders.h"
+#include "movie/record_list.h"
 #include "plugin/host_calls.h"
 #include "plugin/memory.h"
-#include "plugin/open_diagnostics.h"
-
-void AppendBackground(MovieHandle *movie, BackgroundImage *image)
-{
-    BackgroundImage **link = movie->lastBackground ? &movie->lastBackground->next : &movie->backgrounds;
-    while (*link) link = &(*link)->next;
-    *link = image;
-    movie->lastBackground = image;
-    movie->backgroundCount++;
-}
+#include "plugin/notes.h"
 
 namespace {
 
@@ -42,22 +34,19 @@ void ReadRgbEntry(HostFile file, uint8_t *rgb)
     rgb[2] = (uint8_t)ReadU8(file);
 }
 
-int32_t ReadPictureBody(HostFile file, BackgroundImage *image, uint32_t length)
+int32_t ReadPictureBody(const MovieHandle *movie, HostFile file, BackgroundImage *image, uint32_t length)
 {
     image->bodyLength = length;
     // Even an empty picture gets its (zero-byte) block: pixels set means a BODY was decoded.
-    image->pixels = (uint8_t *)AllocZeroed((size_t)image->width * (size_t)image->height);
-    if (!image->pixels) {
-        QF_NOTE(NoteOutOfMemory("the pixels of a picture"));
-        return 0;
-    }
+    size_t size = (size_t)image->width * (size_t)image->height;
+    image->pixels = (uint8_t *)AllocZeroed(size);
+    if (!image->pixels) return QF_FAIL(movie, Memory, "the pixels of a picture", size);
     if (DecodePlanarBody(file, length, image->pixels, image->width, image->height, image->planeCount,
                          image->masking, image->compression))
         return 1;
-    QF_NOTE(NoteOutOfMemory("the BODY buffers of a picture"));  // the decoder fails only so
     FreeBlock(image->pixels);  // nothing was decoded into it
     image->pixels = 0;
-    return 0;
+    return QF_FAIL(movie, Memory, "the BODY buffers of a picture", length);  // the decoder fails only so
 }
 
 }  // namespace
@@ -65,10 +54,7 @@ int32_t ReadPictureBody(HostFile file, BackgroundImage *image, uint32_t length)
 int32_t LoadBackgroundImage(MovieHandle *movie, HostFile file)
 {
     BackgroundImage *image = (BackgroundImage *)AllocZeroed(sizeof(BackgroundImage));
-    if (!image) {
-        QF_NOTE(NoteOutOfMemory("a picture record"));
-        return 0;
-    }
+    if (!image) return QF_FAIL(movie, Memory, "a picture record", sizeof(BackgroundImage));
     AppendBackground(movie, image);  // its index is fixed even if the load fails
 
     ChunkWalk walk;
@@ -86,7 +72,7 @@ int32_t LoadBackgroundImage(MovieHandle *movie, HostFile file)
             break;
         case ChunkBODY:
             // The position stays right after the data: an embedded picture's caller reads on there.
-            return ReadPictureBody(file, image, length);
+            return ReadPictureBody(movie, file, image, length);
         default:
             SkipChunkData(file, length);
             EndChunk(&walk, length);

@@ -1,18 +1,10 @@
 // LoadFaceSet: a face set file (palette group, then one image group per face) into a new FaceSet.
 #include "iff/iff_chunks.h"
 #include "iff/iff_loaders.h"
+#include "movie/record_list.h"
 #include "plugin/host_calls.h"
 #include "plugin/memory.h"
-#include "plugin/open_diagnostics.h"
-
-void AppendFaceSet(MovieHandle *movie, FaceSet *set)
-{
-    FaceSet **link = movie->lastFaceSet ? &movie->lastFaceSet->next : &movie->faceSets;
-    while (*link) link = &(*link)->next;
-    *link = set;
-    movie->lastFaceSet = set;
-    movie->faceSetCount++;
-}
+#include "plugin/notes.h"
 
 namespace {
 
@@ -54,24 +46,21 @@ void ReadFaceHeader(HostFile file, FaceImage *image)
     image->offsetY = (int16_t)ReadU16(file);
 }
 
-int32_t ReadFaceBody(HostFile file, FaceImage *image, uint32_t length)
+int32_t ReadFaceBody(const MovieHandle *movie, HostFile file, FaceImage *image, uint32_t length)
 {
     image->bodyLength = length;
-    image->pixels = (uint8_t *)AllocZeroed((size_t)image->width * (size_t)image->height);
-    if (!image->pixels) {
-        QF_NOTE(NoteOutOfMemory("the pixels of a face"));
-        return 0;
-    }
+    size_t size = (size_t)image->width * (size_t)image->height;
+    image->pixels = (uint8_t *)AllocZeroed(size);
+    if (!image->pixels) return QF_FAIL(movie, Memory, "the pixels of a face", size);
     if (DecodePlanarBody(file, length, image->pixels, (int32_t)image->width, (int32_t)image->height, 5, 0, 1))
         return 1;
-    QF_NOTE(NoteOutOfMemory("the BODY buffers of a face"));  // the decoder fails only so
     FreeBlock(image->pixels);  // nothing was decoded into it
     image->pixels = 0;
-    return 0;
+    return QF_FAIL(movie, Memory, "the BODY buffers of a face", length);  // the decoder fails only so
 }
 
 // Reads one image group; the BODY ends it. Returns 0 only when memory runs out.
-int32_t ReadImageGroup(HostFile file, FaceImage *image)
+int32_t ReadImageGroup(const MovieHandle *movie, HostFile file, FaceImage *image)
 {
     ChunkWalk walk;
     BeginChunkWalk(&walk, file, (int32_t)ReadGroupHeader(file));
@@ -83,7 +72,7 @@ int32_t ReadImageGroup(HostFile file, FaceImage *image)
             EndChunk(&walk, FaceHeaderSize);
             break;
         case ChunkBODY:
-            return ReadFaceBody(file, image, length);  // the next image group starts right after it
+            return ReadFaceBody(movie, file, image, length);  // the next image group starts right after it
         default:
             SkipChunkData(file, length);
             EndChunk(&walk, length);
@@ -98,10 +87,7 @@ int32_t ReadImageGroup(HostFile file, FaceImage *image)
 int32_t LoadFaceSet(MovieHandle *movie, HostFile file)
 {
     FaceSet *set = (FaceSet *)AllocZeroed(sizeof(FaceSet));
-    if (!set) {
-        QF_NOTE(NoteOutOfMemory("a face set record"));
-        return 0;
-    }
+    if (!set) return QF_FAIL(movie, Memory, "a face set record", sizeof(FaceSet));
     AppendFaceSet(movie, set);
 
     ReadU32(file);  // not interpreted
@@ -115,17 +101,14 @@ int32_t LoadFaceSet(MovieHandle *movie, HostFile file)
         // The count is trusted only as far as the data goes: keep the faces read so far.
         if (HostAtEndOfFile(file)) return 1;
         FaceImage *image = (FaceImage *)AllocZeroed(sizeof(FaceImage));
-        if (!image) {
-            QF_NOTE(NoteOutOfMemory("a face record"));
-            return 0;
-        }
+        if (!image) return QF_FAIL(movie, Memory, "a face record", sizeof(FaceImage));
         if (last)
             last->next = image;
         else
             set->images = image;
         last = image;
         set->imageCount++;  // counted before it is read, so later face numbers never shift
-        if (!ReadImageGroup(file, image)) return 0;
+        if (!ReadImageGroup(movie, file, image)) return 0;
     }
     return 1;
 }

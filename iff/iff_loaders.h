@@ -12,9 +12,4 @@ int32_t LoadBackgroundImage(MovieHandle *movie, HostFile file);
 int32_t LoadFaceSet(MovieHandle *movie, HostFile file);
 int32_t LoadSoundSample(MovieHandle *movie, HostFile file);
 
-// Each list grows only at its tail, through these.
-void AppendBackground(MovieHandle *movie, BackgroundImage *image);
-void AppendFaceSet(MovieHandle *movie, FaceSet *set);
-void AppendSound(MovieHandle *movie, SoundSample *sample);
-
 #endif

@@ -1,20 +1,14 @@
 // LoadSoundSample: one 8SVX sound into a new SoundSample at the tail of the movie's list.
 #include "iff/iff_chunks.h"
 #include "iff/iff_loaders.h"
+#include "movie/record_list.h"
 #include "plugin/host_calls.h"
 #include "plugin/memory.h"
-#include "plugin/open_diagnostics.h"
-
-void AppendSound(MovieHandle *movie, SoundSample *sample)
-{
-    SoundSample **link = movie->lastSound ? &movie->lastSound->next : &movie->soundSamples;
-    while (*link) link = &(*link)->next;
-    *link = sample;
-    movie->lastSound = sample;
-    movie->soundCount++;
-}
+#include "plugin/notes.h"
 
 namespace {
+
+enum { VoiceHeaderSize = 20 };
 
 void ReadVoiceHeader(HostFile file, SoundSample *sample)
 {
@@ -27,7 +21,7 @@ void ReadVoiceHeader(HostFile file, SoundSample *sample)
     sample->headerVolume = ReadU32(file);
 }
 
-// This reader takes an odd length up to the next even number: the pad byte belongs to the chunk.
+// A sound takes an odd BODY up to the next even number: the pad byte plays as one more sample.
 uint32_t PaddedLength(uint32_t length) { return (length & 0x7FFFFFFF) + (length & 1); }
 
 }  // namespace
@@ -35,37 +29,32 @@ uint32_t PaddedLength(uint32_t length) { return (length & 0x7FFFFFFF) + (length 
 int32_t LoadSoundSample(MovieHandle *movie, HostFile file)
 {
     SoundSample *sample = (SoundSample *)AllocZeroed(sizeof(SoundSample));
-    if (!sample) {
-        QF_NOTE(NoteOutOfMemory("a sound record"));
-        return 0;
-    }
+    if (!sample) return QF_FAIL(movie, Memory, "a sound record", sizeof(SoundSample));
     AppendSound(movie, sample);
 
     uint32_t groupLength = ReadGroupHeader(file);
-    groupLength = (groupLength + (groupLength & 1)) & 0x7FFFFFFF;  // 32-bit: 0xFFFFFFFF becomes 0
-    uint64_t consumed = 4;
-    ChunkHeader chunk;
-    while (consumed < groupLength && ReadChunkHeader(file, &chunk)) {
-        uint32_t length = PaddedLength(chunk.length);
-        switch (chunk.id) {
+    ChunkWalk walk;
+    BeginChunkWalk(&walk, file, (groupLength + (groupLength & 1)) & 0x7FFFFFFF);  // 32-bit: 0xFFFFFFFF becomes 0
+    while (NextChunk(&walk)) {
+        switch (walk.chunk.id) {
         case ChunkVHDR:
             ReadVoiceHeader(file, sample);
+            EndChunk(&walk, VoiceHeaderSize);
             break;
-        case ChunkBODY:
+        case ChunkBODY: {
+            uint32_t length = PaddedLength(walk.chunk.length);
             sample->length = length;
             // Zero-filled: bytes missing from the file play as silence.
             sample->data = (int8_t *)AllocZeroed(length);
-            if (!sample->data) {
-                QF_NOTE(NoteOutOfMemory("the samples of a sound"));
-                return 0;
-            }
+            if (!sample->data) return QF_FAIL(movie, Memory, "the samples of a sound", length);
             HostRead(file, sample->data, length);
             return 1;
+        }
         default:
-            SkipChunkData(file, length);
+            SkipChunkData(file, walk.chunk.length);
+            EndChunk(&walk, walk.chunk.length);
             break;
         }
-        consumed += 8 + (uint64_t)length;
     }
     return 1;
 }

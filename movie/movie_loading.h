@@ -6,6 +6,9 @@
 
 #include "movie/movie_model.h"
 
+// OpenVideo telling recorder (null in the shipped plug-in) what happens on the way.
+MovieHandle *OpenMovie(const char *name, StreamDescriptor *descriptor, Recorder *recorder);
+
 // Finds a file named by Amiga path through the user's replacement directory and loads it.
 // 1 = go on, 0 = fail the open.
 int32_t ResolveAmigaFile(MovieHandle *movie, int32_t kind, const char *directory, const char *fileName);

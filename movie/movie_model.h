@@ -8,6 +8,8 @@
 #include "quillframer/host_api.h"
 #include "quillframer/movie_format.h"
 
+struct Recorder;
+
 enum AssetKind {
     AssetBackground = 0,
     AssetFaceSet = 1,
@@ -84,6 +86,9 @@ struct FaceSet {
     FaceImage *images;  // owned
     int32_t imageCount;
     FaceSet *next;
+    // 1 when it stands for a file that was not found (an open going on without it): no faces
+    // to place, and placing one is not a failure.
+    int32_t standIn;
     // Private to the parser: images by face number - 1, made on the set's first placement so
     // each placement finds its face at once. Owned.
     FaceImage **faceIndex;
@@ -171,7 +176,15 @@ struct MovieHandle {
     RecordIndex backgroundIndex;
     RecordIndex soundIndex;
     RecordIndex faceSetIndex;
+    // What the open tells (plugin/notes.h); null but in the recording build.
+    Recorder *recorder;
 };
+
+// A scene lasts its frames in 20 ms ticks; sums of these wrap, as the running end of the movie does.
+static inline uint32_t SceneLengthMs(const SceneRecord *scene)
+{
+    return (uint32_t)QF_TICK_MS * (uint32_t)scene->frames;
+}
 
 // Frees one scene table entry's owned records (placements, scroll, own palette).
 void FreeSceneContents(SceneRecord *scene);

@@ -2,11 +2,12 @@
 #include <string.h>
 
 #include "iff/iff_loaders.h"
+#include "movie/movie_commands.h"
 #include "movie/movie_loading.h"
+#include "movie/record_list.h"
 #include "plugin/host_calls.h"
 #include "plugin/memory.h"
-#include "plugin/movie_survey.h"
-#include "plugin/open_diagnostics.h"
+#include "plugin/notes.h"
 
 struct ParserState {
     int32_t currentScene;
@@ -35,63 +36,31 @@ static int32_t CheckSignature(HostFile file)
     char signature[QF_SIGNATURE_LENGTH];
     memset(signature, 0, sizeof signature);  // a short file leaves zeros, never a match
     HostRead(file, signature, sizeof signature);
-    if (memcmp(signature, QF_SIGNATURE_SCENE_EDITOR, QF_SIGNATURE_LENGTH) == 0) return 1;
-    return memcmp(signature, QF_SIGNATURE_QUILLFRAMER, QF_SIGNATURE_LENGTH) == 0;
+    return QfIsMovieSignature(signature, sizeof signature);
 }
 
 static SceneRecord *CurrentScene(MovieHandle *movie, const ParserState *state)
 {
-    if (!movie->scenes) {  // scene command before "w"
-        QF_NOTE(NoteFailure(OpenFailureOrder, "a scene command before the scene table (\"w\")", 0));
-        return 0;
-    }
+    if (!movie->scenes) return QF_FAIL(movie, Order, "a scene command before the scene table (\"w\")");
     return &movie->scenes[state->currentScene];
 }
 
-// Makes room for count records; the list may have grown since the index was last used.
-static int32_t ReserveIndex(RecordIndex *index, int32_t count)
-{
-    if (index->capacity >= count) return 1;
-    int64_t capacity = index->capacity ? index->capacity : 16;
-    while (capacity < count) capacity *= 2;
-    void **records = (void **)AllocZeroed((size_t)capacity * sizeof(void *));
-    if (!records) {
-        QF_NOTE(NoteOutOfMemory("a list index"));
-        return 0;
-    }
-    if (index->count) memcpy(records, index->records, (size_t)index->count * sizeof(void *));
-    FreeBlock(index->records);
-    index->records = records;
-    index->capacity = (int32_t)capacity;
-    return 1;
-}
-
-// Lists only grow at their tail: the index takes in what was appended since, then answers at once.
 static BackgroundImage *NthBackground(MovieHandle *movie, uint32_t position)
 {
-    RecordIndex *index = &movie->backgroundIndex;
-    if (!ReserveIndex(index, movie->backgroundCount)) return 0;
-    BackgroundImage *image = index->count ? ((BackgroundImage *)index->records[index->count - 1])->next : movie->backgrounds;
-    for (; image && index->count < movie->backgroundCount; image = image->next) index->records[index->count++] = image;
-    return (BackgroundImage *)index->records[position];
+    return (BackgroundImage *)NthRecord(movie, &movie->backgroundIndex, movie->backgrounds, movie->backgroundCount,
+                                        position, offsetof(BackgroundImage, next));
 }
 
 static SoundSample *NthSound(MovieHandle *movie, uint32_t position)
 {
-    RecordIndex *index = &movie->soundIndex;
-    if (!ReserveIndex(index, movie->soundCount)) return 0;
-    SoundSample *sample = index->count ? ((SoundSample *)index->records[index->count - 1])->next : movie->soundSamples;
-    for (; sample && index->count < movie->soundCount; sample = sample->next) index->records[index->count++] = sample;
-    return (SoundSample *)index->records[position];
+    return (SoundSample *)NthRecord(movie, &movie->soundIndex, movie->soundSamples, movie->soundCount, position,
+                                    offsetof(SoundSample, next));
 }
 
 static FaceSet *NthFaceSet(MovieHandle *movie, uint32_t position)
 {
-    RecordIndex *index = &movie->faceSetIndex;
-    if (!ReserveIndex(index, movie->faceSetCount)) return 0;
-    FaceSet *set = index->count ? ((FaceSet *)index->records[index->count - 1])->next : movie->faceSets;
-    for (; set && index->count < movie->faceSetCount; set = set->next) index->records[index->count++] = set;
-    return (FaceSet *)index->records[position];
+    return (FaceSet *)NthRecord(movie, &movie->faceSetIndex, movie->faceSets, movie->faceSetCount, position,
+                                offsetof(FaceSet, next));
 }
 
 static int32_t CreateSceneTable(MovieHandle *movie, ParserState *state)
@@ -105,18 +74,15 @@ static int32_t CreateSceneTable(MovieHandle *movie, ParserState *state)
     movie->sceneCount = (int32_t)count;
     movie->scenes = (SceneRecord *)AllocZeroed(((size_t)count + 1) * sizeof(SceneRecord));
     state->currentScene = 0;
-    if (!movie->scenes) QF_NOTE(NoteOutOfMemory("the scene table"));
-    return movie->scenes != 0;
+    if (!movie->scenes) return QF_FAIL(movie, Memory, "the scene table", ((size_t)count + 1) * sizeof(SceneRecord));
+    return 1;
 }
 
 static int32_t ChooseScene(MovieHandle *movie, ParserState *state)
 {
     SkipBytes(movie->file, 8);
     int32_t index = (int32_t)ReadU16(movie->file);
-    if (index > movie->sceneCount) {
-        QF_NOTE(NoteIndexOutOfRange("scene", index, movie->sceneCount + 1));
-        return 0;
-    }
+    if (index > movie->sceneCount) return QF_FAIL(movie, Index, SubjectScene, index, movie->sceneCount + 1);
     state->currentScene = index;
     return 1;
 }
@@ -140,10 +106,8 @@ static int32_t SetBackground(MovieHandle *movie, ParserState *state)
     if (index == 0xFFFF) {
         image = movie->noBackground;
     } else {
-        if ((int32_t)index >= movie->backgroundCount) {
-            QF_NOTE(NoteIndexOutOfRange("background", index, movie->backgroundCount));
-            return 0;
-        }
+        if ((int32_t)index >= movie->backgroundCount)
+            return QF_FAIL(movie, Index, SubjectBackground, index, movie->backgroundCount);
         image = NthBackground(movie, index);
         if (!image) return 0;
     }
@@ -169,10 +133,7 @@ static int32_t SetPalette(MovieHandle *movie, ParserState *state)
     SceneRecord *scene = CurrentScene(movie, state);
     if (!scene) return 0;
     uint8_t *block = (uint8_t *)AllocRaw(sizeof colours);
-    if (!block) {
-        QF_NOTE(NoteOutOfMemory("a scene palette"));
-        return 0;
-    }
+    if (!block) return QF_FAIL(movie, Memory, "a scene palette", sizeof colours);
     memcpy(block, colours, sizeof colours);
     if (scene->palette && scene->paletteOwned) FreeBlock(scene->palette);
     scene->palette = block;
@@ -190,10 +151,7 @@ static int32_t StartScroll(MovieHandle *movie, ParserState *state)
     SceneRecord *scene = CurrentScene(movie, state);
     if (!scene) return 0;
     ScrollMotion *motion = (ScrollMotion *)AllocZeroed(sizeof(ScrollMotion));
-    if (!motion) {
-        QF_NOTE(NoteOutOfMemory("a scroll motion"));
-        return 0;
-    }
+    if (!motion) return QF_FAIL(movie, Memory, "a scroll motion", sizeof(ScrollMotion));
     motion->horizontal = axis == 0;
     motion->velocity = velocity;
     motion->limit = limit;
@@ -212,10 +170,7 @@ static int32_t StartSound(MovieHandle *movie, ParserState *state)
     uint32_t mask = ReadU16(movie->file);
     SceneRecord *scene = CurrentScene(movie, state);
     if (!scene) return 0;
-    if ((int32_t)index >= movie->soundCount) {
-        QF_NOTE(NoteIndexOutOfRange("sound", index, movie->soundCount));
-        return 0;
-    }
+    if ((int32_t)index >= movie->soundCount) return QF_FAIL(movie, Index, SubjectSound, index, movie->soundCount);
     uint16_t rate = RateFromPeriod(period);
     if (volume == 0) return 1;  // stores nothing: neither starts nor stops a channel
     SoundSample *sample = NthSound(movie, index);
@@ -251,10 +206,7 @@ static int32_t ChooseFaceSet(MovieHandle *movie, ParserState *state)
     char text[32];
     HostRead(movie->file, text, sizeof text);
     uint32_t index = ReadU16(movie->file);
-    if ((int32_t)index >= movie->faceSetCount) {
-        QF_NOTE(NoteIndexOutOfRange("face set", index, movie->faceSetCount));
-        return 0;
-    }
+    if ((int32_t)index >= movie->faceSetCount) return QF_FAIL(movie, Index, SubjectFaceSet, index, movie->faceSetCount);
     state->faceSet = NthFaceSet(movie, index);
     if (!state->faceSet) return 0;
     state->originX = ReadI16(movie->file);
@@ -265,14 +217,11 @@ static int32_t ChooseFaceSet(MovieHandle *movie, ParserState *state)
 }
 
 // The set's images by number, listed once: a long animation places faces of one set many times.
-static FaceImage **IndexFaces(FaceSet *set)
+static FaceImage **IndexFaces(const MovieHandle *movie, FaceSet *set)
 {
     if (set->faceIndex) return set->faceIndex;
     FaceImage **index = (FaceImage **)AllocZeroed((size_t)set->imageCount * sizeof(FaceImage *));
-    if (!index) {
-        QF_NOTE(NoteOutOfMemory("a face index"));
-        return 0;
-    }
+    if (!index) return QF_FAIL(movie, Memory, "a face index", (size_t)set->imageCount * sizeof(FaceImage *));
     FaceImage *image = set->images;
     for (int32_t i = 0; i < set->imageCount && image; ++i, image = image->next) index[i] = image;
     set->faceIndex = index;
@@ -287,36 +236,24 @@ static int32_t PlaceSprite(MovieHandle *movie, ParserState *state)
     uint32_t layer = ReadU16(movie->file);
     ReadU16(movie->file);
     ReadU16(movie->file);
-    if (!movie->scenes || layer > 15 || !state->faceSet) {
-        QF_NOTE(layer > 15 ? NoteIndexOutOfRange("layer", layer, LayerCount)
-                : !movie->scenes ? NoteFailure(OpenFailureOrder, "a sprite before the scene table (\"w\")", 0)
-                                 : NoteFailure(OpenFailureOrder, "a sprite before a face set was chosen (\"d\")", 0));
-        return 0;
-    }
+    if (layer > 15) return QF_FAIL(movie, Index, SubjectLayer, layer, LayerCount);
+    if (!movie->scenes) return QF_FAIL(movie, Order, "a sprite before the scene table (\"w\")");
+    if (!state->faceSet) return QF_FAIL(movie, Order, "a sprite before a face set was chosen (\"d\")");
     FaceSet *set = state->faceSet;
-#ifdef QF_OPEN_DIAGNOSTICS
-    if (IsMissingFaceSet(set)) {  // a survey going on without the file: nothing to place
+    if (set->standIn) {  // the open goes on without its file: nothing to place
         state->spriteTarget++;
         return 1;
     }
-#endif
     int32_t index = face - 1;
-    if (set->imageCount <= 0 || index >= set->imageCount) {  // a set without faces has no face 0 either
-        QF_NOTE(NoteIndexOutOfRange("face", face, set->imageCount));
-        return 0;
-    }
-    if (state->spriteTarget > movie->sceneCount) {
-        QF_NOTE(NoteIndexOutOfRange("sprite target scene", state->spriteTarget, movie->sceneCount + 1));
-        return 0;
-    }
-    FaceImage **faces = IndexFaces(set);
+    if (set->imageCount <= 0 || index >= set->imageCount)  // a set without faces has no face 0 either
+        return QF_FAIL(movie, Index, SubjectFace, face, set->imageCount);
+    if (state->spriteTarget > movie->sceneCount)
+        return QF_FAIL(movie, Index, SubjectSpriteTarget, state->spriteTarget, movie->sceneCount + 1);
+    FaceImage **faces = IndexFaces(movie, set);
     if (!faces) return 0;
     FaceImage *image = faces[index < 0 ? 0 : index];  // face 0 acts as face 1
     SpritePlacement *placement = (SpritePlacement *)AllocZeroed(sizeof(SpritePlacement));
-    if (!placement) {
-        QF_NOTE(NoteOutOfMemory("a sprite placement"));
-        return 0;
-    }
+    if (!placement) return QF_FAIL(movie, Memory, "a sprite placement", sizeof(SpritePlacement));
     placement->width = (int32_t)image->width;
     placement->height = (int32_t)image->height;
     placement->x = state->originX + image->offsetX + dx;
@@ -367,10 +304,8 @@ static int32_t RunCommand(MovieHandle *movie, ParserState *state, uint32_t comma
     case 'j': return LoadAsset(movie, state, AssetSound);
     case 'k': return SetColorCycles(movie, state);
     case 'l': return SetPalette(movie, state);
-    case 'm': SkipBytes(movie->file, 10); return 1;
-    case 'v': SkipBytes(movie->file, 26); return 1;
+    case 'm': case 'v': case 'x': SkipBytes(movie->file, CommandPayloadSize(command)); return 1;
     case 'w': return CreateSceneTable(movie, state);
-    case 'x': SkipBytes(movie->file, 32); return 1;
     case 'y': state->embedded = 1; return 1;
     default: return 1;  // "n" to "u" and "z"
     }
@@ -382,55 +317,48 @@ static int32_t ParseCommands(MovieHandle *movie)
     memset(&state, 0, sizeof state);
     for (;;) {
         if (HostAtEndOfFile(movie->file) || state.lastCommand == 'z') return 1;
-        QF_NOTE(NoteCommandStart(movie->file));
+        QF_NOTE(NoteCommandStart(movie));
         uint32_t command = ReadU8(movie->file);
-        if (command < 'a' || command > 'z') {
-            QF_NOTE(NoteFailure(OpenFailureUnknownCommand, 0, 0));
-            QF_NOTE(NoteCommandFailed(command));
-            return 0;
-        }
+        int32_t known = command >= 'a' && command <= 'z';
+        if (!known) QF_NOTE(NoteFailedUnknownCommand(movie));
         state.lastCommand = command;
-        if (!RunCommand(movie, &state, command)) {
-            QF_NOTE(NoteCommandFailed(command));
+        if (!known || !RunCommand(movie, &state, command)) {
+            QF_NOTE(NoteCommandFailed(movie, command));
             return 0;
         }
     }
 }
 
-static MovieHandle *FailOpen(MovieHandle *movie)
+// failed is the QF_FAIL that names why; the movie goes with it.
+static MovieHandle *FailOpen(MovieHandle *movie, int32_t failed)
 {
+    (void)failed;
     CloseVideo(movie);
     return 0;
 }
 
-MovieHandle *OpenVideo(const char *name, StreamDescriptor *descriptor)
+MovieHandle *OpenMovie(const char *name, StreamDescriptor *descriptor, Recorder *recorder)
 {
     MovieHandle *movie = (MovieHandle *)AllocZeroed(sizeof(MovieHandle));
     if (!movie) {
-        QF_NOTE(NoteOutOfMemory("the movie record"));
+        QF_NOTE(NoteNoMovieRecord(recorder, sizeof(MovieHandle)));
         return 0;
     }
+    movie->recorder = recorder;
     uint32_t option = HostVersion() >= 6 ? descriptor->openOption : 0;
     movie->file = HostOpen(name, option);
-    if (!movie->file) {
-        QF_NOTE(NoteFailure(OpenFailureMovieFile, 0, name));
-        return FailOpen(movie);
-    }
-    if (!CheckSignature(movie->file)) {
-        QF_NOTE(NoteFailure(OpenFailureSignature, 0, name));
-        return FailOpen(movie);
-    }
-    QF_NOTE(NoteStreamSize(movie->file));
+    if (!movie->file) return FailOpen(movie, QF_FAIL(movie, MovieFile, name));
+    if (!CheckSignature(movie->file)) return FailOpen(movie, QF_FAIL(movie, Signature, name));
+    QF_NOTE(NoteStreamSize(movie));
     // The signature's "x" is itself the first command.
     HostSeek(movie->file, 0, HOST_SEEK_END);
     HostSeek(movie->file, 0, HOST_SEEK_START);
     movie->noBackground = (BackgroundImage *)AllocZeroed(sizeof(BackgroundImage));
-    if (!movie->noBackground) {
-        QF_NOTE(NoteOutOfMemory("the empty background"));
-        return FailOpen(movie);
-    }
-    if (!ParseCommands(movie)) return FailOpen(movie);
-    if (!FinishMovie(movie)) return FailOpen(movie);
+    if (!movie->noBackground)
+        return FailOpen(movie, QF_FAIL(movie, Memory, "the empty background", sizeof(BackgroundImage)));
+    if (!ParseCommands(movie) || !FinishMovie(movie)) return FailOpen(movie, 0);
     FillStreamDescriptor(movie, descriptor);
     return movie;
 }
+
+MovieHandle *OpenVideo(const char *name, StreamDescriptor *descriptor) { return OpenMovie(name, descriptor, 0); }

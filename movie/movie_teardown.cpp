@@ -1,5 +1,6 @@
 // CloseVideo: frees a movie in any state the parser can leave it in.
 #include "movie/movie_model.h"
+#include "movie/record_list.h"
 #include "plugin/host_calls.h"
 #include "plugin/memory.h"
 
@@ -20,64 +21,31 @@ void FreeSceneContents(SceneRecord *scene)
     scene->palette = 0;
 }
 
-static void FreeBackgrounds(BackgroundImage *image)
-{
-    while (image) {
-        BackgroundImage *next = image->next;
-        FreeBlock(image->pixels);
-        FreeBlock(image);
-        image = next;
-    }
-}
+static void FreeBackgroundPixels(void *image) { FreeBlock(((BackgroundImage *)image)->pixels); }
 
-static void FreeSounds(SoundSample *sample)
-{
-    while (sample) {
-        SoundSample *next = sample->next;
-        FreeBlock(sample->data);
-        FreeBlock(sample);
-        sample = next;
-    }
-}
+static void FreeSoundData(void *sample) { FreeBlock(((SoundSample *)sample)->data); }
 
-static void FreeFaceSets(FaceSet *set)
-{
-    while (set) {
-        FaceSet *nextSet = set->next;
-        FaceImage *image = set->images;
-        while (image) {
-            FaceImage *next = image->next;
-            FreeBlock(image->pixels);
-            FreeBlock(image);
-            image = next;
-        }
-        FreeBlock(set->faceIndex);
-        FreeBlock(set);
-        set = nextSet;
-    }
-}
+static void FreeFacePixels(void *image) { FreeBlock(((FaceImage *)image)->pixels); }
 
-static void FreeVolumeMappings(VolumeMapping *mapping)
+static void FreeFaces(void *record)
 {
-    while (mapping) {
-        VolumeMapping *next = mapping->next;
-        FreeBlock(mapping);
-        mapping = next;
-    }
+    FaceSet *set = (FaceSet *)record;
+    FreeRecords(set->images, offsetof(FaceImage, next), FreeFacePixels);
+    FreeBlock(set->faceIndex);
 }
 
 void CloseVideo(MovieHandle *movie)
 {
     if (!movie) return;
     FreeBlock(movie->noBackground);
-    FreeBackgrounds(movie->backgrounds);
-    FreeSounds(movie->soundSamples);
-    FreeFaceSets(movie->faceSets);
+    FreeRecords(movie->backgrounds, offsetof(BackgroundImage, next), FreeBackgroundPixels);
+    FreeRecords(movie->soundSamples, offsetof(SoundSample, next), FreeSoundData);
+    FreeRecords(movie->faceSets, offsetof(FaceSet, next), FreeFaces);
     if (movie->scenes) {
         for (int32_t i = 0; i <= movie->sceneCount; ++i) FreeSceneContents(&movie->scenes[i]);
         FreeBlock(movie->scenes);
     }
-    FreeVolumeMappings(movie->volumeMappings);
+    FreeRecords(movie->volumeMappings, offsetof(VolumeMapping, next), 0);
     FreeBlock(movie->backgroundIndex.records);
     FreeBlock(movie->soundIndex.records);
     FreeBlock(movie->faceSetIndex.records);

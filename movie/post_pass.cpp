@@ -3,7 +3,7 @@
 #include "movie/movie_loading.h"
 #include "plugin/host_calls.h"
 #include "plugin/memory.h"
-#include "plugin/open_diagnostics.h"
+#include "plugin/notes.h"
 
 struct ScrollState {
     int32_t horizontal;
@@ -85,7 +85,7 @@ static void SettleScenes(MovieHandle *movie)
 static uint32_t SumDuration(const MovieHandle *movie)
 {
     uint32_t total = 0;
-    for (int32_t i = 1; i <= movie->sceneCount; ++i) total += (uint32_t)QF_TICK_MS * (uint32_t)movie->scenes[i].frames;
+    for (int32_t i = 1; i <= movie->sceneCount; ++i) total += SceneLengthMs(&movie->scenes[i]);
     return total;
 }
 
@@ -93,10 +93,7 @@ int32_t FinishMovie(MovieHandle *movie)
 {
     HostCloseFile(movie->file);
     movie->file = 0;
-    if (!movie->scenes) {  // nothing to play without a scene table
-        QF_NOTE(NoteFailure(OpenFailureNoScenes, 0, 0));
-        return 0;
-    }
+    if (!movie->scenes) return QF_FAIL(movie, NoScenes);  // nothing to play without a scene table
     SettleScenes(movie);
     movie->duration = SumDuration(movie);
     if (movie->backgroundCount != 0) {
@@ -107,9 +104,10 @@ int32_t FinishMovie(MovieHandle *movie)
         movie->height = 240;
     }
     // Cleared once, so bytes no background covers show colour 0, not old heap contents.
-    movie->frameBuffer = (uint8_t *)AllocZeroed((size_t)movie->width * (size_t)movie->height);
-    if (!movie->frameBuffer) QF_NOTE(NoteOutOfMemory("the frame buffer"));
-    return movie->frameBuffer != 0;
+    size_t size = (size_t)movie->width * (size_t)movie->height;
+    movie->frameBuffer = (uint8_t *)AllocZeroed(size);
+    if (!movie->frameBuffer) return QF_FAIL(movie, Memory, "the frame buffer", size);
+    return 1;
 }
 
 void FillStreamDescriptor(const MovieHandle *movie, StreamDescriptor *descriptor)

@@ -4,19 +4,12 @@
 
 #include "iff/iff_loaders.h"
 #include "movie/movie_loading.h"
+#include "movie/record_list.h"
 #include "plugin/host_calls.h"
 #include "plugin/memory.h"
-#include "plugin/movie_survey.h"
-#include "plugin/open_diagnostics.h"
+#include "plugin/notes.h"
 
 enum { VolumeNameSize = 64, HostPathSize = 1024 };
-
-// A file that cannot be found fails the open, but a survey may list it and go on.
-#ifdef QF_OPEN_DIAGNOSTICS
-#define QF_SKIP_MISSING(movie, kind, source, volume) SkipMissingAsset(movie, kind, source, volume)
-#else
-#define QF_SKIP_MISSING(movie, kind, source, volume) 0
-#endif
 
 
 // The volume name is the text before the first colon; only it goes into the 64-byte buffer.
@@ -54,16 +47,6 @@ static void BuildRequesterMessage(char *message, size_t size, const char *volume
     strncat(message, QF_REQUESTER_TAIL, size - 1 - strlen(message));
 }
 
-static void AppendMapping(MovieHandle *movie, VolumeMapping *mapping)
-{
-    if (!movie->volumeMappings) {
-        movie->volumeMappings = mapping;
-        return;
-    }
-    VolumeMapping *last = movie->volumeMappings;
-    while (last->next) last = last->next;
-    last->next = mapping;
-}
 
 static VolumeMapping *MakeMapping(const char *volume, const char *directory)
 {
@@ -75,6 +58,27 @@ static VolumeMapping *MakeMapping(const char *volume, const char *directory)
     memcpy(mapping->volume, volume, strlen(volume) + 1);  // at most 63 characters
     CopyText(mapping->directory, sizeof mapping->directory, directory);
     return mapping;
+}
+
+// A file that cannot be found fails the open, unless the recorder asks to go on without it: then
+// an empty record takes its place, so later numbers still name the same entries.
+static int32_t FileNotFound(MovieHandle *movie, int32_t kind, int32_t source, const char *volume)
+{
+    if (!QF_GO_ON_WITHOUT(movie, kind, source, volume)) return 0;
+    size_t size = kind == AssetBackground ? sizeof(BackgroundImage)
+                  : kind == AssetFaceSet  ? sizeof(FaceSet)
+                                          : sizeof(SoundSample);
+    void *record = AllocZeroed(size);
+    if (!record) return QF_FAIL(movie, Memory, "a record for a missing file", size);
+    if (kind == AssetBackground) {
+        AppendBackground(movie, (BackgroundImage *)record);
+    } else if (kind == AssetFaceSet) {
+        ((FaceSet *)record)->standIn = 1;
+        AppendFaceSet(movie, (FaceSet *)record);
+    } else {
+        AppendSound(movie, (SoundSample *)record);
+    }
+    return 1;
 }
 
 static int32_t RunLoader(MovieHandle *movie, int32_t kind, HostFile file)
@@ -90,10 +94,12 @@ int32_t ResolveAmigaFile(MovieHandle *movie, int32_t kind, const char *directory
     char path[HostPathSize];
     const char *tail = SplitVolume(directory, volume);
     if (!tail) {  // not an Amiga path this resolver can map
-        QF_NOTE(strchr(directory, ':') ? NoteVolumeTooLong(directory, (size_t)(strchr(directory, ':') - directory),
-                                                           VolumeNameSize - 1)
-                                       : NoteFailure(OpenFailurePath, "no colon", directory));
-        return QF_SKIP_MISSING(movie, kind, AssetPathRefused, 0);
+        const char *colon = strchr(directory, ':');
+        if (colon)
+            QF_NOTE(NoteFailedVolumeName(movie, directory, (size_t)(colon - directory), VolumeNameSize - 1));
+        else
+            QF_NOTE(NoteFailedPath(movie, directory));
+        return FileNotFound(movie, kind, MissingPathRefused, 0);
     }
     memset(path, 0, sizeof path);
     VolumeMapping *mapping = FindMapping(movie, volume);
@@ -103,29 +109,29 @@ int32_t ResolveAmigaFile(MovieHandle *movie, int32_t kind, const char *directory
         char message[HostPathSize];
         BuildRequesterMessage(message, sizeof message, volume);
         if (!HostPathRequester(message, path, sizeof path, 0)) {
-            QF_NOTE(NoteFailure(OpenFailureCancelled, 0, volume));
-            return QF_SKIP_MISSING(movie, kind, AssetVolumeMissing, volume);
+            QF_NOTE(NoteFailedCancelled(movie, volume));
+            return FileNotFound(movie, kind, MissingVolume, volume);
         }
         path[sizeof path - 1] = 0;
         mapping = MakeMapping(volume, path);
         if (!mapping) {  // skipped: not opened, not loaded
-            QF_NOTE(NoteOutOfMemory("a volume mapping"));
-            QF_NOTE(NoteAssetLoad(0, kind, directory));
+            QF_NOTE(NoteFailedMemory(movie, "a volume mapping", sizeof(VolumeMapping)));
+            QF_NOTE(NoteAssetLoad(movie, 0, kind, directory));
             return 1;
         }
-        AppendMapping(movie, mapping);
+        AppendRecord(&movie->volumeMappings, 0, mapping, offsetof(VolumeMapping, next));
     }
     if (*tail) HostJoinPath(path, tail, sizeof path);
     HostJoinPath(path, fileName, sizeof path);
-    QF_NOTE(NoteAssetHostPath(path));
+    QF_NOTE(NoteAssetHostPath(movie, path));
     HostFile file = HostOpenFile(path, 0);
     if (!file) {
-        QF_NOTE(NoteFailure(OpenFailureReferencedFile, 0, path));
-        return QF_SKIP_MISSING(movie, kind, AssetFileMissing, volume);
+        QF_NOTE(NoteFailedReferencedFile(movie, path));
+        return FileNotFound(movie, kind, MissingFile, volume);
     }
     // A referenced file that fails to load does not stop the movie.
     int32_t loaded = RunLoader(movie, kind, file);
-    QF_NOTE(NoteAssetLoad(loaded, kind, path));
+    QF_NOTE(NoteAssetLoad(movie, loaded, kind, path));
     (void)loaded;
     HostCloseFile(file);
     return 1;

@@ -8,6 +8,8 @@
 
 uint32_t SecondsToMs(double seconds);
 int32_t FindScene(const MovieHandle *movie, uint32_t ms);
+// Where scene (1 to sceneCount) starts, in ms: the scene FindScene gives from then on.
+uint32_t SceneStart(const MovieHandle *movie, int32_t scene);
 void LoadScenePalette(MovieHandle *movie, const SceneRecord *scene);
 // A pixel word: bytes 0, red, green, blue in memory order.
 uint32_t PixelWord(uint8_t red, uint8_t green, uint8_t blue);

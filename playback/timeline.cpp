@@ -21,10 +21,17 @@ int32_t FindScene(const MovieHandle *movie, uint32_t ms)
     if (movie->sceneCount <= 0) return movie->sceneCount;
     uint32_t end = 0;
     for (int32_t k = 1; k < movie->sceneCount; ++k) {
-        end += (uint32_t)QF_TICK_MS * (uint32_t)movie->scenes[k].frames;
+        end += SceneLengthMs(&movie->scenes[k]);
         if (ms < end) return k;
     }
     return movie->sceneCount;
+}
+
+uint32_t SceneStart(const MovieHandle *movie, int32_t scene)
+{
+    uint32_t start = 0;
+    for (int32_t k = 1; k < scene && k <= movie->sceneCount; ++k) start += SceneLengthMs(&movie->scenes[k]);
+    return start;
 }
 
 uint32_t PixelWord(uint8_t red, uint8_t green, uint8_t blue)

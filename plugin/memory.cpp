@@ -2,8 +2,6 @@
 
 #include <stdlib.h>
 
-#include "plugin/open_diagnostics.h"
-
 #ifdef QF_FAULT_INJECTION
 extern "C" {
 long qfFailAt = 0;
@@ -21,18 +19,8 @@ static int InjectFailure(void)
 static int InjectFailure(void) { return 0; }
 #endif
 
-void *AllocZeroed(size_t size)
-{
-    void *block = InjectFailure() ? 0 : calloc(1, size ? size : 1);
-    if (!block) QF_NOTE(NoteFailedAllocation(size));
-    return block;
-}
+void *AllocZeroed(size_t size) { return InjectFailure() ? 0 : calloc(1, size ? size : 1); }
 
-void *AllocRaw(size_t size)
-{
-    void *block = InjectFailure() ? 0 : malloc(size ? size : 1);
-    if (!block) QF_NOTE(NoteFailedAllocation(size));
-    return block;
-}
+void *AllocRaw(size_t size) { return InjectFailure() ? 0 : malloc(size ? size : 1); }
 
 void FreeBlock(void *block) { free(block); }

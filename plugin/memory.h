@@ -12,7 +12,7 @@ void FreeBlock(void *block);
 #ifdef QF_FAULT_INJECTION
 // Test builds only: the allocation numbered failAt (counting from 1) and every later one while
 // failAll is set, fail. 0 turns injection off. allocationCount counts every request.
-// The diagnostics build renames them, so a program can hold it beside qfcore_faults.
+// The recording build renames them, so a program can hold it beside qfcore_faults.
 extern "C" {
 __attribute__((visibility("default"))) extern long qfFailAt;
 __attribute__((visibility("default"))) extern int qfFailAll;

@@ -6,7 +6,7 @@
 #include <new>
 
 #include "host_state.hpp"
-#include "plugin/open_diagnostics.h"
+#include "recording/open_explanation.h"
 #include "qfhost/printable.hpp"
 #include "quillframer/movie_format.h"
 
@@ -34,15 +34,34 @@ std::string Where(const OpenDiagnostics &d)
     return where;
 }
 
+// The noun each index failure's subject is worded with.
+const char *SubjectNoun(int32_t subject)
+{
+    switch (subject) {
+    case SubjectScene: return "scene";
+    case SubjectSpriteTarget: return "sprite target scene";
+    case SubjectBackground: return "background";
+    case SubjectSound: return "sound";
+    case SubjectFaceSet: return "face set";
+    case SubjectFace: return "face";
+    case SubjectLayer: return "layer";
+    default: return "entry";
+    }
+}
+
 std::string IndexProblem(const OpenDiagnostics &d)
 {
-    const std::string what = d.what ? d.what : "entry";
+    const std::string what = SubjectNoun(d.subject);
     const std::string index = std::to_string(d.index), limit = std::to_string(d.limit);
-    if (what == "face") return "names face " + index + ", but its face set has " + limit + " face(s), numbered from 1";
-    if (what == "layer") return "places a sprite in layer " + index + "; layers are 0 to 15";
-    if (what == "scene") return "chooses scene " + index + ", but the scene table ends at scene " + std::to_string(d.limit - 1);
-    if (what == "sprite target scene")
+    switch (d.subject) {
+    case SubjectFace: return "names face " + index + ", but its face set has " + limit + " face(s), numbered from 1";
+    case SubjectLayer: return "places a sprite in layer " + index + "; layers are 0 to 15";
+    case SubjectScene:
+        return "chooses scene " + index + ", but the scene table ends at scene " + std::to_string(d.limit - 1);
+    case SubjectSpriteTarget:
         return "places a sprite in scene " + index + ", past the last scene " + std::to_string(d.limit - 1);
+    default: break;
+    }
     if (d.limit <= 0) return "names " + what + " " + index + ", but no " + what + " is loaded";
     return "names " + what + " " + index + ", but only " + limit + " " + what + "(s) are loaded, counted from 0";
 }

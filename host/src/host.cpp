@@ -1,9 +1,7 @@
 // A Host: one HostBase with its three tables, its settings and what it saw go wrong.
 #include <cstring>
-#include <fstream>
 
 #include "host_state.hpp"
-#include "quillframer/movie_format.h"
 
 namespace qfhost {
 namespace {
@@ -86,33 +84,6 @@ void Host::beginOpen(const std::filesystem::path &movie)
     s.answers.clear();
     s.mounted.clear();
     s.badBuffer = nullptr;
-}
-
-const FailureRecord &Host::explainFailedOpen(const std::filesystem::path &movie)
-{
-    State &s = *state_;
-    if (s.failure.kind != FailureKind::None) return s.failure;
-    const std::string name = movie.string();
-
-    // The plug-in only says "null"; its first test is the signature, which the host can repeat.
-    std::ifstream in(movie, std::ios::binary);
-    if (!in) {
-        if (auto found = FindPathIgnoringCase(movie)) in.open(*found, std::ios::binary);
-    }
-    char head[QF_SIGNATURE_LENGTH] = {};
-    in.read(head, sizeof head);
-    size_t got = in ? sizeof head : static_cast<size_t>(std::max<std::streamsize>(0, in.gcount()));
-    if (got < sizeof head || (std::memcmp(head, QF_SIGNATURE_SCENE_EDITOR, sizeof head) != 0 &&
-                              std::memcmp(head, QF_SIGNATURE_QUILLFRAMER, sizeof head) != 0)) {
-        s.fail(FailureKind::BadSignature,
-               "\"" + name + "\" is not a Quill Framer movie: bad signature (expected \"" QF_SIGNATURE_SCENE_EDITOR
-               "\" or \"" QF_SIGNATURE_QUILLFRAMER "\")",
-               name);
-    } else {
-        s.fail(FailureKind::Malformed, "\"" + name + "\" is not a valid Quill Framer movie (malformed command stream)",
-               name);
-    }
-    return s.failure;
 }
 
 }  // namespace qfhost

@@ -6,7 +6,7 @@
 #include <unordered_map>
 
 #include "host_state.hpp"
-#include "plugin/movie_survey.h"
+#include "recording/movie_survey.h"
 #include "qfhost/printable.hpp"
 
 namespace qfhost {
@@ -102,7 +102,7 @@ Survey::Survey(Host &host, const std::filesystem::path &movie, uint32_t openOpti
         scene.number = i;
         scene.startMs = start;
         scene.frames = s.frames;
-        scene.durationMs = static_cast<uint32_t>(QF_TICK_MS) * static_cast<uint32_t>(s.frames);
+        scene.durationMs = SceneLengthMs(&s);
         start += scene.durationMs;
         scene.background = NumberOf(backgroundNumbers, static_cast<const BackgroundImage *>(s.background));
         scene.paletteColors = s.palette ? s.paletteCount : 0;

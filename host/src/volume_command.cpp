@@ -95,13 +95,7 @@ std::string ServedPath(const ImagePath &file)
     return fs::absolute(file.image, ec).lexically_normal().string() + "/" + file.inside;
 }
 
-bool HasMovieSignature(std::span<const uint8_t> head)
-{
-    auto is = [&](const char *signature) {
-        return head.size() >= QF_SIGNATURE_LENGTH && std::memcmp(head.data(), signature, QF_SIGNATURE_LENGTH) == 0;
-    };
-    return is(QF_SIGNATURE_QUILLFRAMER) || is(QF_SIGNATURE_SCENE_EDITOR);
-}
+bool HasMovieSignature(std::span<const uint8_t> head) { return QfIsMovieSignature(head.data(), head.size()); }
 
 std::vector<MovieOnVolume> FindMovies(const Volume &volume)
 {

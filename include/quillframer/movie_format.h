@@ -3,11 +3,22 @@
 #ifndef QUILLFRAMER_MOVIE_FORMAT_H
 #define QUILLFRAMER_MOVIE_FORMAT_H
 
+#include <stddef.h>
+#include <string.h>
+
 /* A movie starts with one of these 12-byte signatures (no terminator in the file), then 21 bytes
  * the player ignores; the first command is at offset 33. */
 #define QF_SIGNATURE_QUILLFRAMER "xQuillframer"
 #define QF_SIGNATURE_SCENE_EDITOR "xSceneEditor"
 enum { QF_SIGNATURE_LENGTH = 12, QF_FIRST_COMMAND_OFFSET = 33 };
+
+/* 1 when the size bytes at head start with either signature; shorter heads never match. */
+static inline int QfIsMovieSignature(const void *head, size_t size)
+{
+    if (size < QF_SIGNATURE_LENGTH) return 0;
+    return memcmp(head, QF_SIGNATURE_QUILLFRAMER, QF_SIGNATURE_LENGTH) == 0 ||
+           memcmp(head, QF_SIGNATURE_SCENE_EDITOR, QF_SIGNATURE_LENGTH) == 0;
+}
 
 /* The Amiga PAL colour clock in Hz: a sample played at period P runs at clock / (2 P) per second. */
 #define QF_AMIGA_PAL_CLOCK 7093789.2

@@ -106,14 +106,17 @@ TEST(FuzzRegressions, EveryKeptInputReplaysCleanly)
     ASSERT_NE(source, nullptr);
     fs::path dir = fs::path(source) / "fuzz" / "regressions";
     int replayed = 0;
-    for (const auto &entry : fs::directory_iterator(dir)) {
+    // Every folder below but make_script/, whose scripts the make replay runs.
+    for (const auto &entry : fs::recursive_directory_iterator(dir)) {
         if (!entry.is_regular_file() || entry.path().filename().string().starts_with(".")) continue;
         if (entry.path().extension() == ".md") continue;
-        SCOPED_TRACE(entry.path().filename().string());
+        if (entry.path().lexically_relative(dir).begin()->string() == "make_script") continue;
+        SCOPED_TRACE(entry.path().lexically_relative(dir).string());
         Replay replay;
         Play(replay, ReadFile(entry.path()), true);
         EXPECT_TRUE(replay.host.allClosedOnce());
         ++replayed;
     }
+    EXPECT_GT(replayed, 0);
     RecordProperty("replayed", replayed);
 }

@@ -217,29 +217,18 @@ TEST(HostRequester, TerminalAsksAfterTheMapCancelNeverAnswers)
     EXPECT_STREQ(keep, "keep");
 }
 
-// The messages built from these records are the dump suite's; here, the kinds.
-TEST(HostFailures, ExplainWhatWasRecordedElseTheSignature)
+// Every caller that tells a movie from another file asks this one test.
+TEST(HostFailures, MovieSignatureIsEitherTwelveByteMark)
 {
-    TempDir dir;
-    Host host;
-    fs::path real = dir.write("movie.qf", TinyMovie());
-    Calls c{host.base()};
-    host.beginOpen(real);
-    c.close(c.open(real.string()));  // the first open of an open is the movie itself
-    EXPECT_EQ(c.open((dir / "Pics/Sky").string()), nullptr);
-    EXPECT_EQ(host.explainFailedOpen(real).kind, FailureKind::ReferencedFile) << "what was recorded wins";
-
-    const std::pair<std::vector<uint8_t>, FailureKind> cases[] = {
-        {TinyMovie("xQuillframeR"), FailureKind::BadSignature}, {{'x', 'Q', 'u'}, FailureKind::BadSignature},
-        {{}, FailureKind::BadSignature}, {TinyMovie("xSceneEditor"), FailureKind::Malformed},
-        {TinyMovie("xQuillframer"), FailureKind::Malformed}};
-    int n = 0;
-    for (const auto &[bytes, kind] : cases) {
-        fs::path p = dir.write("m" + std::to_string(n++), bytes);
-        host.beginOpen(p);
-        EXPECT_EQ(host.explainFailedOpen(p).kind, kind) << p;
-        EXPECT_NE(host.failure().what.find(p.string()), std::string::npos) << p;
-    }
+    const std::pair<std::vector<uint8_t>, bool> cases[] = {
+        {TinyMovie("xQuillframer"), true}, {TinyMovie("xSceneEditor"), true},
+        {TinyMovie("xQuillframeR"), false}, {TinyMovie("ySceneEditor"), false},
+        {{'x', 'Q', 'u'}, false}, {{}, false}};
+    for (const auto &[bytes, movie] : cases)
+        EXPECT_EQ(QfIsMovieSignature(bytes.data(), bytes.size()) != 0, movie) << std::string(bytes.begin(), bytes.end());
+    const std::vector<uint8_t> whole = TinyMovie();
+    EXPECT_FALSE(QfIsMovieSignature(whole.data(), QF_SIGNATURE_LENGTH - 1)) << "a head one byte short";
+    EXPECT_TRUE(QfIsMovieSignature(whole.data(), QF_SIGNATURE_LENGTH));
 }
 
 }  // namespace

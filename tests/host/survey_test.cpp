@@ -109,6 +109,32 @@ TEST(Survey, ListsEveryFileAndEveryMissingVolumeAtOnceWithoutAsking)
     EXPECT_EQ(survey.background(2), nullptr) << "out of range";
 }
 
+// Each survey owns its record: one opened while another lives changes nothing in it.
+TEST(Survey, SurveysLiveSideBySide)
+{
+    ThreeVolumeMovie m;
+    Host host(m.settings());
+    Survey skipping(host, m.movie, 0, true);
+    Survey stopping(host, m.movie, 0, false);
+    ASSERT_TRUE(skipping.opened());
+    EXPECT_FALSE(stopping.opened());
+    EXPECT_EQ(stopping.assets().size(), 1u) << "the open ends at the first missing file";
+    {
+        Survey again(host, m.movie, 0, true);
+        ASSERT_TRUE(again.opened());
+        EXPECT_NE(again.model(), skipping.model());
+    }
+    ASSERT_EQ(skipping.assets().size(), 6u);
+    EXPECT_EQ(skipping.assets()[3].origin, AssetOrigin::VolumeMissing);
+    const MovieHandle *model = skipping.model();
+    ASSERT_NE(model, nullptr);
+    ASSERT_EQ(model->faceSetCount, 2);
+    EXPECT_EQ(model->faceSets->standIn, 1) << "music:Faces/Hero, not found, stands in";
+    EXPECT_EQ(model->faceSets->next->standIn, 0);
+    EXPECT_EQ(model->recorder, nullptr) << "the recorder ends with the open";
+    EXPECT_EQ(skipping.scenes().size(), 3u);
+}
+
 TEST(Survey, ScenesHaveTheirTimesPicturesFacesAndSounds)
 {
     ThreeVolumeMovie m;

@@ -9,6 +9,7 @@
 #include "authoring/movie_writer.h"
 #include "movie/movie_model.h"
 #include "plugin/memory.h"
+#include "testing/open_bytes.h"
 #include "testing/scripted_host.h"
 
 namespace qftest {
@@ -44,22 +45,6 @@ inline qfauthor::Bytes Sound(size_t length)
     std::vector<int8_t> samples(length);
     for (size_t i = 0; i < length; ++i) samples[i] = static_cast<int8_t>(i * 7);
     return qfauthor::Write8svx(samples);
-}
-
-struct Opened {
-    MovieHandle *movie = nullptr;
-    StreamDescriptor descriptor{};
-    ~Opened() { CloseVideo(movie); }
-};
-
-// Opens bytes as "movie" through the host; the descriptor starts with a recognisable pattern.
-inline void OpenBytes(ScriptedHost &host, const qfauthor::Bytes &bytes, Opened &out, uint32_t option = 0)
-{
-    host.files["movie"] = bytes;
-    host.install();
-    std::memset(&out.descriptor, 0xAB, sizeof out.descriptor);
-    out.descriptor.openOption = option;
-    out.movie = OpenVideo("movie", &out.descriptor);
 }
 
 // Opens movie once to count its allocations, then once per allocation with that one failing.

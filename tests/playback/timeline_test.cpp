@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "authoring/movie_writer.h"
+#include "testing/open_bytes.h"
 #include "tests/playback/movie_builder.h"
 
 using qfplay::MovieBuilder;
@@ -11,6 +13,16 @@ using qfplay::Palette32;
 using qfplay::WordOf;
 
 namespace {
+
+// A movie of one scene per entry of ticks, written and parsed.
+qfauthor::Bytes ScenesOf(const std::vector<uint16_t> &ticks)
+{
+    qfauthor::MovieWriter writer;
+    writer.scenes(static_cast<uint16_t>(ticks.size()));
+    uint16_t k = 1;
+    for (uint16_t t : ticks) writer.scene(k++).duration(t);
+    return writer.end().bytes();
+}
 
 // Pulls one packet, checks the record against the expected stream and time, frees it.
 void ExpectPacket(MovieHandle *m, int32_t stream, double time)
@@ -71,9 +83,12 @@ TEST(Timeline, PairsFollowTheRepeatedAdditionClock)
         {10000, 251, 9.999999999999963, 10.039999999999962},
     };
     for (auto c : cases) {
-        MovieBuilder b(1, 1, 1);
-        b.frames({(int32_t)(c.ms / 20)});
-        std::vector<double> pairs = PullPairs(b.m);
+        qftest::ScriptedHost host;
+        qftest::Opened b;
+        qftest::OpenBytes(host, c.ms ? ScenesOf({(uint16_t)(c.ms / 20)}) : ScenesOf({}), b);
+        ASSERT_NE(b.movie, nullptr);
+        ASSERT_EQ(b.movie->duration, c.ms);
+        std::vector<double> pairs = PullPairs(b.movie);
         ASSERT_EQ(pairs.size(), c.pairs) << c.ms << " ms";
         if (c.pairs) {
             EXPECT_EQ(pairs.back(), c.last) << c.ms << " ms";
@@ -82,33 +97,61 @@ TEST(Timeline, PairsFollowTheRepeatedAdditionClock)
             EXPECT_EQ(pairs[10], 0.39999999999999997);
             EXPECT_EQ(pairs[11], 0.43999999999999995);
         }
-        EXPECT_EQ(b.m->packetTime, c.clockAfter);
-        EXPECT_EQ(b.m->packetToggle, 0u);
+        EXPECT_EQ(b.movie->packetTime, c.clockAfter);
+        EXPECT_EQ(b.movie->packetToggle, 0u);
         // The end is sticky: the record is not written, nothing moves.
         PacketRecord untouched{};
         untouched.streamIndex = 77;
-        EXPECT_EQ(NextPacket(b.m, &untouched), -1);
+        EXPECT_EQ(NextPacket(b.movie, &untouched), -1);
         EXPECT_EQ(untouched.streamIndex, 77);
         EXPECT_EQ(untouched.payload, nullptr);
-        EXPECT_EQ(b.m->packetTime, c.clockAfter);
+        EXPECT_EQ(b.movie->packetTime, c.clockAfter);
     }
 }
 
-TEST(Timeline, FindScene)
+TEST(Timeline, FindSceneAndSceneStartAgree)
+{
+    const struct {
+        std::vector<uint16_t> ticks;
+        uint32_t ms;
+        int32_t scene;
+    } cases[] = {
+        {{6, 10, 6}, 0, 1},   {{6, 10, 6}, 119, 1}, {{6, 10, 6}, 120, 2}, {{6, 10, 6}, 319, 2},
+        {{6, 10, 6}, 320, 3}, {{6, 10, 6}, 4294967295u, 3}, {{20, 20}, 399, 1}, {{20, 20}, 439, 2},
+        {{6}, 5000, 1},       {{}, 99, 0},
+    };
+    for (const auto &c : cases) {
+        qftest::ScriptedHost host;
+        qftest::Opened o;
+        qftest::OpenBytes(host, ScenesOf(c.ticks), o);
+        ASSERT_NE(o.movie, nullptr);
+        const int32_t found = FindScene(o.movie, c.ms);
+        EXPECT_EQ(found, c.scene) << c.ticks.size() << " scenes, " << c.ms << " ms";
+        if (found > 0) EXPECT_LE(SceneStart(o.movie, found), c.ms) << "the scene found has started";
+        if (found > 0 && found < o.movie->sceneCount) EXPECT_GT(SceneStart(o.movie, found + 1), c.ms);
+    }
+    // A scene without "i" before any that has one lasts no time; later ones inherit.
+    qftest::ScriptedHost host;
+    qftest::Opened o;
+    qftest::OpenBytes(host, qfauthor::MovieWriter().scenes(3).scene(2).duration(10).end().bytes(), o);
+    ASSERT_NE(o.movie, nullptr);
+    EXPECT_EQ(std::vector<uint32_t>({SceneStart(o.movie, 1), SceneStart(o.movie, 2), SceneStart(o.movie, 3)}),
+              std::vector<uint32_t>({0, 0, 200}));
+    EXPECT_EQ(FindScene(o.movie, 0), 2);
+    EXPECT_EQ(FindScene(o.movie, 200), 3);
+}
+
+// Sums that wrap need thousands of 65535-tick scenes; the model stands in for such a movie.
+TEST(Timeline, FindSceneWrapsAsTheRunningEndDoes)
 {
     const struct {
         std::vector<int32_t> ticks;
         uint32_t ms;
         int32_t scene;
     } cases[] = {
-        {{6, 10, 6}, 0, 1},         {{6, 10, 6}, 119, 1},       {{6, 10, 6}, 120, 2},
-        {{6, 10, 6}, 319, 2},       {{6, 10, 6}, 320, 3},       {{6, 10, 6}, 4294967295u, 3},
-        {{6, 0, -12345}, 119, 1},   {{6, 0, -12345}, 120, 3},  // zero ticks skipped; last scene's never read
         {{214748365, 1, 0}, 3, 1},  {{214748365, 1, 0}, 4, 2},  // 20 x 214748365 wraps to an end of 4
         {{214748365, 1, 0}, 23, 2}, {{214748365, 1, 0}, 24, 3},
         {{107374182, 107374182, 1, 0}, 4294967285u, 4},  // the running end wraps too: 4294967280, then 4
-        {{20, 20}, 399, 1},         {{20, 20}, 439, 2},         {{6}, 5000, 1},
-        {{}, 99, 0},
     };
     for (const auto &c : cases) {
         MovieBuilder b((int32_t)c.ticks.size(), 1, 1);
@@ -119,33 +162,36 @@ TEST(Timeline, FindScene)
 
 TEST(Timeline, PayloadFailureRepeatsTheSamePacketAndSeekLeavesThePairFlag)
 {
-    MovieBuilder b(2, 1, 1);
-    b.frames({50, 50});
-    ExpectPacket(b.m, 0, 0.0);
-    ExpectPacket(b.m, 1, 0.0);
-    ExpectPacket(b.m, 0, 0.04);
+    qftest::ScriptedHost host;
+    qftest::Opened opened;
+    qftest::OpenBytes(host, ScenesOf({50, 50}), opened);
+    ASSERT_NE(opened.movie, nullptr);
+    MovieHandle *m = opened.movie;
+    ExpectPacket(m, 0, 0.0);
+    ExpectPacket(m, 1, 0.0);
+    ExpectPacket(m, 0, 0.04);
     PacketRecord q{};
     q.streamIndex = 55;
     qfAllocationCount = 0;
     qfFailAt = 1;
-    int32_t r = NextPacket(b.m, &q);
+    int32_t r = NextPacket(m, &q);
     qfFailAt = 0;
     EXPECT_EQ(r, -2);
     EXPECT_EQ(q.streamIndex, 55);
     EXPECT_EQ(q.payload, nullptr);
-    ExpectPacket(b.m, 1, 0.04);
-    ExpectPacket(b.m, 0, 0.08);
-    EXPECT_EQ(SeekVideo(b.m, 1500), 0);
-    ExpectPacket(b.m, 1, 1.5);  // between the two packets of a pair
-    ExpectPacket(b.m, 0, 1.5 + 0.04);
-    SeekVideo(b.m, 1001);
-    EXPECT_EQ(b.m->packetTime, 1.001);
-    EXPECT_EQ(SecondsToMs(b.m->packetTime), 1000u);
+    ExpectPacket(m, 1, 0.04);
+    ExpectPacket(m, 0, 0.08);
+    EXPECT_EQ(SeekVideo(m, 1500), 0);
+    ExpectPacket(m, 1, 1.5);  // between the two packets of a pair
+    ExpectPacket(m, 0, 1.5 + 0.04);
+    SeekVideo(m, 1001);
+    EXPECT_EQ(m->packetTime, 1.001);
+    EXPECT_EQ(SecondsToMs(m->packetTime), 1000u);
     PacketRecord p{};
-    SeekVideo(b.m, 2000);  // at the end: the next packet is the end
-    EXPECT_EQ(NextPacket(b.m, &p), -1);
-    SeekVideo(b.m, 1999);
-    ExpectPacket(b.m, 1, 1.999);
+    SeekVideo(m, 2000);  // at the end: the next packet is the end
+    EXPECT_EQ(NextPacket(m, &p), -1);
+    SeekVideo(m, 1999);
+    ExpectPacket(m, 1, 1.999);
 }
 
 // Scene 1 none, 2 palette A, 3 sixteen colours, 4 palette B, 5 thirty-one colours; entry 0 a

@@ -107,6 +107,9 @@ TEST_F(ToolTest, FailuresExitOneWithOneLineNamingTheCause)
     Bytes cutOff = OneSceneMovie();  // "i" 6 "z" replaced by a "d" that the file cuts off
     cutOff.resize(cutOff.size() - 4);
     cutOff.insert(cutOff.end(), {'d', 0, 0});
+    Bytes lastWhole = OneSceneMovie();  // an "f" whose payload ends with the file is not cut off
+    lastWhole.resize(lastWhole.size() - 4);
+    lastWhole.insert(lastWhole.end(), {'f', 0, 3, 0, 0});
     const struct {
         std::string name;
         Bytes bytes;  // empty: the file is not written
@@ -122,7 +125,8 @@ TEST_F(ToolTest, FailuresExitOneWithOneLineNamingTheCause)
         {"letter.qf", OneSceneMovie([](MovieWriter &m) { m.raw({'A'}); }), {}, {"malformed command stream", "unknown command byte 0x41", "offset 36"}},
         {"index.qf", OneSceneMovie([](MovieWriter &m) { m.raw({'f', 0, 3, 0, 0}); }), {}, {"\"f\" command at offset 36", "background 3"}},
         {"face.qf", OneSceneMovie({}, [](MovieWriter &m) { m.raw({'e', 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}); }), {}, {"\"e\" command at offset 47", "face set"}},
-        {"cut.qf", cutOff, {}, {"\"d\" command at offset 47", "cut off by the end of the file"}},
+        {"cut.qf", cutOff, {}, {"\"d\" command at offset 47", "cut off by the end of the file", "payload is 42 bytes, the file has 2 left"}},
+        {"whole.qf", lastWhole, {}, {"\"f\" command at offset 47", "names background 3"}},
         {"colon.qf", OneSceneMovie([](MovieWriter &m) { m.reference(Asset::Background, "Work", "pic"); }), {}, {"\"Work\"", "no colon"}},
         {"volume.qf", OneSceneMovie([](MovieWriter &m) { m.reference(Asset::FaceSet, std::string(64, 'V') + ":", "pic"); }), {}, {"64 characters", "at most 63"}},
         {"tiny.qf", OneSceneMovie(), {"--volume", "Work"}, {"NAME=PATH"}},

@@ -6,12 +6,7 @@
 
 int SceneCount(const MovieHandle *movie) { return movie->sceneCount > 0 ? movie->sceneCount : 0; }
 
-uint32_t SceneStartMs(const MovieHandle *movie, int scene)
-{
-    uint32_t start = 0;  // wraps as the plug-in's running end does
-    for (int k = 1; k < scene && k <= movie->sceneCount; ++k) start += 20u * static_cast<uint32_t>(movie->scenes[k].frames);
-    return start;
-}
+uint32_t SceneStartMs(const MovieHandle *movie, int scene) { return SceneStart(movie, scene); }
 
 int SceneAt(const MovieHandle *movie, uint32_t ms) { return FindScene(movie, ms); }
 

@@ -302,9 +302,7 @@ int32_t PathRequester(const char *message, char *buffer, uint32_t size, uint32_t
 
 bool StartsLikeMovie(const std::vector<uint8_t> &bytes)
 {
-    return bytes.size() >= QF_SIGNATURE_LENGTH &&
-           (std::memcmp(bytes.data(), QF_SIGNATURE_SCENE_EDITOR, QF_SIGNATURE_LENGTH) == 0 ||
-            std::memcmp(bytes.data(), QF_SIGNATURE_QUILLFRAMER, QF_SIGNATURE_LENGTH) == 0);
+    return QfIsMovieSignature(bytes.data(), bytes.size());
 }
 
 // The plug-in only says "null"; its first test is the signature, which the host can repeat.

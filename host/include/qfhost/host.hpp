@@ -77,9 +77,6 @@ public:
 
     // A movie open starts: forget earlier failures, requester answers and bad-path marks.
     void beginOpen(const std::filesystem::path &movie);
-    // After OpenVideo returned null: what the host recorded, else a look at the signature, else
-    // the generic malformed-stream cause. Also becomes failure().
-    const FailureRecord &explainFailedOpen(const std::filesystem::path &movie);
     const FailureRecord &failure() const;
 
     // The option value of the last tagged open (0 after a plain open).
@@ -101,7 +98,7 @@ struct OpenExplanation {
 };
 
 // Runs the open of movie again on host's services through qfcore_explain (the plug-in's code with
-// QF_OPEN_DIAGNOSTICS, linked into qfhost with every plug-in symbol local) and words what it and
+// QF_RECORDING, linked into qfhost with every plug-in symbol local) and words what it and
 // the host recorded: the unreadable file, the bad signature, the unknown command byte or the
 // payload cut off (with its offset), the index out of range, the allocation that failed (what and
 // how big), the cancelled volume, the refused path. The requester answers only the volumes it

@@ -69,7 +69,8 @@ struct SceneEntry {
     std::array<ChannelEntry, 4> channels;
 };
 
-// An open survey; the movie model stays open while it lives. One at a time in a process.
+// An open survey; the movie model stays open while it lives. Each has its own record, so several
+// may be open at once.
 class Survey {
 public:
     // Opens movie on host's services asking no one: only the volumes in host's settings, those

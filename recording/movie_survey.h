@@ -1,13 +1,13 @@
 // What a movie is made of, for hosts that show it (info, extract): every file its stream loads,
-// by Amiga path with where the host found it, and the open movie model itself. Only the build
-// with QF_OPEN_DIAGNOSTICS has it; quillframer.vtp is not changed by it.
+// by Amiga path with where the host found it, and the open movie model itself. Only the recording
+// build has it; quillframer.vtp is not changed by it.
 #ifndef QUILLFRAMER_MOVIE_SURVEY_H
 #define QUILLFRAMER_MOVIE_SURVEY_H
 
 #include <stdint.h>
 
 #include "movie/movie_model.h"
-#include "plugin/open_diagnostics.h"
+#include "recording/open_explanation.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -18,9 +18,9 @@ enum AssetSource {
     AssetEmbedded,       // read from the movie file itself (after "y")
     AssetLoaded,         // named by Amiga path, found and loaded
     AssetNotLoaded,      // found but could not be read: the movie plays without it
-    AssetVolumeMissing,  // no directory for its volume
-    AssetFileMissing,    // its volume has a directory, the file is not there
-    AssetPathRefused     // no volume in the path, or a volume name too long
+    AssetVolumeMissing = MissingVolume,
+    AssetFileMissing = MissingFile,
+    AssetPathRefused = MissingPathRefused
 };
 
 enum { SurveyPathSize = 1024, SurveyedAssetLimit = 4096 };
@@ -42,7 +42,8 @@ struct MovieSurvey {
     int32_t opened;
     struct OpenDiagnostics diagnostics;
     // The open movie, until QfEndSurvey; null when the open failed. With skipMissing, a
-    // file that was not found is an empty record in its list (no pixels, no samples, no faces).
+    // file that was not found is an empty record in its list (no pixels, no samples, no faces;
+    // a face set of it is marked standIn).
     const MovieHandle *movie;
     int32_t assetCount;
     int32_t assetsDropped;  // beyond SurveyedAssetLimit
@@ -52,7 +53,7 @@ struct MovieSurvey {
 // Opens the movie through this build's own copy of the plug-in on host (InitPlugin first) and
 // records the files it loads. With skipMissing, a file whose volume or path cannot be found does
 // not end the open: it is recorded and the open goes on, so every missing file is listed at once.
-// Returns out->opened. One survey at a time; end each with QfEndSurvey.
+// Returns out->opened. Surveys are independent of each other; end each with QfEndSurvey.
 __attribute__((visibility("default"))) int32_t QfSurveyMovie(HostBase *host, const char *name, uint32_t openOption,
                                                               int32_t skipMissing, struct MovieSurvey *out);
 __attribute__((visibility("default"))) void QfEndSurvey(struct MovieSurvey *survey);
@@ -61,16 +62,24 @@ __attribute__((visibility("default"))) void QfEndSurvey(struct MovieSurvey *surv
 }
 #endif
 
-#ifdef QF_OPEN_DIAGNOSTICS
-void NoteAssetStart(const MovieHandle *movie, int32_t kind, int32_t embedded, const char *directory,
-                    const char *fileName);
-void NoteAssetEnd(const MovieHandle *movie);
-void NoteAssetHostPath(const char *path);
-// A survey that skips missing files: records why this one is missing, adds an empty record
-// in its place so later numbers still match, and answers 1 (go on). Otherwise 0.
-int32_t SkipMissingAsset(MovieHandle *movie, int32_t kind, int32_t source, const char *volume);
-// A face set added by SkipMissingAsset: its sprites are not placed.
-int32_t IsMissingFaceSet(const FaceSet *set);
+#ifdef QF_RECORDING
+// What a survey keeps while the open runs.
+struct SurveyRecord {
+    int32_t skipMissing;
+    struct SurveyedAsset *assets;  // the record's own memory, not the plug-in's
+    int32_t assetCount;
+    int32_t assetCapacity;
+    int32_t assetsDropped;
+    struct SurveyedAsset *current;  // the file being loaded, or null
+    int32_t countBefore;            // its list's length before
+};
+
+void SurveyAssetStart(SurveyRecord *survey, const MovieHandle *movie, int32_t kind, int32_t embedded,
+                      const char *directory, const char *fileName, int64_t offset);
+void SurveyAssetHostPath(SurveyRecord *survey, const char *path);
+void SurveyAssetEnd(SurveyRecord *survey, const MovieHandle *movie);
+// Records where a file that was not found came from; 1 when the survey goes on without it.
+int32_t SurveyMissingFile(SurveyRecord *survey, int32_t source, const char *volume);
 #endif
 
 #endif
