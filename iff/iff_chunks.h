@@ -30,7 +30,7 @@ uint32_t ReadGroupHeader(HostFile file);
 // a walk stops there instead of counting its way through phantom zero-length chunks.
 int32_t ReadChunkHeader(HostFile file, ChunkHeader *header);
 
-// The walk over one group's chunks that every reader (picture, face set, sound) shares. Writers pad an
+// The walk over one group's chunks that the picture and face set readers share. Writers pad an
 // odd chunk with a zero byte; older files have no pad. Ids never start with a zero byte, so the
 // byte after an odd chunk tells them apart without seeking back.
 struct ChunkWalk {

@@ -8,8 +8,6 @@
 
 namespace {
 
-enum { VoiceHeaderSize = 20 };
-
 void ReadVoiceHeader(HostFile file, SoundSample *sample)
 {
     sample->oneShotSamples = ReadU32(file);
@@ -21,7 +19,7 @@ void ReadVoiceHeader(HostFile file, SoundSample *sample)
     sample->headerVolume = ReadU32(file);
 }
 
-// A sound takes an odd BODY up to the next even number: the pad byte plays as one more sample.
+// This reader takes an odd length up to the next even number: the pad byte belongs to the chunk.
 uint32_t PaddedLength(uint32_t length) { return (length & 0x7FFFFFFF) + (length & 1); }
 
 }  // namespace
@@ -32,29 +30,30 @@ int32_t LoadSoundSample(MovieHandle *movie, HostFile file)
     if (!sample) return QF_FAIL(movie, Memory, "a sound record", sizeof(SoundSample));
     AppendSound(movie, sample);
 
+    // Sounds keep their own framing: every odd length takes in its pad byte, so a file written
+    // without pads reads as it always has (the picture readers look for the pad instead).
     uint32_t groupLength = ReadGroupHeader(file);
-    ChunkWalk walk;
-    BeginChunkWalk(&walk, file, (groupLength + (groupLength & 1)) & 0x7FFFFFFF);  // 32-bit: 0xFFFFFFFF becomes 0
-    while (NextChunk(&walk)) {
-        switch (walk.chunk.id) {
+    groupLength = (groupLength + (groupLength & 1)) & 0x7FFFFFFF;  // 32-bit: 0xFFFFFFFF becomes 0
+    uint64_t consumed = 4;
+    ChunkHeader chunk;
+    while (consumed < groupLength && ReadChunkHeader(file, &chunk)) {
+        uint32_t length = PaddedLength(chunk.length);
+        switch (chunk.id) {
         case ChunkVHDR:
             ReadVoiceHeader(file, sample);
-            EndChunk(&walk, VoiceHeaderSize);
             break;
-        case ChunkBODY: {
-            uint32_t length = PaddedLength(walk.chunk.length);
+        case ChunkBODY:
             sample->length = length;
             // Zero-filled: bytes missing from the file play as silence.
             sample->data = (int8_t *)AllocZeroed(length);
             if (!sample->data) return QF_FAIL(movie, Memory, "the samples of a sound", length);
             HostRead(file, sample->data, length);
             return 1;
-        }
         default:
-            SkipChunkData(file, walk.chunk.length);
-            EndChunk(&walk, walk.chunk.length);
+            SkipChunkData(file, length);
             break;
         }
+        consumed += 8 + (uint64_t)length;
     }
     return 1;
 }
