@@ -12,3 +12,4 @@ qf_test(host_explain_test
 qf_test(host_adf_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/adf_test.cpp LIBS qfhost qfauthor)
 qf_test(host_volume_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/volume_test.cpp LIBS qfhost qfauthor)
 add_dependencies(host_volume_test quillframer_vtp quillframer)
+qf_test(host_extract_volume_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/extract_volume_test.cpp LIBS qfhost)
