@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <fstream>
 #include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "common.hpp"
 
@@ -62,6 +64,7 @@ void RunDump(const Context &context, const DumpOptions &o)
     if (!o.video.empty()) outputs.claim(std::filesystem::path(o.video));
     if (!o.audio.empty()) outputs.claim(std::filesystem::path(o.audio));
     OpenedMovie opened = OpenMovie(context, o.movie, 0);
+    AddInputsRead(opened.plugin->host(), outputs);
     qfhost::Movie &movie = *opened.movie;
     std::optional<qfhost::PendingOutput> videoFile = Begin(outputs, o.video), audioFile = Begin(outputs, o.audio);
     std::ofstream video = OpenOutput(videoFile, "video");
@@ -93,7 +96,13 @@ void RunDump(const Context &context, const DumpOptions &o)
     }
 
     // With the data on stdout, the line goes to stderr so that a pipe gets the data alone.
-    const bool piped = qfhost::IsStandardOutput(o.video) || qfhost::IsStandardOutput(o.audio);
+    auto onStandardOutput = [](const std::string &path) {
+        struct stat named {}, out {};
+        if (qfhost::IsStandardOutput(path)) return true;
+        return !path.empty() && ::stat(path.c_str(), &named) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 &&
+               named.st_dev == out.st_dev && named.st_ino == out.st_ino;  // /dev/stdout, /dev/fd/1
+    };
+    const bool piped = onStandardOutput(o.video) || onStandardOutput(o.audio);
     std::fprintf(piped ? stderr : stdout, "{\"width\":%d,\"height\":%d,\"duration\":%u,\"frames\":%u,\"packets\":%llu}\n",
                  movie.width(), movie.height(), movie.durationMs(), movie.frames(), static_cast<unsigned long long>(handedOut));
 }

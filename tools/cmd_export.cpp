@@ -38,6 +38,7 @@ void Export(const Context &context, const ExportCommand &o, const std::string &m
         throw ToolError(e.what());
     }
     OpenedMovie opened = OpenMovie(context, movie);
+    AddInputsRead(opened.plugin->host(), outputs);
     try {
         qfmedia::ExportResult result = qfmedia::ExportMovie(*opened.movie, out, options, outputs);
         // With the movie on stdout, the summary goes to stderr so that a pipe gets the movie alone.

@@ -24,6 +24,7 @@ void Frame(const Context &context, const FrameCommand &o, const std::string &pat
     qfhost::Outputs outputs = CommandOutputs(context, {path});
     outputs.claim(out);
     OpenedMovie opened = OpenMovie(context, path);
+    AddInputsRead(opened.plugin->host(), outputs);
     qfhost::Movie &movie = *opened.movie;
     const std::string when = qfhost::FormatTime(at);
     if (at >= movie.durationMs())

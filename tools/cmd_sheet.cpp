@@ -35,6 +35,7 @@ void MakeSheet(const Context &context, const SheetCommand &o, const std::string 
     options.aspect = o.picture.aspect;
     std::filesystem::path movie = path;
     OpenedMovie opened = OpenMovie(context, movie);
+    AddInputsRead(opened.plugin->host(), outputs);
     options.title = movie.filename().string() + "  " + std::to_string(opened.movie->width()) + "x" +
                     std::to_string(opened.movie->height()) + "  " + qfhost::FormatTime(opened.movie->durationMs());
     try {

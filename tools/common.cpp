@@ -176,6 +176,12 @@ OpenedMovie OpenMovie(const Context &context, const fs::path &movie, uint32_t op
     return opened;
 }
 
+void AddInputsRead(qfhost::Host &host, qfhost::Outputs &outputs)
+{
+    for (const auto &[device, inode] : host.filesRead()) outputs.addInput(device, inode);
+    for (const auto &[volume, location] : host.settings().volumes) outputs.addInput(location);
+}
+
 void CheckPixelBudget(const Context &context, int width, int height)
 {
     const uint64_t w = static_cast<uint32_t>(std::max(0, width));

@@ -75,6 +75,10 @@ std::string Count(size_t n, const char *one, const char *many);
 // whose message names the cause, also for a picture above context.maxPixels.
 OpenedMovie OpenMovie(const Context &context, const std::filesystem::path &movie, uint32_t openOption = 0);
 
+// Everything the host read for a movie (its files, and every mapped volume's folder, disk image or
+// archive) becomes an input of outputs: none of it can be written over.
+void AddInputsRead(qfhost::Host &host, qfhost::Outputs &outputs);
+
 // Throws ToolError when a width x height picture is above context.maxPixels.
 void CheckPixelBudget(const Context &context, int width, int height);
 

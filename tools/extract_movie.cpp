@@ -471,6 +471,7 @@ void RunExtractMovie(const Context &context, const std::string &movie, const std
         fs::create_directories(dir, ec);
         if (!fs::is_directory(dir)) throw std::runtime_error("cannot make the folder " + directory);
         qfhost::Outputs outputs = CommandOutputs(context, {served});
+        AddInputsRead(host, outputs);
         std::vector<fs::path> targets;
         for (const File &f : out.files) targets.push_back(f.path);
         outputs.claim(targets, directory);  // one question for the whole set

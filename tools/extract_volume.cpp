@@ -24,6 +24,9 @@ void RunExtractVolume(const Context &context, const std::string &image, const st
         std::printf("extracted %d file%s and %d folder%s to %s%s\n", r.files, r.files == 1 ? "" : "s", r.directories,
                     r.directories == 1 ? "" : "s", qfhost::Printable(directory).c_str(),
                     r.skipped ? (", skipped " + std::to_string(r.skipped)).c_str() : "");
+    if (r.failed)
+        throw ToolError(std::to_string(r.failed) + (r.failed == 1 ? " entry" : " entries") + " of \"" + qfhost::Printable(image) +
+                        "\" could not be extracted");
 }
 
 }  // namespace qftools

@@ -13,6 +13,8 @@
 #include <stdexcept>
 #include <type_traits>
 
+#include <sys/stat.h>
+
 #include "authoring/adf_writer.h"
 #include "authoring/iff_writer.h"
 #include "authoring/movie_writer.h"
@@ -42,6 +44,14 @@ struct LoadedAsset {
     std::vector<qfauthor::Color> palette;  // backgrounds: for "palette": "<name>"
 };
 
+// What make reads must be a plain file: a FIFO or a device would wait or never end.
+void RequireRegularFile(const std::filesystem::path &p)
+{
+    struct stat info {};
+    if (::stat(p.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))
+        throw std::invalid_argument("cannot read \"" + p.string() + "\": not a regular file");
+}
+
 class Script {
 public:
     Script(std::filesystem::path path, qfhost::Outputs &outputs) : path_(std::move(path)), outputs_(outputs) {}
@@ -55,6 +65,7 @@ public:
     {
         std::filesystem::path p(file);
         p = p.is_absolute() ? p : path_.parent_path() / p;
+        RequireRegularFile(p);  // a FIFO would hang the read
         outputs_.addInput(p);  // a picture or sound the movie is made of is never written over
         return p;
     }
@@ -355,6 +366,11 @@ MakeResult Make(const std::filesystem::path &scriptPath, const std::filesystem::
     Script script(scriptPath, outputs);
     json doc;
     {
+        try {
+            RequireRegularFile(scriptPath);
+        } catch (const std::invalid_argument &e) {
+            throw std::runtime_error(e.what());
+        }
         std::ifstream in(scriptPath);
         if (!in) throw std::runtime_error("cannot read " + scriptPath.string() + ": no such file or not readable");
         try {
@@ -621,6 +637,7 @@ MakeResult Make(const std::filesystem::path &scriptPath, const std::filesystem::
     // The referenced files follow the output rules too, all asked about in one go.
     std::vector<std::filesystem::path> targets;
     for (const auto &file : volumeFiles) targets.push_back(file.first);
+    outputs.claim(out);  // claimed before the pictures and sounds were known as inputs
     if (!targets.empty()) outputs.claim(targets, "the referenced files in " + volumeDir.string());
     try {
         if (!out.parent_path().empty()) std::filesystem::create_directories(out.parent_path());

@@ -85,7 +85,10 @@ std::shared_ptr<const Volume> VolumeFor(Host::State &s, const std::string &name,
     inside = name.substr(answer->second.size());
     while (!inside.empty() && inside.front() == '/') inside.erase(0, 1);
     auto &volume = s.mounted[answer->second];
-    if (!volume) volume = Volume::Open(answer->second);
+    if (!volume) {
+        volume = Volume::Open(answer->second);
+        s.read(answer->second);
+    }
     return volume;
 }
 
@@ -114,6 +117,7 @@ HostFile OpenOnVolume(Host::State &s, const std::string &name, const Volume &vol
         }
         file.descriptor.release();
         f->size = info.st_size;
+        s.read(info);
     } else {
         f->size = static_cast<int64_t>(file.bytes.size());
         f->memory = std::move(file.bytes);
@@ -167,7 +171,10 @@ HostFile Open(const char *name, int32_t mode, uint32_t option)
                 try {
                     std::string key = fs::absolute(served->image).lexically_normal().string();
                     auto &volume = s->mounted[key];
-                    if (!volume) volume = Volume::Open(key);
+                    if (!volume) {
+                        volume = Volume::Open(key);
+                        s->read(key);
+                    }
                     return OpenOnVolume(*s, path, *volume, served->inside);
                 } catch (const std::exception &e) {
                     RecordOpenFailure(s, name, e.what());
@@ -191,6 +198,7 @@ HostFile Open(const char *name, int32_t mode, uint32_t option)
         RecordOpenFailure(s, name, std::strerror(errno));
         return nullptr;
     }
+    if (s) s->read(info);
     auto *f = new (std::nothrow) OpenedFile{stream, static_cast<int64_t>(info.st_size), 0, 0, {}};
     if (!f) {
         std::fclose(stream);
@@ -300,6 +308,14 @@ int32_t HostServices::AtEndOfFile(HostFile file)
     OpenedFile *f = Lookup(file);
     return !f || f->position >= f->size;
 }
+
+void Host::State::read(const std::string &location)
+{
+    struct stat info {};
+    if (::stat(location.c_str(), &info) == 0) read(info);
+}
+
+std::vector<std::pair<dev_t, ino_t>> Host::filesRead() const { return state_->filesRead; }
 
 int Host::openFileCount()
 {

@@ -1,6 +1,8 @@
 // Inside the stand-in host: the state behind a Host and the C services of its tables.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <map>
 #include <memory>
 #include <string>
@@ -30,6 +32,10 @@ struct Host::State {
     uint32_t lastOpenOption = 0;
     // Volumes opened during this open, by the path chosen for them: an image is read once.
     std::map<std::string, std::shared_ptr<const Volume>> mounted;
+    // Every file read for the movie (an image or archive for what it served): never an output.
+    std::vector<std::pair<dev_t, ino_t>> filesRead;
+    void read(const struct stat &info) { filesRead.emplace_back(info.st_dev, info.st_ino); }
+    void read(const std::string &location);
 
     void fail(FailureKind kind, std::string what, std::string path = {}, std::string volume = {});
     // The volume whose chosen directory starts path, or "".

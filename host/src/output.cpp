@@ -69,6 +69,13 @@ void FreeSlot(int slot)
 
 std::string Quoted(const fs::path &p) { return "\"" + p.string() + "\""; }
 
+// Temporary names: hidden, beside the target (a rename never crosses file systems), cut to fit NAME_MAX.
+std::string TemporaryName(const std::string &name)
+{
+    static unsigned counter = 0;
+    return "." + name.substr(0, 200) + "." + std::to_string(::getpid()) + "-" + std::to_string(++counter) + ".part";
+}
+
 // Where the bytes really go: an output that is a symlink keeps the link and replaces the file it names.
 fs::path RealTarget(const fs::path &target)
 {
@@ -78,6 +85,21 @@ fs::path RealTarget(const fs::path &target)
         if (!ec) return real;
     }
     return target;
+}
+
+// A descriptor named as a path (/dev/stdout, /dev/fd/N, /proc/self/fd/N): whatever it leads to was
+// opened by whoever started the command, so it is written where it is.
+bool NamesDescriptor(fs::path p)
+{
+    for (int step = 0; step < 40; ++step) {
+        const std::string s = p.lexically_normal().string();
+        if (s.rfind("/dev/fd/", 0) == 0 || (s.rfind("/proc/", 0) == 0 && s.find("/fd/") != std::string::npos)) return true;
+        std::error_code ec;
+        fs::path next = fs::read_symlink(p, ec);
+        if (ec) return false;
+        p = next.is_absolute() ? next : p.parent_path() / next;
+    }
+    return false;
 }
 
 bool AskToReplace(const std::string &what, const char *them)
@@ -129,10 +151,12 @@ std::string PendingOutput::explain(std::string message) const
 
 Outputs::Outputs(Overwrite overwrite) : overwrite_(overwrite) {}
 
+void Outputs::addInput(dev_t device, ino_t inode) { inputs_.emplace_back(device, inode); }
+
 void Outputs::addInput(const fs::path &input)
 {
     struct stat info {};
-    if (::stat(input.c_str(), &info) == 0) inputs_.emplace_back(info.st_dev, info.st_ino);
+    if (::stat(input.c_str(), &info) == 0) addInput(info.st_dev, info.st_ino);
     else if (std::optional<ImagePath> inside = SplitImagePath(input.string())) addInput(inside->image);
 }
 
@@ -152,15 +176,18 @@ void Outputs::claim(std::span<const fs::path> targets, const std::string &label)
             continue;
         }
         fs::path key = fs::absolute(target).lexically_normal();
-        if (std::find(claimed_.begin(), claimed_.end(), key) != claimed_.end()) continue;
-        fresh.push_back(key);
         struct stat info {};
-        if (::stat(target.c_str(), &info) != 0) continue;
+        const bool exists = ::stat(target.c_str(), &info) == 0;
+        // Checked again when claimed before: inputs may have been learnt since (a script's pictures).
         for (const auto &[dev, ino] : inputs_)
-            if (info.st_dev == dev && info.st_ino == ino)
+            if (exists && info.st_dev == dev && info.st_ino == ino)
                 throw std::runtime_error("will not write " + Quoted(target) +
                                          ": it is the same file as an input; choose another output");
-        existing.push_back(target);
+        if (std::find(claimed_.begin(), claimed_.end(), key) != claimed_.end()) continue;
+        fresh.push_back(key);
+        if (!exists) continue;
+        // A device, a pipe or a descriptor is written to, not replaced: nothing to ask about.
+        if (S_ISREG(info.st_mode) && !NamesDescriptor(target)) existing.push_back(target);
     }
     if (!existing.empty() && overwrite_ != Overwrite::Always) {
         const bool one = targets.size() == 1;
@@ -183,17 +210,18 @@ PendingOutput Outputs::begin(const fs::path &target)
         return PendingOutput(target, "/dev/stdout", -1);
     }
     claim(target);
-    const fs::path real = RealTarget(target);
     struct stat info {};
+    if ((::stat(target.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) || NamesDescriptor(target)) {
+        // Renaming over /dev/null or /dev/stdout would replace the device or the link with a file.
+        return PendingOutput(target, target, -1);
+    }
+    const fs::path real = RealTarget(target);
     const bool replacing = ::stat(real.c_str(), &info) == 0;
     InstallHandlerOnce();
 
-    // Hidden, beside the target (a rename never crosses file systems), name cut to fit NAME_MAX.
     // The name is in the interrupt table before the file exists, so an interrupt never leaves it behind.
-    static unsigned counter = 0;
-    const std::string stem = (real.parent_path() / ("." + real.filename().string().substr(0, 200) + ".")).string();
     for (int attempt = 0;; ++attempt) {
-        std::string temporary = stem + std::to_string(::getpid()) + "-" + std::to_string(++counter) + ".part";
+        std::string temporary = (real.parent_path() / TemporaryName(real.filename().string())).string();
         int slot = TakeSlot(temporary);
         int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) {
@@ -205,6 +233,46 @@ PendingOutput Outputs::begin(const fs::path &target)
         if (replacing) ::fchmod(fd, info.st_mode & 07777);  // a replaced file keeps its permissions
         ::close(fd);
         return PendingOutput(real, temporary, slot);
+    }
+}
+
+void Outputs::writeAt(int folder, const std::string &name, const fs::path &target, const std::function<void(int)> &fill)
+{
+    claim(target);
+    InstallHandlerOnce();
+    auto fail = [&](int error) { return std::runtime_error("cannot write " + Quoted(target) + ": " + std::strerror(error)); };
+    struct stat old {};
+    const bool replacing = ::fstatat(folder, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode);
+    for (int attempt = 0;; ++attempt) {
+        const std::string temporary = TemporaryName(name);
+        const int slot = TakeSlot((target.parent_path() / temporary).string());
+        const int fd = ::openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            int error = errno;
+            FreeSlot(slot);
+            if (error == EEXIST && attempt < 100) continue;
+            throw fail(error);
+        }
+        auto drop = [&] {
+            ::unlinkat(folder, temporary.c_str(), 0);
+            FreeSlot(slot);
+        };
+        if (replacing) ::fchmod(fd, old.st_mode & 07777);
+        try {
+            fill(fd);
+        } catch (...) {
+            ::close(fd);
+            drop();
+            throw;
+        }
+        int error = ::close(fd) == 0 ? 0 : errno;
+        if (!error && ::renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) error = errno;
+        if (error) {
+            drop();
+            throw fail(error);
+        }
+        FreeSlot(slot);
+        return;
     }
 }
 

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <fstream>
 #include <map>
+#include <set>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -65,12 +66,6 @@ const char *Unusable(const std::string &name)
     return nullptr;
 }
 
-void SetModified(const fs::path &p, std::time_t when)
-{
-    struct timespec times[2] = {{0, UTIME_OMIT}, {when, 0}};
-    ::utimensat(AT_FDCWD, p.c_str(), times, 0);
-}
-
 }  // namespace
 
 std::optional<ImagePath> SplitImagePath(const std::string &argument)
@@ -100,22 +95,17 @@ bool HasMovieSignature(std::span<const uint8_t> head) { return QfIsMovieSignatur
 std::vector<MovieOnVolume> FindMovies(const Volume &volume)
 {
     std::vector<MovieOnVolume> movies;
-    for (const VolumeEntry &e : volume.list()) {
-        if (e.directory || e.link || e.size < QF_SIGNATURE_LENGTH) continue;
-        VolumeFile file;
+    volume.walk([&](const VolumeEntry &e) {
+        if (e.directory || e.link || e.size < QF_SIGNATURE_LENGTH) return true;
+        std::vector<uint8_t> head;
         try {
-            file = volume.open(e.path);
+            head = volume.head(e, QF_SIGNATURE_LENGTH);
         } catch (const VolumeError &) {
-            continue;  // unreadable here: not a movie anyone can play
-        }
-        std::vector<uint8_t> head(QF_SIGNATURE_LENGTH);
-        if (file.descriptor) {
-            if (::pread(file.descriptor.get(), head.data(), head.size(), 0) != ssize_t(head.size())) continue;
-        } else {
-            head.assign(file.bytes.begin(), file.bytes.begin() + std::min<size_t>(file.bytes.size(), head.size()));
+            return true;  // unreadable here: not a movie anyone can play
         }
         if (HasMovieSignature(head)) movies.push_back({e.path, e.size});
-    }
+        return true;
+    });
     return movies;
 }
 
@@ -195,112 +185,223 @@ std::string Latin1ToUtf8(std::string_view latin1)
     return out;
 }
 
+namespace {
+
+// `path` strictly below `folder`, as the volume spells them ("" is the top folder's empty-named child).
+bool Inside(const std::string &path, const std::string &folder)
+{
+    return path.size() > folder.size() && path[folder.size()] == '/' && path.compare(0, folder.size(), folder) == 0;
+}
+
+// Folders below the output folder, opened one component at a time with O_NOFOLLOW, so a symbolic
+// link already there is never followed. The folders of the last path stay open for the next one
+// (a walk goes depth first), up to a bound that keeps clear of the descriptor limit.
+class FolderOpener {
+public:
+    explicit FolderOpener(int root) : root_(root) {}
+
+    // The folder's descriptor (made when `make`), or -1 with why set.
+    int open(const fs::path &relative, bool make, std::string &why)
+    {
+        std::vector<std::string> parts;
+        for (const fs::path &part : relative) parts.push_back(part.string());
+        size_t keep = 0;
+        while (keep < open_.size() && keep < parts.size() && open_[keep].first == parts[keep]) ++keep;
+        open_.resize(keep);
+        int at = keep ? open_.back().second.get() : root_;
+        FileDescriptor deep;  // past the bound, each level closes the one above it
+        for (size_t i = keep; i < parts.size(); ++i) {
+            if (make && ::mkdirat(at, parts[i].c_str(), 0777) != 0 && errno != EEXIST) {
+                why = std::strerror(errno);
+                return -1;
+            }
+            FileDescriptor next(::openat(at, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (!next) {
+                struct stat info {};
+                bool link = ::fstatat(at, parts[i].c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode);
+                why = link ? "a symbolic link stands in its way in the output folder" : std::strerror(errno);
+                return -1;
+            }
+            at = next.get();
+            if (open_.size() < 64 && open_.size() == i) open_.emplace_back(parts[i], std::move(next));
+            else deep = std::move(next);
+        }
+        deep_ = std::move(deep);
+        return at;
+    }
+
+private:
+    int root_;
+    std::vector<std::pair<std::string, FileDescriptor>> open_;
+    FileDescriptor deep_;
+};
+
+void WriteAll(int fd, std::span<const uint8_t> bytes)
+{
+    while (!bytes.empty()) {
+        ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw std::runtime_error(std::strerror(n < 0 ? errno : ENOSPC));
+        bytes = bytes.subspan(size_t(n));
+    }
+}
+
+}  // namespace
+
 ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven, const fs::path &directory,
                             Outputs &outputs, const std::function<void(const std::string &)> &report)
 {
     const std::string inside = Trimmed(insideGiven);
-    const std::vector<VolumeEntry> entries = volume.list();
-    if (!inside.empty()) {
-        bool folder = std::any_of(entries.begin(), entries.end(), [&](const VolumeEntry &e) {
-            return e.directory && CompareNamesIgnoringCase(e.path, inside) == 0;
-        });
-        bool anyBelow = std::any_of(entries.begin(), entries.end(), [&](const VolumeEntry &e) { return Below(e.path, inside); });
-        if (!folder && !anyBelow) throw VolumeError("no folder " + Quote(inside) + " on " + Quote(volume.label()));
-    }
+    ExtractResult result;
+    auto failed = [&](const std::string &line) {
+        report(line);
+        ++result.failed;
+    };
 
-    // Where each volume path goes, built parent by parent from the stored names; a refused
+    // The plan: where each entry goes, built parent by parent from the stored names; a refused
     // folder takes its contents with it.
-    std::map<std::string, fs::path> placed{{inside, fs::path()}};
-    std::vector<std::string> refused;
     struct Planned {
-        const VolumeEntry *entry;
-        fs::path target;
+        VolumeEntry entry;
+        fs::path relative;
     };
     std::vector<Planned> files, folders;
-    ExtractResult result;
-    for (const VolumeEntry &e : entries) {
-        if (!Below(e.path, inside)) continue;
-        if (std::any_of(refused.begin(), refused.end(), [&](const std::string &r) { return Below(e.path, r); })) continue;
-        const std::string name = NameOf(e);
-        const std::string parent = e.path.size() > name.size() ? e.path.substr(0, e.path.size() - name.size() - 1) : "";
-        const char *why = Unusable(name);
-        auto where = placed.find(parent);
-        if (where == placed.end()) {
-            // An archive may list a file without its folders, and they need the same checks.
-            fs::path made;
-            size_t start = inside.empty() ? 0 : inside.size() + 1;
-            while (start < parent.size()) {
-                size_t end = std::min(parent.find('/', start), parent.size());
-                std::string part = parent.substr(start, end - start);
-                start = end + 1;
-                if (part.empty()) continue;
-                if (const char *bad = Unusable(part)) why = bad;
-                made /= Latin1ToUtf8(part);
+    std::map<std::string, fs::path> placed{{inside, fs::path()}};
+    std::map<std::string, unsigned> children;  // entries seen so far in each folder, for positions
+    std::vector<std::string> refused;
+    bool found = inside.empty();
+    std::string walkError;
+    try {
+        volume.walk([&](const VolumeEntry &e) {
+            if (!inside.empty()) {
+                if (e.directory && CompareNamesIgnoringCase(e.path, inside) == 0) found = true;
+                if (!Below(e.path, inside)) return true;
+                found = true;
             }
-            if (!why) where = placed.emplace(parent, made).first;
-        }
-        const std::string shown = Printable(Latin1ToUtf8(e.path));
-        if (why) {
-            report("refused " + Quote(Latin1ToUtf8(e.path)) + ": " + why + " cannot be a file here");
-            refused.push_back(e.path);
-            ++result.skipped;
-            continue;
-        }
-        if (e.link) {
-            report("skipped link \"" + shown + "\"" + (e.linkTarget.empty() ? "" : " -> " + Quote(Latin1ToUtf8(e.linkTarget))));
-            ++result.skipped;
-            continue;
-        }
-        fs::path relative = where->second / Latin1ToUtf8(name);
-        if (e.directory) {
-            placed[e.path] = relative;
-            folders.push_back({&e, directory / relative});
-        } else {
-            files.push_back({&e, directory / relative});
-        }
+            const std::string name = NameOf(e);
+            const std::string parent = e.path.size() > name.size() ? e.path.substr(0, e.path.size() - name.size() - 1) : "";
+            const unsigned position = ++children[parent];
+            if (std::any_of(refused.begin(), refused.end(), [&](const std::string &r) { return Inside(e.path, r); }))
+                return true;
+            if (name.empty()) {
+                // Damage no Amiga file system makes: this entry alone cannot come out.
+                failed("entry " + std::to_string(position) + " of " +
+                       (parent.empty() ? std::string("the top folder") : Quote(Latin1ToUtf8(parent))) + " has an empty name");
+                if (e.directory) refused.push_back(e.path);
+                return true;
+            }
+            const char *why = Unusable(name);
+            auto where = placed.find(parent);
+            if (where == placed.end()) {
+                // An archive may list a file without its folders, and they need the same checks.
+                fs::path made;
+                size_t start = inside.empty() ? 0 : inside.size() + 1;
+                while (start < parent.size()) {
+                    size_t end = std::min(parent.find('/', start), parent.size());
+                    std::string part = parent.substr(start, end - start);
+                    start = end + 1;
+                    if (part.empty()) continue;
+                    if (const char *bad = Unusable(part)) why = bad;
+                    made /= Latin1ToUtf8(part);
+                }
+                if (!why) where = placed.emplace(parent, made).first;
+            }
+            const std::string shown = Printable(Latin1ToUtf8(e.path));
+            if (why) {
+                report("refused " + Quote(Latin1ToUtf8(e.path)) + ": " + why + " cannot be a file here");
+                refused.push_back(e.path);
+                ++result.skipped;
+                return true;
+            }
+            if (e.link) {
+                report("skipped link \"" + shown + "\"" + (e.linkTarget.empty() ? "" : " -> " + Quote(Latin1ToUtf8(e.linkTarget))));
+                ++result.skipped;
+                return true;
+            }
+            fs::path relative = where->second / Latin1ToUtf8(name);
+            if (e.directory) {
+                placed[e.path] = relative;
+                folders.push_back({e, std::move(relative)});
+            } else {
+                files.push_back({e, std::move(relative)});
+            }
+            return true;
+        });
+    } catch (const VolumeError &e) {
+        walkError = e.what();  // what was walked is still extracted
     }
+    if (!found && walkError.empty()) throw VolumeError("no folder " + Quote(inside) + " on " + Quote(volume.label()));
 
     std::vector<fs::path> targets;
-    for (const Planned &f : files) targets.push_back(f.target);
+    for (const Planned &f : files) targets.push_back(directory / f.relative);
     outputs.claim(targets, directory.string());
     std::error_code ec;
     fs::create_directories(directory, ec);
+    FileDescriptor root(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!root) throw VolumeError("cannot open folder " + Quote(directory.string()) + ": " + std::strerror(errno));
+    FolderOpener opener(root.get());
+    std::string why;
     for (const Planned &d : folders) {
-        fs::create_directories(d.target, ec);
-        if (ec) throw VolumeError("cannot make folder " + Quote(d.target.string()) + ": " + ec.message());
+        if (opener.open(d.relative, true, why) < 0) {
+            failed("cannot extract " + Quote(Latin1ToUtf8(d.entry.path)) + ": " + why);
+            continue;
+        }
         ++result.directories;
     }
+
+    // Files this extraction made, by identity: a name that lands on one of them (a file system that
+    // ignores case, or a name twice in one folder) must not replace it.
+    std::set<std::pair<dev_t, ino_t>> made;
     for (const Planned &f : files) {
-        fs::create_directories(f.target.parent_path(), ec);
-        VolumeFile file;
-        try {
-            file = volume.open(f.entry->path);
-        } catch (const VolumeError &e) {
-            throw VolumeError(Quote(Latin1ToUtf8(f.entry->path)) + ": " + e.what());
+        const fs::path target = directory / f.relative;
+        const std::string shown = Quote(Latin1ToUtf8(f.entry.path));
+        int folder = opener.open(f.relative.parent_path(), true, why);
+        if (folder < 0) {
+            failed("cannot extract " + shown + ": " + why);
+            continue;
         }
-        outputs.write(f.target, [&](const fs::path &temporary) {
-            std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-            if (file.descriptor) {
-                char buffer[65536];
-                ssize_t n;
-                while ((n = ::read(file.descriptor.get(), buffer, sizeof buffer)) > 0) out.write(buffer, n);
-            } else {
-                out.write(reinterpret_cast<const char *>(file.bytes.data()), std::streamsize(file.bytes.size()));
+        std::string name = f.relative.filename().string();
+        struct stat there {};
+        if (::fstatat(folder, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(there.st_mode)) {
+            failed("cannot extract " + shown + ": a symbolic link stands in its way in the output folder");
+            continue;
+        }
+        if (made.count({there.st_dev, there.st_ino})) {
+            std::string kept;
+            for (int n = 2; kept.empty(); ++n) {
+                std::string candidate = name + "~" + std::to_string(n);
+                if (::fstatat(folder, candidate.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0) kept = candidate;
             }
-            if (!out.flush()) throw std::runtime_error("cannot write " + temporary.string());
-        });
-        SetModified(f.target, f.entry->modified);
+            report("kept " + shown + " as " + Quote(kept) + ": this folder cannot hold its name beside a file already extracted");
+            name = kept;
+        }
+        try {
+            outputs.writeAt(folder, name, target.parent_path() / name, [&](int fd) {
+                volume.copy(f.entry, [&](std::span<const uint8_t> bytes) { WriteAll(fd, bytes); });
+                struct timespec times[2] = {{0, UTIME_OMIT}, {f.entry.modified, 0}};
+                ::futimens(fd, times);
+                struct stat info {};
+                if (::fstat(fd, &info) == 0) made.insert({info.st_dev, info.st_ino});
+            });
+        } catch (const std::runtime_error &e) {
+            failed("cannot extract " + shown + ": " + e.what());
+            continue;
+        }
         ++result.files;
     }
     // Folders last and deepest first: writing into a folder changes its time.
-    for (auto it = folders.rbegin(); it != folders.rend(); ++it) SetModified(it->target, it->entry->modified);
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
+        int parent = opener.open(it->relative.parent_path(), false, why);
+        struct timespec times[2] = {{0, UTIME_OMIT}, {it->entry.modified, 0}};
+        if (parent >= 0) ::utimensat(parent, it->relative.filename().c_str(), times, AT_SYMLINK_NOFOLLOW);
+    }
+    if (!walkError.empty()) failed(walkError);
     return result;
 }
 
 std::vector<std::string> ListVolume(const Volume &volume)
 {
     std::vector<std::string> lines;
-    for (const VolumeEntry &e : volume.list()) {
+    volume.walk([&](const VolumeEntry &e) {
         std::tm t{};
         std::time_t when = e.modified;
         gmtime_r(&when, &t);
@@ -312,7 +413,8 @@ std::vector<std::string> ListVolume(const Volume &volume)
         if (e.directory) line += "/";
         if (e.link) line += " -> " + Printable(Latin1ToUtf8(e.linkTarget));
         lines.push_back(std::move(line));
-    }
+        return true;
+    });
     return lines;
 }
 

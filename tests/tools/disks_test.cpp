@@ -128,6 +128,139 @@ TEST_F(DisksTest, ExtractCopiesExactlyWhatIsOnTheDisk)
     for (const char *outside : {"Out", "Up", "x/Out", "x/Up"}) EXPECT_FALSE(fs::exists(path(outside))) << outside;
 }
 
+// Patches the stored name `from` in its header block to `to` (no longer), then the block's checksum.
+void Rename(Bytes &image, const std::string &from, const std::string &to)
+{
+    const std::string stored = char(from.size()) + from;
+    auto at = std::search(image.begin(), image.end(), stored.begin(), stored.end());
+    ASSERT_NE(at, image.end()) << from;
+    at[0] = char(to.size());
+    std::copy(to.begin(), to.end(), at + 1);
+    size_t block = size_t(at - image.begin()) / 512 * 512;
+    std::span<uint8_t> header(image.data() + block, 512);
+    qfhost::amigados::Put32(header, 20, 0);
+    qfhost::amigados::Put32(header, 20, qfhost::amigados::BlockChecksum(header));
+}
+
+std::vector<std::string> Tree(const fs::path &root)
+{
+    std::vector<std::string> found;
+    for (const auto &e : fs::recursive_directory_iterator(root)) found.push_back(fs::relative(e.path(), root).string());
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+// A damaged entry, a link already in the output folder and two names equal but for case each
+// concern one entry: it alone is refused or renamed, the rest comes out, and the status says so.
+TEST_F(DisksTest, ExtractRefusesOneBadEntryAndCopiesTheRest)
+{
+    const Bytes a{'a'}, b{'b', 'b'}, c{'c', 'c', 'c'};
+    {
+        SCOPED_TRACE("an empty name");
+        Bytes image = qfauthor::AdfWriter().file("Anims/X", a).file("Top", b).file("Zed/In", c).image();
+        Rename(image, "X", "");
+        dir_.write("empty.adf", image);
+        Outcome r = run({"extract", path("empty.adf"), "-o", path("e")});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(Has(r.err, "entry 1 of \"Anims\" has an empty name")) << r.err;
+        EXPECT_TRUE(Has(r.out, "extracted 2 files and 2 folders")) << r.out;
+        EXPECT_EQ(Tree(path("e")), (std::vector<std::string>{"Anims", "Top", "Zed", "Zed/In"}));
+        EXPECT_EQ(ReadBytes(path("e/Zed/In")), c);
+    }
+    {
+        SCOPED_TRACE("symbolic links in the output folder");
+        dir_.write("links.adf", qfauthor::AdfWriter().file("Art/Pic", a).file("Note", b).file("Kept", c).image());
+        fs::create_directories(path("outside"));
+        const Bytes victim{'v'};
+        dir_.write("victim", victim);
+        struct stat before {};
+        ASSERT_EQ(::stat(path("victim").c_str(), &before), 0);
+        fs::create_directories(path("l"));
+        fs::create_directory_symlink("../outside", path("l/Art"));
+        fs::create_symlink("../victim", path("l/Note"));
+        Outcome r = run({"extract", path("links.adf"), "-o", path("l"), "-y"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(Has(r.err, "extract \"Art\": a symbolic link stands in its way")) << r.err;
+        EXPECT_TRUE(Has(r.err, "\"Note\": a symbolic link stands in its way")) << r.err;
+        EXPECT_TRUE(fs::is_empty(path("outside")));
+        struct stat after {};
+        ASSERT_EQ(::stat(path("victim").c_str(), &after), 0);
+        EXPECT_EQ(ReadBytes(path("victim")), victim);
+        EXPECT_EQ(after.st_mtime, before.st_mtime);
+        EXPECT_TRUE(fs::is_symlink(path("l/Art")) && fs::is_symlink(path("l/Note")));
+        EXPECT_EQ(ReadBytes(path("l/Kept")), c);
+    }
+    {
+        SCOPED_TRACE("names equal but for case, and one name twice");
+        // An archive holds both (an Amiga disk cannot, its folders ignore case). Not all capitals:
+        // such a name in an MS-DOS archive is read in lower case.
+        dir_.write("case.lha", qfauthor::WriteStoredLha({{"D/Readme", a}, {"D/ReadMe", b}}));
+        Outcome r = run({"extract", path("case.lha"), "-o", path("c")});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(ReadBytes(path("c/D/Readme")), a);
+        EXPECT_EQ(ReadBytes(path("c/D/ReadMe")), b);
+        // Where a name lands on a file this extraction made, as on a file system that ignores case.
+        dir_.write("twice.lha", qfauthor::WriteStoredLha({{"D/Same", a}, {"D/Same", a}, {"D/Other", c}}));
+        r = run({"extract", path("twice.lha"), "-o", path("t")});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(Has(r.err, "kept \"D/Same\" as \"Same~2\"")) << r.err;
+        EXPECT_EQ(Tree(path("t")), (std::vector<std::string>{"D", "D/Other", "D/Same", "D/Same~2"}));
+        EXPECT_EQ(ReadBytes(path("t/D/Same~2")), a);
+    }
+}
+
+// Whatever a command reads is an input before any output is written: the script's own picture,
+// the disk image serving a volume, a file the movie names on a mapped folder.
+TEST_F(DisksTest, NothingACommandReadsCanBeItsOutput)
+{
+    fs::copy(fs::path(Example()).parent_path(), path("src"));
+    const Bytes field = ReadBytes(path("src/field.png"));
+    Outcome r = run({"make", path("src/bounce.json"), "-o", path("src/field.png"), "-y"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "same file as an input")) << r.err;
+    EXPECT_EQ(ReadBytes(path("src/field.png")), field);
+    EXPECT_FALSE(fs::exists(path("src/field-volume")));
+
+    ASSERT_EQ(run({"make", path("src/bounce.json"), "-o", path("m/bounce.qf")}).status, 0);
+    ASSERT_EQ(run({"make", path("src/bounce.json"), "-o", path("bounce.adf")}).status, 0);
+    const Bytes disk = ReadBytes(path("bounce.adf")), sound = ReadBytes(path("m/bounce-volume/Bounce/Boing"));
+    ASSERT_FALSE(sound.empty());
+    r = run({"dump", path("m/bounce.qf"), "--volume", "Work=" + path("bounce.adf"), "--video", path("bounce.adf")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.err, "same file as an input")) << r.err;
+    EXPECT_EQ(ReadBytes(path("bounce.adf")), disk);
+    const std::string asset = path("m/bounce-volume/Bounce/Boing");
+    const std::string volume = "Work=" + path("m/bounce-volume");
+    for (std::vector<std::string> args : {std::vector<std::string>{"export", path("m/bounce.qf"), "-o", asset, "-f", "wav", "-y"},
+                                          {"frame", path("m/bounce.qf"), "-o", asset, "-y"},
+                                          {"dump", path("m/bounce.qf"), "--audio", asset}}) {
+        SCOPED_TRACE(args[0]);
+        args.insert(args.end(), {"--volume", volume});
+        r = run(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(Has(r.err, "same file as an input")) << r.err;
+        EXPECT_EQ(ReadBytes(asset), sound);
+    }
+}
+
+// A FIFO never ends: make refuses one as its script, a picture or a sound instead of waiting.
+TEST_F(DisksTest, MakeRefusesWhatIsNotARegularFile)
+{
+    for (const char *name : {"bounce.json", "field.png", "boing.wav"}) {
+        SCOPED_TRACE(name);
+        fs::copy(fs::path(Example()).parent_path(), path("src"),
+                 fs::copy_options::overwrite_existing | fs::copy_options::recursive);
+        fs::remove(path("src/") + name);
+        ASSERT_EQ(::mkfifo((path("src/") + name).c_str(), 0600), 0);
+        Outcome r = qftest::RunQuillframer({"make", path("src/bounce.json"), "-o", path("out.qf")}, dir_.path(),
+                                           "timeout 60");
+        EXPECT_EQ(r.status, 1) << r.err;  // 124: it waited on the FIFO
+        EXPECT_TRUE(Has(r.err, std::string(name) + "\": not a regular file")) << r.err;
+        EXPECT_FALSE(fs::exists(path("out.qf")));
+        fs::remove(path("src/") + name);
+    }
+}
+
 // The movie's volume is unmapped and its folder gone: a disk labelled like it is looked for.
 TEST_F(DisksTest, SearchFindsTheDiskByItsLabelAndSaysWhichOne)
 {

@@ -211,6 +211,39 @@ TEST_F(OutputsTest, AFailedExportLeavesNoFileAndTheOldOneAsItWas)
     }
 }
 
+// /dev/null and /dev/stdout as outputs stay what they are, in a mount namespace with a /dev of its
+// own so that a failure replaces nothing of the machine's.
+TEST_F(OutputsTest, DevicesAndDescriptorsAreWrittenInPlaceNeverReplaced)
+{
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root for a private /dev (unshare -m)";
+    if (std::system("unshare -m true 2>/dev/null") != 0) GTEST_SKIP() << "unshare -m is not allowed here";
+    const std::string movie = write("m.qf", Movie(12, DeclaredPicture(16, 8))).string();
+    ASSERT_EQ(run({"dump", movie, "--video", path("video").string()}).status, 0);
+    const char *build = std::getenv("QF_BUILD_DIR");
+    const std::string qf = qftest::Quote((fs::path(build ? build : ".") / "quillframer").string());
+    const std::string m = qftest::Quote(movie), err = qftest::Quote(path("err").string());
+    const std::string script =
+        "mount -t tmpfs qftest /dev && mknod -m 666 /dev/null c 1 3 && ln -s /proc/self/fd /dev/fd && "
+        "ln -s /proc/self/fd/1 /dev/stdout || exit 9\n"
+        "unset QUILLFRAMER_PLUGIN\n"
+        "s=0\n"
+        // No -y: a device is never an existing file to ask about.
+        "for args in 'dump " + m + " --audio /dev/null --video /dev/null' 'export " + m +
+        " -o /dev/null -f wav' 'frame " + m + " -o /dev/null'; do\n"
+        "  eval " + qf + " \"$args\" </dev/null >/dev/null 2>>" + err + " || s=$((s + 1))\n"
+        "done\n"
+        "test -c /dev/null || s=$((s + 10))\n" +
+        qf + " dump " + m + " --video /dev/stdout 2>>" + err + " </dev/null | cat >" +
+        qftest::Quote(path("piped").string()) + "\n"
+        "test -L /dev/stdout || s=$((s + 20))\n"
+        "test \"$(ls -A /dev | wc -l)\" = 3 || s=$((s + 40))\n"  // no temporary file beside them
+        "exit $s\n";
+    const int status = std::system(("unshare -m sh -c " + qftest::Quote(script)).c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << qftest::ReadText(path("err"));
+    EXPECT_EQ(ReadBytes(path("piped")), ReadBytes(path("video")));  // the whole stream, no JSON line in it
+}
+
 // Starts quillframer with the default action for the signals the test sends.
 pid_t Spawn(const std::vector<std::string> &args, const fs::path &scratch)
 {

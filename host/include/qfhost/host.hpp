@@ -11,6 +11,7 @@
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <sys/types.h>
 #include <utility>
 #include <vector>
 
@@ -81,6 +82,9 @@ public:
 
     // The option value of the last tagged open (0 after a plain open).
     uint32_t lastOpenOption() const;
+    // The files opens through this host have read (device, inode): the movie, each file it named,
+    // the disk image or archive serving one.
+    std::vector<std::pair<dev_t, ino_t>> filesRead() const;
     // Files opened through the services and not closed yet (all hosts of the process).
     static int openFileCount();
 

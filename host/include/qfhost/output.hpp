@@ -1,10 +1,12 @@
 // Every file a command writes goes through here, so that no input is ever overwritten and no
 // output is ever left half-written: each is written to a temporary file beside its target and
-// renamed over it only once complete. SIGINT, SIGTERM and SIGHUP remove the temporary files in
+// renamed over it only once complete. What is not a regular file (a device, a FIFO, /dev/stdout) is
+// written in place instead: nothing to ask about, rename or remove. SIGINT, SIGTERM and SIGHUP remove the temporary files in
 // progress and end the process with status 128 + the signal.
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -51,16 +53,24 @@ public:
 
     // A file the command reads: no output may be the same file (same device and inode).
     void addInput(const std::filesystem::path &input);
+    void addInput(dev_t device, ino_t inode);
 
     // Checks targets before any of them is written: refuses one that is an input, and, unless
     // replacing is allowed, existing ones (one question on a terminal covers them all; `label`
     // names them in it). Throws std::runtime_error with one line. Checked targets are not asked
-    // about again.
+    // about again, but are checked against the inputs known by then.
     void claim(std::span<const std::filesystem::path> targets, const std::string &label);
     void claim(const std::filesystem::path &target) { claim({&target, 1}, target.string()); }
 
-    // Claims the target, then makes its temporary file (symlinks are followed to the real file).
+    // Claims the target, then makes its temporary file (symlinks are followed to the real file);
+    // a device, FIFO, socket or descriptor path is written in place.
     PendingOutput begin(const std::filesystem::path &target);
+
+    // A file made inside an open folder (descriptor `folder`), never through a symbolic link: fill
+    // writes a temporary file made beside `name` with O_NOFOLLOW, which is then renamed over it.
+    // `target` is the file's path, for the claim, messages and the interrupt table.
+    void writeAt(int folder, const std::string &name, const std::filesystem::path &target,
+                 const std::function<void(int descriptor)> &fill);
 
     // The whole output at once: fill(temporary path) writes it, then it replaces the target.
     template <typename Fill>

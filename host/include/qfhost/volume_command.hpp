@@ -64,11 +64,16 @@ struct ExtractResult {
     int files = 0;
     int directories = 0;
     int skipped = 0;  // links and refused names
+    int failed = 0;   // entries that could not come out (each reported): the command fails
 };
 
 // Copies the files and folders below `inside` (empty: all) into directory, names in UTF-8 and
-// modification times kept, each file through outputs. Links are skipped and names that cannot be
+// modification times kept, each file streamed from its walked entry through outputs, made below
+// directory without following any symbolic link there. Links are skipped and names that cannot be
 // a file here ('/' inside, ".", "..") are refused with their contents; `report` hears each, one line.
+// An entry with an empty name, a symbolic link in the way, a file that cannot be read or written,
+// and damage that ends the walk are reported and counted as failed; the rest still comes out. A
+// name that lands on a file this extraction made (case ignored by the file system) becomes NAME~2.
 // Throws VolumeError when `inside` is no folder on the volume.
 ExtractResult ExtractVolume(const Volume &volume, const std::string &inside, const std::filesystem::path &directory,
                             Outputs &outputs, const std::function<void(const std::string &)> &report);
