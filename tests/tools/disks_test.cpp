@@ -192,13 +192,21 @@ TEST_F(DisksTest, ExtractRefusesOneBadEntryAndCopiesTheRest)
     }
     {
         SCOPED_TRACE("names equal but for case, and one name twice");
-        // An archive holds both (an Amiga disk cannot, its folders ignore case). Not all capitals:
+        // An archive holds both (an Amiga disk only when crafted: its folders ignore case). Not all capitals:
         // such a name in an MS-DOS archive is read in lower case.
         dir_.write("case.lha", qfauthor::WriteStoredLha({{"D/Readme", a}, {"D/ReadMe", b}}));
         Outcome r = run({"extract", path("case.lha"), "-o", path("c")});
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(ReadBytes(path("c/D/Readme")), a);
         EXPECT_EQ(ReadBytes(path("c/D/ReadMe")), b);
+        // A crafted disk holding both: each comes from its own header block, not a second lookup.
+        Bytes image = qfauthor::AdfWriter().file("D/Readme", a).file("D/Qeadme", b).image();
+        Rename(image, "Qeadme", "README");
+        dir_.write("case.adf", image);
+        r = run({"extract", path("case.adf"), "-o", path("cd")});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(ReadBytes(path("cd/D/Readme")), a);
+        EXPECT_EQ(ReadBytes(path("cd/D/README")), b);
         // Where a name lands on a file this extraction made, as on a file system that ignores case.
         dir_.write("twice.lha", qfauthor::WriteStoredLha({{"D/Same", a}, {"D/Same", a}, {"D/Other", c}}));
         r = run({"extract", path("twice.lha"), "-o", path("t")});
