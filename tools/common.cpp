@@ -84,6 +84,12 @@ void AddMovieOptions(CLI::App &command, Context &context)
             "--max-pixels", [&context](uint64_t n) { context.maxPixels = n; },
             "Refuse a movie whose picture has more pixels than this (default 67108864, 64 megapixels)")
         ->type_name("N");
+    command
+        .add_option_function<uint64_t>(
+            "--max-file-size", [&context](uint64_t n) { context.maxFileBytes = n; },
+            "Refuse a movie, picture, face set or sound on a disk image or in an archive that holds more bytes "
+            "than this (default 67108864, 64 MB)")
+        ->type_name("BYTES");
     AddQuietOption(command, context);
 }
 
@@ -123,6 +129,7 @@ qfhost::HostSettings MakeSettings(const Context &context, int32_t version)
         settings.volumes[name] = fs::absolute(dir, ec);
     }
     settings.searchBesideMovie = true;
+    settings.volumeLimits.fileBytes = context.maxFileBytes;
     for (const std::string &dir : context.searchDirs) settings.searchDirectories.emplace_back(dir);
     settings.notice = [](const std::string &line) { std::fprintf(stderr, "quillframer: %s\n", line.c_str()); };
     // An unknown volume is asked for only when someone can answer.

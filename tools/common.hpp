@@ -26,6 +26,7 @@ struct Context {
     bool quiet = false;                // no progress bar
     qfhost::Overwrite overwrite = qfhost::Overwrite::Ask;  // -y / -n
     uint64_t maxPixels = uint64_t{64} << 20;               // --max-pixels: larger pictures are refused at the open
+    uint64_t maxFileBytes = qfhost::VolumeLimits{}.fileBytes;  // --max-file-size: for a file read whole from an image
     bool noBars = false;  // movies converted side by side: their bars would overwrite each other
 };
 

@@ -86,7 +86,7 @@ std::shared_ptr<const Volume> VolumeFor(Host::State &s, const std::string &name,
     while (!inside.empty() && inside.front() == '/') inside.erase(0, 1);
     auto &volume = s.mounted[answer->second];
     if (!volume) {
-        volume = Volume::Open(answer->second);
+        volume = Volume::Open(answer->second, s.settings.volumeLimits);
         s.read(answer->second);
     }
     return volume;
@@ -172,7 +172,7 @@ HostFile Open(const char *name, int32_t mode, uint32_t option)
                     std::string key = fs::absolute(served->image).lexically_normal().string();
                     auto &volume = s->mounted[key];
                     if (!volume) {
-                        volume = Volume::Open(key);
+                        volume = Volume::Open(key, s->settings.volumeLimits);
                         s->read(key);
                     }
                     return OpenOnVolume(*s, path, *volume, served->inside);

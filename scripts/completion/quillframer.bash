@@ -4,7 +4,7 @@ _quillframer()
     local cur prev words cword
     _init_completion || return
     local commands="info dump export extract frame sheet play make demo"
-    local common="--volume --plugin --max-pixels --quiet --help"
+    local common="--volume --plugin --max-pixels --max-file-size --quiet --help"
     local command="" word
     for word in "${words[@]:1:cword-1}"; do
         case " $commands " in *" $word "*) command=$word; break ;; esac
@@ -13,7 +13,7 @@ _quillframer()
         --plugin) _filedir vtp; return ;;
         -o | --output | --video | --audio) _filedir; return ;;
         -f | --format) COMPREPLY=($(compgen -W "mp4 webm mkv matroska gif wav" -- "$cur")); return ;;
-        --volume | --max-pixels | --at | --start | --duration | --scale | --every | --columns | --shrink | --seek | --packets) return ;;
+        --volume | --max-pixels | --max-file-size | --at | --start | --duration | --scale | --every | --columns | --shrink | --seek | --packets) return ;;
     esac
     if [[ -z $command ]]; then
         COMPREPLY=($(compgen -W "$commands --version --help $common" -- "$cur"))

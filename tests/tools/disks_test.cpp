@@ -51,6 +51,11 @@ TEST_F(DisksTest, MovieMadeOntoADiskPlaysAsMadeIntoAFolder)
     // The disk alone, the movie named inside it, and the disk inside an archive named explicitly.
     EXPECT_EQ(dump({path("bounce.adf")}), fromFolder);
     EXPECT_EQ(dump({path("bounce.adf") + ":bounce.movie"}), fromFolder);
+    // A file read whole from a disk is bounded, and the bound is the user's to move.
+    EXPECT_EQ(dump({path("bounce.adf"), "--max-file-size", "4096"}), fromFolder);
+    Outcome capped = run({"dump", path("bounce.adf"), "--max-file-size", "2325", "--video", path("capped.raw")});
+    EXPECT_EQ(capped.status, 1);
+    EXPECT_TRUE(Has(capped.err, "\"bounce.movie\" holds 2326 bytes, more than the 2325")) << capped.err;
 
     Outcome info = run({"info", path("bounce.adf"), "--files"});
     EXPECT_EQ(info.status, 0) << info.err;

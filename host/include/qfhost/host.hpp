@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "qfhost/volume.hpp"
 #include "quillframer/host_api.h"
 
 namespace qfhost {
@@ -39,6 +40,8 @@ struct HostSettings {
     std::vector<std::filesystem::path> searchDirectories;
     bool searchBesideMovie = false;
     std::function<void(const std::string &)> notice;
+    // What a disk image or archive may cost while the movie's files are read from it.
+    VolumeLimits volumeLimits;
 };
 
 enum class FailureKind {
