@@ -87,14 +87,15 @@ int DepthFor(size_t entries)
     return 8;
 }
 
-// Without pixels, every index is 0.
+// Indices the picture lacks are 0.
 qfmedia::IndexedPicture Picture(int width, int height, std::span<const uint8_t> pixels, std::span<const uint8_t> colors)
 {
     qfmedia::IndexedPicture picture;
     picture.width = width;
     picture.height = height;
     const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
-    picture.indices = !pixels.empty() ? std::vector<uint8_t>(pixels.begin(), pixels.begin() + count) : std::vector<uint8_t>(count, 0);
+    picture.indices.assign(pixels.begin(), pixels.begin() + static_cast<ptrdiff_t>(std::min(count, pixels.size())));
+    picture.indices.resize(count, 0);
     const int maxIndex = picture.indices.empty() ? 0 : *std::max_element(picture.indices.begin(), picture.indices.end());
     for (size_t c = 0; c + 2 < colors.size(); c += 3) picture.palette.push_back({colors[c], colors[c + 1], colors[c + 2]});
     if (static_cast<int>(picture.palette.size()) <= maxIndex) picture.palette.resize(static_cast<size_t>(maxIndex) + 1);
