@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <optional>
 
-#include "movie/movie_model.h"
 #include "qfhost/name_rules.hpp"
 #include "qfhost/printable.hpp"
 #include "qfhost/time.hpp"
@@ -99,12 +98,12 @@ MovieContents SurveyMovie(const Context &context, const std::string &movie)
     for (const AssetEntry &a : c.assets) {
         AssetSize size;
         if (a.type == AssetType::Background) {
-            if (const BackgroundImage *b = survey.background(a.index))
-                size.width = b->width, size.height = b->height, size.colors = static_cast<int>(b->colorCount);
+            if (const qfhost::PictureArt *b = survey.background(a.index))
+                size.width = b->width, size.height = b->height, size.colors = b->colorCount;
         } else if (a.type == AssetType::FaceSet) {
-            if (const FaceSet *f = survey.faceSet(a.index)) size.faces = f->imageCount, size.colors = f->colorCount;
-        } else if (const SoundSample *s = survey.sound(a.index)) {
-            size.samples = s->length, size.rate = s->samplesPerSecond;
+            if (const qfhost::FaceSetArt *f = survey.faceSet(a.index)) size.faces = f->imageCount, size.colors = f->colorCount;
+        } else if (const qfhost::SoundArt *s = survey.sound(a.index)) {
+            size.samples = s->length, size.rate = s->rate;
         }
         c.sizes.push_back(size);
     }
@@ -186,7 +185,7 @@ void PrintScenes(const MovieContents &c)
     for (const qfhost::SceneEntry &s : c.scenes) {
         // Playback loads a palette only when it has all 32 colours; otherwise the colours before stay.
         std::string palette = s.paletteColors == 0                  ? "kept"
-                              : s.paletteColors != ScenePaletteColors ? "unused (" + Count(s.paletteColors, "colour)", "colours)")
+                              : s.paletteColors != qfhost::ScenePaletteColors ? "unused (" + Count(s.paletteColors, "colour)", "colours)")
                               : s.ownPalette || s.background < 0      ? "own " + std::to_string(s.paletteColors)
                                                                       : "from background " + std::to_string(s.background);
         std::string faces;

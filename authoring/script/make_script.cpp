@@ -18,6 +18,7 @@
 #include "authoring/adf_writer.h"
 #include "authoring/iff_writer.h"
 #include "authoring/movie_writer.h"
+#include "authoring/script/script_rules.hpp"
 #include "media/sound_file.hpp"
 #include "media/png.hpp"
 #include "quillframer/host_api.h"
@@ -341,7 +342,7 @@ std::vector<LoadedAsset> LoadAssets(const Script &script, const json &doc, bool 
                 a.period = Integer<uint16_t>(s["period"]);
             else
                 a.period = qfauthor::PeriodForRate(Get(s, "rate", std::min(file.rate, static_cast<int>(QF_AUDIO_SAMPLE_RATE))));
-            if (a.period < 55) throw std::invalid_argument("\"period\" must be 55 or more");
+            if (a.period < rules::MinPeriod) throw std::invalid_argument(rules::PeriodRule);
             // Without resampling the samples keep the file's own rate, whatever the period plays them at.
             uint32_t rate = qfauthor::RateForPeriod(a.period);
             if (!Get(s, "resample", true)) rate = static_cast<uint32_t>(std::clamp(file.rate, 1, 65535));
@@ -511,7 +512,7 @@ MakeResult Make(const std::filesystem::path &scriptPath, const std::filesystem::
             movie.scene(static_cast<uint16_t>(number));
             if (s.contains("ticks") || s.contains("seconds")) {
                 long t = s.contains("ticks") ? Integer<long>(s["ticks"]) : std::lround(s["seconds"].get<double>() * 50.0);
-                if (t < 6 || t > 65535) throw std::invalid_argument("a scene lasts 6 to 65535 ticks (0.12 s to 21:50)");
+                if (t < rules::MinTicks || t > rules::MaxTicks) throw std::invalid_argument(rules::TicksRule);
                 movie.duration(static_cast<uint16_t>(t));
                 lastTicks = t;
             }
@@ -577,10 +578,10 @@ MakeResult Make(const std::filesystem::path &scriptPath, const std::filesystem::
                         mask |= static_cast<uint16_t>(1u << ch);
                     }
                     if (mask == 0) mask = 1;
-                    int volume = Get(h, "volume", 64);
-                    if (volume < 1 || volume > 64) throw std::invalid_argument("sound \"volume\" is 1 to 64");
+                    int volume = Get(h, "volume", rules::MaxVolume);
+                    if (volume < rules::MinVolume || volume > rules::MaxVolume) throw std::invalid_argument(rules::VolumeRule);
                     uint16_t period = Get<uint16_t>(h, "period", assetNamed(name).period);
-                    if (period < 55) throw std::invalid_argument("\"period\" must be 55 or more");
+                    if (period < rules::MinPeriod) throw std::invalid_argument(rules::PeriodRule);
                     movie.sound(n, static_cast<uint16_t>(volume), period, mask);
                 }
             }

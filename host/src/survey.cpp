@@ -10,6 +10,10 @@
 #include "qfhost/printable.hpp"
 
 namespace qfhost {
+
+static_assert(PaletteEntries == PaletteWordCount && ScenePaletteColors == ::ScenePaletteColors);
+static_assert(CycleCount == std::tuple_size_v<decltype(SceneCommands::cycles)>);
+
 namespace {
 
 AssetOrigin OriginOf(int32_t source)
@@ -52,6 +56,9 @@ std::unordered_map<const Record *, int> Numbers(const std::vector<const Record *
     return numbers;
 }
 
+// A palette's colours as RGB triples; the records hold at most 256.
+std::span<const uint8_t> Colors(const uint8_t *colors, int count) { return {colors, 3 * static_cast<size_t>(std::clamp(count, 0, PaletteEntries))}; }
+
 }  // namespace
 
 const char *AssetTypeName(AssetType type)
@@ -63,6 +70,14 @@ bool AssetEntry::missing() const
 {
     return origin == AssetOrigin::VolumeMissing || origin == AssetOrigin::FileMissing || origin == AssetOrigin::PathRefused;
 }
+
+namespace {
+void ReadArt(const std::vector<const BackgroundImage *> &backgrounds, const std::vector<const FaceSet *> &faceSets,
+             const std::vector<const SoundSample *> &sounds, std::vector<std::optional<PictureArt>> &backgrounds_,
+             std::vector<std::optional<FaceSetArt>> &faceSets_, std::vector<std::optional<SoundArt>> &sounds_);
+void ReadCommands(const MovieHandle &m, const std::unordered_map<const BackgroundImage *, int> &backgroundNumbers,
+                  const std::vector<const FaceSet *> &faceSets, std::vector<SceneEntry> &scenes_);
+}  // namespace
 
 Survey::Survey(Host &host, const std::filesystem::path &movie, uint32_t openOption, bool skipMissing)
     : record_(std::make_unique<MovieSurvey>())
@@ -84,15 +99,15 @@ Survey::Survey(Host &host, const std::filesystem::path &movie, uint32_t openOpti
     }
     const MovieHandle *m = record_->movie;
     if (!m) return;
-    backgrounds_ = ListOf(m->backgrounds, m->backgroundCount);
-    faceSets_ = ListOf(m->faceSets, m->faceSetCount);
-    sounds_ = ListOf(m->soundSamples, m->soundCount);
-    const auto backgroundNumbers = Numbers(backgrounds_);
-    const auto soundNumbers = Numbers(sounds_);
+    std::vector<const BackgroundImage *> backgrounds = ListOf(m->backgrounds, m->backgroundCount);
+    std::vector<const FaceSet *> faceSets = ListOf(m->faceSets, m->faceSetCount);
+    std::vector<const SoundSample *> sounds = ListOf(m->soundSamples, m->soundCount);
+    const auto backgroundNumbers = Numbers(backgrounds);
+    const auto soundNumbers = Numbers(sounds);
     // A placement shows a face's pixels, which belong to one set.
     std::unordered_map<const uint8_t *, int> setOfPixels;
-    for (size_t s = 0; s < faceSets_.size(); ++s)
-        for (const FaceImage *face = faceSets_[s]->images; face; face = face->next)
+    for (size_t s = 0; s < faceSets.size(); ++s)
+        for (const FaceImage *face = faceSets[s]->images; face; face = face->next)
             if (face->pixels) setOfPixels.emplace(face->pixels, static_cast<int>(s));
 
     uint32_t start = 0;
@@ -128,11 +143,98 @@ Survey::Survey(Host &host, const std::filesystem::path &movie, uint32_t openOpti
     // Records standing in for missing files hold nothing to take out.
     for (const AssetEntry &a : assets_) {
         if (!a.missing() || a.index < 0) continue;
-        if (a.type == AssetType::Background && a.index < static_cast<int>(backgrounds_.size())) backgrounds_[a.index] = nullptr;
-        if (a.type == AssetType::FaceSet && a.index < static_cast<int>(faceSets_.size())) faceSets_[a.index] = nullptr;
-        if (a.type == AssetType::Sound && a.index < static_cast<int>(sounds_.size())) sounds_[a.index] = nullptr;
+        if (a.type == AssetType::Background && a.index < static_cast<int>(backgrounds.size())) backgrounds[a.index] = nullptr;
+        if (a.type == AssetType::FaceSet && a.index < static_cast<int>(faceSets.size())) faceSets[a.index] = nullptr;
+        if (a.type == AssetType::Sound && a.index < static_cast<int>(sounds.size())) sounds[a.index] = nullptr;
+    }
+    ReadArt(backgrounds, faceSets, sounds, backgrounds_, faceSets_, sounds_);
+    ReadCommands(*m, backgroundNumbers, faceSets, scenes_);
+}
+
+namespace {
+
+void ReadArt(const std::vector<const BackgroundImage *> &backgrounds, const std::vector<const FaceSet *> &faceSets,
+             const std::vector<const SoundSample *> &sounds, std::vector<std::optional<PictureArt>> &backgrounds_,
+             std::vector<std::optional<FaceSetArt>> &faceSets_, std::vector<std::optional<SoundArt>> &sounds_)
+{
+    for (const BackgroundImage *b : backgrounds) {
+        if (!b) {
+            backgrounds_.emplace_back();
+            continue;
+        }
+        const size_t count = size_t{b->width} * b->height;
+        backgrounds_.push_back(PictureArt{b->width, b->height,
+                                          b->pixels ? std::span<const uint8_t>(b->pixels, count) : std::span<const uint8_t>(),
+                                          Colors(b->colors, static_cast<int>(b->colorCount)), static_cast<int>(b->colorCount)});
+    }
+    for (const FaceSet *set : faceSets) {
+        if (!set) {
+            faceSets_.emplace_back();
+            continue;
+        }
+        FaceSetArt art{Colors(set->colors, set->colorCount), set->colorCount, set->imageCount, {}};
+        int face = 1;
+        for (const FaceImage *image = set->images; image && face <= set->imageCount; image = image->next, ++face) {
+            const size_t count = size_t{image->width} * image->height;
+            art.faces.push_back({image->width, image->height, image->offsetX, image->offsetY,
+                                 image->pixels ? std::span<const uint8_t>(image->pixels, count) : std::span<const uint8_t>()});
+        }
+        faceSets_.push_back(std::move(art));
+    }
+    for (const SoundSample *sound : sounds) {
+        if (!sound) {
+            sounds_.emplace_back();
+            continue;
+        }
+        sounds_.push_back(SoundArt{std::span<const int8_t>(sound->data, sound->data ? sound->length : 0), sound->length,
+                                   sound->samplesPerSecond});
     }
 }
+
+void ReadCommands(const MovieHandle &m, const std::unordered_map<const BackgroundImage *, int> &backgroundNumbers,
+                  const std::vector<const FaceSet *> &faceSets, std::vector<SceneEntry> &scenes_)
+{
+    // A placement names its face by pixels; among the loaded sets the last to hold them names it.
+    std::unordered_map<const uint8_t *, std::pair<int, int>> faceOfPixels;
+    for (size_t n = 0; n < faceSets.size(); ++n) {
+        const FaceSet *set = faceSets[n];
+        if (!set) continue;
+        int face = 1;
+        for (const FaceImage *image = set->images; image && face <= set->imageCount; image = image->next, ++face)
+            if (image->pixels) faceOfPixels[image->pixels] = {static_cast<int>(n), face};
+    }
+    for (SceneEntry &scene : scenes_) {
+        const SceneRecord &s = m.scenes[scene.number];
+        SceneCommands &c = scene.commands;
+        if (s.background == m.noBackground && s.background) c.background = SceneCommands::NoBackground;
+        else c.background = NumberOf(backgroundNumbers, static_cast<const BackgroundImage *>(s.background));
+        c.hasPalette = s.palette != nullptr;
+        c.ownPalette = s.paletteOwned != 0;
+        c.paletteCount = s.paletteCount;
+        c.paletteIsBackgrounds = s.palette && s.background && s.palette == s.background->colors;
+        c.backgroundColors = s.background ? static_cast<int>(s.background->colorCount) : 0;
+        if (s.palette && s.paletteCount == qfhost::ScenePaletteColors) c.palette.assign(s.palette, s.palette + 3 * qfhost::ScenePaletteColors);
+        for (int k = 0; k < CycleCount; ++k)
+            c.cycles[k] = {s.cycles[k].command, s.cycles[k].low, s.cycles[k].high, s.cycles[k].direction};
+        if (s.scroll)
+            c.scroll = ScrollEntry{s.scroll->horizontal != 0, s.scroll->velocity, s.scroll->acceleration, s.scroll->limit};
+        for (int layer = 0; layer < LayerCount; ++layer) {
+            std::vector<const SpritePlacement *> placed;
+            for (const SpritePlacement *p = s.layers[layer]; p; p = p->next) placed.push_back(p);
+            // Each placement goes to the front of its layer's list: the stream placed them in reverse.
+            for (auto it = placed.rbegin(); it != placed.rend(); ++it) {
+                const SpritePlacement *p = *it;
+                if (!p->pixels) continue;  // draws nothing
+                PlacementEntry entry{layer, p->x, p->y};
+                if (auto found = faceOfPixels.find(p->pixels); found != faceOfPixels.end())
+                    entry.faceSet = found->second.first, entry.face = found->second.second;
+                c.placements.push_back(entry);
+            }
+        }
+    }
+}
+
+}  // namespace
 
 Survey::~Survey() { QfEndSurvey(record_.get()); }
 
@@ -157,16 +259,15 @@ std::vector<std::string> Survey::missingVolumes() const
     return volumes;
 }
 
-template <typename Record>
-static const Record *At(const std::vector<const Record *> &records, int index)
+template <typename Art>
+static const Art *At(const std::vector<std::optional<Art>> &art, int index)
 {
-    return index >= 0 && index < static_cast<int>(records.size()) ? records[index] : nullptr;
+    return index >= 0 && index < static_cast<int>(art.size()) && art[index] ? &*art[index] : nullptr;
 }
 
-const BackgroundImage *Survey::background(int index) const { return At(backgrounds_, index); }
-const FaceSet *Survey::faceSet(int index) const { return At(faceSets_, index); }
-const SoundSample *Survey::sound(int index) const { return At(sounds_, index); }
-const MovieHandle *Survey::model() const { return record_->movie; }
+const PictureArt *Survey::background(int index) const { return At(backgrounds_, index); }
+const FaceSetArt *Survey::faceSet(int index) const { return At(faceSets_, index); }
+const SoundArt *Survey::sound(int index) const { return At(sounds_, index); }
 
 int SceneAt(std::span<const SceneEntry> scenes, uint32_t ms)
 {

@@ -6,6 +6,7 @@
 #include "authoring/movie_writer.h"
 #include "host_test_support.hpp"
 #include "movie/movie_model.h"
+#include "recording/movie_survey.h"
 #include "qfhost/survey.hpp"
 
 using namespace hosttest;
@@ -122,17 +123,96 @@ TEST(Survey, SurveysLiveSideBySide)
     {
         Survey again(host, m.movie, 0, true);
         ASSERT_TRUE(again.opened());
-        EXPECT_NE(again.model(), skipping.model());
+        EXPECT_NE(again.faceSet(1)->faces[0].pixels.data(), skipping.faceSet(1)->faces[0].pixels.data()) << "a model of its own";
     }
     ASSERT_EQ(skipping.assets().size(), 6u);
     EXPECT_EQ(skipping.assets()[3].origin, AssetOrigin::VolumeMissing);
-    const MovieHandle *model = skipping.model();
+    EXPECT_EQ(skipping.faceSetCount(), 2);
+    EXPECT_EQ(skipping.scenes().size(), 3u);
+}
+
+// Underneath, the face set of a missing file stands in, and the model keeps no recorder past the open.
+TEST(Survey, TheRecordingOpenLeavesAStandInAndNoRecorder)
+{
+    ThreeVolumeMovie m;
+    HostSettings settings = m.settings();
+    settings.policy = RequesterPolicy::FixedMap;
+    Host host(settings);
+    host.makeCurrent();
+    host.beginOpen(m.movie);
+    auto record = std::make_unique<MovieSurvey>();
+    ASSERT_EQ(QfSurveyMovie(host.base(), m.movie.c_str(), 0, 1, record.get()), 1);
+    const MovieHandle *model = record->movie;
     ASSERT_NE(model, nullptr);
     ASSERT_EQ(model->faceSetCount, 2);
     EXPECT_EQ(model->faceSets->standIn, 1) << "music:Faces/Hero, not found, stands in";
     EXPECT_EQ(model->faceSets->next->standIn, 0);
     EXPECT_EQ(model->recorder, nullptr) << "the recorder ends with the open";
-    EXPECT_EQ(skipping.scenes().size(), 3u);
+    QfEndSurvey(record.get());
+}
+
+// What a script needs of each scene and the art it takes out, as plain data over the model.
+TEST(Survey, ScenesGiveTheirCommandsAndFilesTheirArt)
+{
+    TempDir dir;
+    std::vector<qfauthor::FaceEntry> faces(2);
+    faces[0].image = {3, 2, std::vector<uint8_t>{0, 1, 2, 3, 1, 0}};
+    faces[0].offsetX = 1, faces[0].offsetY = -2;
+    faces[1].image = {2, 1, std::vector<uint8_t>{3, 3}};
+    std::array<uint16_t, 32> colours{};
+    colours[1] = 0x0F80;
+    const fs::path path = dir.write(
+        "all.qf", MovieWriter()
+                      .embedded()
+                      .load(Asset::Background, qfauthor::WriteIlbm({4, 2, std::vector<uint8_t>{0, 1, 1, 0, 1, 1, 0, 0}},
+                                                                   std::vector<qfauthor::Color>(2)))
+                      .load(Asset::FaceSet, qfauthor::WriteFaceSet(faces, std::vector<qfauthor::Color>(4)))
+                      .load(Asset::FaceSet, qfauthor::WriteFaceSet(faces, std::vector<qfauthor::Color>(4)))
+                      .scenes(2)
+                      .scene(1).background(0).duration(6).faceSet(1, 10, 20).sprite(2, 0, 0, 0)
+                      .faceSet(1, 15, 20).sprite(1, 0, 0, 0).faceSet(1, 0, 0).sprite(1, 0, 0, 3).scroll(2, 40, 1, true)
+                      .cycles({qfauthor::CycleRange{1, 5, 0, 1}, {}, {}, {}})
+                      .scene(2).background(0xFFFF).palette(colours).duration(8)
+                      .end()
+                      .bytes());
+    Host host{HostSettings{}};
+    Survey survey(host, path, 0, true);
+    ASSERT_TRUE(survey.opened());
+
+    const qfhost::PictureArt *picture = survey.background(0);
+    ASSERT_NE(picture, nullptr);
+    EXPECT_EQ(picture->pixels.size(), 8u);
+    EXPECT_EQ(picture->pixels[1], 1);
+    EXPECT_EQ(picture->colors.size(), 6u) << "two colours";
+    const qfhost::FaceSetArt *set = survey.faceSet(1);
+    ASSERT_NE(set, nullptr);
+    ASSERT_EQ(set->faces.size(), 2u);
+    EXPECT_EQ(set->faces[0].pixels.size(), 6u);
+    EXPECT_EQ(set->faces[0].offsetX, 1);
+    EXPECT_EQ(set->faces[0].offsetY, -2);
+
+    const auto &scenes = survey.scenes();
+    ASSERT_EQ(scenes.size(), 2u);
+    const qfhost::SceneCommands &first = scenes[0].commands, &second = scenes[1].commands;
+    EXPECT_EQ(first.background, 0);
+    EXPECT_TRUE(first.hasPalette && !first.ownPalette && first.paletteIsBackgrounds) << "borrowed from the picture";
+    ASSERT_TRUE(first.scroll.has_value());
+    EXPECT_TRUE(first.scroll->horizontal);
+    EXPECT_EQ(first.scroll->velocity, 2);
+    EXPECT_EQ(first.scroll->limit, 40);
+    EXPECT_EQ(first.cycles[0].command, 1);
+    EXPECT_EQ(first.cycles[0].high, 5);
+    // In the stream's order, each layer in turn, named by set and face from 1.
+    ASSERT_EQ(first.placements.size(), 3u);
+    EXPECT_EQ(first.placements[0].face, 2);
+    EXPECT_EQ(first.placements[1].face, 1);
+    EXPECT_EQ(first.placements[2].layer, 3);
+    for (const qfhost::PlacementEntry &p : first.placements) EXPECT_EQ(p.faceSet, 1);
+    EXPECT_EQ(second.background, qfhost::SceneCommands::NoBackground);
+    EXPECT_TRUE(second.ownPalette);
+    ASSERT_EQ(second.palette.size(), 96u);
+    EXPECT_EQ(second.palette[3] >> 4, 0xF) << "colour 1 is #F80";
+    EXPECT_EQ(second.palette[4] >> 4, 0x8);
 }
 
 TEST(Survey, ScenesHaveTheirTimesPicturesFacesAndSounds)

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -14,14 +15,13 @@
 #include "qfhost/host.hpp"
 
 struct MovieSurvey;
-struct BackgroundImage;
-struct FaceSet;
-struct SoundSample;
-struct MovieHandle;
 
 namespace qfhost {
 
 enum class AssetType { Background, FaceSet, Sound };
+
+inline constexpr int PaletteEntries = 256;   // colours a picture's palette holds at most
+inline constexpr int ScenePaletteColors = 32;  // a scene's palette loads only with all of them
 
 // "background", "face set" or "sound", as messages name them.
 const char *AssetTypeName(AssetType type);
@@ -54,6 +54,41 @@ struct ChannelEntry {
     int volume = 0;  // 0..64
 };
 
+// A colour cycle command as the scene gives it.
+struct CycleEntry {
+    int command = 0;  // 1 start, 2 stop, other: leave the cycle alone
+    int low = 0, high = 0;
+    int direction = 0;  // 0 towards higher indices
+};
+
+struct ScrollEntry {
+    bool horizontal = false;
+    int velocity = 0, acceleration = 0, limit = 0;
+};
+
+// A face shown in a layer, in the order the stream placed them.
+struct PlacementEntry {
+    int layer = 0;
+    int32_t x = 0, y = 0;
+    int faceSet = -1;  // -1 when the face belongs to no loaded set
+    int face = 0;      // from 1
+};
+
+// What a scene's commands set, as a make script writes them again.
+struct SceneCommands {
+    static constexpr int NoBackground = -2;  // the record that clears the picture
+    int background = -1;  // number, -1 for none, or NoBackground
+    bool hasPalette = false;
+    bool ownPalette = false;
+    int paletteCount = 0;
+    bool paletteIsBackgrounds = false;   // the palette is the background's own colours
+    int backgroundColors = 0;            // the background's colour count
+    std::vector<uint8_t> palette;        // RGB triples when the palette has exactly 32 colours
+    std::array<CycleEntry, 4> cycles;
+    std::optional<ScrollEntry> scroll;
+    std::vector<PlacementEntry> placements;
+};
+
 struct SceneEntry {
     int number = 0;  // from 1
     uint32_t startMs = 0;
@@ -67,6 +102,34 @@ struct SceneEntry {
     bool scrolls = false;
     int cycles = 0;  // colour cycles started
     std::array<ChannelEntry, 4> channels;
+    SceneCommands commands;
+};
+
+// The art of a loaded file, viewing the survey's model: valid while the Survey lives.
+struct PictureArt {
+    int width = 0, height = 0;
+    std::span<const uint8_t> pixels;  // width * height indices; empty when none were decoded
+    std::span<const uint8_t> colors;  // RGB triples, at most 256
+    int colorCount = 0;               // as the file gives it
+};
+
+struct FaceArt {
+    uint32_t width = 0, height = 0;
+    int32_t offsetX = 0, offsetY = 0;
+    std::span<const uint8_t> pixels;  // empty when none were decoded
+};
+
+struct FaceSetArt {
+    std::span<const uint8_t> colors;  // RGB triples, at most 256
+    int colorCount = 0;
+    int imageCount = 0;           // as the file gives it
+    std::vector<FaceArt> faces;   // those read, at most imageCount
+};
+
+struct SoundArt {
+    std::span<const int8_t> samples;
+    uint32_t length = 0;  // as the file gives it
+    uint32_t rate = 0;    // Hz, 0 when the header gives none
 };
 
 // An open survey; the movie model stays open while it lives. Each has its own record, so several
@@ -94,21 +157,18 @@ public:
     int faceSetCount() const;
     int soundCount() const;
 
-    // The loaded records, by number, for tools that take the art out; null for a missing one.
-    const BackgroundImage *background(int index) const;
-    const FaceSet *faceSet(int index) const;
-    const SoundSample *sound(int index) const;
-    // The whole model (scene records with their placements, palettes, cycles and scrolls), for
-    // tools that write it out again; null when the open failed.
-    const MovieHandle *model() const;
+    // The loaded files' art, by number, for tools that take it out; null for a missing one.
+    const PictureArt *background(int index) const;
+    const FaceSetArt *faceSet(int index) const;
+    const SoundArt *sound(int index) const;
 
 private:
     std::unique_ptr<MovieSurvey> record_;
     std::vector<AssetEntry> assets_;
     std::vector<SceneEntry> scenes_;
-    std::vector<const BackgroundImage *> backgrounds_;
-    std::vector<const FaceSet *> faceSets_;
-    std::vector<const SoundSample *> sounds_;
+    std::vector<std::optional<PictureArt>> backgrounds_;
+    std::vector<std::optional<FaceSetArt>> faceSets_;
+    std::vector<std::optional<SoundArt>> sounds_;
 };
 
 // The scene playing at ms (the last one when ms is past the end), from 1; 0 when there is none.
