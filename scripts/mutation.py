@@ -25,7 +25,7 @@ FOLDERS = ("movie", "iff", "playback")
 # host_explain_test runs the recording build, whose survey takes paths of the core that the
 # shipped plug-in never does (the stand-in record for a missing file).
 SUITES = ("movie_tests", "iff_decoder_test", "iff_loader_test", "playback_tests", "host_open_wrapper_test",
-          "host_explain_test", "fuzz_regressions", "iff_peer_test", "e2e_dump_tests", "tools_dump_info_test")
+          "host_explain_test", "fuzz_regressions", "iff_peer_test", "command_dump_test", "command_dump_info_test")
 TIMEOUT = 120  # seconds per suite; a mutant that loops is killed by the timeout
 
 # (name, pattern, replacement): applied to one occurrence in one line.
