@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   libpng-dev libsndfile1-dev libsdl2-dev libcli11-dev nlohmann-json3-dev
