@@ -64,7 +64,7 @@ std::vector<int> Shown(MovieHandle *m, double time)
     return result;
 }
 
-// Embedded pictures (the first sets the frame's size) and one face set, then the scene table.
+// Embedded pictures (the first sets the frame's size) and face sets, then the scene table.
 MovieWriter Embedded(const std::vector<qfauthor::Bytes> &pictures, const std::vector<qfauthor::Bytes> &faceSets,
                      uint16_t sceneCount)
 {
@@ -79,7 +79,7 @@ MovieWriter Embedded(const std::vector<qfauthor::Bytes> &pictures, const std::ve
 qfauthor::Bytes Faces(const std::vector<qfauthor::IndexedImage> &images, int missing = 0, int w = 0, int h = 0)
 {
     std::vector<qfauthor::FaceEntry> entries;
-    for (const auto &image : images) entries.push_back({image});
+    for (const auto &image : images) entries.emplace_back().image = image;
     qfauthor::Bytes bytes = qfauthor::WriteFaceSet(entries, std::vector<qfauthor::Color>(32));
     qfauthor::IffChunk header{"FACE", {}};
     qfauthor::PutU16(header.data, (uint32_t)w);
@@ -150,7 +150,8 @@ TEST(Background, WrapsByTheRawOffsetReducedModuloTheSize)
                 ASSERT_EQ(got[(size_t)(r * w.bw + c)], Cell(Mod(c - w.shiftX, w.bw), Mod(r - w.shiftY, w.bh)))
                     << "offset " << w.raw << " at " << c << "," << r;
         if (w.raw == 3 && w.bh == 2) {  // by hand: columns 0..2 show 7..9, 3..9 show 0..6
-            EXPECT_EQ(std::vector<int>(got.begin(), got.begin() + 10), (std::vector<int>{8, 9, 10, 1, 2, 3, 4, 5, 6, 7}));
+            EXPECT_EQ(std::vector<int>(got.begin(), got.begin() + 10),
+                      (std::vector<int>{8, 9, 10, 1, 2, 3, 4, 5, 6, 7}));
         }
     }
 }
@@ -281,7 +282,8 @@ TEST(Composition, RandomScenesMatchThePlainRules)
         std::vector<qfauthor::IndexedImage> faces;
         std::vector<int16_t> at;
         for (int layer = 1; layer >= 0; --layer) {  // layer 1 first, layer 0 on top
-            int sw = 1 + (int)(rng() % 70), sh = 1 + (int)(rng() % 5), x = (int)(rng() % 100) - 30, y = (int)(rng() % 14) - 3;
+            int sw = 1 + (int)(rng() % 70), sh = 1 + (int)(rng() % 5);
+            int x = (int)(rng() % 100) - 30, y = (int)(rng() % 14) - 3;
             qfauthor::IndexedImage face{sw, sh, qfauthor::Bytes((size_t)(sw * sh))};
             for (auto &v : face.pixels) v = rng() % 3 ? (uint8_t)(rng() % 32) : 0;
             for (int r = 0; r < sh; ++r)
@@ -413,7 +415,8 @@ TEST(Cycling, EmptyAndOutOfRangeRangesNeverRotate)
 TEST(Cycling, ThirtyTwoColourSceneShowsItsPaletteRotatedOnce)
 {
     MovieWriter w = LiftedMovie(4);
-    w.scene(3).palette(Marks(1)).cycles(Ranges{{{2, 5, 0, 1}, {250, 252, 0, 1}}});  // above 31: no reload, so it accumulates
+    // Words 250..252 are above 31: no reload, so their turns accumulate.
+    w.scene(3).palette(Marks(1)).cycles(Ranges{{{2, 5, 0, 1}, {250, 252, 0, 1}}});
     w.scene(4).background(1);  // a 16-colour palette is not applied
     Played p(w);
     const auto lifted = Lift(p.m);
@@ -422,9 +425,11 @@ TEST(Cycling, ThirtyTwoColourSceneShowsItsPaletteRotatedOnce)
         EXPECT_EQ(Decode(p.m, In(3)), once) << call;
         EXPECT_EQ(p.m->paletteWords[0], MarkWord(1, 0));
         EXPECT_EQ(p.m->paletteWords[31], MarkWord(1, 31));
-        if (call == 1) EXPECT_EQ(p.m->paletteWords[250], lifted[252]);
+        if (call == 1) {
+            EXPECT_EQ(p.m->paletteWords[250], lifted[252]);
+        }
     }
-    for (int i = 249; i <= 253; ++i) EXPECT_EQ(p.m->paletteWords[i], lifted[(size_t)i]) << i;  // three steps of three words
+    for (int i = 249; i <= 253; ++i) EXPECT_EQ(p.m->paletteWords[i], lifted[(size_t)i]) << i;  // 3 steps of 3 words
     EXPECT_EQ(p.m->scenes[4].paletteCount, 16);
     EXPECT_EQ(Decode(p.m, In(4))[0], MarkWord(1, 4));  // scene 4 shows the words rotated once more
 }
