@@ -1,28 +1,29 @@
 // Background wrap, sprite clipping and order, palette reload and colour cycling, pixel expansion.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <random>
+#include <set>
 #include <vector>
 
-#include "tests/playback/movie_builder.h"
+#include "tests/playback/written_movie.h"
 
-using qfplay::MovieBuilder;
-using qfplay::Palette32;
-using qfplay::Rgb;
-using qfplay::WordOf;
+using qfplay::Asset;
+using qfplay::Marks;
+using qfplay::MarkWord;
+using qfplay::MovieWriter;
+using qfplay::Picture;
+using qfplay::Played;
+using Ranges = std::array<qfauthor::CycleRange, 4>;
 
 namespace {
 
-// Marker words, so each output word names the colour index it came from.
-uint32_t Marker(int index) { return 0x5A000000u + (uint32_t)index; }
+// Scenes last 6 ticks (the least a movie gives): In(s) lies in scene s.
+double In(int s) { return 0.12 * (s - 1) + 0.001; }
 
-void MarkPalette(MovieHandle *m)
-{
-    for (int i = 0; i < 256; ++i) m->paletteWords[i] = Marker(i);
-}
-
-// Decodes at the given time into a buffer between guard words; checks the record.
+// Decodes at the given time into a buffer between guard words; checks the record and that each
+// word is the palette word of the index composed under it.
 std::vector<uint32_t> Decode(MovieHandle *m, double time)
 {
     size_t n = (size_t)m->width * (size_t)m->height;
@@ -43,15 +44,59 @@ std::vector<uint32_t> Decode(MovieHandle *m, double time)
     EXPECT_EQ(record.word2, 0);
     EXPECT_EQ(record.word3, 0);
     EXPECT_EQ(record.unused, -1.0);
-    return std::vector<uint32_t>(buffer.begin() + 1, buffer.end() - 1);
+    std::vector<uint32_t> words(buffer.begin() + 1, buffer.end() - 1);
+    for (size_t i = 0; i < n; ++i) EXPECT_EQ(words[i], m->paletteWords[m->frameBuffer[i]]) << "word " << i;
+    return words;
 }
 
-// Colour indices of the output, read back through the marker palette.
-std::vector<int> Indices(MovieHandle *m, double time = 0.0)
+// The colour indices composed at the given time.
+std::vector<int> Composed(MovieHandle *m, double time)
+{
+    Decode(m, time);
+    return std::vector<int>(m->frameBuffer, m->frameBuffer + (size_t)m->width * (size_t)m->height);
+}
+
+// Which colour of palette 0 each output word shows.
+std::vector<int> Shown(MovieHandle *m, double time)
 {
     std::vector<int> result;
-    for (uint32_t w : Decode(m, time)) result.push_back((int)(w - 0x5A000000u));
+    for (uint32_t w : Decode(m, time)) result.push_back(qfplay::MarkIndex(w));
     return result;
+}
+
+// Embedded pictures (the first sets the frame's size) and face sets, then the scene table.
+MovieWriter Embedded(const std::vector<qfauthor::Bytes> &pictures, const std::vector<qfauthor::Bytes> &faceSets,
+                     uint16_t sceneCount)
+{
+    MovieWriter writer;
+    writer.embedded();
+    for (const auto &p : pictures) writer.load(Asset::Background, p);
+    for (const auto &f : faceSets) writer.load(Asset::FaceSet, f);
+    return writer.scenes(sceneCount);
+}
+
+// A face set of these faces, then `missing` more of w x h whose BODY never comes (pixels null).
+qfauthor::Bytes Faces(const std::vector<qfauthor::IndexedImage> &images, int missing = 0, int w = 0, int h = 0)
+{
+    std::vector<qfauthor::FaceEntry> entries;
+    for (const auto &image : images) entries.emplace_back().image = image;
+    qfauthor::Bytes bytes = qfauthor::WriteFaceSet(entries, std::vector<qfauthor::Color>(32));
+    qfauthor::IffChunk header{"FACE", {}};
+    qfauthor::PutU16(header.data, (uint32_t)w);
+    qfauthor::PutU16(header.data, (uint32_t)h);
+    header.data.resize(12, 0);
+    for (int i = 0; i < missing; ++i) {
+        qfauthor::Bytes group = qfauthor::WriteGroup("FORM", "FIMG", {&header, 1}, false);
+        bytes.insert(bytes.end(), group.begin(), group.end());
+    }
+    bytes[7] = (uint8_t)(images.size() + (size_t)missing);  // the image count
+    return bytes;
+}
+
+// Places face `face` of set 0 at (x, y) in the scene's layer.
+void Put(MovieWriter &w, uint16_t scene, uint16_t face, int16_t x, int16_t y, uint16_t layer)
+{
+    w.scene(scene).faceSet(0, x, y).sprite(face, 0, 0, layer);
 }
 
 // Background pixel value for (column, row): distinct and never 0.
@@ -69,32 +114,42 @@ int Mod(int a, int n) { return ((a % n) + n) % n; }
 
 TEST(Background, WrapsByTheRawOffsetReducedModuloTheSize)
 {
-    // Frame (c, r) shows background (c - shiftX, r - shiftY) mod size. The branch is chosen on the raw
-    // offsets: a non-zero scrollX hides scrollY, even when it equals the width.
+    // Frame (c, r) shows background (c - shiftX, r - shiftY) mod size. Scene 1 starts a scroll and
+    // the post pass moves the last scene by the velocities, taking off or adding the size once: the
+    // raw offset may be a size's worth, past it or below 0. Scenes without a picture never wrap, so
+    // tens of thousands of them lead up to offsets near both ends of the range.
     const struct {
         int bw, bh;
-        int32_t scrollX, scrollY;
+        bool horizontal;
+        int16_t velocity, limit, acceleration;
+        uint16_t scenes;
+        int32_t raw;
         int shiftX, shiftY;
     } cases[] = {
-        {10, 2, 3, 0, 3, 0},  {10, 2, 1, 0, 1, 0},   {10, 2, 9, 0, 9, 0},  {3, 5, 0, 2, 0, 2},
-        {10, 5, 10, 0, 0, 0}, {10, 5, 0, 5, 0, 0},   {10, 5, 3, 2, 3, 0},  {10, 5, 10, 2, 0, 0},
-        {10, 5, 0, 0, 0, 0},  {10, 5, -3, 0, 7, 0},  {10, 5, 13, 0, 3, 0}, {10, 5, -10, 4, 0, 0},
-        {10, 5, 0, -1, 0, 4}, {10, 5, 0, 7, 0, 2},   {10, 5, 0, -5, 0, 0},
-        {10, 5, 2147483647, 0, 7, 0},       // 2^31 - 1 = 10 x 214748364 + 7
-        {10, 5, -2147483647 - 1, 0, 2, 0},  // -2^31 mod 10 = 2
+        {10, 2, true, 3, 0, 0, 2, 3, 3, 0},     {10, 2, true, 1, 0, 0, 2, 1, 1, 0},
+        {10, 2, true, 9, 0, 0, 2, 9, 9, 0},     {3, 5, false, 2, 0, 0, 2, 2, 0, 2},
+        {10, 5, true, 10, 0, 0, 2, 10, 0, 0},   {10, 5, false, 5, 0, 0, 2, 5, 0, 0},
+        {10, 5, true, 0, 0, 0, 2, 0, 0, 0},     {10, 5, true, -13, 0, 0, 2, -3, 7, 0},
+        {10, 5, true, 23, 0, 0, 2, 13, 3, 0},   {10, 5, false, -6, 0, 0, 2, -1, 0, 4},
+        {10, 5, false, 12, 0, 0, 2, 7, 0, 2},   {10, 5, false, -10, 0, 0, 2, -5, 0, 0},
+        // 32767 + 32896 x 65280 = 2^31 - 1, less 10: 10 x 214748363 + 7.
+        {10, 5, true, 32767, 32767, 32513, 32898, 2147483637, 7, 0},
+        // -32768 - 32768 x 65535 = -2^31, plus 10: -2^31 + 10 mod 10 = 2.
+        {10, 5, true, -32768, -32768, -32767, 32770, -2147483638, 2, 0},
     };
     for (auto w : cases) {
-        MovieBuilder b(1, w.bw, w.bh);
-        b.scene(1).background = b.background((uint16_t)w.bw, (uint16_t)w.bh, Grid(w.bw, w.bh));
-        b.scene(1).scrollX = w.scrollX;
-        b.scene(1).scrollY = w.scrollY;
-        MarkPalette(b.m);
-        std::vector<int> got = Indices(b.m);
+        MovieWriter writer = Embedded({Picture(w.bw, w.bh, Grid(w.bw, w.bh))}, {}, w.scenes);
+        writer.scene(1).duration(6).scroll(w.velocity, w.limit, w.acceleration, w.horizontal);
+        Played p(writer.scene(w.scenes).background(0));
+        const SceneRecord &last = p.m->scenes[w.scenes];
+        ASSERT_EQ(w.horizontal ? last.scrollX : last.scrollY, w.raw);
+        ASSERT_EQ(w.horizontal ? last.scrollY : last.scrollX, 0);
+        std::vector<int> got = Composed(p.m, In(w.scenes));
         for (int r = 0; r < w.bh; ++r)
             for (int c = 0; c < w.bw; ++c)
                 ASSERT_EQ(got[(size_t)(r * w.bw + c)], Cell(Mod(c - w.shiftX, w.bw), Mod(r - w.shiftY, w.bh)))
-                    << "scroll " << w.scrollX << "," << w.scrollY << " at " << c << "," << r;
-        if (w.scrollX == 3 && w.scrollY == 0) {  // by hand: columns 0..2 show 7..9, 3..9 show 0..6
+                    << "offset " << w.raw << " at " << c << "," << r;
+        if (w.raw == 3 && w.bh == 2) {  // by hand: columns 0..2 show 7..9, 3..9 show 0..6
             EXPECT_EQ(std::vector<int>(got.begin(), got.begin() + 10),
                       (std::vector<int>{8, 9, 10, 1, 2, 3, 4, 5, 6, 7}));
         }
@@ -103,21 +158,23 @@ TEST(Background, WrapsByTheRawOffsetReducedModuloTheSize)
 
 TEST(Background, OtherSizesUseTheirOwnRowLengthAndStayInsideTheFrame)
 {
-    // The background is laid with its own row length into the first bw x bh bytes, clipped to the
-    // picture; bytes past it keep what they held (9). The frame buffer is exactly w x h bytes, so the
-    // sanitizer catches any write past it.
+    // Scene 2's background is laid with its own row length into the first bw x bh bytes, clipped
+    // to the picture; bytes past it keep what scene 1's picture left (9). The frame buffer is
+    // exactly w x h bytes, so the sanitizer catches any write past it.
     const struct {
         int w, h, bw, bh, scrollX, scrollY;
     } cases[] = {{4, 3, 2, 2, 0, 0}, {4, 3, 2, 2, 1, 0}, {3, 2, 4, 3, 0, 0},
                  {3, 2, 4, 3, 1, 0}, {3, 2, 4, 3, 0, 1}, {3, 2, 4, 3, 3, 0}};
     for (auto o : cases) {
-        MovieBuilder b(1, o.w, o.h);
-        b.scene(1).background = b.background((uint16_t)o.bw, (uint16_t)o.bh, Grid(o.bw, o.bh));
-        b.scene(1).scrollX = o.scrollX;
-        b.scene(1).scrollY = o.scrollY;
-        std::memset(b.m->frameBuffer, 9, (size_t)(o.w * o.h));
-        MarkPalette(b.m);
-        std::vector<int> got = Indices(b.m);
+        MovieWriter w = Embedded({Picture(o.w, o.h, std::vector<uint8_t>((size_t)(o.w * o.h), 9)),
+                                  Picture(o.bw, o.bh, Grid(o.bw, o.bh))},
+                                 {}, 2);
+        w.scene(1).duration(6).background(0).scroll((int16_t)(o.scrollX + o.scrollY), 0, 0, o.scrollY == 0);
+        Played p(w.scene(2).background(1));
+        ASSERT_EQ(p.m->scenes[2].scrollX, o.scrollX);
+        ASSERT_EQ(p.m->scenes[2].scrollY, o.scrollY);
+        EXPECT_EQ(Composed(p.m, In(1)), std::vector<int>((size_t)(o.w * o.h), 9));
+        std::vector<int> got = Composed(p.m, In(2));
         for (int i = 0; i < o.w * o.h; ++i) {
             int c = i % o.bw, r = i / o.bw;
             EXPECT_EQ(got[(size_t)i], r < o.bh ? Cell(Mod(c - o.scrollX, o.bw), Mod(r - o.scrollY, o.bh)) : 9)
@@ -127,197 +184,254 @@ TEST(Background, OtherSizesUseTheirOwnRowLengthAndStayInsideTheFrame)
     }
 }
 
-// Times 0.0, 0.1, 0.2, ... fall in scenes 1, 2, 3, ... of 5 ticks each.
-double SceneTime(int s) { return 0.1 * (s - 1) + 0.05; }
-
 TEST(Background, MissingOrEmptyPictures)
 {
-    MovieBuilder b(5, 3, 2);
-    b.frames({5, 5, 5, 5, 5});
-    for (uint32_t w : Decode(b.m, 0.0)) EXPECT_EQ(w, 0u);  // no palette yet: all-zero words
-    b.scene(2).background = b.m->noBackground;
-    b.scene(3).background = b.background(3, 2, {}, false);  // no BODY decoded
-    b.scene(4).background = b.background(0, 2, {});         // decoded but empty: copies nothing
-    b.scene(5).background = b.background(3, 0, {});
-    MarkPalette(b.m);
-    for (int s = 1; s <= 5; ++s) {
-        std::memset(b.m->frameBuffer, 7, 6);
-        EXPECT_EQ(Indices(b.m, SceneTime(s)), std::vector<int>(6, s <= 3 ? 0 : 7)) << "scene " << s;
-    }
+    // Picture 1 has no BODY, 2 is 0 x 2 and 3 is 3 x 0 (decoded but empty: they copy nothing).
+    // Scenes 2, 4, 6 and 8 show picture 0 (all 7) so the next one shows what it clears or keeps.
+    qfauthor::IffChunk header{"BMHD", {0, 3, 0, 2}};
+    header.data.resize(20, 0);
+    MovieWriter w = Embedded({Picture(3, 2, std::vector<uint8_t>(6, 7)),
+                              qfauthor::WriteGroup("FORM", "ILBM", {&header, 1}, true), Picture(0, 2, {}),
+                              Picture(3, 0, {})},
+                             {}, 9);
+    w.scene(1).duration(6).scene(3).background(0xFFFF).scene(5).background(1).scene(7).background(2);
+    w.scene(9).background(3);
+    for (uint16_t s : {2, 4, 6, 8}) w.scene(s).background(0);
+    Played p(w);
+    ASSERT_EQ(p.m->scenes[1].background, nullptr);
+    ASSERT_EQ(p.m->backgrounds->next->pixels, nullptr);
+    for (uint32_t word : Decode(p.m, In(1))) EXPECT_EQ(word, 0u);  // no palette at all: all-zero words
+    const int want[9] = {0, 7, 0, 7, 0, 7, 7, 7, 7};
+    for (int s = 1; s <= 9; ++s) EXPECT_EQ(Composed(p.m, In(s)), std::vector<int>(6, want[s - 1])) << "scene " << s;
 
     // A first background of width 0 makes a 0 x 5 picture: no word is written, the record is filled.
-    MovieBuilder empty(1, 0, 5);
-    empty.scene(1).background = empty.background(3, 2, Grid(3, 2));
-    empty.place(1, 0, 0, 0, 2, 1, empty.facePixels(2, 1, {1, 2}));
-    empty.scene(1).cycles[0] = ColorCycle{0, 3, 0, 1};
-    EXPECT_TRUE(Decode(empty.m, 0.5).empty());
+    MovieWriter e = Embedded({Picture(0, 5, {}), Picture(3, 2, Grid(3, 2))}, {Faces({{2, 1, {1, 2}}})}, 1);
+    e.scene(1).duration(6).background(1).cycles(Ranges{{{0, 3, 0, 1}}});
+    Put(e, 1, 1, 0, 0, 0);
+    Played empty(e);
+    ASSERT_EQ(empty.m->width, 0);
+    EXPECT_TRUE(Decode(empty.m, 0.05).empty());
 }
 
 TEST(Sprites, ClippedAtEachEdgeAndWhollyOutside)
 {
-    // One sprite on a 6 x 4 picture over index 0; sprite pixel (sc, sr) is 10 + sr x width + sc.
+    // One sprite on a 6 x 4 picture over index 0; sprite pixel (sc, sr) is 1 + (sr x width + sc) mod 31.
     const struct {
-        int32_t x, y, w, h;
+        int16_t x, y;
+        int w, h;
     } cases[] = {
         {-2, 0, 5, 1}, {4, 2, 5, 1}, {0, -2, 1, 5}, {3, 2, 2, 5}, {-1, -1, 8, 6}, {1, 1, 2, 2},
         {-3, 0, 3, 2}, {0, -2, 3, 2}, {6, 0, 3, 2}, {0, 4, 3, 2}, {-1000, -1000, 3, 2}, {1000, 1000, 3, 2},
     };
-    for (auto p : cases) {
-        MovieBuilder b(1, 6, 4);
-        MarkPalette(b.m);
-        std::vector<uint8_t> pixels;
-        for (int i = 0; i < p.w * p.h; ++i) pixels.push_back((uint8_t)(10 + i));
-        b.place(1, 0, p.x, p.y, p.w, p.h, b.facePixels((uint32_t)p.w, (uint32_t)p.h, pixels));
-        b.place(1, 1, 0, 0, 6, 4, nullptr);  // a face that never loaded draws nothing
-        std::vector<int> got = Indices(b.m);
+    for (auto s : cases) {
+        qfauthor::IndexedImage face{s.w, s.h, {}};
+        for (int i = 0; i < s.w * s.h; ++i) face.pixels.push_back((uint8_t)(1 + i % 31));
+        MovieWriter w = Embedded({Picture(6, 4, std::vector<uint8_t>(24, 0))}, {Faces({face}, 1, 6, 4)}, 1);
+        w.scene(1).duration(6);
+        Put(w, 1, 1, s.x, s.y, 0);
+        Put(w, 1, 2, 0, 0, 1);  // a face that never loaded draws nothing
+        Played p(w);
+        ASSERT_EQ(p.m->scenes[1].layers[1]->pixels, nullptr);
+        std::vector<int> got = Composed(p.m, 0.0);
         for (int r = 0; r < 4; ++r)
             for (int c = 0; c < 6; ++c) {
-                int sc = c - p.x, sr = r - p.y;
-                int want = sc >= 0 && sc < p.w && sr >= 0 && sr < p.h ? 10 + sr * p.w + sc : 0;
-                ASSERT_EQ(got[(size_t)(r * 6 + c)], want) << "sprite at " << p.x << "," << p.y << ": " << c << "," << r;
+                int sc = c - s.x, sr = r - s.y;
+                int want = sc >= 0 && sc < s.w && sr >= 0 && sr < s.h ? 1 + (sr * s.w + sc) % 31 : 0;
+                ASSERT_EQ(got[(size_t)(r * 6 + c)], want) << "sprite at " << s.x << "," << s.y << ": " << c << "," << r;
             }
     }
 }
 
 TEST(Sprites, TransparencyAndOrder)
 {
-    MovieBuilder b(1, 6, 4);
-    MarkPalette(b.m);
-    b.scene(1).background = b.background(6, 4, std::vector<uint8_t>(24, 5));
+    MovieWriter w = Embedded({Picture(6, 4, std::vector<uint8_t>(24, 5))},
+                             {Faces({{2, 1, {10, 11}}, {2, 1, {12, 13}}, {3, 1, {14, 15, 16}}, {3, 1, {17, 18, 19}},
+                                     {3, 1, {20, 0, 21}}})},
+                             1);
+    w.scene(1).duration(6).background(0);
     // Layer 15 drawn first, layer 0 last (on top).
-    b.place(1, 15, 0, 0, 2, 1, b.facePixels(2, 1, {40, 41}));
-    b.place(1, 0, 1, 0, 2, 1, b.facePixels(2, 1, {50, 51}));
-    b.place(1, 7, 0, 0, 3, 1, b.facePixels(3, 1, {60, 61, 62}));
-    // Within a layer, the later placement in the list is on top; its 0 shows the one beneath.
-    b.place(1, 3, 0, 2, 3, 1, b.facePixels(3, 1, {70, 71, 72}));
-    b.place(1, 3, 1, 2, 3, 1, b.facePixels(3, 1, {80, 0, 82}));
-    EXPECT_EQ(Indices(b.m), (std::vector<int>{60, 50, 51, 5, 5, 5, 5, 5, 5, 5, 5, 5,  //
-                                              70, 80, 72, 82, 5, 5, 5, 5, 5, 5, 5, 5}));
+    Put(w, 1, 1, 0, 0, 15);
+    Put(w, 1, 2, 1, 0, 0);
+    Put(w, 1, 3, 0, 0, 7);
+    // Within a layer the parser puts each placement at the head of the list, so the earlier
+    // command is drawn last, on top; its 0 shows the one beneath.
+    Put(w, 1, 5, 1, 2, 3);
+    Put(w, 1, 4, 0, 2, 3);
+    Played p(w);
+    EXPECT_EQ(Composed(p.m, 0.0), (std::vector<int>{14, 12, 13, 5, 5, 5, 5, 5, 5, 5, 5, 5,  //
+                                                    17, 20, 19, 21, 5, 5, 5, 5, 5, 5, 5, 5}));
 }
 
 // Random pictures, sprites and palettes against a plain model of the rules, into output buffers
 // at every word alignment: covers the vector forms of sprite rows and of the palette expansion.
+// A movie loads only 32 words, so 56 scenes of new palettes, each turned four places by four
+// slots cycling all 256 words, fill the rest before the last scene stops them.
 TEST(Composition, RandomScenesMatchThePlainRules)
 {
     std::mt19937 rng(4);
+    auto randomPalette = [&] {
+        std::array<uint16_t, 32> colors{};
+        for (auto &c : colors) c = (uint16_t)(rng() & 0xFFF);
+        return colors;
+    };
     for (int round = 0; round < 120; ++round) {
         int w = 1 + (int)(rng() % 90), h = 1 + (int)(rng() % 12);
-        MovieBuilder b(1, w, h);
         std::vector<uint8_t> back((size_t)(w * h)), expected;
         for (auto &v : back) v = (uint8_t)rng();
-        b.scene(1).background = b.background((uint16_t)w, (uint16_t)h, back);
         expected = back;
-        for (int i = 0; i < 256; ++i) b.m->paletteWords[i] = (uint32_t)rng();
+        std::vector<qfauthor::IndexedImage> faces;
+        std::vector<int16_t> at;
         for (int layer = 1; layer >= 0; --layer) {  // layer 1 first, layer 0 on top
-            int sw = 1 + (int)(rng() % 70), sh = 1 + (int)(rng() % 5), x = (int)(rng() % 100) - 30, y = (int)(rng() % 14) - 3;
-            std::vector<uint8_t> face((size_t)(sw * sh));
-            for (auto &v : face) v = rng() % 3 ? (uint8_t)rng() : 0;
-            b.place(1, layer, x, y, sw, sh, b.facePixels((uint32_t)sw, (uint32_t)sh, face));
+            int sw = 1 + (int)(rng() % 70), sh = 1 + (int)(rng() % 5);
+            int x = (int)(rng() % 100) - 30, y = (int)(rng() % 14) - 3;
+            qfauthor::IndexedImage face{sw, sh, qfauthor::Bytes((size_t)(sw * sh))};
+            for (auto &v : face.pixels) v = rng() % 3 ? (uint8_t)(rng() % 32) : 0;
             for (int r = 0; r < sh; ++r)
                 for (int c = 0; c < sw; ++c)
-                    if (face[(size_t)(r * sw + c)] && x + c >= 0 && x + c < w && y + r >= 0 && y + r < h)
-                        expected[(size_t)((y + r) * w + x + c)] = face[(size_t)(r * sw + c)];
+                    if (face.pixels[(size_t)(r * sw + c)] && x + c >= 0 && x + c < w && y + r >= 0 && y + r < h)
+                        expected[(size_t)((y + r) * w + x + c)] = face.pixels[(size_t)(r * sw + c)];
+            faces.push_back(face);
+            at.insert(at.end(), {(int16_t)x, (int16_t)y});
         }
+        MovieWriter writer = Embedded({Picture(w, h, back)}, {Faces(faces)}, 57);
+        writer.scene(1).duration(6).cycles(Ranges{{{0, 255, 0, 1}, {0, 255, 0, 1}, {0, 255, 0, 1}, {0, 255, 0, 1}}});
+        for (uint16_t s = 1; s <= 57; ++s) writer.scene(s).palette(randomPalette());
+        writer.scene(57).background(0).cycles(Ranges{});
+        Put(writer, 57, 1, at[0], at[1], 1);
+        Put(writer, 57, 2, at[2], at[3], 0);
+        Played p(writer);
+        for (int s = 1; s <= 56; ++s) Decode(p.m, In(s));
         size_t offset = rng() % 16, n = (size_t)(w * h);
         std::vector<uint32_t> buffer(n + 32, 0xEEEEEEEEu);
         void *buffers[1] = {buffer.data() + offset};
         int32_t pitches[1] = {0};
         VideoFrameRecord record{buffers, pitches, 0, 0, 0.0, 0.0};
-        TimingPacket packet{0.0};
-        DecodeVideoFrame(b.m, &packet, &record);
+        TimingPacket packet{In(57)};
+        DecodeVideoFrame(p.m, &packet, &record);
+        ASSERT_GT(std::set<uint32_t>(p.m->paletteWords, p.m->paletteWords + 256).size(), 200u);
         for (size_t i = 0; i < buffer.size(); ++i)
-            ASSERT_EQ(buffer[i], i >= offset && i < offset + n ? b.m->paletteWords[expected[i - offset]] : 0xEEEEEEEEu)
+            ASSERT_EQ(buffer[i], i >= offset && i < offset + n ? p.m->paletteWords[expected[i - offset]] : 0xEEEEEEEEu)
                 << w << "x" << h << " word " << i << " offset " << offset;
     }
 }
 
-// Scenes of 1 tick each (20 ms) over a 4 x 1 background of indices 2..5; In(s) lies in scene s.
-struct Cycling : ::testing::Test {
-    MovieBuilder b{6, 4, 1};
-    void SetUp() override
-    {
-        b.frames({1, 1, 1, 1, 1, 1});
-        BackgroundImage *image = b.background(4, 1, {2, 3, 4, 5});
-        for (int s = 1; s <= 6; ++s) b.scene(s).background = image;
-        MarkPalette(b.m);
-    }
-    static double In(int s) { return 0.02 * (s - 1) + 0.001; }
-    void Set(int s, int slot, int32_t low, int32_t high, int32_t direction, int32_t command)
-    {
-        b.scene(s).cycles[slot] = ColorCycle{low, high, direction, command};
-    }
-    using V = std::vector<int>;
-};
-
-TEST_F(Cycling, DirectionsOneStepPerCallEvenForTheSamePacket)
+// Scene 1 loads palette 0 and stops every slot, so decoding it starts over; all scenes show a
+// 4 x 1 background of indices 2..5, and scenes 2 on add their own cycling commands.
+MovieWriter CycleMovie(uint16_t sceneCount)
 {
-    Set(1, 0, 2, 5, 0, 1);
-    EXPECT_EQ(Indices(b.m, In(1)), (V{5, 2, 3, 4}));  // A B C D -> D A B C
-    EXPECT_EQ(Indices(b.m, In(1)), (V{4, 5, 2, 3}));
-    MarkPalette(b.m);
-    Set(1, 0, 2, 5, -1, 1);
-    EXPECT_EQ(Indices(b.m, In(1)), (V{3, 4, 5, 2}));  // B C D A
-    EXPECT_EQ(b.m->paletteWords[1], Marker(1));
-    EXPECT_EQ(b.m->paletteWords[6], Marker(6));
-    for (int i = 0; i < 3; ++i) Indices(b.m, In(1));  // four steps of four words bring it back
-    for (int i = 0; i < 256; ++i) EXPECT_EQ(b.m->paletteWords[i], Marker(i));
+    MovieWriter w = Embedded({Picture(4, 1, {2, 3, 4, 5}), Picture(4, 1, {2, 3, 4, 5}, 16)}, {}, sceneCount);
+    return w.scene(1).duration(6).background(0).palette(Marks(0)).cycles(Ranges{});
 }
 
-TEST_F(Cycling, StartLeaveStopAcrossScenes)
+// Slot commands: 1 starts, 0 (stored as 2) stops, any other leaves the slot as it is.
+constexpr qfauthor::CycleRange Leave{0, 0, 0, 3};
+using V = std::vector<int>;
+
+std::array<uint32_t, 256> Words(const MovieHandle *m)
 {
-    Set(1, 1, 2, 5, 0, 1);  // start; scenes 2 and 5 carry command 0: leave
-    Set(3, 1, 0, 0, 0, 7);  // any other command leaves the slot running
-    Set(4, 1, 9, 9, 9, 2);  // stop: no step in the stopping call
+    std::array<uint32_t, 256> words;
+    std::memcpy(words.data(), m->paletteWords, sizeof m->paletteWords);
+    return words;
+}
+
+TEST(Cycling, DirectionsOneStepPerCallEvenForTheSamePacket)
+{
+    MovieWriter w = CycleMovie(3);
+    w.scene(2).cycles(Ranges{{{2, 5, 0, 1}}}).scene(3).cycles(Ranges{{{2, 5, 0xFFFF, 1}}});  // any non-zero: lower
+    Played p(w);
+    EXPECT_EQ(Shown(p.m, In(1)), (V{2, 3, 4, 5}));
+    const auto start = Words(p.m);
+    EXPECT_EQ(Shown(p.m, In(2)), (V{5, 2, 3, 4}));  // A B C D -> D A B C
+    EXPECT_EQ(Shown(p.m, In(2)), (V{4, 5, 2, 3}));
+    EXPECT_EQ(Shown(p.m, In(1)), (V{2, 3, 4, 5}));
+    EXPECT_EQ(Shown(p.m, In(3)), (V{3, 4, 5, 2}));  // B C D A
+    EXPECT_EQ(p.m->paletteWords[1], MarkWord(0, 1));
+    EXPECT_EQ(p.m->paletteWords[6], MarkWord(0, 6));
+    for (int i = 0; i < 3; ++i) Decode(p.m, In(3));  // four steps of four words bring it back
+    EXPECT_EQ(Words(p.m), start);
+}
+
+TEST(Cycling, StartLeaveStopAcrossScenes)
+{
+    MovieWriter w = CycleMovie(6);
+    w.scene(2).cycles(Ranges{{Leave, {2, 5, 0, 1}, Leave, Leave}});  // scenes 3 and 6 have no "k": leave
+    w.scene(4).cycles(Ranges{{Leave, {0, 0, 0, 7}, Leave, Leave}});
+    w.scene(5).cycles(Ranges{{Leave, {9, 9, 9, 0}, Leave, Leave}});  // stop: no step in the stopping call
+    Played p(w);
+    Decode(p.m, In(1));
     const V want[5] = {{5, 2, 3, 4}, {4, 5, 2, 3}, {3, 4, 5, 2}, {3, 4, 5, 2}, {3, 4, 5, 2}};
-    for (int s = 1; s <= 5; ++s) EXPECT_EQ(Indices(b.m, In(s)), want[s - 1]) << "scene " << s;
-    EXPECT_EQ(b.m->activeCycles[1], nullptr);
+    for (int s = 2; s <= 6; ++s) EXPECT_EQ(Shown(p.m, In(s)), want[s - 2]) << "scene " << s;
+    EXPECT_EQ(p.m->activeCycles[1], nullptr);
 }
 
-TEST_F(Cycling, LaterStartRepointsTheSlotAndSlotsAreIndependent)
+TEST(Cycling, LaterStartRepointsTheSlotAndSlotsAreIndependent)
 {
-    Set(1, 0, 2, 3, 0, 1);
-    Set(1, 2, 4, 5, 0, 1);
-    Set(2, 0, 3, 5, 1, 1);  // slot 0 now runs scene 2's range
-    Set(3, 2, 0, 0, 0, 2);  // slot 2 stops; slot 0 keeps going
-    EXPECT_EQ(Indices(b.m, In(1)), (V{3, 2, 5, 4}));
+    MovieWriter w = CycleMovie(4);
+    w.scene(2).cycles(Ranges{{{2, 3, 0, 1}, Leave, {4, 5, 0, 1}, Leave}});
+    w.scene(3).cycles(Ranges{{{3, 5, 1, 1}, Leave, Leave, Leave}});  // slot 0 now runs scene 3's range
+    w.scene(4).cycles(Ranges{{Leave, Leave, {0, 0, 0, 2}, Leave}});  // slot 2 stops; slot 0 keeps going
+    Played p(w);
+    Decode(p.m, In(1));
+    EXPECT_EQ(Shown(p.m, In(2)), (V{3, 2, 5, 4}));
     // 3 2 5 4: range 3..5 towards lower makes 2 5 4 into 5 4 2; then slot 2 swaps 4..5.
-    EXPECT_EQ(Indices(b.m, In(2)), (V{3, 5, 2, 4}));
-    EXPECT_EQ(b.m->activeCycles[0], &b.scene(2).cycles[0]);
-    EXPECT_EQ(Indices(b.m, In(3)), (V{3, 2, 4, 5}));
-    EXPECT_EQ(b.m->activeCycles[2], nullptr);
+    EXPECT_EQ(Shown(p.m, In(3)), (V{3, 5, 2, 4}));
+    EXPECT_EQ(p.m->activeCycles[0], &p.m->scenes[3].cycles[0]);
+    EXPECT_EQ(Shown(p.m, In(4)), (V{3, 2, 4, 5}));
+    EXPECT_EQ(p.m->activeCycles[2], nullptr);
 }
 
-TEST_F(Cycling, EmptyAndOutOfRangeRangesNeverRotate)
+// Scene 2 turns all 256 words six places towards lower, so palette 0's colours 0..5 land in
+// words 250..255 and 6..31 in 0..25: ranges high up have words to move.
+MovieWriter LiftedMovie(uint16_t sceneCount)
 {
-    Set(1, 0, 3, 3, 0, 1);
-    Set(1, 1, 5, 2, 0, 1);
-    Set(1, 2, 250, 256, 0, 1);
-    Set(1, 3, 300, 310, 1, 1);
-    for (int i = 0; i < 3; ++i) Indices(b.m, In(1));
-    for (int i = 0; i < 256; ++i) EXPECT_EQ(b.m->paletteWords[i], Marker(i)) << i;
-    Set(2, 2, 254, 255, 0, 1);  // the last word is still inside
-    Indices(b.m, In(2));
-    EXPECT_EQ(b.m->paletteWords[254], Marker(255));
-    EXPECT_EQ(b.m->paletteWords[255], Marker(254));
+    MovieWriter w = CycleMovie(sceneCount);
+    w.scene(2).cycles(Ranges{{{0, 255, 1, 1}}});
+    return w;
 }
 
-TEST_F(Cycling, ThirtyTwoColourSceneShowsItsPaletteRotatedOnce)
+std::array<uint32_t, 256> Lift(MovieHandle *m)
 {
-    std::vector<Rgb> colors = Palette32(1);
-    b.palette(1, colors);
-    Set(1, 0, 2, 5, 0, 1);
-    Set(1, 1, 40, 42, 0, 1);  // above word 31: no reload, so it accumulates
-    const std::vector<uint32_t> once = {WordOf(colors[5]), WordOf(colors[2]), WordOf(colors[3]), WordOf(colors[4])};
+    for (int s : {1, 2, 2, 2, 2, 2, 2}) Decode(m, In(s));
+    EXPECT_EQ(m->paletteWords[250], MarkWord(0, 0));
+    EXPECT_EQ(m->paletteWords[0], MarkWord(0, 6));
+    return Words(m);
+}
+
+TEST(Cycling, EmptyAndOutOfRangeRangesNeverRotate)
+{
+    MovieWriter w = LiftedMovie(4);
+    w.scene(3).cycles(Ranges{{{3, 3, 0, 1}, {5, 2, 0, 1}, {250, 256, 0, 1}, {300, 310, 1, 1}}});
+    w.scene(4).cycles(Ranges{{Leave, Leave, {254, 255, 0, 1}, Leave}});  // the last word is still inside
+    Played p(w);
+    const auto lifted = Lift(p.m);
+    for (int i = 0; i < 3; ++i) Decode(p.m, In(3));
+    EXPECT_EQ(Words(p.m), lifted);
+    Decode(p.m, In(4));
+    EXPECT_EQ(p.m->paletteWords[254], lifted[255]);
+    EXPECT_EQ(p.m->paletteWords[255], lifted[254]);
+    EXPECT_EQ(p.m->paletteWords[253], lifted[253]);
+}
+
+TEST(Cycling, ThirtyTwoColourSceneShowsItsPaletteRotatedOnce)
+{
+    MovieWriter w = LiftedMovie(4);
+    // Words 250..252 are above 31: no reload, so their turns accumulate.
+    w.scene(3).palette(Marks(1)).cycles(Ranges{{{2, 5, 0, 1}, {250, 252, 0, 1}}});
+    w.scene(4).background(1);  // a 16-colour palette is not applied
+    Played p(w);
+    const auto lifted = Lift(p.m);
+    const std::vector<uint32_t> once = {MarkWord(1, 5), MarkWord(1, 2), MarkWord(1, 3), MarkWord(1, 4)};
     for (int call = 1; call <= 3; ++call) {
-        EXPECT_EQ(Decode(b.m, In(1)), once) << call;
-        EXPECT_EQ(b.m->paletteWords[0], WordOf(colors[0]));
-        EXPECT_EQ(b.m->paletteWords[31], WordOf(colors[31]));
+        EXPECT_EQ(Decode(p.m, In(3)), once) << call;
+        EXPECT_EQ(p.m->paletteWords[0], MarkWord(1, 0));
+        EXPECT_EQ(p.m->paletteWords[31], MarkWord(1, 31));
+        if (call == 1) {
+            EXPECT_EQ(p.m->paletteWords[250], lifted[252]);
+        }
     }
-    EXPECT_EQ(b.m->paletteWords[40], Marker(40));  // three steps of three words
-    EXPECT_EQ(b.m->paletteWords[32], Marker(32));
-    // A 16-colour palette is not applied: scene 2 shows the words rotated once more.
-    b.palette(2, std::vector<Rgb>(16, Rgb{9, 9, 9}));
-    EXPECT_EQ(Decode(b.m, In(2))[0], WordOf(colors[4]));
+    for (int i = 249; i <= 253; ++i) EXPECT_EQ(p.m->paletteWords[i], lifted[(size_t)i]) << i;  // 3 steps of 3 words
+    EXPECT_EQ(p.m->scenes[4].paletteCount, 16);
+    EXPECT_EQ(Decode(p.m, In(4))[0], MarkWord(1, 4));  // scene 4 shows the words rotated once more
 }
 
 }  // namespace

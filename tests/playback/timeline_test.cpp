@@ -1,16 +1,18 @@
 // Frame counts, packet pairs on the repeated-addition clock, scene lookup and seeking.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <vector>
 
 #include "authoring/movie_writer.h"
-#include "testing/open_bytes.h"
-#include "tests/playback/movie_builder.h"
+#include "plugin/memory.h"
+#include "tests/playback/written_movie.h"
 
-using qfplay::MovieBuilder;
-using qfplay::Palette32;
-using qfplay::WordOf;
+using qfplay::MarkWord;
+using qfplay::MovieWriter;
+using qfplay::Played;
+using Ranges = std::array<qfauthor::CycleRange, 4>;
 
 namespace {
 
@@ -50,15 +52,35 @@ std::vector<double> PullPairs(MovieHandle *m)
     return pairs;
 }
 
+// Decodes a frame and mixes a packet at the given time, as a host playing there would.
+void Play(MovieHandle *m, double time)
+{
+    std::vector<uint32_t> words((size_t)m->width * (size_t)m->height + 1);
+    std::vector<uint8_t> samples(QF_AUDIO_BYTES_PER_PACKET);
+    void *buffers[1] = {words.data()};
+    int32_t pitches[1] = {0};
+    VideoFrameRecord frame{buffers, pitches, 0, 0, 0.0, 0.0};
+    AudioFrameRecord audio{};
+    audio.buffer = samples.data();
+    TimingPacket packet{time};
+    DecodeVideoFrame(m, &packet, &frame);
+    DecodeAudioFrame(m, &packet, &audio);
+}
+
 TEST(Timeline, FrameCountsAndMillisecondsTruncate)
 {
-    MovieBuilder b(0, 1, 1);
+    // Lengths are sums of 20 ms ticks: 2^32 - 16 is the longest that does not wrap.
+    std::vector<uint16_t> longest(3276, 65535);
+    longest.push_back(55704);
     const struct {
+        std::vector<uint16_t> ticks;
         uint32_t ms, frames;
-    } counts[] = {{0, 0}, {120, 3}, {1000, 25}, {1160, 28}, {2280, 56}, {4294967295u, 107374182}};
-    for (auto c : counts) {
-        b.m->duration = c.ms;
-        EXPECT_EQ(GetVideoFrames(b.m), c.frames) << c.ms << " ms";  // 1160 ms is 28.999999999999996 frames
+    } counts[] = {{{}, 0, 0}, {{6}, 120, 3}, {{50}, 1000, 25}, {{58}, 1160, 28}, {{57, 57}, 2280, 56},
+                  {longest, 4294967280u, 107374182}};
+    for (const auto &c : counts) {
+        Played p(ScenesOf(c.ticks));
+        ASSERT_EQ(p.m->duration, c.ms);
+        EXPECT_EQ(GetVideoFrames(p.m), c.frames) << c.ms << " ms";  // 1160 ms is 28.999999999999996 frames
     }
     const struct {
         double seconds;
@@ -141,23 +163,22 @@ TEST(Timeline, FindSceneAndSceneStartAgree)
     EXPECT_EQ(FindScene(o.movie, 200), 3);
 }
 
-// Sums that wrap need thousands of 65535-tick scenes; the model stands in for such a movie.
+// Scenes 1 to 6553 of 65535 ticks (1310700 ms), then one of 6: the running end passes 2^32 at
+// scene 3277 (196604) and climbs back to 4294049804 at scene 6553.
 TEST(Timeline, FindSceneWrapsAsTheRunningEndDoes)
 {
+    std::vector<uint16_t> ticks(6553, 65535);
+    ticks.push_back(6);
+    Played p(ScenesOf(ticks));
     const struct {
-        std::vector<int32_t> ticks;
         uint32_t ms;
         int32_t scene;
     } cases[] = {
-        {{214748365, 1, 0}, 3, 1},  {{214748365, 1, 0}, 4, 2},  // 20 x 214748365 wraps to an end of 4
-        {{214748365, 1, 0}, 23, 2}, {{214748365, 1, 0}, 24, 3},
-        {{107374182, 107374182, 1, 0}, 4294967285u, 4},  // the running end wraps too: 4294967280, then 4
+        {196603, 1},       {4293853199u, 3276},  // before the wrap, as without it
+        {4293853200u, 6553},  // scene 3277 ends at 196604 now, as do the ones after it until 6553
+        {4294049803u, 6553}, {4294049804u, 6554}, {4294967295u, 6554},
     };
-    for (const auto &c : cases) {
-        MovieBuilder b((int32_t)c.ticks.size(), 1, 1);
-        for (size_t k = 0; k < c.ticks.size(); ++k) b.scene((int32_t)k + 1).frames = c.ticks[k];
-        EXPECT_EQ(FindScene(b.m, c.ms), c.scene) << c.ticks.size() << " scenes, " << c.ms << " ms";
-    }
+    for (auto c : cases) EXPECT_EQ(FindScene(p.m, c.ms), c.scene) << c.ms << " ms";
 }
 
 TEST(Timeline, PayloadFailureRepeatsTheSamePacketAndSeekLeavesThePairFlag)
@@ -194,46 +215,49 @@ TEST(Timeline, PayloadFailureRepeatsTheSamePacketAndSeekLeavesThePairFlag)
     ExpectPacket(m, 1, 1.999);
 }
 
-// Scene 1 none, 2 palette A, 3 sixteen colours, 4 palette B, 5 thirty-one colours; entry 0 a
-// 32-colour palette that is no scene. 200 ms each.
+// Scene 1 none, 2 palette 1, 3 sixteen colours, 4 palette 2, 5 thirty-one colours; entry 0 a
+// 32-colour palette that is no scene. 200 ms each. Before the seek, scene 2 has been decoded (its
+// palette turned one word up by cycles in slots 0 and 3) and mixed (a held sound on every channel).
 TEST(Seek, WalksBackToTheNearest32ColourPalette)
 {
     const struct {
         uint32_t ms;
         int base;  // -1: no palette found
-    } cases[] = {{100, -1}, {250, 10}, {400, 10}, {599, 10}, {600, 100}, {999, 100}, {5000, 100}};
+    } cases[] = {{100, -1}, {250, 1}, {400, 1}, {599, 1}, {600, 2}, {999, 2}, {5000, 2}};
+    const Ranges turn{{{0, 255, 0, 1}, {}, {}, {40, 41, 0, 1}}};
+    MovieWriter w;
+    w.embedded().load(qfauthor::Asset::Background, qfplay::Picture(1, 1, {0}, 16));
+    w.load(qfauthor::Asset::Background, qfplay::Picture(1, 1, {0}, 31));
+    w.load(qfauthor::Asset::Sound, qfauthor::Write8svx(std::vector<int8_t>{9, 9}));
+    w.scenes(5).palette(qfplay::Marks(7)).scene(1).duration(10);
+    w.scene(2).palette(qfplay::Marks(1)).cycles(turn).sound(0, 64, 0, 15);
+    w.scene(3).background(0).scene(4).palette(qfplay::Marks(2)).scene(5).background(1);
     for (auto c : cases) {
-        MovieBuilder b(5, 1, 1);
-        b.frames({10, 10, 10, 10, 10});
-        b.palette(0, Palette32(70));
-        b.palette(2, Palette32(10));
-        b.palette(3, std::vector<qfplay::Rgb>(16, qfplay::Rgb{1, 2, 3}));
-        b.palette(4, Palette32(100));
-        b.palette(5, std::vector<qfplay::Rgb>(31, qfplay::Rgb{1, 2, 3}));
-        for (int i = 0; i < 256; ++i) b.m->paletteWords[i] = 0xABCD0000u + (uint32_t)i;
-        b.m->activeCycles[0] = &b.scene(4).cycles[0];
-        b.m->activeCycles[3] = &b.scene(1).cycles[3];
-        static const int8_t one[1] = {1};
-        for (AudioChannel &ch : b.m->channels) ch = AudioChannel{one, 9, 100, 3.5, 0.25, 7, 2};
-        EXPECT_EQ(SeekVideo(b.m, c.ms), 0);
-        EXPECT_EQ(b.m->packetTime, c.ms / 1000.0);
-        std::vector<qfplay::Rgb> colors = Palette32((uint8_t)c.base);
+        Played p(w);
+        Play(p.m, 0.25);
+        std::array<uint32_t, 256> before;
+        std::memcpy(before.data(), p.m->paletteWords, sizeof before);
+        ASSERT_EQ(before[32], MarkWord(1, 31));
+        ASSERT_NE(p.m->channels[3].data, nullptr);
+        EXPECT_EQ(SeekVideo(p.m, c.ms), 0);
+        EXPECT_EQ(p.m->packetTime, c.ms / 1000.0);
         for (int i = 0; i < 256; ++i) {
-            uint32_t want = c.base >= 0 && i < 32 ? WordOf(colors[(size_t)i]) : 0xABCD0000u + (uint32_t)i;
-            ASSERT_EQ(b.m->paletteWords[i], want) << c.ms << " ms, word " << i;
+            uint32_t want = c.base >= 0 && i < 32 ? MarkWord(c.base, i) : before[(size_t)i];
+            ASSERT_EQ(p.m->paletteWords[i], want) << c.ms << " ms, word " << i;
         }
-        EXPECT_EQ(b.m->activeCycles[0], c.base < 0 ? &b.scene(4).cycles[0] : nullptr) << c.ms;
-        EXPECT_EQ(b.m->activeCycles[3], c.base < 0 ? &b.scene(1).cycles[3] : nullptr) << c.ms;
+        EXPECT_EQ(p.m->activeCycles[0], c.base < 0 ? &p.m->scenes[2].cycles[0] : nullptr) << c.ms;
+        EXPECT_EQ(p.m->activeCycles[3], c.base < 0 ? &p.m->scenes[2].cycles[3] : nullptr) << c.ms;
         AudioChannel zero;
         std::memset(&zero, 0, sizeof zero);
-        for (const AudioChannel &ch : b.m->channels) EXPECT_EQ(std::memcmp(&ch, &zero, sizeof zero), 0) << c.ms;
+        for (const AudioChannel &ch : p.m->channels) EXPECT_EQ(std::memcmp(&ch, &zero, sizeof zero), 0) << c.ms;
     }
-    // Without scenes entry 0 is tested once.
-    MovieBuilder none(0, 1, 1);
-    none.palette(0, Palette32(30));
-    none.m->activeCycles[2] = &none.scene(0).cycles[2];
+    // Without scenes entry 0 is tested once: decoding it turned its palette, the seek loads it again.
+    Played none(MovieWriter().scenes(0).palette(qfplay::Marks(3)).cycles(Ranges{{{}, {}, {0, 31, 0, 1}}}));
+    Play(none.m, 0.0);
+    ASSERT_EQ(none.m->paletteWords[31], MarkWord(3, 30));
+    ASSERT_EQ(none.m->activeCycles[2], &none.m->scenes[0].cycles[2]);
     SeekVideo(none.m, 0);
-    EXPECT_EQ(none.m->paletteWords[31], WordOf(Palette32(30)[31]));
+    EXPECT_EQ(none.m->paletteWords[31], MarkWord(3, 31));
     EXPECT_EQ(none.m->activeCycles[2], nullptr);
 }
 
