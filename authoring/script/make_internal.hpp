@@ -69,16 +69,22 @@ private:
 };
 
 // The JSON library turns a number into an integer type with a plain cast, which is undefined for
-// a value out of the type's range (1e12 as an int): such a number is refused instead.
+// a float out of the type's range (1e12 as an int) and wraps an integer (-1 as a period is 65535,
+// 4294967296 as a layer is 0): such a number is refused instead.
 template <typename T>
 T Integer(const json &value)
 {
+    bool fits = true;
     if (value.is_number_float()) {
         double v = value.get<double>();
-        if (!(v >= static_cast<double>(std::numeric_limits<T>::min()) &&
-              v < static_cast<double>(std::numeric_limits<T>::max()) + 1.0))
-            throw std::invalid_argument("number " + value.dump() + " is out of range");
+        fits = v >= static_cast<double>(std::numeric_limits<T>::min()) &&
+               v < static_cast<double>(std::numeric_limits<T>::max()) + 1.0;
+    } else if (value.is_number_unsigned()) {
+        fits = value.get<uint64_t>() <= static_cast<uint64_t>(std::numeric_limits<T>::max());
+    } else if (value.is_number_integer()) {
+        fits = std::in_range<T>(value.get<int64_t>());
     }
+    if (!fits) throw std::invalid_argument("number " + value.dump() + " is out of range");
     return value.get<T>();
 }
 
