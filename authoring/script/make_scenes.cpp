@@ -210,6 +210,9 @@ SceneTotals WriteScenes(const Script &script, const json &doc, const Assets &ass
         ticks += lastTicks * repeats[i];
     }
     if (ticks == 0) script.fail(label("scenes[0]"), "the movie has no length: give the first scene \"seconds\" or \"ticks\"");
+    // Later scenes keep the last duration given, so without one the first would last 0 ticks.
+    if (!scenes[0].contains("ticks") && !scenes[0].contains("seconds"))
+        script.fail(label("scenes[0]"), "the first scene needs \"seconds\" or \"ticks\"");
     return {total, ticks};
 }
 
