@@ -17,10 +17,7 @@
 
 #include "authoring/iff_writer.h"
 #include "authoring/movie_writer.h"
-
-namespace qfhost {
-class Outputs;
-}
+#include "authoring/script/make_script.hpp"  // qfhost::Outputs, as the command hands it over
 
 namespace qfauthor::make {
 
