@@ -149,8 +149,12 @@ TEST(Timeline, FindSceneAndSceneStartAgree)
         ASSERT_NE(o.movie, nullptr);
         const int32_t found = FindScene(o.movie, c.ms);
         EXPECT_EQ(found, c.scene) << c.ticks.size() << " scenes, " << c.ms << " ms";
-        if (found > 0) EXPECT_LE(SceneStart(o.movie, found), c.ms) << "the scene found has started";
-        if (found > 0 && found < o.movie->sceneCount) EXPECT_GT(SceneStart(o.movie, found + 1), c.ms);
+        if (found > 0) {
+            EXPECT_LE(SceneStart(o.movie, found), c.ms) << "the scene found has started";
+        }
+        if (found > 0 && found < o.movie->sceneCount) {
+            EXPECT_GT(SceneStart(o.movie, found + 1), c.ms);
+        }
     }
     // A scene without "i" before any that has one lasts no time; later ones inherit.
     qftest::ScriptedHost host;
