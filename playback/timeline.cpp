@@ -21,7 +21,7 @@ int32_t FindScene(const MovieHandle *movie, uint32_t ms)
     if (movie->sceneCount <= 0) return movie->sceneCount;
     uint32_t end = 0;
     for (int32_t k = 1; k < movie->sceneCount; ++k) {
-        end += SceneLengthMs(&movie->scenes[k]);
+        end = NextSceneStart(movie, k, end);
         if (ms < end) return k;
     }
     return movie->sceneCount;
@@ -30,7 +30,7 @@ int32_t FindScene(const MovieHandle *movie, uint32_t ms)
 uint32_t SceneStart(const MovieHandle *movie, int32_t scene)
 {
     uint32_t start = 0;
-    for (int32_t k = 1; k < scene && k <= movie->sceneCount; ++k) start += SceneLengthMs(&movie->scenes[k]);
+    for (int32_t k = 1; k < scene && k <= movie->sceneCount; ++k) start = NextSceneStart(movie, k, start);
     return start;
 }
 

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "host_state.hpp"
+#include "playback/playback.h"
 #include "recording/movie_survey.h"
 #include "qfhost/printable.hpp"
 
@@ -118,7 +119,7 @@ Survey::Survey(Host &host, const std::filesystem::path &movie, uint32_t openOpti
         scene.startMs = start;
         scene.frames = s.frames;
         scene.durationMs = SceneLengthMs(&s);
-        start += scene.durationMs;
+        start = NextSceneStart(m, i, start);
         scene.background = NumberOf(backgroundNumbers, static_cast<const BackgroundImage *>(s.background));
         scene.paletteColors = s.palette ? s.paletteCount : 0;
         scene.ownPalette = s.palette && s.paletteOwned;

@@ -1,0 +1,81 @@
+// A file's data: its size, its data blocks through the header's table and the extension blocks,
+// and their bytes (behind a 24-byte header on OFS).
+#include <algorithm>
+
+#include "adf_walk.hpp"
+
+namespace qfhost::adf {
+using namespace amigados;
+
+namespace {
+
+// The data block numbers of a file in order, from its header's table and then its extension
+// blocks, each given to take until it returns false or the count is reached.
+void DataBlocks(const Blocks &blocks, uint32_t file, uint64_t count, const std::string &path,
+                const std::function<bool(uint32_t)> &take)
+{
+    std::unordered_set<uint32_t> extensions;
+    uint32_t table = HashTableSize(blocks.size());
+    uint64_t given = 0;
+    Block b = blocks.header(file, [&] { return "file \"" + path + "\""; });
+    for (;;) {
+        uint32_t high = std::min(Get32(b, 8), table);
+        for (uint32_t i = 0; i < high && given < count; ++i, ++given)
+            if (!take(Get32(b, hashTableOffset + 4 * (table - 1 - i)))) return;
+        if (given >= count) return;
+        uint32_t next = Get32(b, ExtensionOffset(blocks.size()));
+        if (next == 0)
+            throw AdfError("damaged disk: file \"" + path + "\" lists " + std::to_string(given) + " data blocks of the " +
+                           std::to_string(count) + " its size needs");
+        if (!extensions.insert(next).second)
+            throw AdfError("damaged disk: the extension blocks of \"" + path + "\" loop at block " + std::to_string(next));
+        What what = [&] { return "an extension block of \"" + path + "\""; };
+        b = blocks.block(next, what);
+        if (int32_t(Get32(b, 0)) != typeList || Get32(b, 4) != next)
+            throw AdfError("damaged disk: block " + std::to_string(next) + " (" + what() + ") is not an extension block");
+        blocks.checksum(b, next, what);
+    }
+}
+
+}  // namespace
+
+uint64_t FileSize(const Blocks &blocks, uint32_t file, const std::string &path)
+{
+    return Get32(blocks.header(file, [&] { return "file \"" + path + "\""; }), ByteSizeOffset(blocks.size()));
+}
+
+void Content(const Blocks &blocks, uint32_t file, const std::string &path,
+             const std::function<bool(std::span<const uint8_t>)> &sink)
+{
+    uint64_t size = FileSize(blocks, file, path);
+    bool ofs = !blocks.partition().fast;
+    uint32_t payload = ofs ? blocks.size() - ofsDataOffset : blocks.size();
+    uint64_t count = (size + payload - 1) / payload;
+    // A claimed size is checked before it is used: no more blocks than the disk has.
+    if (count > blocks.partition().count)
+        throw AdfError("damaged disk: file \"" + path + "\" claims " + std::to_string(size) +
+                       " bytes, more than the disk holds");
+    uint64_t done = 0;
+    uint32_t sequence = 1;
+    What what = [&] { return "data of \"" + path + "\""; };
+    DataBlocks(blocks, file, count, path, [&](uint32_t n) {
+        Block d = blocks.block(n, what);
+        size_t take = size_t(std::min<uint64_t>(payload, size - done));
+        std::span<const uint8_t> piece(d);
+        if (ofs) {
+            if (int32_t(Get32(d, 0)) != typeData || Get32(d, 4) != file || Get32(d, 8) != sequence)
+                throw AdfError("damaged disk: block " + std::to_string(n) + " (" + what() +
+                               ") is not the data block expected");
+            blocks.checksum(d, n, what);
+            if (Get32(d, 12) < take)
+                throw AdfError("damaged disk: data block " + std::to_string(n) + " of \"" + path + "\" holds " +
+                               std::to_string(Get32(d, 12)) + " bytes, fewer than its file needs");
+            piece = piece.subspan(ofsDataOffset);
+        }
+        done += take;
+        ++sequence;
+        return sink(piece.first(take));
+    });
+}
+
+}  // namespace qfhost::adf
