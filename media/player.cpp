@@ -7,12 +7,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <deque>
 #include <optional>
 #include <stdexcept>
 #include <vector>
 
 #include "media/player_clock.hpp"
+#include "media/player_feed.hpp"
 #include "media/player_keys.hpp"
 #include "media/player_sound.hpp"
 #include "media/player_window.hpp"
@@ -27,10 +27,7 @@ namespace {
 
 using detail::KeyAction;
 
-struct Frame {
-    double time;
-    std::vector<uint32_t> pixels;
-};
+using detail::Frame;
 
 constexpr double FrameSeconds = static_cast<double>(QF_PACKET_MS) / 1000.0;
 
@@ -41,7 +38,7 @@ public:
         : movie_(movie), options_(options), playlist_(playlist), scenes_(scenes),
           keys_(options.script, playlist.scriptAt, title),
           window_(title, movie.width(), movie.height(), options.aspect, options.scale, playlist.fullscreen),
-          clock_(sound_), overlay_(options.overlay), loop_(options.loop)
+          clock_(sound_), feed_(movie, sound_), overlay_(options.overlay), loop_(options.loop)
     {
     }
 
@@ -68,17 +65,14 @@ private:
                 if (e.type == SDL_KEYDOWN) end = key(e.key.keysym.sym, e.key.keysym.mod);
             }
             if (end) return *end;
-            if (!clock_.paused()) fill();
+            if (!clock_.paused()) feed_.fill(clock_.soundLeads());
             // Paused, the picture stays, whatever a sound device that ignores pausing does.
             const double now = clock_.paused() ? current_.time : clock_.now();
-            while (frames_.size() > 1 && frames_[1].time <= now) frames_.pop_front();  // late: drop
-            if (!frames_.empty() && frames_.front().time <= now && (!clock_.paused() || shown_ == 0)) {
-                show(std::move(frames_.front()));
-                frames_.pop_front();
-            }
+            feed_.dropLate(now);
+            if (feed_.due(now) && (!clock_.paused() || shown_ == 0)) show(feed_.pop());
             if (redraw_) present();
             if (options_.frames > 0 && playlist_.shown + shown_ >= options_.frames) return PlayEnd::Quit;
-            if (ended_ && frames_.empty() && sound_.waiting() == 0) {
+            if (feed_.ended() && feed_.empty() && sound_.waiting() == 0) {
                 if (!loop_) return PlayEnd::Finished;
                 if (options_.script) std::printf("loop: back to the start\n");
                 seek(0);
@@ -188,31 +182,20 @@ private:
             clock_.restartWall(current_.time);
             return;
         }
-        if (!frames_.empty()) {
-            show(std::move(frames_.front()));
-            frames_.pop_front();
-        } else if (!ended_) {
+        if (!feed_.empty())
+            show(feed_.pop());
+        else if (!feed_.ended())
             showNextPicture();
-        }
         clock_.hold(current_.time);
         sound_.clear();
     }
 
-    // Takes packets up to the next picture and shows it; returns false at the end.
+    // Shows the next picture from the movie; false at the end.
     bool showNextPicture()
     {
-        while (true) {
-            qfhost::Taken taken = movie_.take();
-            if (taken.result == qfhost::Took::End) {
-                ended_ = true;
-                return false;
-            }
-            if (taken.result == qfhost::Took::OutOfMemory) throw std::runtime_error("the plug-in ran out of memory while playing");
-            if (!taken.packet.isVideo()) continue;
-            auto pixels = movie_.decodeVideo(taken.packet);
-            show({taken.packet.time(), std::vector<uint32_t>(pixels.begin(), pixels.end())});
-            return true;
-        }
+        std::optional<Frame> frame = feed_.takePicture();
+        if (frame) show(std::move(*frame));
+        return frame.has_value();
     }
 
     void seek(double seconds)
@@ -220,9 +203,7 @@ private:
         double length = movie_.durationMs() / 1000.0;
         seconds = std::clamp(seconds, 0.0, std::max(0.0, length - FrameSeconds));
         auto ms = static_cast<uint32_t>(std::lround(seconds * 1000.0));
-        movie_.seek(ms);
-        frames_.clear();
-        ended_ = false;
+        feed_.seek(ms);
         clock_.setBase(ms / 1000.0);
         sound_.clear();
         clock_.restartWall(ms / 1000.0);
@@ -231,31 +212,6 @@ private:
             showNextPicture();
             clock_.hold(current_.time);
             clock_.restartWall(current_.time);
-        }
-    }
-
-    // Decodes ahead: about a quarter of a second of sound queued, a few pictures waiting.
-    void fill()
-    {
-        while (!ended_) {
-            if (clock_.soundLeads()) {
-                if (sound_.waiting() >= detail::SoundOut::BytesPerSecond / 4) return;
-            } else if (frames_.size() >= 4) {
-                return;
-            }
-            qfhost::Taken taken = movie_.take();
-            if (taken.result == qfhost::Took::End) {
-                ended_ = true;
-                return;
-            }
-            if (taken.result == qfhost::Took::OutOfMemory) throw std::runtime_error("the plug-in ran out of memory while playing");
-            const qfhost::Packet &packet = taken.packet;
-            if (packet.isVideo()) {
-                auto pixels = movie_.decodeVideo(packet);
-                frames_.push_back({packet.time(), std::vector<uint32_t>(pixels.begin(), pixels.end())});
-            } else {
-                sound_.queue(movie_.decodeAudio(packet));
-            }
         }
     }
 
@@ -268,9 +224,9 @@ private:
     detail::SoundOut sound_;
     detail::Window window_;
     detail::PlaybackClock clock_;
-    std::deque<Frame> frames_;
+    detail::Feed feed_;
     Frame current_{0, {}};
-    bool ended_ = false, redraw_ = true, overlay_, loop_;
+    bool redraw_ = true, overlay_, loop_;
     int shown_ = 0;
 };
 
