@@ -25,9 +25,8 @@ namespace qfmedia {
 
 namespace {
 
-using detail::KeyAction;
-
 using detail::Frame;
+using detail::KeyAction;
 
 constexpr double FrameSeconds = static_cast<double>(QF_PACKET_MS) / 1000.0;
 
