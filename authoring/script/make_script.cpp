@@ -22,9 +22,9 @@
 #include "media/sound_file.hpp"
 #include "media/png.hpp"
 #include "quillframer/host_api.h"
-#include "qfhost/output.hpp"
-#include "qfhost/printable.hpp"
-#include "qfhost/suggest.hpp"
+#include "qfutil/output.hpp"
+#include "qfutil/printable.hpp"
+#include "qfutil/suggest.hpp"
 
 namespace qfauthor {
 
@@ -55,7 +55,7 @@ void RequireRegularFile(const std::filesystem::path &p)
 
 class Script {
 public:
-    Script(std::filesystem::path path, qfhost::Outputs &outputs) : path_(std::move(path)), outputs_(outputs) {}
+    Script(std::filesystem::path path, qfutil::Outputs &outputs) : path_(std::move(path)), outputs_(outputs) {}
 
     [[noreturn]] void fail(const std::string &where, const std::string &what) const
     {
@@ -95,7 +95,7 @@ public:
 
 private:
     std::filesystem::path path_;
-    qfhost::Outputs &outputs_;
+    qfutil::Outputs &outputs_;
 };
 
 // The JSON library turns a number into an integer type with a plain cast, which is undefined for
@@ -191,7 +191,7 @@ void CheckKeys(const Script &script, const json &object, const Shape &shape, con
         const std::string path = (where.empty() ? "" : where + ".") + key;
         if (std::find(known.begin(), known.end(), key) == known.end()) {
             std::string message = "unknown key";
-            if (auto near = qfhost::Nearest(key, known)) message += " \u2014 did you mean '" + *near + "'?";
+            if (auto near = qfutil::Nearest(key, known)) message += " \u2014 did you mean '" + *near + "'?";
             script.fail(scene(path), message);
         }
         for (const auto &[name, inner] : shape.lists)
@@ -362,7 +362,7 @@ std::vector<LoadedAsset> LoadAssets(const Script &script, const json &doc, bool 
 
 namespace {
 
-MakeResult Make(const std::filesystem::path &scriptPath, const std::filesystem::path &out, qfhost::Outputs &outputs)
+MakeResult Make(const std::filesystem::path &scriptPath, const std::filesystem::path &out, qfutil::Outputs &outputs)
 {
     Script script(scriptPath, outputs);
     json doc;
@@ -683,13 +683,13 @@ MakeResult Make(const std::filesystem::path &scriptPath, const std::filesystem::
 
 }  // namespace
 
-MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesystem::path &out, qfhost::Outputs &outputs)
+MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesystem::path &out, qfutil::Outputs &outputs)
 {
     try {
         return Make(scriptPath, out, outputs);
     } catch (const std::runtime_error &e) {
         // Keys, names and file names come from the script: every message stays one printable line.
-        throw std::runtime_error(qfhost::Printable(e.what()));
+        throw std::runtime_error(qfutil::Printable(e.what()));
     }
 }
 

@@ -20,7 +20,7 @@ extern "C" {
 
 #include "qfhost/lha.hpp"
 #include "qfhost/name_rules.hpp"
-#include "qfhost/printable.hpp"
+#include "qfutil/printable.hpp"
 #include "qfhost/volume.hpp"
 
 namespace qfhost {
@@ -67,7 +67,7 @@ struct ReaderCloser {
     void operator()(LHAReader *r) const { lha_reader_free(r); }
 };
 
-std::string Quoted(std::string_view name) { return "\"" + Printable(name) + "\""; }
+std::string Quoted(std::string_view name) { return "\"" + qfutil::Printable(name) + "\""; }
 
 // A member's path with its directory, without leading "./" or slashes and without a trailing slash.
 std::string MemberPath(const LHAFileHeader &h)

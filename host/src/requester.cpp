@@ -10,7 +10,7 @@
 #include "host_state.hpp"
 #include "qfhost/volume_command.hpp"
 #include "quillframer/movie_format.h"
-#include "qfhost/printable.hpp"
+#include "qfutil/printable.hpp"
 
 namespace qfhost {
 namespace {

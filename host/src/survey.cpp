@@ -7,7 +7,7 @@
 
 #include "host_state.hpp"
 #include "recording/movie_survey.h"
-#include "qfhost/printable.hpp"
+#include "qfutil/printable.hpp"
 
 namespace qfhost {
 

@@ -14,8 +14,8 @@
 
 #include "qfhost/adf.hpp"
 #include "qfhost/name_rules.hpp"
-#include "qfhost/output.hpp"
-#include "qfhost/printable.hpp"
+#include "qfutil/output.hpp"
+#include "qfutil/printable.hpp"
 #include "quillframer/movie_format.h"
 
 namespace qfhost {
@@ -38,7 +38,7 @@ std::string Trimmed(std::string inside)
     return inside;
 }
 
-std::string Quote(const std::string &s) { return "\"" + Printable(s) + "\""; }
+std::string Quote(const std::string &s) { return "\"" + qfutil::Printable(s) + "\""; }
 
 // Equal paths, or `path` below `folder`, as names on the volume compare.
 bool Below(const std::string &path, const std::string &folder)
@@ -90,6 +90,14 @@ std::string ServedPath(const ImagePath &file)
     return fs::absolute(file.image, ec).lexically_normal().string() + "/" + file.inside;
 }
 
+fs::path HostFileOf(const std::string &argument)
+{
+    std::error_code ec;
+    if (fs::exists(argument, ec)) return argument;
+    std::optional<ImagePath> split = SplitImagePath(argument);
+    return split ? split->image : fs::path(argument);
+}
+
 bool HasMovieSignature(std::span<const uint8_t> head) { return QfIsMovieSignature(head.data(), head.size()); }
 
 std::vector<MovieOnVolume> FindMovies(const Volume &volume)
@@ -135,7 +143,7 @@ std::string ResolveMovieArgument(const std::string &argument, HostSettings &sett
             std::string names;
             for (const MovieOnVolume &m : movies) names += (names.empty() ? "" : ", ") + Quote(m.path);
             throw VolumeError(Quote(argument) + " holds " + std::to_string(movies.size()) + " movies (" + names +
-                              "); name one as " + Printable(argument) + ":PATH");
+                              "); name one as " + qfutil::Printable(argument) + ":PATH");
         }
         split->inside = movies.front().path;
     }
@@ -249,7 +257,7 @@ void WriteAll(int fd, std::span<const uint8_t> bytes)
 }  // namespace
 
 ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven, const fs::path &directory,
-                            Outputs &outputs, const std::function<void(const std::string &)> &report)
+                            qfutil::Outputs &outputs, const std::function<void(const std::string &)> &report)
 {
     const std::string inside = Trimmed(insideGiven);
     ExtractResult result;
@@ -305,7 +313,7 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
                 }
                 if (!why) where = placed.emplace(parent, made).first;
             }
-            const std::string shown = Printable(Latin1ToUtf8(e.path));
+            const std::string shown = qfutil::Printable(Latin1ToUtf8(e.path));
             if (why) {
                 report("refused " + Quote(Latin1ToUtf8(e.path)) + ": " + why + " cannot be a file here");
                 refused.push_back(e.path);
@@ -409,9 +417,9 @@ std::vector<std::string> ListVolume(const Volume &volume)
         std::strftime(date, sizeof date, "%Y/%m/%d  %H:%M:%S", &t);
         std::string size = e.directory || e.link ? "" : std::to_string(e.size);
         std::string line = std::string(std::max<size_t>(10, size.size()) - size.size(), ' ') + size + "  " + date + "  " +
-                           Printable(Latin1ToUtf8(e.path));
+                           qfutil::Printable(Latin1ToUtf8(e.path));
         if (e.directory) line += "/";
-        if (e.link) line += " -> " + Printable(Latin1ToUtf8(e.linkTarget));
+        if (e.link) line += " -> " + qfutil::Printable(Latin1ToUtf8(e.linkTarget));
         lines.push_back(std::move(line));
         return true;
     });

@@ -14,9 +14,11 @@
 #include "qfhost/host.hpp"
 #include "qfhost/volume.hpp"
 
-namespace qfhost {
-
+namespace qfutil {
 class Outputs;
+}
+
+namespace qfhost {
 
 // A disk image or archive, and a '/'-separated path inside it (empty: the whole volume).
 struct ImagePath {
@@ -32,6 +34,10 @@ std::optional<ImagePath> SplitImagePath(const std::string &argument);
 // archive file, and the rest. This is how the host serves a movie that lies inside an image.
 std::optional<ImagePath> SplitServedPath(const std::string &path);
 std::string ServedPath(const ImagePath &file);
+
+// The host file that holds what an argument names: the argument itself, or the disk image or
+// archive of IMAGE:path when no host file has that name. Outputs refuse to write over it.
+std::filesystem::path HostFileOf(const std::string &argument);
 
 // The first 12 bytes of a movie are one of its two signatures.
 bool HasMovieSignature(std::span<const uint8_t> head);
@@ -76,7 +82,7 @@ struct ExtractResult {
 // name that lands on a file this extraction made (case ignored by the file system) becomes NAME~2.
 // Throws VolumeError when `inside` is no folder on the volume.
 ExtractResult ExtractVolume(const Volume &volume, const std::string &inside, const std::filesystem::path &directory,
-                            Outputs &outputs, const std::function<void(const std::string &)> &report);
+                            qfutil::Outputs &outputs, const std::function<void(const std::string &)> &report);
 
 // One line per entry, like `unadf -l`: size (files), date and time (UTC), the UTF-8 path, a '/'
 // after a folder, "-> target" after a link.

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-namespace qfhost {
+namespace qfutil {
 
 std::string Printable(std::string_view text);
 
-}  // namespace qfhost
+}  // namespace qfutil

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-namespace qfhost {
+namespace qfutil {
 
 // What happens to an output that already exists.
 enum class Overwrite {
@@ -51,7 +51,9 @@ class Outputs {
 public:
     explicit Outputs(Overwrite overwrite = Overwrite::Ask);
 
-    // A file the command reads: no output may be the same file (same device and inode).
+    // A file the command reads: no output may be the same file (same device and inode). A path
+    // that names nothing on disk (a file inside a disk image, say) adds nothing: the caller names
+    // the file that holds it.
     void addInput(const std::filesystem::path &input);
     void addInput(dev_t device, ino_t inode);
 
@@ -91,4 +93,4 @@ private:
     std::vector<std::filesystem::path> claimed_;
 };
 
-}  // namespace qfhost
+}  // namespace qfutil

@@ -1,5 +1,4 @@
-#include "qfhost/output.hpp"
-#include "qfhost/volume_command.hpp"
+#include "qfutil/output.hpp"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -13,7 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace qfhost {
+namespace qfutil {
 namespace fs = std::filesystem;
 
 namespace {
@@ -157,7 +156,6 @@ void Outputs::addInput(const fs::path &input)
 {
     struct stat info {};
     if (::stat(input.c_str(), &info) == 0) addInput(info.st_dev, info.st_ino);
-    else if (std::optional<ImagePath> inside = SplitImagePath(input.string())) addInput(inside->image);
 }
 
 void Outputs::claim(std::span<const fs::path> targets, const std::string &label)
@@ -276,4 +274,4 @@ void Outputs::writeAt(int folder, const std::string &name, const fs::path &targe
     }
 }
 
-}  // namespace qfhost
+}  // namespace qfutil
