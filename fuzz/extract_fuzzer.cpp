@@ -17,7 +17,7 @@
 
 #include "authoring/adf_writer.h"
 #include "qfutil/output.hpp"
-#include "qfhost/volume_command.hpp"
+#include "qfhost/volume_files.hpp"
 
 namespace {
 

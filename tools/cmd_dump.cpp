@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "common.hpp"
-#include "qfhost/volume_command.hpp"
+#include "qfhost/volume_files.hpp"
 
 namespace qftools {
 namespace {

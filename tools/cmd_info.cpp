@@ -4,7 +4,7 @@
 
 #include "common.hpp"
 #include "info_movie.hpp"
-#include "qfhost/volume_command.hpp"
+#include "qfhost/volume_files.hpp"
 #include "volume_glue.hpp"
 #include "qfhost/time.hpp"
 #include "quillframer/movie_format.h"

@@ -12,7 +12,7 @@
 
 #include "qfhost/time.hpp"
 #include "qfhost/volume.hpp"
-#include "qfhost/volume_command.hpp"
+#include "qfhost/volume_files.hpp"
 #include "qfutil/printable.hpp"
 #include "qfutil/process_pool.hpp"
 

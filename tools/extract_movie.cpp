@@ -14,7 +14,7 @@
 #include "media/sound_file.hpp"
 #include "qfhost/survey.hpp"
 #include "qfutil/printable.hpp"
-#include "qfhost/volume_command.hpp"
+#include "qfhost/volume_files.hpp"
 
 namespace qftools {
 namespace {

@@ -2,7 +2,7 @@
 #include <cstdio>
 
 #include "qfutil/printable.hpp"
-#include "qfhost/volume_command.hpp"
+#include "qfhost/volume_files.hpp"
 #include "volume_glue.hpp"
 
 namespace qftools {

@@ -8,7 +8,7 @@
 #include "qfhost/name_rules.hpp"
 #include "qfutil/printable.hpp"
 #include "qfhost/time.hpp"
-#include "qfhost/volume_command.hpp"
+#include "qfhost/volume_files.hpp"
 
 namespace qftools {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "qfutil/printable.hpp"
 #include "qfhost/time.hpp"
-#include "qfhost/volume_command.hpp"
+#include "qfhost/volume_files.hpp"
 #include "volume_glue.hpp"
 
 namespace qftools {

@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "host_state.hpp"
-#include "qfhost/volume_command.hpp"
+#include "qfhost/volume_files.hpp"
 #include "quillframer/movie_format.h"
 #include "qfutil/printable.hpp"
 

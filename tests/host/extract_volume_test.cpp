@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "qfutil/output.hpp"
-#include "qfhost/volume_command.hpp"
+#include "qfhost/volume_files.hpp"
 #include "testing/run_command.h"
 
 namespace {

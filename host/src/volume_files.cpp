@@ -1,6 +1,4 @@
-// Disk images and archives as the quillframer command sees them: files named inside them, the
-// movies on them, images found by label, and their files copied out.
-#include "qfhost/volume_command.hpp"
+#include "qfhost/volume_files.hpp"
 
 #include <algorithm>
 #include <cstring>

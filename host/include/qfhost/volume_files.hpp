@@ -1,6 +1,6 @@
-// What the quillframer command does with disk images and archives as a whole: naming a file inside
-// one (disk.adf:Anims/Flight), finding the movies on it by their signature, finding an image by its
-// volume label, and copying its files out.
+// Disk images and archives as whole volumes of files: a file named inside one (disk.adf:Anims/Flight)
+// or served from one (/x/disk.adf/Anims/Flight), the movies on one found by their signature, an
+// image found by its volume label, and a volume's files listed or copied out.
 #pragma once
 
 #include <cstdint>
@@ -52,7 +52,7 @@ std::vector<MovieOnVolume> FindMovies(const Volume &volume);
 // "FFS, international names (DOS\3)", "LHA archive", "directory".
 std::string FileSystemName(const std::filesystem::path &location);
 
-// The path the host is to open for a MOVIE argument. A plain file stays as it is. For an image
+// The path the host is to open for a movie named as a file, an image or IMAGE:path. A plain file stays as it is. For an image
 // (holding exactly one movie) or IMAGE:path, the served path of the movie, and the image's own
 // volume label is mapped to the image in settings unless that name is mapped already. Throws
 // VolumeError when the image holds no movie or several, naming them.
@@ -70,7 +70,7 @@ struct ExtractResult {
     int files = 0;
     int directories = 0;
     int skipped = 0;  // links and refused names
-    int failed = 0;   // entries that could not come out (each reported): the command fails
+    int failed = 0;   // entries that could not come out (each reported): the extraction failed
 };
 
 // Copies the files and folders below `inside` (empty: all) into directory, names in UTF-8 and
