@@ -13,6 +13,7 @@
 #include "media/png.hpp"
 #include "media/sound_file.hpp"
 #include "qfhost/survey.hpp"
+#include "qfutil/output.hpp"
 #include "qfutil/printable.hpp"
 #include "qfhost/volume_files.hpp"
 
@@ -190,12 +191,7 @@ void RunExtractMovie(const Context &context, const std::string &movie, const std
     }
     if (missing.empty()) {
         std::string text = script.text();
-        out.files.push_back({dir / "movie.json", [text](const fs::path &p) {
-                                 std::FILE *f = std::fopen(p.c_str(), "wb");
-                                 bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
-                                 if (f && std::fclose(f) != 0) ok = false;
-                                 if (!ok) throw std::runtime_error("cannot write " + p.string());
-                             }});
+        out.files.push_back({dir / "movie.json", [text](const fs::path &p) { qfutil::WriteFile(p, text); }});
     }
 
     try {

@@ -661,11 +661,7 @@ MakeResult Make(const std::filesystem::path &scriptPath, const std::filesystem::
         } else {
             for (const auto &asset : volumeFiles) {
                 std::filesystem::create_directories(asset.first.parent_path());
-                outputs.write(asset.first, [&asset](const std::filesystem::path &file) {
-                    std::ofstream f(file, std::ios::binary | std::ios::trunc);
-                    f.write(reinterpret_cast<const char *>(asset.second.data()), static_cast<std::streamsize>(asset.second.size()));
-                    if (!f.flush()) throw std::runtime_error("cannot write " + asset.first.string());
-                });
+                outputs.write(asset.first, [&asset](const std::filesystem::path &file) { qfutil::WriteFile(file, asset.second); });
             }
             outputs.write(out, [&](const std::filesystem::path &file) { movie.save(file); });
         }

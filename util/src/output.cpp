@@ -113,6 +113,25 @@ bool AskToReplace(const std::string &what, const char *them)
 
 }  // namespace
 
+void WriteFile(const fs::path &file, std::span<const uint8_t> bytes)
+{
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    bool ok = fd >= 0;
+    while (ok && !bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) bytes = bytes.subspan(static_cast<size_t>(n));
+    }
+    if (fd >= 0 && ::close(fd) != 0) ok = false;
+    if (!ok) throw std::runtime_error("cannot write " + file.string());
+}
+
+void WriteFile(const fs::path &file, std::string_view bytes)
+{
+    WriteFile(file, {reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()});
+}
+
 PendingOutput::PendingOutput(fs::path target, fs::path temporary, int slot)
     : target_(std::move(target)), temporary_(std::move(temporary)), slot_(slot)
 {

@@ -5,11 +5,13 @@
 // progress and end the process with status 128 + the signal.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <utility>
 #include <vector>
@@ -42,6 +44,11 @@ private:
     std::filesystem::path target_, temporary_;
     int slot_;  // in the interrupt table; -1 once committed or moved from
 };
+
+// Writes bytes to file (made or emptied), checked through the close, so a full disk is an error and
+// never a short file. Throws std::runtime_error "cannot write FILE".
+void WriteFile(const std::filesystem::path &file, std::span<const uint8_t> bytes);
+void WriteFile(const std::filesystem::path &file, std::string_view bytes);
 
 // "-" names standard output: written directly (no temporary file, no rename), refused when it is a
 // terminal, at most one per command.
