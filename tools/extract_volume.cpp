@@ -10,7 +10,7 @@ namespace qftools {
 void RunExtractVolume(const Context &context, const std::string &image, const std::string &directory)
 {
     std::optional<qfhost::ImagePath> split = qfhost::SplitImagePath(image);
-    if (!split) throw ToolError("\"" + qfutil::Printable(image) + "\" is no disk image or archive");
+    if (!split) throw ToolError(qfutil::Quoted(image) + " is no disk image or archive");
     qfhost::ExtractResult r;
     try {
         std::unique_ptr<qfhost::Volume> volume = qfhost::Volume::Open(split->image);

@@ -14,7 +14,7 @@ bool IsVolumeArgument(const std::string &argument) { return qfhost::SplitImagePa
 void RunInfoVolume(const Context &context, const std::string &image, bool files, bool json)
 {
     std::optional<qfhost::ImagePath> split = qfhost::SplitImagePath(image);
-    if (!split) throw ToolError("\"" + qfutil::Printable(image) + "\" is no disk image or archive");
+    if (!split) throw ToolError(qfutil::Quoted(image) + " is no disk image or archive");
     std::unique_ptr<qfhost::Volume> volume;
     std::string fileSystem;
     try {

@@ -36,8 +36,6 @@ std::string Trimmed(std::string inside)
     return inside;
 }
 
-std::string Quote(const std::string &s) { return "\"" + qfutil::Printable(s) + "\""; }
-
 // Equal paths, or `path` below `folder`, as names on the volume compare.
 bool Below(const std::string &path, const std::string &folder)
 {
@@ -136,11 +134,11 @@ std::string ResolveMovieArgument(const std::string &argument, HostSettings &sett
     std::unique_ptr<Volume> volume = Volume::Open(split->image);
     if (split->inside.empty()) {
         std::vector<MovieOnVolume> movies = FindMovies(*volume);
-        if (movies.empty()) throw VolumeError(Quote(argument) + " holds no movie");
+        if (movies.empty()) throw VolumeError(qfutil::Quoted(argument) + " holds no movie");
         if (movies.size() > 1) {
             std::string names;
-            for (const MovieOnVolume &m : movies) names += (names.empty() ? "" : ", ") + Quote(m.path);
-            throw VolumeError(Quote(argument) + " holds " + std::to_string(movies.size()) + " movies (" + names +
+            for (const MovieOnVolume &m : movies) names += (names.empty() ? "" : ", ") + qfutil::Quoted(m.path);
+            throw VolumeError(qfutil::Quoted(argument) + " holds " + std::to_string(movies.size()) + " movies (" + names +
                               "); name one as " + qfutil::Printable(argument) + ":PATH");
         }
         split->inside = movies.front().path;
@@ -291,7 +289,7 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
             if (name.empty()) {
                 // Damage no Amiga file system makes: this entry alone cannot come out.
                 failed("entry " + std::to_string(position) + " of " +
-                       (parent.empty() ? std::string("the top folder") : Quote(Latin1ToUtf8(parent))) + " has an empty name");
+                       (parent.empty() ? std::string("the top folder") : qfutil::Quoted(Latin1ToUtf8(parent))) + " has an empty name");
                 if (e.directory) refused.push_back(e.path);
                 return true;
             }
@@ -313,13 +311,13 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
             }
             const std::string shown = qfutil::Printable(Latin1ToUtf8(e.path));
             if (why) {
-                report("refused " + Quote(Latin1ToUtf8(e.path)) + ": " + why + " cannot be a file here");
+                report("refused " + qfutil::Quoted(Latin1ToUtf8(e.path)) + ": " + why + " cannot be a file here");
                 refused.push_back(e.path);
                 ++result.skipped;
                 return true;
             }
             if (e.link) {
-                report("skipped link \"" + shown + "\"" + (e.linkTarget.empty() ? "" : " -> " + Quote(Latin1ToUtf8(e.linkTarget))));
+                report("skipped link \"" + shown + "\"" + (e.linkTarget.empty() ? "" : " -> " + qfutil::Quoted(Latin1ToUtf8(e.linkTarget))));
                 ++result.skipped;
                 return true;
             }
@@ -335,7 +333,7 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
     } catch (const VolumeError &e) {
         walkError = e.what();  // what was walked is still extracted
     }
-    if (!found && walkError.empty()) throw VolumeError("no folder " + Quote(inside) + " on " + Quote(volume.label()));
+    if (!found && walkError.empty()) throw VolumeError("no folder " + qfutil::Quoted(inside) + " on " + qfutil::Quoted(volume.label()));
 
     std::vector<fs::path> targets;
     for (const Planned &f : files) targets.push_back(directory / f.relative);
@@ -343,12 +341,12 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
     std::error_code ec;
     fs::create_directories(directory, ec);
     FileDescriptor root(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!root) throw VolumeError("cannot open folder " + Quote(directory.string()) + ": " + std::strerror(errno));
+    if (!root) throw VolumeError("cannot open folder " + qfutil::Quoted(directory.string()) + ": " + std::strerror(errno));
     FolderOpener opener(root.get());
     std::string why;
     for (const Planned &d : folders) {
         if (opener.open(d.relative, true, why) < 0) {
-            failed("cannot extract " + Quote(Latin1ToUtf8(d.entry.path)) + ": " + why);
+            failed("cannot extract " + qfutil::Quoted(Latin1ToUtf8(d.entry.path)) + ": " + why);
             continue;
         }
         ++result.directories;
@@ -359,7 +357,7 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
     std::set<std::pair<dev_t, ino_t>> made;
     for (const Planned &f : files) {
         const fs::path target = directory / f.relative;
-        const std::string shown = Quote(Latin1ToUtf8(f.entry.path));
+        const std::string shown = qfutil::Quoted(Latin1ToUtf8(f.entry.path));
         int folder = opener.open(f.relative.parent_path(), true, why);
         if (folder < 0) {
             failed("cannot extract " + shown + ": " + why);
@@ -377,7 +375,7 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
                 std::string candidate = name + "~" + std::to_string(n);
                 if (::fstatat(folder, candidate.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0) kept = candidate;
             }
-            report("kept " + shown + " as " + Quote(kept) + ": this folder cannot hold its name beside a file already extracted");
+            report("kept " + shown + " as " + qfutil::Quoted(kept) + ": this folder cannot hold its name beside a file already extracted");
             name = kept;
         }
         try {

@@ -46,4 +46,6 @@ std::string Printable(std::string_view text)
     return shown;
 }
 
+std::string Quoted(std::string_view text) { return "\"" + Printable(text) + "\""; }
+
 }  // namespace qfutil

@@ -9,5 +9,7 @@
 namespace qfutil {
 
 std::string Printable(std::string_view text);
+// The same, in double quotes: how a message names a file or a volume.
+std::string Quoted(std::string_view text);
 
 }  // namespace qfutil
