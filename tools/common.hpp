@@ -44,7 +44,8 @@ void AddQuietOption(CLI::App &command, Context &context);
 void AddOverwriteOptions(CLI::App &command, Context &context);
 
 // Every file a command writes goes through this: never onto one of its inputs, never half-written,
-// an existing file replaced only as -y / -n / the terminal say.
+// an existing file replaced only as -y / -n / the terminal say. An input named IMAGE:path makes
+// the disk image or archive an input.
 qfutil::Outputs CommandOutputs(const Context &context, std::initializer_list<std::filesystem::path> inputs);
 
 // The host settings the options ask for: the given volumes, then a prompt on the terminal when
