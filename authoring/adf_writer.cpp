@@ -2,11 +2,11 @@
 // data, directory caches), so each block can then be written whole with its pointers and checksum.
 #include "authoring/adf_writer.h"
 
-#include <fstream>
 #include <functional>
 #include <stdexcept>
 
 #include "qfhost/adf.hpp"
+#include "qfutil/output.hpp"
 
 namespace qfauthor {
 using namespace qfhost::amigados;
@@ -333,10 +333,7 @@ Bytes AdfWriter::image() const
 
 void AdfWriter::save(const std::filesystem::path &path) const
 {
-    Bytes bytes = image();
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + path.string());
+    qfutil::WriteFile(path, image());
 }
 
 Bytes HardDiskImage(const Bytes &fileSystem, const HardDiskGeometry &g)

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <stdexcept>
 
 #include "quillframer/movie_format.h"
+#include "qfutil/output.hpp"
 
 namespace qfauthor {
 
@@ -192,12 +192,7 @@ MovieWriter &MovieWriter::raw(const Bytes &bytes)
     return *this;
 }
 
-void MovieWriter::save(const std::filesystem::path &path) const
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char *>(bytes_.data()), static_cast<std::streamsize>(bytes_.size()));
-    if (!out) throw std::runtime_error("cannot write " + path.string());
-}
+void MovieWriter::save(const std::filesystem::path &path) const { qfutil::WriteFile(path, bytes_); }
 
 std::filesystem::path ReferencedAssetPath(const std::filesystem::path &volumeDirectory, const std::string &amigaDir,
                                           const std::string &name)
@@ -214,9 +209,7 @@ std::filesystem::path WriteReferencedAsset(const std::filesystem::path &volumeDi
 {
     auto path = ReferencedAssetPath(volumeDirectory, amigaDir, name);
     std::filesystem::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char *>(file.data()), static_cast<std::streamsize>(file.size()));
-    if (!out) throw std::runtime_error("cannot write " + path.string());
+    qfutil::WriteFile(path, file);
     return path;
 }
 

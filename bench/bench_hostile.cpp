@@ -26,7 +26,7 @@
 #include "testing/scripted_host.h"
 #include "qfhost/adf.hpp"
 #include "qfhost/volume.hpp"
-#include "qfhost/volume_command.hpp"
+#include "qfhost/volume_files.hpp"
 #include "quillframer/host_api.h"
 
 namespace {

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "authoring/adf_writer.h"
-#include "qfhost/output.hpp"
-#include "qfhost/volume_command.hpp"
+#include "qfutil/output.hpp"
+#include "qfhost/volume_files.hpp"
 
 namespace {
 
@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         .write(reinterpret_cast<const char *>(image.data()), std::streamsize(image.size()));
     try {
         std::unique_ptr<qfhost::Volume> volume = qfhost::Volume::Open(box / "image");
-        qfhost::Outputs outputs(qfhost::Overwrite::Always);
+        qfutil::Outputs outputs(qfutil::Overwrite::Always);
         outputs.addInput(box / "image");
         qfhost::ExtractVolume(*volume, "", box / "out", outputs, [](const std::string &) {});
     } catch (const std::runtime_error &) {

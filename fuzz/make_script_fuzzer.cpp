@@ -14,7 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "authoring/script/make_script.hpp"
-#include "qfhost/output.hpp"
+#include "qfutil/output.hpp"
 #include "testing/make_script_fixture.h"
 
 namespace {
@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::filesystem::path script = fixture.dir / "script.json";
     qftest::WriteFileBytes(script, std::vector<uint8_t>(data, data + size));
     try {
-        qfhost::Outputs outputs(qfhost::Overwrite::Always);
+        qfutil::Outputs outputs(qfutil::Overwrite::Always);
         qfauthor::MakeMovie(script, fixture.dir / "out" / "movie.qfm", outputs);
     } catch (const std::runtime_error &e) {
         std::string what = e.what();

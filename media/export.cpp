@@ -18,7 +18,7 @@
 #include "qfhost/host.hpp"
 #include "qfhost/time.hpp"
 #include "quillframer/movie_format.h"
-#include "qfhost/output.hpp"
+#include "qfutil/output.hpp"
 
 namespace qfmedia {
 
@@ -90,7 +90,7 @@ public:
 
 class PngSink : public Sink {
 public:
-    PngSink(std::filesystem::path pattern, int width, int height, Layout layout, qfhost::Outputs &outputs)
+    PngSink(std::filesystem::path pattern, int width, int height, Layout layout, qfutil::Outputs &outputs)
         : pattern_(std::move(pattern)), width_(width), height_(height), layout_(layout), outputs_(outputs)
     {
         // frames/%05d.png names a folder of its own: make it, as the docs' example expects.
@@ -113,7 +113,7 @@ private:
     std::filesystem::path pattern_;
     int width_, height_;
     Layout layout_;
-    qfhost::Outputs &outputs_;
+    qfutil::Outputs &outputs_;
     uint64_t count_ = 0;
 };
 
@@ -252,10 +252,10 @@ std::filesystem::path PatternPath(const std::filesystem::path &pattern, uint64_t
 }
 
 ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out, const ExportOptions &options,
-                         qfhost::Outputs &outputs)
+                         qfutil::Outputs &outputs)
 {
     const ExportFormat format = options.format ? *options.format : RequireFormat(out);
-    const bool streaming = qfhost::IsStandardOutput(out);
+    const bool streaming = qfutil::IsStandardOutput(out);
     if (streaming && !StreamProblem(format).empty()) throw std::runtime_error(StreamProblem(format));
     int scale = options.scale > 0 ? options.scale : DefaultScale(format);
     if (scale > 16) throw std::runtime_error("--scale must be between 1 and 16");
@@ -276,7 +276,7 @@ ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out,
     const Layout layout = PlacePicture(movie.width(), movie.height(), scale,
                                        declared ? PixelAspect::Square : options.aspect, options.fit);
     const Ratio sar = declared ? SampleAspect(options.aspect) : Ratio{};
-    std::optional<qfhost::PendingOutput> pending;
+    std::optional<qfutil::PendingOutput> pending;
     std::unique_ptr<Sink> sink;
     AvSink *video = nullptr;
     if (format == ExportFormat::PngFrames) {
@@ -345,7 +345,7 @@ std::string SummaryLine(const std::filesystem::path &out, const ExportResult &r)
     std::string what = r.videoFrames ? std::to_string(r.videoFrames) + " frames, " + std::to_string(r.width) + "x" +
                                            std::to_string(r.height) + ", "
                                      : std::string();
-    const std::string name = qfhost::IsStandardOutput(out) ? "standard output" : out.string();
+    const std::string name = qfutil::IsStandardOutput(out) ? "standard output" : out.string();
     std::snprintf(line, sizeof line, "wrote %s: %s%.2f s, %s, %s in %.1f s", name.c_str(), what.c_str(),
                   r.seconds, r.codecs.c_str(), size, r.elapsed);
     return line;

@@ -11,6 +11,8 @@
 
 namespace qfhost {
 class Movie;
+}
+namespace qfutil {
 class Outputs;
 }
 
@@ -55,7 +57,7 @@ struct ExportResult {
 // PNG frame, is claimed first; a failed export leaves out as it was). out "-" is standard output,
 // for a format that can stream. Throws std::runtime_error with a one-line reason.
 ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out, const ExportOptions &options,
-                         qfhost::Outputs &outputs);
+                         qfutil::Outputs &outputs);
 
 // "wrote demo.mp4: 251 frames, 640x480, 10.04 s, H.264 + AAC, 1.2 MB in 3.4 s"
 std::string SummaryLine(const std::filesystem::path &out, const ExportResult &result);

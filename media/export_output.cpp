@@ -7,7 +7,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "qfhost/output.hpp"
+#include "qfutil/output.hpp"
 
 namespace qfmedia::detail {
 
@@ -140,7 +140,7 @@ Muxer::Muxer(const Plan &plan, const std::filesystem::path &out, const std::file
     : muxer_(plan.muxer), indexFirst_(plan.indexFirst), out_(out), file_(file)
 {
     av_log_set_level(AV_LOG_ERROR);  // the libraries' chatter is not for our users
-    if (qfhost::IsStandardOutput(out)) stream_ = std::make_unique<StandardOutput>(wavData);
+    if (qfutil::IsStandardOutput(out)) stream_ = std::make_unique<StandardOutput>(wavData);
     AVFormatContext *raw = nullptr;
     int rc = avformat_alloc_output_context2(&raw, nullptr, muxer_, file.c_str());
     if (rc < 0 || !raw) fail("cannot set up the " + std::string(muxer_) + " container", rc);

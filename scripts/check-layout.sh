@@ -3,6 +3,7 @@
 #   plugin/ includes nothing from movie/, iff/, playback/ or recording/;
 #   plugin/, movie/, iff/ and playback/ include nothing from recording/.
 #   tools/ includes no plug-in header: it reads movies through the host's survey.
+#   util/ includes nothing from the host, the plug-in or the folders that use it.
 set -euo pipefail
 root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
 cd "$root"
@@ -33,5 +34,11 @@ if [ -n "$bad" ]; then
   echo "$bad" >&2
   status=1
 fi
-[ $status -eq 0 ] && echo "layout: plugin/ at the bottom, recording/ beside the plug-in's folders, tools/ over the host"
+bad=$(includes 'qfhost|qfmedia|authoring|media|tools|testing|include/quillframer|quillframer|plugin|movie|iff|playback|recording' util)
+if [ -n "$bad" ]; then
+  echo "check-layout: util/ includes from the folders that stand on it or from the plug-in:" >&2
+  echo "$bad" >&2
+  status=1
+fi
+[ $status -eq 0 ] && echo "layout: plugin/ at the bottom, recording/ beside the plug-in's folders, tools/ over the host, util/ under them all"
 exit $status

@@ -41,7 +41,7 @@ void RegisterDemo(CLI::App &app, Context &context)
     command->callback([&context, o] {
         namespace fs = std::filesystem;
         fs::path dir = o->dir;
-        qfhost::Outputs outputs = CommandOutputs(context, {});
+        qfutil::Outputs outputs = CommandOutputs(context, {});
         std::vector<fs::path> targets;
         for (const char *name : {"demo.qf", "demo.mp4", "demo.gif", "demo.wav", "sheet.png"}) targets.push_back(dir / name);
         outputs.claim(targets, dir.string());  // one question for the whole set

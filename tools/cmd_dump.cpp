@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "common.hpp"
+#include "qfhost/volume_files.hpp"
 
 namespace qftools {
 namespace {
@@ -32,7 +33,7 @@ uint32_t SeekOption(const std::string &text)
     throw ToolError("--seek takes whole milliseconds (0 to 4294967295), as SeekVideo takes them; got \"" + text + "\"");
 }
 
-std::ofstream OpenOutput(const std::optional<qfhost::PendingOutput> &pending, const char *what)
+std::ofstream OpenOutput(const std::optional<qfutil::PendingOutput> &pending, const char *what)
 {
     std::ofstream out;
     if (!pending) return out;
@@ -42,7 +43,7 @@ std::ofstream OpenOutput(const std::optional<qfhost::PendingOutput> &pending, co
 }
 
 // The machine contract: its outputs are always replaced, but still never onto the movie.
-std::optional<qfhost::PendingOutput> Begin(qfhost::Outputs &outputs, const std::string &path)
+std::optional<qfutil::PendingOutput> Begin(qfutil::Outputs &outputs, const std::string &path)
 {
     if (path.empty()) return std::nullopt;
     return outputs.begin(path);
@@ -59,14 +60,14 @@ void RunDump(const Context &context, const DumpOptions &o)
 {
     std::optional<uint32_t> seek;
     if (!o.seek.empty()) seek = SeekOption(o.seek);
-    qfhost::Outputs outputs(qfhost::Overwrite::Always);
-    outputs.addInput(o.movie);
+    qfutil::Outputs outputs(qfutil::Overwrite::Always);
+    outputs.addInput(qfhost::HostFileOf(o.movie));
     if (!o.video.empty()) outputs.claim(std::filesystem::path(o.video));
     if (!o.audio.empty()) outputs.claim(std::filesystem::path(o.audio));
     OpenedMovie opened = OpenMovie(context, o.movie, 0);
     AddInputsRead(opened.plugin->host(), outputs);
     qfhost::Movie &movie = *opened.movie;
-    std::optional<qfhost::PendingOutput> videoFile = Begin(outputs, o.video), audioFile = Begin(outputs, o.audio);
+    std::optional<qfutil::PendingOutput> videoFile = Begin(outputs, o.video), audioFile = Begin(outputs, o.audio);
     std::ofstream video = OpenOutput(videoFile, "video");
     std::ofstream audio = OpenOutput(audioFile, "audio");
     if (seek) movie.seek(*seek);
@@ -98,7 +99,7 @@ void RunDump(const Context &context, const DumpOptions &o)
     // With the data on stdout, the line goes to stderr so that a pipe gets the data alone.
     auto onStandardOutput = [](const std::string &path) {
         struct stat named {}, out {};
-        if (qfhost::IsStandardOutput(path)) return true;
+        if (qfutil::IsStandardOutput(path)) return true;
         return !path.empty() && ::stat(path.c_str(), &named) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 &&
                named.st_dev == out.st_dev && named.st_ino == out.st_ino;  // /dev/stdout, /dev/fd/1
     };

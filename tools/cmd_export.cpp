@@ -30,7 +30,7 @@ void Export(const Context &context, const ExportCommand &o, const std::string &m
         options.durationMs = TimeOption("--duration", o.duration);
         if (*options.durationMs == 0) throw ToolError("--duration must be more than 0");
     }
-    qfhost::Outputs outputs = CommandOutputs(context, {movie});
+    qfutil::Outputs outputs = CommandOutputs(context, {movie});
     try {
         // Before the movie is opened: a typo or a refused output costs nothing.
         if ((o.format ? *o.format : qfmedia::RequireFormat(out)) != qfmedia::ExportFormat::PngFrames) outputs.claim(out);
@@ -43,7 +43,7 @@ void Export(const Context &context, const ExportCommand &o, const std::string &m
         qfmedia::ExportResult result = qfmedia::ExportMovie(*opened.movie, out, options, outputs);
         // With the movie on stdout, the summary goes to stderr so that a pipe gets the movie alone.
         if (!context.quiet)
-            std::fprintf(qfhost::IsStandardOutput(out) ? stderr : stdout, "%s\n", qfmedia::SummaryLine(out, result).c_str());
+            std::fprintf(qfutil::IsStandardOutput(out) ? stderr : stdout, "%s\n", qfmedia::SummaryLine(out, result).c_str());
     } catch (const std::runtime_error &e) {
         throw ToolError(e.what());
     }
@@ -85,7 +85,7 @@ void RegisterExport(CLI::App &app, Context &context)
     AddMovieOptions(*command, context);
     AddOverwriteOptions(*command, context);
     command->callback([&context, o] {
-        if (qfhost::IsStandardOutput(o->out)) {
+        if (qfutil::IsStandardOutput(o->out)) {
             // Usage errors, before any movie is opened.
             if (!o->format) throw CLI::ValidationError("-o - needs -f FORMAT (wav, mkv, webm or gif): standard output has no extension");
             if (std::string problem = qfmedia::StreamProblem(*o->format); !problem.empty())

@@ -21,7 +21,7 @@ void Frame(const Context &context, const FrameCommand &o, const std::string &pat
 {
     const uint32_t at = TimeOption("--at", o.at);
     const std::string out = NameOutput(o.out, path);
-    qfhost::Outputs outputs = CommandOutputs(context, {path});
+    qfutil::Outputs outputs = CommandOutputs(context, {path});
     outputs.claim(out);
     OpenedMovie opened = OpenMovie(context, path);
     AddInputsRead(opened.plugin->host(), outputs);

@@ -4,11 +4,11 @@
 
 #include "common.hpp"
 #include "info_movie.hpp"
-#include "qfhost/volume_command.hpp"
+#include "qfhost/volume_files.hpp"
 #include "volume_glue.hpp"
 #include "qfhost/time.hpp"
 #include "quillframer/movie_format.h"
-#include "qfhost/printable.hpp"
+#include "qfutil/printable.hpp"
 
 namespace qftools {
 namespace {
@@ -37,10 +37,10 @@ PacketCount CountPackets(qfhost::Movie &movie)
 void RunInfo(const Context &context, const InfoOptions &o, const std::string &path)
 {
     if (qfhost::SplitImagePath(path).value_or(qfhost::ImagePath{}).image == path) {
-        if (o.scenes) throw ToolError("--scenes describes a movie; \"" + qfhost::Printable(path) + "\" is a disk image or archive");
+        if (o.scenes) throw ToolError("--scenes describes a movie; \"" + qfutil::Printable(path) + "\" is a disk image or archive");
         return RunInfoVolume(context, path, o.files, o.json);
     }
-    if (o.files) throw ToolError("--files lists a disk image or archive; \"" + qfhost::Printable(path) + "\" is none");
+    if (o.files) throw ToolError("--files lists a disk image or archive; \"" + qfutil::Printable(path) + "\" is none");
     // Every missing file at once, before the open that would stop (or ask) at the first.
     const MovieContents contents = SurveyMovie(context, path);
     RefuseMissing(contents, path, o.json);
@@ -74,7 +74,7 @@ void RunInfo(const Context &context, const InfoOptions &o, const std::string &pa
         std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
         return;
     }
-    std::printf("%s\n", qfhost::Printable(path).c_str());
+    std::printf("%s\n", qfutil::Printable(path).c_str());
     std::printf("  picture  %d x %d\n", movie.width(), movie.height());
     std::printf("  length   %u ms (%s)\n", movie.durationMs(), qfhost::FormatTime(movie.durationMs()).c_str());
     std::printf("  frames   %llu at %d per second", static_cast<unsigned long long>(frames), QF_FRAMES_PER_SECOND);

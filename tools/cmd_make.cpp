@@ -27,7 +27,7 @@ void RegisterMake(CLI::App &app, Context &context)
     command->callback([&context, o] {
         qfauthor::MakeResult r;
         try {
-            qfhost::Outputs outputs = CommandOutputs(context, {o->script});
+            qfutil::Outputs outputs = CommandOutputs(context, {o->script});
             outputs.claim(o->out);
             r = qfauthor::MakeMovie(o->script, o->out, outputs);
         } catch (const std::runtime_error &e) {

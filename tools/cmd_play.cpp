@@ -4,7 +4,7 @@
 #include "common.hpp"
 #include "media/player.hpp"
 #include "qfhost/survey.hpp"
-#include "qfhost/printable.hpp"
+#include "qfutil/printable.hpp"
 
 namespace qftools {
 
@@ -51,7 +51,7 @@ void RegisterPlay(CLI::App &app, Context &context)
                 qfhost::Survey survey(opened.plugin->host(), opened.served, 0, false);
                 if (survey.opened()) scenes = survey.scenes();
             }
-            std::string title = "quillframer - " + qfhost::Printable(std::filesystem::path(movie).filename().string());
+            std::string title = "quillframer - " + qfutil::Printable(std::filesystem::path(movie).filename().string());
             if (playlist.count > 1)
                 title += " (" + std::to_string(playlist.index + 1) + "/" + std::to_string(playlist.count) + ")";
             qfmedia::PlayEnd end;

@@ -22,7 +22,7 @@ struct SheetCommand {
 void MakeSheet(const Context &context, const SheetCommand &o, const std::string &path)
 {
     const std::string out = NameOutput(o.out, path);
-    qfhost::Outputs outputs = CommandOutputs(context, {path});
+    qfutil::Outputs outputs = CommandOutputs(context, {path});
     outputs.claim(out);
     qfmedia::SheetOptions options;
     if (!o.every.empty()) {

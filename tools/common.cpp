@@ -6,16 +6,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <poll.h>
 #include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "qfhost/printable.hpp"
 #include "qfhost/time.hpp"
 #include "qfhost/volume.hpp"
-#include "qfhost/volume_command.hpp"
+#include "qfhost/volume_files.hpp"
+#include "qfutil/printable.hpp"
+#include "qfutil/process_pool.hpp"
 
 namespace qftools {
 namespace fs = std::filesystem;
@@ -96,17 +95,17 @@ void AddMovieOptions(CLI::App &command, Context &context)
 void AddOverwriteOptions(CLI::App &command, Context &context)
 {
     auto *yes = command.add_flag_callback(
-        "-y,--overwrite", [&context] { context.overwrite = qfhost::Overwrite::Always; }, "Replace existing outputs");
+        "-y,--overwrite", [&context] { context.overwrite = qfutil::Overwrite::Always; }, "Replace existing outputs");
     auto *no = command.add_flag_callback(
-        "-n,--no-overwrite", [&context] { context.overwrite = qfhost::Overwrite::Never; },
+        "-n,--no-overwrite", [&context] { context.overwrite = qfutil::Overwrite::Never; },
         "Never replace an existing output (default: ask on a terminal, else refuse)");
     yes->excludes(no);
 }
 
-qfhost::Outputs CommandOutputs(const Context &context, std::initializer_list<fs::path> inputs)
+qfutil::Outputs CommandOutputs(const Context &context, std::initializer_list<fs::path> inputs)
 {
-    qfhost::Outputs outputs(context.overwrite);
-    for (const fs::path &input : inputs) outputs.addInput(input);
+    qfutil::Outputs outputs(context.overwrite);
+    for (const fs::path &input : inputs) outputs.addInput(qfhost::HostFileOf(input.string()));
     return outputs;
 }
 
@@ -183,7 +182,7 @@ OpenedMovie OpenMovie(const Context &context, const fs::path &movie, uint32_t op
     return opened;
 }
 
-void AddInputsRead(qfhost::Host &host, qfhost::Outputs &outputs)
+void AddInputsRead(qfhost::Host &host, qfutil::Outputs &outputs)
 {
     for (const auto &[device, inode] : host.filesRead()) outputs.addInput(device, inode);
     for (const auto &[volume, location] : host.settings().volumes) outputs.addInput(location);
@@ -262,76 +261,20 @@ std::string NameOutput(const std::string &out, const fs::path &movie)
 
 namespace {
 
-struct Worker {
-    pid_t pid = -1;
-    int output = -1;  // the read end of its stdout
-    std::string movie, text;
-};
-
-// In the child: the movie's command, then out without the parent's exit handlers.
-[[noreturn]] void RunChild(const std::string &movie, const std::function<void(const std::string &)> &run)
+// In the child: the movie's command; its error is printed there, its status is the child's.
+int RunChild(const std::string &movie, const std::function<void(const std::string &)> &run)
 {
-    int status = 0;
     try {
         run(movie);
     } catch (const std::bad_alloc &) {
-        std::fprintf(stderr, "quillframer: %s: out of memory\n", qfhost::Printable(movie).c_str());
-        status = 1;
+        std::fprintf(stderr, "quillframer: %s: out of memory\n", qfutil::Printable(movie).c_str());
+        return 1;
     } catch (const std::exception &e) {
-        std::fprintf(stderr, "quillframer: %s: %s\n", qfhost::Printable(movie).c_str(),
-                     qfhost::Printable(e.what()).c_str());
-        status = 1;
+        std::fprintf(stderr, "quillframer: %s: %s\n", qfutil::Printable(movie).c_str(),
+                     qfutil::Printable(e.what()).c_str());
+        return 1;
     }
-    std::fflush(stdout);
-    std::fflush(stderr);
-    ::_exit(status);
-}
-
-Worker Start(const std::string &movie, bool shareStdin, const std::function<void(const std::string &)> &run)
-{
-    int fds[2];
-    if (::pipe(fds) != 0) throw ToolError(std::string("cannot start a worker: ") + std::strerror(errno));
-    std::fflush(stdout);
-    std::fflush(stderr);
-    pid_t pid = ::fork();
-    if (pid < 0) {
-        ::close(fds[0]);
-        ::close(fds[1]);
-        throw ToolError(std::string("cannot start a worker: ") + std::strerror(errno));
-    }
-    if (pid == 0) {
-        ::close(fds[0]);
-        ::dup2(fds[1], STDOUT_FILENO);
-        ::close(fds[1]);
-        // Side by side, nobody can tell which movie a question is for: no terminal prompts.
-        if (!shareStdin) {
-            int null = ::open("/dev/null", O_RDONLY);
-            if (null >= 0) ::dup2(null, STDIN_FILENO);
-        }
-        RunChild(movie, run);
-    }
-    ::close(fds[1]);
-    return {pid, fds[0], movie, {}};
-}
-
-// Reads what the workers print until one is done; returns its index.
-size_t WaitForOne(std::vector<Worker> &workers)
-{
-    while (true) {
-        std::vector<pollfd> polls;
-        for (const Worker &w : workers) polls.push_back({w.output, POLLIN, 0});
-        if (::poll(polls.data(), polls.size(), -1) < 0) {
-            if (errno == EINTR) continue;
-            throw ToolError(std::string("waiting for the workers: ") + std::strerror(errno));
-        }
-        for (size_t i = 0; i < workers.size(); ++i) {
-            if (!(polls[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-            char buffer[4096];
-            ssize_t n = ::read(workers[i].output, buffer, sizeof buffer);
-            if (n > 0) workers[i].text.append(buffer, static_cast<size_t>(n));
-            else if (n == 0 || errno != EINTR) return i;
-        }
-    }
+    return 0;
 }
 
 }  // namespace
@@ -341,26 +284,22 @@ void ForEachMovie(Context &context, const std::vector<std::string> &movies, int 
 {
     if (movies.size() == 1) return run(movies[0]);
     context.noBars = context.noBars || jobs > 1;
-    std::vector<Worker> running;
     std::vector<std::string> failed;
-    size_t next = 0;
-    while (next < movies.size() || !running.empty()) {
-        while (next < movies.size() && static_cast<int>(running.size()) < std::max(jobs, 1))
-            running.push_back(Start(movies[next++], jobs <= 1, run));
-        size_t done = WaitForOne(running);
-        Worker worker = std::move(running[done]);
-        running.erase(running.begin() + static_cast<ptrdiff_t>(done));
-        ::close(worker.output);
-        int status = 0;
-        while (::waitpid(worker.pid, &status, 0) < 0 && errno == EINTR) {}
-        std::fwrite(worker.text.data(), 1, worker.text.size(), stdout);
+    auto child = [&](size_t i) { return RunChild(movies[i], run); };
+    auto done = [&](const qfutil::ChildDone &worker) {
+        std::fwrite(worker.output.data(), 1, worker.output.size(), stdout);
         std::fflush(stdout);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            if (WIFSIGNALED(status))
-                std::fprintf(stderr, "quillframer: %s: stopped by signal %d\n", qfhost::Printable(worker.movie).c_str(),
-                             WTERMSIG(status));
-            failed.push_back(worker.movie);
+        if (!WIFEXITED(worker.status) || WEXITSTATUS(worker.status) != 0) {
+            if (WIFSIGNALED(worker.status))
+                std::fprintf(stderr, "quillframer: %s: stopped by signal %d\n",
+                             qfutil::Printable(movies[worker.index]).c_str(), WTERMSIG(worker.status));
+            failed.push_back(movies[worker.index]);
         }
+    };
+    try {
+        qfutil::RunInChildren(movies.size(), jobs, jobs <= 1, child, done);
+    } catch (const std::runtime_error &e) {
+        throw ToolError(e.what());
     }
     const std::string count = std::to_string(movies.size()) + " movies";
     if (failed.empty()) {
@@ -368,7 +307,7 @@ void ForEachMovie(Context &context, const std::vector<std::string> &movies, int 
         return;
     }
     std::string names;
-    for (const std::string &movie : failed) names += (names.empty() ? "" : ", ") + qfhost::Printable(movie);
+    for (const std::string &movie : failed) names += (names.empty() ? "" : ", ") + qfutil::Printable(movie);
     throw ToolError(count + ", " + std::to_string(movies.size() - failed.size()) + " done, " +
                     std::to_string(failed.size()) + " failed: " + names);
 }

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "qfhost/host.hpp"
-#include "qfhost/output.hpp"
+#include "qfutil/output.hpp"
 #include "media/image.hpp"
 
 namespace qftools {
@@ -24,7 +24,7 @@ struct Context {
     std::vector<std::string> searchDirs;  // --search: where disk images are looked for by label
     std::string plugin;                // empty: the default plug-in
     bool quiet = false;                // no progress bar
-    qfhost::Overwrite overwrite = qfhost::Overwrite::Ask;  // -y / -n
+    qfutil::Overwrite overwrite = qfutil::Overwrite::Ask;  // -y / -n
     uint64_t maxPixels = uint64_t{64} << 20;               // --max-pixels: larger pictures are refused at the open
     uint64_t maxFileBytes = qfhost::VolumeLimits{}.fileBytes;  // --max-file-size: for a file read whole from an image
     bool noBars = false;  // movies converted side by side: their bars would overwrite each other
@@ -44,8 +44,9 @@ void AddQuietOption(CLI::App &command, Context &context);
 void AddOverwriteOptions(CLI::App &command, Context &context);
 
 // Every file a command writes goes through this: never onto one of its inputs, never half-written,
-// an existing file replaced only as -y / -n / the terminal say.
-qfhost::Outputs CommandOutputs(const Context &context, std::initializer_list<std::filesystem::path> inputs);
+// an existing file replaced only as -y / -n / the terminal say. An input named IMAGE:path makes
+// the disk image or archive an input.
+qfutil::Outputs CommandOutputs(const Context &context, std::initializer_list<std::filesystem::path> inputs);
 
 // The host settings the options ask for: the given volumes, then a prompt on the terminal when
 // stdin is one, else cancel. Throws ToolError on a malformed NAME=DIR.
@@ -78,7 +79,7 @@ OpenedMovie OpenMovie(const Context &context, const std::filesystem::path &movie
 
 // Everything the host read for a movie (its files, and every mapped volume's folder, disk image or
 // archive) becomes an input of outputs: none of it can be written over.
-void AddInputsRead(qfhost::Host &host, qfhost::Outputs &outputs);
+void AddInputsRead(qfhost::Host &host, qfutil::Outputs &outputs);
 
 // Throws ToolError when a width x height picture is above context.maxPixels.
 void CheckPixelBudget(const Context &context, int width, int height);

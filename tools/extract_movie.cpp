@@ -13,8 +13,9 @@
 #include "media/png.hpp"
 #include "media/sound_file.hpp"
 #include "qfhost/survey.hpp"
-#include "qfhost/printable.hpp"
-#include "qfhost/volume_command.hpp"
+#include "qfutil/output.hpp"
+#include "qfutil/printable.hpp"
+#include "qfhost/volume_files.hpp"
 
 namespace qftools {
 namespace {
@@ -124,7 +125,7 @@ void RunExtractMovie(const Context &context, const std::string &movie, const std
     qfhost::Survey survey(host, served, 0, true);
     if (!survey.opened()) {
         OpenMovie(context, movie);  // says why, as every other command does
-        throw ToolError("cannot open " + qfhost::Printable(movie));
+        throw ToolError("cannot open " + qfutil::Printable(movie));
     }
     CheckPixelBudget(context, survey.width(), survey.height());
 
@@ -190,42 +191,37 @@ void RunExtractMovie(const Context &context, const std::string &movie, const std
     }
     if (missing.empty()) {
         std::string text = script.text();
-        out.files.push_back({dir / "movie.json", [text](const fs::path &p) {
-                                 std::FILE *f = std::fopen(p.c_str(), "wb");
-                                 bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
-                                 if (f && std::fclose(f) != 0) ok = false;
-                                 if (!ok) throw std::runtime_error("cannot write " + p.string());
-                             }});
+        out.files.push_back({dir / "movie.json", [text](const fs::path &p) { qfutil::WriteFile(p, text); }});
     }
 
     try {
         std::error_code ec;
         fs::create_directories(dir, ec);
         if (!fs::is_directory(dir)) throw std::runtime_error("cannot make the folder " + directory);
-        qfhost::Outputs outputs = CommandOutputs(context, {served});
+        qfutil::Outputs outputs = CommandOutputs(context, {served});
         AddInputsRead(host, outputs);
         std::vector<fs::path> targets;
         for (const File &f : out.files) targets.push_back(f.path);
         outputs.claim(targets, directory);  // one question for the whole set
         for (const File &f : out.files) outputs.write(f.path, f.write);
     } catch (const std::runtime_error &e) {
-        throw ToolError(qfhost::Printable(e.what()));
+        throw ToolError(qfutil::Printable(e.what()));
     }
 
     constexpr size_t shown = 10;
     for (size_t i = 0; i < std::min(out.warnings.size(), shown); ++i)
-        std::fprintf(stderr, "quillframer: warning: %s\n", qfhost::Printable(out.warnings[i]).c_str());
+        std::fprintf(stderr, "quillframer: warning: %s\n", qfutil::Printable(out.warnings[i]).c_str());
     if (out.warnings.size() > shown)
         std::fprintf(stderr, "quillframer: warning: and %zu more\n", out.warnings.size() - shown);
     // On stdout, as every command's summary; what went wrong goes to stderr.
     if (!context.quiet)
         std::printf("extracted %s, %s, %s into %s\n", Count(out.backgrounds, "background", "backgrounds").c_str(),
                      Count(out.faces, "face", "faces").c_str(), Count(out.sounds, "sound", "sounds").c_str(),
-                     qfhost::Printable(directory).c_str());
+                     qfutil::Printable(directory).c_str());
     if (missing.empty()) return;
     for (const qfhost::AssetEntry *a : missing)
-        std::fprintf(stderr, "quillframer: missing %s %s%s\n", qfhost::AssetTypeName(a->type), qfhost::Printable(a->amigaPath).c_str(),
-                     a->origin == qfhost::AssetOrigin::VolumeMissing ? (" (no volume " + qfhost::Printable(a->volume) + ":)").c_str() : "");
+        std::fprintf(stderr, "quillframer: missing %s %s%s\n", qfhost::AssetTypeName(a->type), qfutil::Printable(a->amigaPath).c_str(),
+                     a->origin == qfhost::AssetOrigin::VolumeMissing ? (" (no volume " + qfutil::Printable(a->volume) + ":)").c_str() : "");
     throw ToolError(Count(missing.size(), "file", "files") + " missing; no movie.json written");
 }
 

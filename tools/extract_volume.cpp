@@ -1,8 +1,8 @@
 // quillframer extract on a disk image or archive: its files copied out.
 #include <cstdio>
 
-#include "qfhost/printable.hpp"
-#include "qfhost/volume_command.hpp"
+#include "qfutil/printable.hpp"
+#include "qfhost/volume_files.hpp"
 #include "volume_glue.hpp"
 
 namespace qftools {
@@ -10,11 +10,11 @@ namespace qftools {
 void RunExtractVolume(const Context &context, const std::string &image, const std::string &directory)
 {
     std::optional<qfhost::ImagePath> split = qfhost::SplitImagePath(image);
-    if (!split) throw ToolError("\"" + qfhost::Printable(image) + "\" is no disk image or archive");
+    if (!split) throw ToolError(qfutil::Quoted(image) + " is no disk image or archive");
     qfhost::ExtractResult r;
     try {
         std::unique_ptr<qfhost::Volume> volume = qfhost::Volume::Open(split->image);
-        qfhost::Outputs outputs = CommandOutputs(context, {split->image});
+        qfutil::Outputs outputs = CommandOutputs(context, {split->image});
         r = qfhost::ExtractVolume(*volume, split->inside, directory, outputs,
                                   [](const std::string &line) { std::fprintf(stderr, "quillframer: %s\n", line.c_str()); });
     } catch (const std::runtime_error &e) {
@@ -22,10 +22,10 @@ void RunExtractVolume(const Context &context, const std::string &image, const st
     }
     if (!context.quiet)
         std::printf("extracted %d file%s and %d folder%s to %s%s\n", r.files, r.files == 1 ? "" : "s", r.directories,
-                    r.directories == 1 ? "" : "s", qfhost::Printable(directory).c_str(),
+                    r.directories == 1 ? "" : "s", qfutil::Printable(directory).c_str(),
                     r.skipped ? (", skipped " + std::to_string(r.skipped)).c_str() : "");
     if (r.failed)
-        throw ToolError(std::to_string(r.failed) + (r.failed == 1 ? " entry" : " entries") + " of \"" + qfhost::Printable(image) +
+        throw ToolError(std::to_string(r.failed) + (r.failed == 1 ? " entry" : " entries") + " of \"" + qfutil::Printable(image) +
                         "\" could not be extracted");
 }
 

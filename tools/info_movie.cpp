@@ -6,9 +6,9 @@
 #include <optional>
 
 #include "qfhost/name_rules.hpp"
-#include "qfhost/printable.hpp"
+#include "qfutil/printable.hpp"
 #include "qfhost/time.hpp"
-#include "qfhost/volume_command.hpp"
+#include "qfhost/volume_files.hpp"
 
 namespace qftools {
 namespace {
@@ -135,7 +135,7 @@ void RefuseMissing(const MovieContents &contents, const std::string &movie, bool
             }
         }
     if (!json) {
-        std::printf("%s\n", qfhost::Printable(movie).c_str());
+        std::printf("%s\n", qfutil::Printable(movie).c_str());
         const char *heading = "  missing  ";
         for (const auto &group : groups) {
             const std::string &volume = group[0]->volume;

@@ -2,9 +2,9 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
-#include "qfhost/printable.hpp"
+#include "qfutil/printable.hpp"
 #include "qfhost/time.hpp"
-#include "qfhost/volume_command.hpp"
+#include "qfhost/volume_files.hpp"
 #include "volume_glue.hpp"
 
 namespace qftools {
@@ -14,7 +14,7 @@ bool IsVolumeArgument(const std::string &argument) { return qfhost::SplitImagePa
 void RunInfoVolume(const Context &context, const std::string &image, bool files, bool json)
 {
     std::optional<qfhost::ImagePath> split = qfhost::SplitImagePath(image);
-    if (!split) throw ToolError("\"" + qfhost::Printable(image) + "\" is no disk image or archive");
+    if (!split) throw ToolError(qfutil::Quoted(image) + " is no disk image or archive");
     std::unique_ptr<qfhost::Volume> volume;
     std::string fileSystem;
     try {
@@ -32,8 +32,8 @@ void RunInfoVolume(const Context &context, const std::string &image, bool files,
     j["fileSystem"] = fileSystem;
     j["movies"] = nlohmann::json::array();
     if (!json) {
-        std::printf("%s\n", qfhost::Printable(split->image.string()).c_str());
-        std::printf("  volume       %s\n", labelled ? ("\"" + qfhost::Printable(label) + ":\"").c_str() : "(none: an archive maps only with --volume)");
+        std::printf("%s\n", qfutil::Printable(split->image.string()).c_str());
+        std::printf("  volume       %s\n", labelled ? ("\"" + qfutil::Printable(label) + ":\"").c_str() : "(none: an archive maps only with --volume)");
         std::printf("  file system  %s\n", fileSystem.c_str());
     }
     std::vector<qfhost::MovieOnVolume> movies = qfhost::FindMovies(*volume);
@@ -55,8 +55,8 @@ void RunInfoVolume(const Context &context, const std::string &image, bool files,
             else movie["error"] = why;
             j["movies"].push_back(movie);
         } else {
-            std::printf("    %s  %llu bytes  %s\n", qfhost::Printable(path).c_str(), static_cast<unsigned long long>(m.size),
-                        why.empty() ? length.c_str() : ("cannot open: " + qfhost::Printable(why)).c_str());
+            std::printf("    %s  %llu bytes  %s\n", qfutil::Printable(path).c_str(), static_cast<unsigned long long>(m.size),
+                        why.empty() ? length.c_str() : ("cannot open: " + qfutil::Printable(why)).c_str());
         }
     }
     if (files) {

@@ -9,8 +9,8 @@
 
 #include "common.hpp"
 #include "media/versions.hpp"
-#include "qfhost/printable.hpp"
-#include "qfhost/suggest.hpp"
+#include "qfutil/printable.hpp"
+#include "qfutil/suggest.hpp"
 
 namespace qftools {
 // One per subcommand, each in its cmd_*.cpp.
@@ -33,11 +33,11 @@ void PrintVersion(const Context &context)
     try {
         qfhost::Plugin plugin(PluginPath(context));
         const PluginInfo &info = plugin.info();
-        std::printf("plug-in: %s %d.%d (%s), %s\n", qfhost::Printable(info.name ? info.name : "?").c_str(),
-                    info.version, info.revision, qfhost::Printable(info.date ? info.date : "?").c_str(),
+        std::printf("plug-in: %s %d.%d (%s), %s\n", qfutil::Printable(info.name ? info.name : "?").c_str(),
+                    info.version, info.revision, qfutil::Printable(info.date ? info.date : "?").c_str(),
                     PluginPath(context).c_str());
     } catch (const std::exception &e) {
-        std::printf("plug-in: not loaded (%s)\n", qfhost::Printable(e.what()).c_str());
+        std::printf("plug-in: not loaded (%s)\n", qfutil::Printable(e.what()).c_str());
     }
     for (const auto &[library, version] : qfmedia::LibraryVersions())
         std::printf("%s %s\n", library.c_str(), version.c_str());
@@ -61,7 +61,7 @@ const char *SubcommandWord(int argc, char **argv)
 
 int UsageError(const std::string &message)
 {
-    std::fprintf(stderr, "quillframer: %s\n", qfhost::Printable(message).c_str());
+    std::fprintf(stderr, "quillframer: %s\n", qfutil::Printable(message).c_str());
     return 2;
 }
 
@@ -96,7 +96,7 @@ int main(int argc, char **argv)
             for (const CLI::App *sub : app.get_subcommands({})) names.emplace_back(sub->get_name());
             if (std::find(names.begin(), names.end(), word) == names.end()) {
                 std::string message = "unknown command '" + std::string(word) + "'";
-                if (auto near = qfhost::Nearest(word, names)) message += " \u2014 did you mean '" + *near + "'?";
+                if (auto near = qfutil::Nearest(word, names)) message += " \u2014 did you mean '" + *near + "'?";
                 return UsageError(message);
             }
         }
@@ -116,7 +116,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "quillframer: out of memory\n");
         return 1;
     } catch (const std::exception &e) {
-        std::fprintf(stderr, "quillframer: %s\n", qfhost::Printable(e.what()).c_str());
+        std::fprintf(stderr, "quillframer: %s\n", qfutil::Printable(e.what()).c_str());
         return 1;
     }
     return 0;

@@ -1,5 +1,5 @@
 // The quillframer subcommands' handling of a disk image or archive as a whole (see
-// qfhost/volume_command.hpp): info and extract dispatch here when their argument is one.
+// qfhost/volume_files.hpp): info and extract dispatch here when their argument is one.
 #pragma once
 
 #include <string>

@@ -9,7 +9,7 @@
 #include "authoring/iff_writer.h"
 #include "authoring/movie_writer.h"
 #include "media/image.hpp"
-#include "qfhost/output.hpp"
+#include "qfutil/output.hpp"
 
 namespace qfauthor {
 
@@ -325,7 +325,7 @@ Bytes Svx(const std::vector<int8_t> &samples, uint16_t rate)
 
 }  // namespace
 
-DemoMovie WriteDemoMovie(const std::filesystem::path &dir, qfhost::Outputs &outputs)
+DemoMovie WriteDemoMovie(const std::filesystem::path &dir, qfutil::Outputs &outputs)
 {
     DemoMovie demo;
     demo.volumeName = "DemoDisk";

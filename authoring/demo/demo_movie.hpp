@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-namespace qfhost {
+namespace qfutil {
 class Outputs;
 }
 
@@ -20,6 +20,6 @@ struct DemoMovie {
 
 // Writes dir/demo.qf and the volume directory dir/<volume>/ with the referenced files.
 // The movie file goes through outputs.
-DemoMovie WriteDemoMovie(const std::filesystem::path &dir, qfhost::Outputs &outputs);
+DemoMovie WriteDemoMovie(const std::filesystem::path &dir, qfutil::Outputs &outputs);
 
 }  // namespace qfauthor

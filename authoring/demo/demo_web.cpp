@@ -12,6 +12,8 @@
 
 #include <stdexcept>
 
+#include "qfutil/output.hpp"
+
 namespace qfauthor {
 namespace fs = std::filesystem;
 namespace {
@@ -21,13 +23,6 @@ std::string ReadAll(const fs::path &file)
     std::ifstream in(file, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + file.string());
     return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteAll(const fs::path &file, const std::string &bytes)
-{
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << bytes;
-    if (!out) throw std::runtime_error("cannot write " + file.string());
 }
 
 std::string Base64(const std::string &bytes)
@@ -85,13 +80,13 @@ std::optional<fs::path> WriteDemoWebPage(const fs::path &dir, const DemoMovie &d
         data << "    { path: " << JsonString(fs::relative(file, demo.volumeDirectory).generic_string()) << ", data: \""
              << Base64(ReadAll(file)) << "\" },\n";
     data << "  ] },\n};\n";
-    WriteAll(out / "demo-data.js", data.str());
+    qfutil::WriteFile(out / "demo-data.js", data.str());
 
     std::string html = ReadAll(page / "index.html");
     const std::string marker = "<!-- demo data -->";
     if (size_t at = html.find(marker); at != std::string::npos)
         html.replace(at, marker.size(), "<script src=\"demo-data.js\"></script>");
-    WriteAll(out / "index.html", html);
+    qfutil::WriteFile(out / "index.html", html);
     return out / "index.html";
 }
 

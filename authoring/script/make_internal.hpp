@@ -17,7 +17,7 @@
 
 #include "authoring/iff_writer.h"
 #include "authoring/movie_writer.h"
-#include "authoring/script/make_script.hpp"  // qfhost::Outputs, as the command hands it over
+#include "authoring/script/make_script.hpp"  // qfutil::Outputs, as the command hands it over
 
 namespace qfauthor::make {
 
@@ -28,7 +28,7 @@ void RequireRegularFile(const std::filesystem::path &p);
 
 class Script {
 public:
-    Script(std::filesystem::path path, qfhost::Outputs &outputs) : path_(std::move(path)), outputs_(outputs) {}
+    Script(std::filesystem::path path, qfutil::Outputs &outputs) : path_(std::move(path)), outputs_(outputs) {}
 
     [[noreturn]] void fail(const std::string &where, const std::string &what) const
     {
@@ -62,7 +62,7 @@ public:
 
 private:
     std::filesystem::path path_;
-    qfhost::Outputs &outputs_;
+    qfutil::Outputs &outputs_;
 };
 
 // The JSON library turns a number into an integer type with a plain cast, which is undefined for

@@ -8,9 +8,9 @@
 
 #include "authoring/adf_writer.h"
 #include "authoring/script/make_internal.hpp"
-#include "qfhost/output.hpp"
-#include "qfhost/printable.hpp"
-#include "qfhost/suggest.hpp"
+#include "qfutil/output.hpp"
+#include "qfutil/printable.hpp"
+#include "qfutil/suggest.hpp"
 
 namespace qfauthor {
 
@@ -73,7 +73,7 @@ void CheckKeys(const Script &script, const json &object, const Shape &shape, con
         const std::string path = (where.empty() ? "" : where + ".") + key;
         if (std::find(known.begin(), known.end(), key) == known.end()) {
             std::string message = "unknown key";
-            if (auto near = qfhost::Nearest(key, known)) message += " \u2014 did you mean '" + *near + "'?";
+            if (auto near = qfutil::Nearest(key, known)) message += " \u2014 did you mean '" + *near + "'?";
             script.fail(scene(path), message);
         }
         for (const auto &[name, inner] : shape.lists)
@@ -193,17 +193,20 @@ Settings ReadSettings(const Script &script, const json &doc, const std::filesyst
     return settings;
 }
 
+// The message names what the user knows, not the temporary file it is written through.
 void WriteFile(const std::filesystem::path &file, const Bytes &bytes, const std::string &what)
 {
-    std::ofstream f(file, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!f.flush()) throw std::runtime_error("cannot write " + what);
+    try {
+        qfutil::WriteFile(file, bytes);
+    } catch (const std::runtime_error &) {
+        throw std::runtime_error("cannot write " + what);
+    }
 }
 
 // The movie, and its referenced files beside it or with it on a disk image. Returns the movie's
 // name on the disk (empty when out is no disk).
 std::string WriteOutputs(const std::filesystem::path &out, const std::string &volume, const References &references,
-                         const MovieWriter &movie, qfhost::Outputs &outputs)
+                         const MovieWriter &movie, qfutil::Outputs &outputs)
 {
     // The referenced files follow the output rules too, all asked about in one go.
     std::vector<std::filesystem::path> targets;
@@ -241,7 +244,7 @@ std::string WriteOutputs(const std::filesystem::path &out, const std::string &vo
 }
 
 // First the assets, read and encoded; then the stream: asset commands, then the scenes.
-MakeResult Make(const std::filesystem::path &scriptPath, const std::filesystem::path &out, qfhost::Outputs &outputs)
+MakeResult Make(const std::filesystem::path &scriptPath, const std::filesystem::path &out, qfutil::Outputs &outputs)
 {
     Script script(scriptPath, outputs);
     const json doc = ReadScript(scriptPath, script);
@@ -275,13 +278,13 @@ MakeResult Make(const std::filesystem::path &scriptPath, const std::filesystem::
 
 }  // namespace
 
-MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesystem::path &out, qfhost::Outputs &outputs)
+MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesystem::path &out, qfutil::Outputs &outputs)
 {
     try {
         return Make(scriptPath, out, outputs);
     } catch (const std::runtime_error &e) {
         // Keys, names and file names come from the script: every message stays one printable line.
-        throw std::runtime_error(qfhost::Printable(e.what()));
+        throw std::runtime_error(qfutil::Printable(e.what()));
     }
 }
 

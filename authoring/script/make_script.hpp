@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-namespace qfhost {
+namespace qfutil {
 class Outputs;
 }
 
@@ -27,6 +27,6 @@ struct MakeResult {
 // movie is written through outputs, which learns every file the script reads as an input. An out
 // ending in .adf is a floppy image labelled with the script's volume, holding the movie (named
 // after out) at its root and the referenced assets where the movie looks for them.
-MakeResult MakeMovie(const std::filesystem::path &script, const std::filesystem::path &out, qfhost::Outputs &outputs);
+MakeResult MakeMovie(const std::filesystem::path &script, const std::filesystem::path &out, qfutil::Outputs &outputs);
 
 }  // namespace qfauthor

@@ -7,7 +7,7 @@
 
 #include "host_state.hpp"
 #include "recording/open_explanation.h"
-#include "qfhost/printable.hpp"
+#include "qfutil/printable.hpp"
 #include "quillframer/movie_format.h"
 
 namespace qfhost {

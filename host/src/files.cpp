@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 
 #include "host_state.hpp"
-#include "qfhost/volume_command.hpp"
+#include "qfhost/volume_files.hpp"
 
 namespace qfhost {
 namespace fs = std::filesystem;

@@ -11,8 +11,12 @@
 
 #include "qfhost/host.hpp"
 #include "qfhost/volume.hpp"
+#include "qfutil/printable.hpp"
 
 namespace qfhost {
+
+// Every name the host shows from a movie goes through the one escaping rule.
+using qfutil::Printable;
 
 struct Host::State {
     HostSettings settings;

@@ -20,7 +20,7 @@ extern "C" {
 
 #include "qfhost/lha.hpp"
 #include "qfhost/name_rules.hpp"
-#include "qfhost/printable.hpp"
+#include "qfutil/printable.hpp"
 #include "qfhost/volume.hpp"
 
 namespace qfhost {
@@ -66,8 +66,6 @@ struct StreamCloser {
 struct ReaderCloser {
     void operator()(LHAReader *r) const { lha_reader_free(r); }
 };
-
-std::string Quoted(std::string_view name) { return "\"" + Printable(name) + "\""; }
 
 // A member's path with its directory, without leading "./" or slashes and without a trailing slash.
 std::string MemberPath(const LHAFileHeader &h)
@@ -258,12 +256,12 @@ public:
         if (index == members_.size()) {
             // The member may lie past the damage.
             if (damage_) throw VolumeError(*damage_);
-            throw VolumeError("no member " + Quoted(wanted) + " in the archive");
+            throw VolumeError("no member " + qfutil::Quoted(wanted) + " in the archive");
         }
         const Member &m = members_[index];
         // Only what the header declares is delivered, so the declared size bounds the bytes.
         if (m.length > limits_.fileBytes)
-            throw VolumeError("archive member " + Quoted(m.entry.path) + " declares " + std::to_string(m.length) +
+            throw VolumeError("archive member " + qfutil::Quoted(m.entry.path) + " declares " + std::to_string(m.length) +
                               " bytes, over the limit of " + std::to_string(limits_.fileBytes) +
                               " for a file read whole");
         VolumeFile file;
@@ -291,8 +289,8 @@ private:
         std::string before = members_.empty() ? "before any member"
                                                : "after " + std::to_string(members_.size()) + " member" +
                                                      (members_.size() == 1 ? "" : "s") + ", the last " +
-                                                     Quoted(members_.back().entry.path);
-        return "archive " + Quoted(location_.filename().string()) + " is damaged at byte " + std::to_string(offset) +
+                                                     qfutil::Quoted(members_.back().entry.path);
+        return "archive " + qfutil::Quoted(location_.filename().string()) + " is damaged at byte " + std::to_string(offset) +
                ": " + what + " (" + before + ")";
     }
 
@@ -367,7 +365,7 @@ private:
             m.file = !dirMethod;
             uint64_t data = offset + h->raw_data_len;
             if (packed > size_ - data) {
-                damage_ = Damaged(offset, "member " + Quoted(m.entry.path) + " is cut short by the end of the archive");
+                damage_ = Damaged(offset, "member " + qfutil::Quoted(m.entry.path) + " is cut short by the end of the archive");
                 return;
             }
             offset = data + packed;
@@ -387,7 +385,7 @@ private:
     const Member &walked(const VolumeEntry &file) const
     {
         if (file.id >= members_.size() || members_[file.id].entry.path != file.path || !members_[file.id].file)
-            throw VolumeError("no member " + Quoted(file.path) + " in the archive");
+            throw VolumeError("no member " + qfutil::Quoted(file.path) + " in the archive");
         return members_[file.id];
     }
 
@@ -395,7 +393,7 @@ private:
     static void expect(const MemberReader &reader, const Member &m)
     {
         if (!reader.header() || reader.header()->crc != m.crc)
-            throw VolumeError("archive member " + Quoted(m.entry.path) + " cannot be read again");
+            throw VolumeError("archive member " + qfutil::Quoted(m.entry.path) + " cannot be read again");
     }
 
     // The whole member, in pieces, checked against its declared length and CRC.
@@ -422,7 +420,7 @@ private:
             got += n;
             sink(piece);
         }
-        std::string name = "archive member " + Quoted(m.entry.path);
+        std::string name = "archive member " + qfutil::Quoted(m.entry.path);
         if (reader.failed()) throw VolumeError("cannot read " + name + ": " + std::strerror(EIO));
         if (!longer && got < m.length && m.length == uint32_t(m.length)) throw VolumeError(name + " is damaged (cut short)");
         if (longer || got != m.length)

@@ -8,9 +8,9 @@
 #include <unistd.h>
 
 #include "host_state.hpp"
-#include "qfhost/volume_command.hpp"
+#include "qfhost/volume_files.hpp"
 #include "quillframer/movie_format.h"
-#include "qfhost/printable.hpp"
+#include "qfutil/printable.hpp"
 
 namespace qfhost {
 namespace {

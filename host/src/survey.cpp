@@ -8,7 +8,7 @@
 #include "host_state.hpp"
 #include "playback/playback.h"
 #include "recording/movie_survey.h"
-#include "qfhost/printable.hpp"
+#include "qfutil/printable.hpp"
 
 namespace qfhost {
 

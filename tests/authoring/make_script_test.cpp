@@ -10,7 +10,7 @@
 
 #include "authoring/script/make_script.hpp"
 #include "movie/movie_model.h"
-#include "qfhost/output.hpp"
+#include "qfutil/output.hpp"
 #include "testing/make_script_fixture.h"
 #include "testing/open_bytes.h"
 
@@ -49,7 +49,7 @@ protected:
     std::string make(const std::string &text, const fs::path &script = "script.json")
     {
         if (!text.empty()) qftest::WriteFileBytes(files.dir / script, {text.begin(), text.end()});
-        qfhost::Outputs outputs(qfhost::Overwrite::Always);
+        qfutil::Outputs outputs(qfutil::Overwrite::Always);
         try {
             result = qfauthor::MakeMovie(files.dir / script, out(), outputs);
             return "";

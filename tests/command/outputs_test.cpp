@@ -15,7 +15,7 @@
 
 #include "authoring/iff_writer.h"
 #include "authoring/movie_writer.h"
-#include "qfhost/printable.hpp"
+#include "qfutil/printable.hpp"
 #include "testing/run_command.h"
 
 extern char **environ;
@@ -347,8 +347,8 @@ TEST_F(OutputsTest, NamesFromAMovieReachTheTerminalEscaped)
         for (char ch : r.out) EXPECT_TRUE(static_cast<uint8_t>(ch) >= 0x20 || ch == '\n') << r.out;
     }
     // Letters beyond ASCII stay as they are; only controls and bytes that are no UTF-8 are escaped.
-    EXPECT_EQ(qfhost::Printable("K\xc3\xa4se \xe2\x80\x94 \xf0\x9f\x8e\x9e"), "K\xc3\xa4se \xe2\x80\x94 \xf0\x9f\x8e\x9e");
-    EXPECT_EQ(qfhost::Printable("\x7f\xc2\x9b\xc3(\xe2\x80"), "\\x7f\\xc2\\x9b\\xc3(\\xe2\\x80");
+    EXPECT_EQ(qfutil::Printable("K\xc3\xa4se \xe2\x80\x94 \xf0\x9f\x8e\x9e"), "K\xc3\xa4se \xe2\x80\x94 \xf0\x9f\x8e\x9e");
+    EXPECT_EQ(qfutil::Printable("\x7f\xc2\x9b\xc3(\xe2\x80"), "\\x7f\\xc2\\x9b\\xc3(\\xe2\\x80");
 }
 
 TEST_F(OutputsTest, APictureAboveThePixelBudgetIsRefusedAtTheOpen)

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "authoring/script/make_script.hpp"
-#include "qfhost/output.hpp"
+#include "qfutil/output.hpp"
 #include "testing/make_script_fixture.h"
 
 namespace fs = std::filesystem;
@@ -25,7 +25,7 @@ TEST(FuzzRegressions, EveryKeptMakeScriptIsMadeOrRefusedInOneLine)
         const fs::path script = fixture.dir / "script.json";
         fs::copy_file(entry.path(), script, fs::copy_options::overwrite_existing);
         try {
-            qfhost::Outputs outputs(qfhost::Overwrite::Always);
+            qfutil::Outputs outputs(qfutil::Overwrite::Always);
             qfauthor::MakeMovie(script, fixture.dir / "out" / "movie.qfm", outputs);
         } catch (const std::runtime_error &e) {
             const std::string what = e.what();

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "qfhost/output.hpp"
-#include "qfhost/volume_command.hpp"
+#include "qfutil/output.hpp"
+#include "qfhost/volume_files.hpp"
 #include "testing/run_command.h"
 
 namespace {
@@ -56,7 +56,7 @@ struct Extracted {
 Extracted Extract(const qfhost::Volume &volume, const fs::path &out)
 {
     Extracted e;
-    qfhost::Outputs outputs(qfhost::Overwrite::Always);
+    qfutil::Outputs outputs(qfutil::Overwrite::Always);
     e.result = qfhost::ExtractVolume(volume, "", out, outputs, [&](const std::string &line) { e.lines.push_back(line); });
     return e;
 }

@@ -1,10 +1,10 @@
-#include "qfhost/suggest.hpp"
+#include "qfutil/suggest.hpp"
 
 #include <algorithm>
 #include <cctype>
 #include <vector>
 
-namespace qfhost {
+namespace qfutil {
 namespace {
 
 // Optimal string alignment distance.
@@ -41,4 +41,4 @@ std::optional<std::string> Nearest(std::string_view typed, std::span<const std::
     return best;
 }
 
-}  // namespace qfhost
+}  // namespace qfutil

@@ -1,8 +1,8 @@
-#include "qfhost/printable.hpp"
+#include "qfutil/printable.hpp"
 
 #include <cstdint>
 
-namespace qfhost {
+namespace qfutil {
 
 namespace {
 
@@ -46,4 +46,6 @@ std::string Printable(std::string_view text)
     return shown;
 }
 
-}  // namespace qfhost
+std::string Quoted(std::string_view text) { return "\"" + Printable(text) + "\""; }
+
+}  // namespace qfutil

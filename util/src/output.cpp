@@ -1,5 +1,4 @@
-#include "qfhost/output.hpp"
-#include "qfhost/volume_command.hpp"
+#include "qfutil/output.hpp"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -13,7 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace qfhost {
+namespace qfutil {
 namespace fs = std::filesystem;
 
 namespace {
@@ -114,6 +113,25 @@ bool AskToReplace(const std::string &what, const char *them)
 
 }  // namespace
 
+void WriteFile(const fs::path &file, std::span<const uint8_t> bytes)
+{
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    bool ok = fd >= 0;
+    while (ok && !bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) bytes = bytes.subspan(static_cast<size_t>(n));
+    }
+    if (fd >= 0 && ::close(fd) != 0) ok = false;
+    if (!ok) throw std::runtime_error("cannot write " + file.string());
+}
+
+void WriteFile(const fs::path &file, std::string_view bytes)
+{
+    WriteFile(file, {reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()});
+}
+
 PendingOutput::PendingOutput(fs::path target, fs::path temporary, int slot)
     : target_(std::move(target)), temporary_(std::move(temporary)), slot_(slot)
 {
@@ -157,7 +175,6 @@ void Outputs::addInput(const fs::path &input)
 {
     struct stat info {};
     if (::stat(input.c_str(), &info) == 0) addInput(info.st_dev, info.st_ino);
-    else if (std::optional<ImagePath> inside = SplitImagePath(input.string())) addInput(inside->image);
 }
 
 void Outputs::claim(std::span<const fs::path> targets, const std::string &label)
@@ -276,4 +293,4 @@ void Outputs::writeAt(int folder, const std::string &name, const fs::path &targe
     }
 }
 
-}  // namespace qfhost
+}  // namespace qfutil

@@ -1,6 +1,4 @@
-// Disk images and archives as the quillframer command sees them: files named inside them, the
-// movies on them, images found by label, and their files copied out.
-#include "qfhost/volume_command.hpp"
+#include "qfhost/volume_files.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -14,8 +12,8 @@
 
 #include "qfhost/adf.hpp"
 #include "qfhost/name_rules.hpp"
-#include "qfhost/output.hpp"
-#include "qfhost/printable.hpp"
+#include "qfutil/output.hpp"
+#include "qfutil/printable.hpp"
 #include "quillframer/movie_format.h"
 
 namespace qfhost {
@@ -37,8 +35,6 @@ std::string Trimmed(std::string inside)
     while (!inside.empty() && inside.back() == '/') inside.pop_back();
     return inside;
 }
-
-std::string Quote(const std::string &s) { return "\"" + Printable(s) + "\""; }
 
 // Equal paths, or `path` below `folder`, as names on the volume compare.
 bool Below(const std::string &path, const std::string &folder)
@@ -90,6 +86,14 @@ std::string ServedPath(const ImagePath &file)
     return fs::absolute(file.image, ec).lexically_normal().string() + "/" + file.inside;
 }
 
+fs::path HostFileOf(const std::string &argument)
+{
+    std::error_code ec;
+    if (fs::exists(argument, ec)) return argument;
+    std::optional<ImagePath> split = SplitImagePath(argument);
+    return split ? split->image : fs::path(argument);
+}
+
 bool HasMovieSignature(std::span<const uint8_t> head) { return QfIsMovieSignature(head.data(), head.size()); }
 
 std::vector<MovieOnVolume> FindMovies(const Volume &volume)
@@ -130,12 +134,12 @@ std::string ResolveMovieArgument(const std::string &argument, HostSettings &sett
     std::unique_ptr<Volume> volume = Volume::Open(split->image);
     if (split->inside.empty()) {
         std::vector<MovieOnVolume> movies = FindMovies(*volume);
-        if (movies.empty()) throw VolumeError(Quote(argument) + " holds no movie");
+        if (movies.empty()) throw VolumeError(qfutil::Quoted(argument) + " holds no movie");
         if (movies.size() > 1) {
             std::string names;
-            for (const MovieOnVolume &m : movies) names += (names.empty() ? "" : ", ") + Quote(m.path);
-            throw VolumeError(Quote(argument) + " holds " + std::to_string(movies.size()) + " movies (" + names +
-                              "); name one as " + Printable(argument) + ":PATH");
+            for (const MovieOnVolume &m : movies) names += (names.empty() ? "" : ", ") + qfutil::Quoted(m.path);
+            throw VolumeError(qfutil::Quoted(argument) + " holds " + std::to_string(movies.size()) + " movies (" + names +
+                              "); name one as " + qfutil::Printable(argument) + ":PATH");
         }
         split->inside = movies.front().path;
     }
@@ -249,7 +253,7 @@ void WriteAll(int fd, std::span<const uint8_t> bytes)
 }  // namespace
 
 ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven, const fs::path &directory,
-                            Outputs &outputs, const std::function<void(const std::string &)> &report)
+                            qfutil::Outputs &outputs, const std::function<void(const std::string &)> &report)
 {
     const std::string inside = Trimmed(insideGiven);
     ExtractResult result;
@@ -285,7 +289,7 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
             if (name.empty()) {
                 // Damage no Amiga file system makes: this entry alone cannot come out.
                 failed("entry " + std::to_string(position) + " of " +
-                       (parent.empty() ? std::string("the top folder") : Quote(Latin1ToUtf8(parent))) + " has an empty name");
+                       (parent.empty() ? std::string("the top folder") : qfutil::Quoted(Latin1ToUtf8(parent))) + " has an empty name");
                 if (e.directory) refused.push_back(e.path);
                 return true;
             }
@@ -305,15 +309,15 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
                 }
                 if (!why) where = placed.emplace(parent, made).first;
             }
-            const std::string shown = Printable(Latin1ToUtf8(e.path));
+            const std::string shown = qfutil::Printable(Latin1ToUtf8(e.path));
             if (why) {
-                report("refused " + Quote(Latin1ToUtf8(e.path)) + ": " + why + " cannot be a file here");
+                report("refused " + qfutil::Quoted(Latin1ToUtf8(e.path)) + ": " + why + " cannot be a file here");
                 refused.push_back(e.path);
                 ++result.skipped;
                 return true;
             }
             if (e.link) {
-                report("skipped link \"" + shown + "\"" + (e.linkTarget.empty() ? "" : " -> " + Quote(Latin1ToUtf8(e.linkTarget))));
+                report("skipped link \"" + shown + "\"" + (e.linkTarget.empty() ? "" : " -> " + qfutil::Quoted(Latin1ToUtf8(e.linkTarget))));
                 ++result.skipped;
                 return true;
             }
@@ -329,7 +333,7 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
     } catch (const VolumeError &e) {
         walkError = e.what();  // what was walked is still extracted
     }
-    if (!found && walkError.empty()) throw VolumeError("no folder " + Quote(inside) + " on " + Quote(volume.label()));
+    if (!found && walkError.empty()) throw VolumeError("no folder " + qfutil::Quoted(inside) + " on " + qfutil::Quoted(volume.label()));
 
     std::vector<fs::path> targets;
     for (const Planned &f : files) targets.push_back(directory / f.relative);
@@ -337,12 +341,12 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
     std::error_code ec;
     fs::create_directories(directory, ec);
     FileDescriptor root(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!root) throw VolumeError("cannot open folder " + Quote(directory.string()) + ": " + std::strerror(errno));
+    if (!root) throw VolumeError("cannot open folder " + qfutil::Quoted(directory.string()) + ": " + std::strerror(errno));
     FolderOpener opener(root.get());
     std::string why;
     for (const Planned &d : folders) {
         if (opener.open(d.relative, true, why) < 0) {
-            failed("cannot extract " + Quote(Latin1ToUtf8(d.entry.path)) + ": " + why);
+            failed("cannot extract " + qfutil::Quoted(Latin1ToUtf8(d.entry.path)) + ": " + why);
             continue;
         }
         ++result.directories;
@@ -353,7 +357,7 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
     std::set<std::pair<dev_t, ino_t>> made;
     for (const Planned &f : files) {
         const fs::path target = directory / f.relative;
-        const std::string shown = Quote(Latin1ToUtf8(f.entry.path));
+        const std::string shown = qfutil::Quoted(Latin1ToUtf8(f.entry.path));
         int folder = opener.open(f.relative.parent_path(), true, why);
         if (folder < 0) {
             failed("cannot extract " + shown + ": " + why);
@@ -371,7 +375,7 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
                 std::string candidate = name + "~" + std::to_string(n);
                 if (::fstatat(folder, candidate.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0) kept = candidate;
             }
-            report("kept " + shown + " as " + Quote(kept) + ": this folder cannot hold its name beside a file already extracted");
+            report("kept " + shown + " as " + qfutil::Quoted(kept) + ": this folder cannot hold its name beside a file already extracted");
             name = kept;
         }
         try {
@@ -409,9 +413,9 @@ std::vector<std::string> ListVolume(const Volume &volume)
         std::strftime(date, sizeof date, "%Y/%m/%d  %H:%M:%S", &t);
         std::string size = e.directory || e.link ? "" : std::to_string(e.size);
         std::string line = std::string(std::max<size_t>(10, size.size()) - size.size(), ' ') + size + "  " + date + "  " +
-                           Printable(Latin1ToUtf8(e.path));
+                           qfutil::Printable(Latin1ToUtf8(e.path));
         if (e.directory) line += "/";
-        if (e.link) line += " -> " + Printable(Latin1ToUtf8(e.linkTarget));
+        if (e.link) line += " -> " + qfutil::Printable(Latin1ToUtf8(e.linkTarget));
         lines.push_back(std::move(line));
         return true;
     });

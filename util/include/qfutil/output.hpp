@@ -5,16 +5,18 @@
 // progress and end the process with status 128 + the signal.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <utility>
 #include <vector>
 
-namespace qfhost {
+namespace qfutil {
 
 // What happens to an output that already exists.
 enum class Overwrite {
@@ -43,6 +45,11 @@ private:
     int slot_;  // in the interrupt table; -1 once committed or moved from
 };
 
+// Writes bytes to file (made or emptied), checked through the close, so a full disk is an error and
+// never a short file. Throws std::runtime_error "cannot write FILE".
+void WriteFile(const std::filesystem::path &file, std::span<const uint8_t> bytes);
+void WriteFile(const std::filesystem::path &file, std::string_view bytes);
+
 // "-" names standard output: written directly (no temporary file, no rename), refused when it is a
 // terminal, at most one per command.
 inline bool IsStandardOutput(const std::filesystem::path &target) { return target == "-"; }
@@ -51,7 +58,9 @@ class Outputs {
 public:
     explicit Outputs(Overwrite overwrite = Overwrite::Ask);
 
-    // A file the command reads: no output may be the same file (same device and inode).
+    // A file the command reads: no output may be the same file (same device and inode). A path
+    // that names nothing on disk (a file inside a disk image, say) adds nothing: the caller names
+    // the file that holds it.
     void addInput(const std::filesystem::path &input);
     void addInput(dev_t device, ino_t inode);
 
@@ -91,4 +100,4 @@ private:
     std::vector<std::filesystem::path> claimed_;
 };
 
-}  // namespace qfhost
+}  // namespace qfutil

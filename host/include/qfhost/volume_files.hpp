@@ -1,6 +1,6 @@
-// What the quillframer command does with disk images and archives as a whole: naming a file inside
-// one (disk.adf:Anims/Flight), finding the movies on it by their signature, finding an image by its
-// volume label, and copying its files out.
+// Disk images and archives as whole volumes of files: a file named inside one (disk.adf:Anims/Flight)
+// or served from one (/x/disk.adf/Anims/Flight), the movies on one found by their signature, an
+// image found by its volume label, and a volume's files listed or copied out.
 #pragma once
 
 #include <cstdint>
@@ -14,9 +14,11 @@
 #include "qfhost/host.hpp"
 #include "qfhost/volume.hpp"
 
-namespace qfhost {
-
+namespace qfutil {
 class Outputs;
+}
+
+namespace qfhost {
 
 // A disk image or archive, and a '/'-separated path inside it (empty: the whole volume).
 struct ImagePath {
@@ -33,6 +35,10 @@ std::optional<ImagePath> SplitImagePath(const std::string &argument);
 std::optional<ImagePath> SplitServedPath(const std::string &path);
 std::string ServedPath(const ImagePath &file);
 
+// The host file that holds what an argument names: the argument itself, or the disk image or
+// archive of IMAGE:path when no host file has that name. Outputs refuse to write over it.
+std::filesystem::path HostFileOf(const std::string &argument);
+
 // The first 12 bytes of a movie are one of its two signatures.
 bool HasMovieSignature(std::span<const uint8_t> head);
 
@@ -46,7 +52,7 @@ std::vector<MovieOnVolume> FindMovies(const Volume &volume);
 // "FFS, international names (DOS\3)", "LHA archive", "directory".
 std::string FileSystemName(const std::filesystem::path &location);
 
-// The path the host is to open for a MOVIE argument. A plain file stays as it is. For an image
+// The path the host is to open for a movie named as a file, an image or IMAGE:path. A plain file stays as it is. For an image
 // (holding exactly one movie) or IMAGE:path, the served path of the movie, and the image's own
 // volume label is mapped to the image in settings unless that name is mapped already. Throws
 // VolumeError when the image holds no movie or several, naming them.
@@ -64,7 +70,7 @@ struct ExtractResult {
     int files = 0;
     int directories = 0;
     int skipped = 0;  // links and refused names
-    int failed = 0;   // entries that could not come out (each reported): the command fails
+    int failed = 0;   // entries that could not come out (each reported): the extraction failed
 };
 
 // Copies the files and folders below `inside` (empty: all) into directory, names in UTF-8 and
@@ -76,7 +82,7 @@ struct ExtractResult {
 // name that lands on a file this extraction made (case ignored by the file system) becomes NAME~2.
 // Throws VolumeError when `inside` is no folder on the volume.
 ExtractResult ExtractVolume(const Volume &volume, const std::string &inside, const std::filesystem::path &directory,
-                            Outputs &outputs, const std::function<void(const std::string &)> &report);
+                            qfutil::Outputs &outputs, const std::function<void(const std::string &)> &report);
 
 // One line per entry, like `unadf -l`: size (files), date and time (UTC), the UTF-8 path, a '/'
 // after a folder, "-> target" after a link.

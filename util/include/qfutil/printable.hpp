@@ -6,8 +6,10 @@
 #include <string>
 #include <string_view>
 
-namespace qfhost {
+namespace qfutil {
 
 std::string Printable(std::string_view text);
+// The same, in double quotes: how a message names a file or a volume.
+std::string Quoted(std::string_view text);
 
-}  // namespace qfhost
+}  // namespace qfutil
