@@ -59,7 +59,8 @@ Bytes CacheRecord(const Node &n, const AdfOptions &o)
 
 class Layout {
 public:
-    Layout(const AdfOptions &o) : o_(o), count_(o.highDensity ? floppyBlocksHD : floppyBlocksDD), image_(count_ * blockSize, 0)
+    Layout(const AdfOptions &o)
+        : o_(o), count_(o.highDensity ? floppyBlocksHD : floppyBlocksDD), image_(count_ * blockSize, 0)
     {
         root_ = count_ / 2;
         bitmap_ = root_ + 1;
@@ -81,7 +82,10 @@ public:
 private:
     bool fast() const { return o_.fastFileSystem; }
     bool intl() const { return o_.international || o_.directoryCache; }
-    std::span<uint8_t> block(uint32_t n) { return std::span<uint8_t>(image_).subspan(size_t(n) * blockSize, blockSize); }
+    std::span<uint8_t> block(uint32_t n)
+    {
+        return std::span<uint8_t>(image_).subspan(size_t(n) * blockSize, blockSize);
+    }
 
     // After the root upwards, then from the start: the order the disk fills in.
     uint32_t take()
@@ -94,7 +98,8 @@ private:
                 return n;
             }
         }
-        throw std::runtime_error("the files do not fit on a " + std::string(o_.highDensity ? "1760" : "880") + " KB disk");
+        throw std::runtime_error("the files do not fit on a " + std::string(o_.highDensity ? "1760" : "880") +
+                                 " KB disk");
     }
 
     void allocate(Node &d)
@@ -121,7 +126,11 @@ private:
         }
     }
 
-    void seal(uint32_t n) { auto b = block(n); Put32(b, checksumOffset, BlockChecksum(b)); }
+    void seal(uint32_t n)
+    {
+        auto b = block(n);
+        Put32(b, checksumOffset, BlockChecksum(b));
+    }
 
     // What header blocks of files, directories and the root share: type, hash chain, name, date.
     void writeHeader(const Node &n, uint32_t parent, uint32_t chain, int32_t secondary)
@@ -218,7 +227,8 @@ private:
             }
             size_t from = table * tableSize, to = std::min(f.dataBlocks.size(), from + tableSize);
             Put32(b, 8, uint32_t(to - from));
-            for (size_t i = from; i < to; ++i) Put32(b, hashTableOffset + 4 * (tableSize - 1 - (i - from)), f.dataBlocks[i]);
+            for (size_t i = from; i < to; ++i)
+                Put32(b, hashTableOffset + 4 * (tableSize - 1 - (i - from)), f.dataBlocks[i]);
             if (table < f.extensionBlocks.size()) Put32(b, ExtensionOffset(blockSize), f.extensionBlocks[table]);
             if (table > 0) seal(n);
         }
@@ -331,10 +341,7 @@ Bytes AdfWriter::image() const
     return Layout(options_).write(*root);
 }
 
-void AdfWriter::save(const std::filesystem::path &path) const
-{
-    qfutil::WriteFile(path, image());
-}
+void AdfWriter::save(const std::filesystem::path &path) const { qfutil::WriteFile(path, image()); }
 
 Bytes HardDiskImage(const Bytes &fileSystem, const HardDiskGeometry &g)
 {
@@ -344,15 +351,31 @@ Bytes HardDiskImage(const Bytes &fileSystem, const HardDiskGeometry &g)
     std::copy_n("PART", 4, part.begin());
     for (auto b : {rdsk, part}) Put32(b, 4, 64), Put32(b, 12, 7);  // longs summed, host id
     // Block size, bad blocks, partitions, file systems, drive init; cylinders, sectors, heads.
-    const std::pair<uint32_t, uint32_t> fields[] = {{16, blockSize}, {24, ~0u}, {28, 1}, {32, ~0u}, {36, ~0u},
-                                                    {64, g.highCylinder + 1}, {68, g.sectors}, {72, g.heads}};
+    const std::pair<uint32_t, uint32_t> fields[] = {{16, blockSize}, {24, ~0u},    {28, 1},
+                                                    {32, ~0u},       {36, ~0u},    {64, g.highCylinder + 1},
+                                                    {68, g.sectors}, {72, g.heads}};
     for (auto [at, value] : fields) Put32(rdsk, at, value);
     Put32(part, 16, 0xFFFFFFFF);  // no next partition
     part[36] = 3, std::copy_n("DH0", 3, part.begin() + 37);
     // The DosEnvVec: table size, block size, origin, heads, sectors per block, per track,
     // reserved, prealloc, interleave, cylinders, buffers, memory, max transfer, mask, boot, dos type.
-    const uint32_t environment[] = {16, g.blockLongs, 0, g.heads, 1, g.sectors, 2, 0, 0, g.lowCylinder, g.highCylinder,
-                                    30, 0, 0xFFFFFF, 0x7FFFFFFE, 0, 0x444F5300u | (fileSystem.size() > 3 ? fileSystem[3] : 0u)};
+    const uint32_t environment[] = {16,
+                                    g.blockLongs,
+                                    0,
+                                    g.heads,
+                                    1,
+                                    g.sectors,
+                                    2,
+                                    0,
+                                    0,
+                                    g.lowCylinder,
+                                    g.highCylinder,
+                                    30,
+                                    0,
+                                    0xFFFFFF,
+                                    0x7FFFFFFE,
+                                    0,
+                                    0x444F5300u | (fileSystem.size() > 3 ? fileSystem[3] : 0u)};
     for (size_t i = 0; i < std::size(environment); ++i) Put32(part, 128 + 4 * i, environment[i]);
     for (auto b : {rdsk, part}) Put32(b, 8, BlockChecksum(b.first(256), 8));
     image.insert(image.end(), fileSystem.begin(), fileSystem.end());

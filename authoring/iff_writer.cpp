@@ -34,8 +34,7 @@ void PutChunk(Bytes &out, const IffChunk &chunk, bool padOdd)
     if (padOdd && chunk.data.size() % 2) PutU8(out, 0);
 }
 
-Bytes WriteGroup(const std::string &groupId, const std::string &type, std::span<const IffChunk> chunks,
-                 bool padOdd)
+Bytes WriteGroup(const std::string &groupId, const std::string &type, std::span<const IffChunk> chunks, bool padOdd)
 {
     Bytes body;
     PutId(body, type);
@@ -103,10 +102,8 @@ Bytes EncodePlanarBody(const IndexedImage &image, int planeCount, Compression co
     Bytes body;
     Bytes planeRow(rowBytes);
     auto emit = [&] {
-        if (compression == Compression::ByteRun1)
-            PackByteRun1(planeRow, body);
-        else
-            body.insert(body.end(), planeRow.begin(), planeRow.end());
+        if (compression == Compression::ByteRun1) PackByteRun1(planeRow, body);
+        else body.insert(body.end(), planeRow.begin(), planeRow.end());
     };
     for (int y = 0; y < image.height; ++y) {
         const uint8_t *row = image.pixels.data() + static_cast<size_t>(y) * image.width;
@@ -164,8 +161,8 @@ Bytes WriteIlbm(const IndexedImage &image, std::span<const Color> palette, const
         chunks.push_back(std::move(cmap));
     }
     chunks.insert(chunks.end(), options.chunksBeforeBody.begin(), options.chunksBeforeBody.end());
-    chunks.push_back({"BODY", EncodePlanarBody(image, options.planeCount, options.compression,
-                                               options.withMask ? &mask : nullptr)});
+    chunks.push_back(
+        {"BODY", EncodePlanarBody(image, options.planeCount, options.compression, options.withMask ? &mask : nullptr)});
     chunks.insert(chunks.end(), options.chunksAfterBody.begin(), options.chunksAfterBody.end());
     return WriteGroup("FORM", "ILBM", chunks, options.padOddChunks);
 }
@@ -220,8 +217,7 @@ Bytes Write8svx(std::span<const int8_t> samples, const SvxOptions &options)
     chunks.push_back(std::move(header));
     chunks.insert(chunks.end(), options.chunksBeforeBody.begin(), options.chunksBeforeBody.end());
     IffChunk body{"BODY", Bytes(samples.size())};
-    std::transform(samples.begin(), samples.end(), body.data.begin(),
-                   [](int8_t s) { return static_cast<uint8_t>(s); });
+    std::transform(samples.begin(), samples.end(), body.data.begin(), [](int8_t s) { return static_cast<uint8_t>(s); });
     chunks.push_back(std::move(body));
     return WriteGroup("FORM", "8SVX", chunks, true);
 }

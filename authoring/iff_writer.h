@@ -41,8 +41,7 @@ void PutChunk(Bytes &out, const IffChunk &chunk, bool padOdd);
 
 // A whole group: groupId ("FORM"), length, type, then the chunks. The length counts the type
 // and every chunk as written (pads included).
-Bytes WriteGroup(const std::string &groupId, const std::string &type, std::span<const IffChunk> chunks,
-                 bool padOdd);
+Bytes WriteGroup(const std::string &groupId, const std::string &type, std::span<const IffChunk> chunks, bool padOdd);
 
 // ByteRun1 as Amiga tools write it: a run of 3 or more equal bytes becomes a run (up to 128),
 // everything else literals of up to 128 bytes. One call packs one plane row.
@@ -52,7 +51,10 @@ Bytes PackByteRun1(std::span<const uint8_t> row);
 // Bytes per plane row: whole 16-bit words.
 inline size_t PlaneRowBytes(int width) { return static_cast<size_t>((width + 15) / 16 * 2); }
 
-enum class Compression : uint8_t { None = 0, ByteRun1 = 1 };
+enum class Compression : uint8_t {
+    None = 0,
+    ByteRun1 = 1
+};
 
 struct IlbmOptions {
     int planeCount = 5;  // 1 to 8; every pixel must be below 2^planeCount

@@ -17,9 +17,9 @@ struct LhaMember {
     std::string path;  // '/' separators
     Bytes data;        // as stored: the bytes themselves for -lh0-
     std::string method = "-lh0-";
-    uint64_t length = 0;    // uncompressed bytes, as the header declares them
-    uint16_t crc = 0;       // of the uncompressed bytes
-    int level = 0;          // 0 or 2
+    uint64_t length = 0;      // uncompressed bytes, as the header declares them
+    uint16_t crc = 0;         // of the uncompressed bytes
+    int level = 0;            // 0 or 2
     bool sizeHeader = false;  // level 2: also give both sizes in 64 bits (extended header 0x42)
 };
 

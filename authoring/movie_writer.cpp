@@ -50,7 +50,8 @@ void MovieWriter::u16(uint16_t value)
 
 void MovieWriter::text(const std::string &value, size_t field)
 {
-    if (value.size() >= field) throw std::invalid_argument("text too long for its " + std::to_string(field) + "-byte field: " + value);
+    if (value.size() >= field)
+        throw std::invalid_argument("text too long for its " + std::to_string(field) + "-byte field: " + value);
     bytes_.insert(bytes_.end(), value.begin(), value.end());
     bytes_.insert(bytes_.end(), field - value.size(), 0);
 }

@@ -11,7 +11,11 @@ namespace qfauthor {
 
 using Bytes = std::vector<uint8_t>;
 
-enum class Asset { Background = 0, FaceSet = 1, Sound = 2 };
+enum class Asset {
+    Background = 0,
+    FaceSet = 1,
+    Sound = 2
+};
 
 struct CycleRange {
     uint16_t low = 0;
@@ -34,23 +38,23 @@ public:
     // command follows at offset 33.
     explicit MovieWriter(bool sceneEditorSignature = false);
 
-    MovieWriter &scenes(uint16_t count);                 // "w"
-    MovieWriter &scene(uint16_t index);                  // "c"
-    MovieWriter &duration(uint16_t ticks);               // "i", 20 ms ticks
-    MovieWriter &background(uint16_t index);             // "f"; 0xFFFF = none
-    MovieWriter &palette(const std::array<uint16_t, 32> &amigaColors);  // "l"
+    MovieWriter &scenes(uint16_t count);                                                          // "w"
+    MovieWriter &scene(uint16_t index);                                                           // "c"
+    MovieWriter &duration(uint16_t ticks);                                                        // "i", 20 ms ticks
+    MovieWriter &background(uint16_t index);                                                      // "f"; 0xFFFF = none
+    MovieWriter &palette(const std::array<uint16_t, 32> &amigaColors);                            // "l"
     MovieWriter &scroll(int16_t velocity, int16_t limit, int16_t acceleration, bool horizontal);  // "g"
-    MovieWriter &sound(uint16_t index, uint16_t volume, uint16_t period, uint16_t channelMask);  // "h"
-    MovieWriter &cycles(const std::array<CycleRange, 4> &ranges);  // "k"
-    MovieWriter &faceSet(uint16_t index, int16_t originX, int16_t originY);  // "d"
-    MovieWriter &sprite(uint16_t face, int16_t dx, int16_t dy, uint16_t layer);  // "e"
-    MovieWriter &embedded();                              // "y"
+    MovieWriter &sound(uint16_t index, uint16_t volume, uint16_t period, uint16_t channelMask);   // "h"
+    MovieWriter &cycles(const std::array<CycleRange, 4> &ranges);                                 // "k"
+    MovieWriter &faceSet(uint16_t index, int16_t originX, int16_t originY);                       // "d"
+    MovieWriter &sprite(uint16_t face, int16_t dx, int16_t dy, uint16_t layer);                   // "e"
+    MovieWriter &embedded();                                                                      // "y"
     // "a", "b" or "j" followed by the file itself; the stream must be in embedded mode.
     MovieWriter &load(Asset kind, const Bytes &file, const std::string &amigaDir = "", const std::string &name = "");
     // "a", "b" or "j" naming the file by Amiga path, e.g. ("Work:Anims/Faces", "Hero").
     MovieWriter &reference(Asset kind, const std::string &amigaDir, const std::string &name);
-    MovieWriter &nothing(char command);                  // "n".."u", or "m", "v", "x" with a zero payload
-    MovieWriter &end();                                  // "z"
+    MovieWriter &nothing(char command);  // "n".."u", or "m", "v", "x" with a zero payload
+    MovieWriter &end();                  // "z"
     MovieWriter &raw(const Bytes &bytes);
 
     const Bytes &bytes() const { return bytes_; }

@@ -106,10 +106,12 @@ void DecodeFfmpeg(benchmark::State &state, int n)
     context->height = p.image.height;
     context->bits_per_coded_sample = p.planes;
     context->codec_tag = MKTAG('I', 'L', 'B', 'M');
-    std::vector<uint8_t> extra{0, 41, static_cast<uint8_t>(p.compression), static_cast<uint8_t>(p.planes), 0, 0, 0, 0, 0};
+    std::vector<uint8_t> extra{0, 41, static_cast<uint8_t>(p.compression), static_cast<uint8_t>(p.planes), 0, 0, 0,
+                               0, 0};
     extra.resize(41, 0);
     for (int i = 0; i < 1 << p.planes; ++i)
-        extra.insert(extra.end(), {static_cast<uint8_t>(i), static_cast<uint8_t>(255 - i), static_cast<uint8_t>(i * 7)});
+        extra.insert(extra.end(),
+                     {static_cast<uint8_t>(i), static_cast<uint8_t>(255 - i), static_cast<uint8_t>(i * 7)});
     context->extradata = static_cast<uint8_t *>(av_mallocz(extra.size() + AV_INPUT_BUFFER_PADDING_SIZE));
     std::memcpy(context->extradata, extra.data(), extra.size());
     context->extradata_size = static_cast<int>(extra.size());
@@ -135,7 +137,8 @@ void DecodeFfmpeg(benchmark::State &state, int n)
         state.SkipWithError("FFmpeg could not decode the BODY");
     } else {
         for (int y = 0; y < p.image.height && !failed; ++y)
-            failed = std::memcmp(frame->data[0] + y * frame->linesize[0], &p.image.pixels[static_cast<size_t>(y) * p.image.width],
+            failed = std::memcmp(frame->data[0] + y * frame->linesize[0],
+                                 &p.image.pixels[static_cast<size_t>(y) * p.image.width],
                                  static_cast<size_t>(p.image.width)) != 0;
         if (failed) state.SkipWithError("FFmpeg's picture differs from the source");
     }
@@ -171,9 +174,10 @@ BENCHMARK(Memcpy)->Name("memcpy_320x256");
 int main(int argc, char **argv)
 {
     av_log_set_level(AV_LOG_ERROR);
-    return qfbench::RunWithRatios(argc, argv,
-                                  {{"ByteRun1 320x256x5 vs FFmpeg", "DecodeOurs/packed_320x256x5", "DecodeFfmpeg/packed_320x256x5", 0, 2.5},
-                                   {"plain 320x256x5 vs FFmpeg", "DecodeOurs/plain_320x256x5", "DecodeFfmpeg/plain_320x256x5", 0, 4},
-                                   {"ByteRun1 640x512x8 vs FFmpeg", "DecodeOurs/packed_640x512x8", "DecodeFfmpeg/packed_640x512x8", 0, 0},
-                                   {"face 64x64x5 vs FFmpeg", "DecodeOurs/face_64x64x5", "DecodeFfmpeg/face_64x64x5", 0, 0}});
+    return qfbench::RunWithRatios(
+        argc, argv,
+        {{"ByteRun1 320x256x5 vs FFmpeg", "DecodeOurs/packed_320x256x5", "DecodeFfmpeg/packed_320x256x5", 0, 2.5},
+         {"plain 320x256x5 vs FFmpeg", "DecodeOurs/plain_320x256x5", "DecodeFfmpeg/plain_320x256x5", 0, 4},
+         {"ByteRun1 640x512x8 vs FFmpeg", "DecodeOurs/packed_640x512x8", "DecodeFfmpeg/packed_640x512x8", 0, 0},
+         {"face 64x64x5 vs FFmpeg", "DecodeOurs/face_64x64x5", "DecodeFfmpeg/face_64x64x5", 0, 0}});
 }

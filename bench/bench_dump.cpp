@@ -72,5 +72,6 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "bench_dump: %s\n", e.what());
         Loaded().reset();
     }
-    return qfbench::RunWithRatios(argc, argv, {{"dump of the demo vs real time", "dump_demo_to_dev_null", "", seconds, 1000}});
+    return qfbench::RunWithRatios(argc, argv,
+                                  {{"dump of the demo vs real time", "dump_demo_to_dev_null", "", seconds, 1000}});
 }

@@ -108,7 +108,8 @@ Bytes ManySprites()
     MovieWriter m;
     m.embedded().load(Asset::FaceSet, SmallFaceSet(4, 0)).scenes(1).scene(1).duration(50);
     for (int k = 0; k < 100000; ++k)
-        m.faceSet(0, static_cast<int16_t>(k % 300), 10).sprite(static_cast<uint16_t>(1 + k % 4), 0, 0, static_cast<uint16_t>(k % 16));
+        m.faceSet(0, static_cast<int16_t>(k % 300), 10)
+            .sprite(static_cast<uint16_t>(1 + k % 4), 0, 0, static_cast<uint16_t>(k % 16));
     m.end();
     return m.bytes();
 }
@@ -133,9 +134,9 @@ struct Result {
     int width = 0, height = 0;
     double seconds = 0;
     double frameSeconds = -1;  // -1: no frame composed
-    long openPeakKb = 0;  // after the open
-    long peakKb = 0;      // after the first frame too
-    std::string fate;  // when it did not finish
+    long openPeakKb = 0;       // after the open
+    long peakKb = 0;           // after the first frame too
+    std::string fate;          // when it did not finish
 };
 
 struct Report {
@@ -190,8 +191,12 @@ Result Measure(const Case &c)
         StreamDescriptor descriptor{};
         auto start = std::chrono::steady_clock::now();
         MovieHandle *movie = OpenVideo("hostile.qf", &descriptor);
-        Report r{movie != nullptr, descriptor.width, descriptor.height,
-                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), -1, 0};
+        Report r{movie != nullptr,
+                 descriptor.width,
+                 descriptor.height,
+                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                 -1,
+                 0};
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);
         r.openPeakKb = usage.ru_maxrss;
@@ -232,7 +237,6 @@ Result Measure(const Case &c)
     return result;
 }
 
-
 // Hostile disks: the files are made once in a temporary folder, then each case runs in a child
 // of its own, timed and measured as the movie cases are.
 namespace disks {
@@ -246,7 +250,8 @@ struct DiskCase {
 
 void Save(const fs::path &path, const Bytes &bytes, uint64_t size = 0)
 {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
     if (size) fs::resize_file(path, size);  // the rest a hole
 }
 
@@ -376,7 +381,8 @@ Bytes TenThousandMembers()
     std::vector<LhaMember> members;
     for (int i = 0; i < 10000; ++i) {
         std::string text = std::to_string(i);
-        members.push_back(StoredLhaMember("Dir" + std::to_string(i % 10) + "/File" + text, Bytes(text.begin(), text.end())));
+        members.push_back(
+            StoredLhaMember("Dir" + std::to_string(i % 10) + "/File" + text, Bytes(text.begin(), text.end())));
     }
     return WriteLha(members);
 }
@@ -409,7 +415,8 @@ void ArchiveCases()
     char pattern[] = "/tmp/qfbench-XXXXXX";
     if (!mkdtemp(pattern)) return;
     const std::filesystem::path dir = pattern;
-    std::printf("\nhostile archives: open, walk, 16 bytes of every file, open one member (targets: under 1 s and 256 MB)\n");
+    std::printf(
+        "\nhostile archives: open, walk, 16 bytes of every file, open one member (targets: under 1 s and 256 MB)\n");
     std::printf("%-34s %9s %8s  %s\n", "archive", "ms", "peak MB", "result");
     for (const ArchiveCase &c : cases) {
         const std::filesystem::path path = dir / "case.lha";

@@ -107,6 +107,7 @@ int main(int argc, char **argv)
     // 10,000 times faster than real time.
     return qfbench::RunWithRatios(
         argc, argv,
-        {{"compose 320x256 vs memcpy of its output", "compose_frame_320x256_scroll_sprites_cycles", "memcpy_327680_bytes", 0, 0.5},
+        {{"compose 320x256 vs memcpy of its output", "compose_frame_320x256_scroll_sprites_cycles",
+          "memcpy_327680_bytes", 0, 0.5},
          {"mix 882 frames vs real time (40 ms)", "mix_four_channels_882_frames", "", 0.04, 10000}});
 }

@@ -77,8 +77,8 @@ private:
 
 struct Builder {
     SparseImage &image;
-    uint64_t base;   // byte offset of the file system (wraps as a careless reader's would)
-    uint32_t size;   // its block size
+    uint64_t base;  // byte offset of the file system (wraps as a careless reader's would)
+    uint32_t size;  // its block size
     uint32_t root;
     std::vector<uint32_t> rootTable;
 
@@ -89,7 +89,8 @@ struct Builder {
         dos::Put32(b, 0, uint32_t(dos::typeHeader)), dos::Put32(b, 4, n);
         b[dos::NameOffset(size)] = uint8_t(name.size());
         std::memcpy(&b[dos::NameOffset(size) + 1], name.data(), name.size());
-        dos::Put32(b, dos::ParentOffset(size), parent), dos::Put32(b, dos::SecondaryTypeOffset(size), uint32_t(secondary));
+        dos::Put32(b, dos::ParentOffset(size), parent),
+            dos::Put32(b, dos::SecondaryTypeOffset(size), uint32_t(secondary));
         return b;
     }
     void place(uint32_t n, std::vector<uint8_t> &b)
@@ -121,7 +122,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::memcpy(r.data(), "RDSK", 4), std::memcpy(p.data(), "PART", 4);
         dos::Put32(r, 16, 512), dos::Put32(r, 28, partBlock);
         dos::Put32(p, 16, 0xFFFFFFFF);
-        const uint32_t environment[] = {16, longs, 0, heads, 1, sectors, 2, 0, 0, low, high, 30, 0, 0, 0, 0, 0x444F5300u | uint32_t(flags >> 1 & 7)};
+        const uint32_t environment[] = {16,
+                                        longs,
+                                        0,
+                                        heads,
+                                        1,
+                                        sectors,
+                                        2,
+                                        0,
+                                        0,
+                                        low,
+                                        high,
+                                        30,
+                                        0,
+                                        0,
+                                        0,
+                                        0,
+                                        0x444F5300u | uint32_t(flags >> 1 & 7)};
         for (size_t i = 0; i < std::size(environment); ++i) dos::Put32(p, 128 + 4 * i, environment[i]);
         image.write(uint64_t(rdb) * 512, r);
         image.write(uint64_t(partBlock) * 512, p);
@@ -206,13 +223,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                     std::vector<uint8_t> head = disk.head(e.block, e.path, 600);
                     if (head.size() != std::min<size_t>(600, copied)) __builtin_trap();
                     (void)disk.read(e.path);  // may find another entry of the same name
-                } catch (const qfhost::AdfError &) {
-                }
+                } catch (const qfhost::AdfError &) {}
             }
             return true;
         });
         if (!(flags & 0x80)) (void)disk.list();
-    } catch (const qfhost::AdfError &) {
-    }
+    } catch (const qfhost::AdfError &) {}
     return 0;
 }

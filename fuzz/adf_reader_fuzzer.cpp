@@ -47,8 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         image.assign(901120, 0);
         std::copy_n(rest, std::min(left, image.size()), image.begin());
         break;
-    default:
-        image.assign(rest, rest + left);
+    default: image.assign(rest, rest + left);
     }
     // Strict checksums only change what a block with a bad checksum does: try them when one warned.
     for (bool strict : {false, true}) {
@@ -61,8 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 if (e.kind != qfhost::AdfEntry::Kind::Directory) {
                     try {
                         disk.read(e.path);
-                    } catch (const qfhost::AdfError &) {
-                    }
+                    } catch (const qfhost::AdfError &) {}
                 }
             if (disk.warnings().empty()) break;
         } catch (const qfhost::AdfError &) {

@@ -40,7 +40,8 @@ struct Fixture {
     qfhost::Host *host = nullptr;
     Fixture()
     {
-        std::filesystem::path base = std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
+        std::filesystem::path base =
+            std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
         dir = base / ("qf-explain-fuzz-" + std::to_string(getpid()));
         for (const auto &[name, bytes] : qftest::VolumeFiles())
             WriteFile(dir / std::filesystem::path(name).relative_path(), bytes.data(), bytes.size());
@@ -83,12 +84,11 @@ void CheckFailure(const OpenDiagnostics &d, const qfhost::Host &host, const uint
     qfhost::FailureKind kind = host.failure().kind;
     qfhost::FailureKind expected = ExpectedKind(d.failure);
     bool escaping = d.failure == OpenFailureReferencedFile && kind == qfhost::FailureKind::EscapingPath;
-    if (kind != expected && !escaping) Fail("failure class " + std::to_string(d.failure) + " worded as another", message);
+    if (kind != expected && !escaping)
+        Fail("failure class " + std::to_string(d.failure) + " worded as another", message);
     switch (d.failure) {
-    case OpenFailureNone:
-        Fail("the open failed but no cause was recorded", message);
-    case OpenFailureMovieFile:
-        Fail("the movie file exists but could not be opened", message);
+    case OpenFailureNone: Fail("the open failed but no cause was recorded", message);
+    case OpenFailureMovieFile: Fail("the movie file exists but could not be opened", message);
     case OpenFailureSignature:
         if (size >= 12 && (!std::memcmp(data, "xSceneEditor", 12) || !std::memcmp(data, "xQuillframer", 12)))
             Fail("a good signature refused", message);
@@ -106,7 +106,8 @@ void CheckFailure(const OpenDiagnostics &d, const qfhost::Host &host, const uint
         if (!Has(message, "cut off")) Fail("truncation not named", message);
         break;
     case OpenFailureMemory:
-        if (d.size == 0 || !Has(message, std::to_string(d.size) + " bytes")) Fail("out of memory without a size", message);
+        if (d.size == 0 || !Has(message, std::to_string(d.size) + " bytes"))
+            Fail("out of memory without a size", message);
         if (!Has(message, "out of memory")) Fail("out of memory not named", message);
         break;
     case OpenFailureIndex:
@@ -115,8 +116,7 @@ void CheckFailure(const OpenDiagnostics &d, const qfhost::Host &host, const uint
     case OpenFailureNoScenes:
         if (!Has(message, "no scene table")) Fail("missing scene table not named", message);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 

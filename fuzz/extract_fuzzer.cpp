@@ -76,7 +76,8 @@ bool Escaped(const fs::path &root)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 1) return 0;
-    std::vector<uint8_t> image = data[0] % 2 == 0 ? Built(data + 1, size - 1) : std::vector<uint8_t>(data + 1, data + size);
+    std::vector<uint8_t> image =
+        data[0] % 2 == 0 ? Built(data + 1, size - 1) : std::vector<uint8_t>(data + 1, data + size);
     static const fs::path box = [] {
         std::string pattern = (fs::temp_directory_path() / "extract-fuzz-XXXXXX").string();
         return fs::path(::mkdtemp(pattern.data()));

@@ -45,8 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 if (!e.directory && !e.link) files.push_back(e);
                 return files.size() < 64;
             });
-        } catch (const qfhost::VolumeError &) {
-        }
+        } catch (const qfhost::VolumeError &) {}
         for (const qfhost::VolumeEntry &e : files) {
             if (volume->head(e, 16).size() > 16) __builtin_trap();
             uint64_t copied = 0;
@@ -54,14 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 volume->copy(e, [&](std::span<const uint8_t> piece) {
                     if ((copied += piece.size()) > Cap) throw qfhost::VolumeError("over the cap");
                 });
-            } catch (const qfhost::VolumeError &) {
-            }
+            } catch (const qfhost::VolumeError &) {}
             try {
                 if (volume->open(e.path).bytes.size() > Cap) __builtin_trap();
-            } catch (const qfhost::VolumeError &) {
-            }
+            } catch (const qfhost::VolumeError &) {}
         }
-    } catch (const qfhost::VolumeError &) {
-    }
+    } catch (const qfhost::VolumeError &) {}
     return 0;
 }

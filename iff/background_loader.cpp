@@ -8,7 +8,9 @@
 
 namespace {
 
-enum { BitmapHeaderSize = 20 };
+enum {
+    BitmapHeaderSize = 20
+};
 
 void ReadBitmapHeader(HostFile file, BackgroundImage *image)
 {
@@ -41,8 +43,8 @@ int32_t ReadPictureBody(const MovieHandle *movie, HostFile file, BackgroundImage
     size_t size = (size_t)image->width * (size_t)image->height;
     image->pixels = (uint8_t *)AllocZeroed(size);
     if (!image->pixels) return QF_FAIL(movie, Memory, "the pixels of a picture", size);
-    if (DecodePlanarBody(file, length, image->pixels, image->width, image->height, image->planeCount,
-                         image->masking, image->compression))
+    if (DecodePlanarBody(file, length, image->pixels, image->width, image->height, image->planeCount, image->masking,
+                         image->compression))
         return 1;
     FreeBlock(image->pixels);  // nothing was decoded into it
     image->pixels = 0;

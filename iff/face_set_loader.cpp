@@ -8,7 +8,9 @@
 
 namespace {
 
-enum { FaceHeaderSize = 12 };
+enum {
+    FaceHeaderSize = 12
+};
 
 // 12-bit colour, 2 bytes: ----rrrr ggggbbbb; each 4-bit component r becomes r * 16.
 void ReadPackedEntry(HostFile file, uint8_t *rgb)
@@ -52,8 +54,7 @@ int32_t ReadFaceBody(const MovieHandle *movie, HostFile file, FaceImage *image, 
     size_t size = (size_t)image->width * (size_t)image->height;
     image->pixels = (uint8_t *)AllocZeroed(size);
     if (!image->pixels) return QF_FAIL(movie, Memory, "the pixels of a face", size);
-    if (DecodePlanarBody(file, length, image->pixels, (int32_t)image->width, (int32_t)image->height, 5, 0, 1))
-        return 1;
+    if (DecodePlanarBody(file, length, image->pixels, (int32_t)image->width, (int32_t)image->height, 5, 0, 1)) return 1;
     FreeBlock(image->pixels);  // nothing was decoded into it
     image->pixels = 0;
     return QF_FAIL(movie, Memory, "the BODY buffers of a face", length);  // the decoder fails only so
@@ -71,8 +72,7 @@ int32_t ReadImageGroup(const MovieHandle *movie, HostFile file, FaceImage *image
             ReadFaceHeader(file, image);
             EndChunk(&walk, FaceHeaderSize);
             break;
-        case ChunkBODY:
-            return ReadFaceBody(movie, file, image, length);  // the next image group starts right after it
+        case ChunkBODY: return ReadFaceBody(movie, file, image, length);  // the next image group starts right after it
         default:
             SkipChunkData(file, length);
             EndChunk(&walk, length);
@@ -102,10 +102,8 @@ int32_t LoadFaceSet(MovieHandle *movie, HostFile file)
         if (HostAtEndOfFile(file)) return 1;
         FaceImage *image = (FaceImage *)AllocZeroed(sizeof(FaceImage));
         if (!image) return QF_FAIL(movie, Memory, "a face record", sizeof(FaceImage));
-        if (last)
-            last->next = image;
-        else
-            set->images = image;
+        if (last) last->next = image;
+        else set->images = image;
         last = image;
         set->imageCount++;  // counted before it is read, so later face numbers never shift
         if (!ReadImageGroup(movie, file, image)) return 0;

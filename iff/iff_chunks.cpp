@@ -52,10 +52,8 @@ void EndChunk(ChunkWalk *walk, uint32_t taken)
     if (!(length & 1) || walk->consumed >= walk->groupLength) return;
     if (HostAtEndOfFile(walk->file)) return;  // the walk stops at the next header
     int32_t next = (int32_t)ReadU8(walk->file);
-    if (next == 0)
-        walk->consumed += 1;
-    else
-        walk->idByte = next;
+    if (next == 0) walk->consumed += 1;
+    else walk->idByte = next;
 }
 
 void SkipChunkData(HostFile file, uint32_t length) { HostSeek(file, (int64_t)length, HOST_SEEK_RELATIVE); }

@@ -16,7 +16,9 @@ enum {
 };
 
 // colors has room for this many entries, in pictures and face sets alike.
-enum { MaxColorCount = 256 };
+enum {
+    MaxColorCount = 256
+};
 
 struct ChunkHeader {
     uint32_t id;

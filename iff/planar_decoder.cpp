@@ -119,8 +119,8 @@ int32_t UnpackPackedPictureRow(BodyCursor *cursor, uint8_t *const *rows, int32_t
                                size_t rowBytes)
 {
     for (int32_t plane = 0; plane < rowsInData; ++plane) {
-        int32_t complete = plane < keptPlanes ? UnpackPackedRow(cursor, rows[plane], rowBytes)
-                                              : SkipPackedRow(cursor, rowBytes);
+        int32_t complete =
+            plane < keptPlanes ? UnpackPackedRow(cursor, rows[plane], rowBytes) : SkipPackedRow(cursor, rowBytes);
         if (!complete) {
             for (int32_t rest = plane + 1; rest < keptPlanes; ++rest) memset(rows[rest], 0, rowBytes);
             return 0;
@@ -181,7 +181,8 @@ int32_t DecodePlanarBody(HostFile file, uint32_t length, uint8_t *destination, i
             complete = UnpackPackedPictureRow(&cursor, rows, keptPlanes, rowsInData, rowBytes);
             merge(rows, keptPlanes, target, (size_t)width, rowStride);
         } else if ((size_t)(cursor.end - cursor.next) >= plainRowBytes) {
-            for (int32_t plane = 0; plane < keptPlanes; ++plane) sources[plane] = cursor.next + (size_t)plane * rowBytes;
+            for (int32_t plane = 0; plane < keptPlanes; ++plane)
+                sources[plane] = cursor.next + (size_t)plane * rowBytes;
             merge(sources, keptPlanes, target, (size_t)width, (size_t)(cursor.end - sources[keptPlanes - 1]));
             cursor.next += plainRowBytes;
         } else {

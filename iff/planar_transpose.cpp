@@ -169,11 +169,12 @@ __attribute__((target("avx2"))) void TransposeAvx2(const uint8_t *const *planes,
 
 template <int Kept>
 __attribute__((target("avx2"))) void MergeRowAvx2(const uint8_t *const *planes, uint8_t *destination, size_t width,
-                                                   size_t readable)
+                                                  size_t readable)
 {
     size_t column = 0;
     for (; column + 32 <= width / 8; column += 32) TransposeAvx2<Kept>(planes, column, destination + column * 8);
-    MergeRowFrom<Kept, 16, TransposeSse2<Kept, false>, TransposeSse2<Kept, true>>(planes, destination, width, readable, column);
+    MergeRowFrom<Kept, 16, TransposeSse2<Kept, false>, TransposeSse2<Kept, true>>(planes, destination, width, readable,
+                                                                                  column);
 }
 #endif
 
@@ -187,7 +188,8 @@ void MergeRowPortable(const uint8_t *const *planes, uint8_t *destination, size_t
 template <int Kept>
 void MergeRowSse2(const uint8_t *const *planes, uint8_t *destination, size_t width, size_t readable)
 {
-    MergeRowFrom<Kept, 16, TransposeSse2<Kept, false>, TransposeSse2<Kept, true>>(planes, destination, width, readable, 0);
+    MergeRowFrom<Kept, 16, TransposeSse2<Kept, false>, TransposeSse2<Kept, true>>(planes, destination, width, readable,
+                                                                                  0);
 }
 #endif
 
@@ -228,14 +230,14 @@ struct Avx2Row {
 }  // namespace
 
 void MergePlaneRowPortable(const uint8_t *const *planes, int32_t keptPlanes, uint8_t *destination, size_t width,
-                          size_t readable)
+                           size_t readable)
 {
     ByPlaneCount<PortableRow>(planes, keptPlanes, destination, width, readable);
 }
 
 #if defined(__SSE2__)
 void MergePlaneRowSse2(const uint8_t *const *planes, int32_t keptPlanes, uint8_t *destination, size_t width,
-                          size_t readable)
+                       size_t readable)
 {
     ByPlaneCount<Sse2Row>(planes, keptPlanes, destination, width, readable);
 }
@@ -243,7 +245,7 @@ void MergePlaneRowSse2(const uint8_t *const *planes, int32_t keptPlanes, uint8_t
 
 #if defined(QF_PLANAR_AVX2)
 void MergePlaneRowAvx2(const uint8_t *const *planes, int32_t keptPlanes, uint8_t *destination, size_t width,
-                          size_t readable)
+                       size_t readable)
 {
     ByPlaneCount<Avx2Row>(planes, keptPlanes, destination, width, readable);
 }

@@ -39,9 +39,7 @@ int32_t LoadSoundSample(MovieHandle *movie, HostFile file)
     while (consumed < groupLength && ReadChunkHeader(file, &chunk)) {
         uint32_t length = PaddedLength(chunk.length);
         switch (chunk.id) {
-        case ChunkVHDR:
-            ReadVoiceHeader(file, sample);
-            break;
+        case ChunkVHDR: ReadVoiceHeader(file, sample); break;
         case ChunkBODY:
             sample->length = length;
             // Zero-filled: bytes missing from the file play as silence.
@@ -49,9 +47,7 @@ int32_t LoadSoundSample(MovieHandle *movie, HostFile file)
             if (!sample->data) return QF_FAIL(movie, Memory, "the samples of a sound", length);
             HostRead(file, sample->data, length);
             return 1;
-        default:
-            SkipChunkData(file, length);
-            break;
+        default: SkipChunkData(file, length); break;
         }
         consumed += 8 + (uint64_t)length;
     }

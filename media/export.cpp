@@ -102,7 +102,8 @@ public:
     {
         // Each frame whole or not at all: an interrupt leaves the frames before it, all complete.
         RgbImage image = RenderPicture(pixels, width_, height_, layout_);
-        outputs_.write(PatternPath(pattern_, count_++), [&](const std::filesystem::path &file) { WritePng(file, image); });
+        outputs_.write(PatternPath(pattern_, count_++),
+                       [&](const std::filesystem::path &file) { WritePng(file, image); });
     }
     void audio(std::span<const int16_t>) override {}
     void finish() override {}
@@ -124,25 +125,60 @@ Plan PlanFor(ExportFormat format)
     constexpr int MovieRate = QF_AUDIO_SAMPLE_RATE;
     switch (format) {
     case ExportFormat::Mp4:
-        return {.muxer = "mp4", .indexFirst = true, .videoEncoders = {"libx264"}, .videoFallback = AV_CODEC_ID_H264,
-                .videoName = "H.264", .paletted = false, .audioEncoder = "aac", .audioName = "AAC",
-                .audioRate = MovieRate, .audioBitRate = 128000};
+        return {.muxer = "mp4",
+                .indexFirst = true,
+                .videoEncoders = {"libx264"},
+                .videoFallback = AV_CODEC_ID_H264,
+                .videoName = "H.264",
+                .paletted = false,
+                .audioEncoder = "aac",
+                .audioName = "AAC",
+                .audioRate = MovieRate,
+                .audioBitRate = 128000};
     case ExportFormat::Mkv:
-        return {.muxer = "matroska", .indexFirst = false, .videoEncoders = {"libx264"},
-                .videoFallback = AV_CODEC_ID_H264, .videoName = "H.264", .paletted = false, .audioEncoder = "flac",
-                .audioName = "FLAC", .audioRate = MovieRate, .audioBitRate = 0};
+        return {.muxer = "matroska",
+                .indexFirst = false,
+                .videoEncoders = {"libx264"},
+                .videoFallback = AV_CODEC_ID_H264,
+                .videoName = "H.264",
+                .paletted = false,
+                .audioEncoder = "flac",
+                .audioName = "FLAC",
+                .audioRate = MovieRate,
+                .audioBitRate = 0};
     case ExportFormat::Webm:
-        return {.muxer = "webm", .indexFirst = false, .videoEncoders = {"libvpx-vp9"}, .videoFallback = AV_CODEC_ID_VP9,
-                .videoName = "VP9", .paletted = false, .audioEncoder = "libopus", .audioName = "Opus",
-                .audioRate = 48000, .audioBitRate = 96000};
+        return {.muxer = "webm",
+                .indexFirst = false,
+                .videoEncoders = {"libvpx-vp9"},
+                .videoFallback = AV_CODEC_ID_VP9,
+                .videoName = "VP9",
+                .paletted = false,
+                .audioEncoder = "libopus",
+                .audioName = "Opus",
+                .audioRate = 48000,
+                .audioBitRate = 96000};
     case ExportFormat::Gif:
-        return {.muxer = "gif", .indexFirst = false, .videoEncoders = {"gif"}, .videoFallback = AV_CODEC_ID_GIF,
-                .videoName = "GIF", .paletted = true, .audioEncoder = nullptr, .audioName = nullptr, .audioRate = 0,
+        return {.muxer = "gif",
+                .indexFirst = false,
+                .videoEncoders = {"gif"},
+                .videoFallback = AV_CODEC_ID_GIF,
+                .videoName = "GIF",
+                .paletted = true,
+                .audioEncoder = nullptr,
+                .audioName = nullptr,
+                .audioRate = 0,
                 .audioBitRate = 0};
     case ExportFormat::Wav:
-        return {.muxer = "wav", .indexFirst = false, .videoEncoders = {}, .videoFallback = AV_CODEC_ID_NONE,
-                .videoName = nullptr, .paletted = false, .audioEncoder = "pcm_s16le", .audioName = "PCM 16-bit",
-                .audioRate = MovieRate, .audioBitRate = 0};
+        return {.muxer = "wav",
+                .indexFirst = false,
+                .videoEncoders = {},
+                .videoFallback = AV_CODEC_ID_NONE,
+                .videoName = nullptr,
+                .paletted = false,
+                .audioEncoder = "pcm_s16le",
+                .audioName = "PCM 16-bit",
+                .audioRate = MovieRate,
+                .audioBitRate = 0};
     case ExportFormat::PngFrames: break;
     }
     throw std::logic_error("no FFmpeg plan for PNG frames");
@@ -266,9 +302,11 @@ ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out,
                                  qfhost::FormatTime(length) + ")");
     if (movie.width() <= 0 || movie.height() <= 0) throw std::runtime_error("the movie has an empty picture");
 
-    const uint64_t endMs = options.durationMs ? std::min<uint64_t>(length, options.startMs + *options.durationMs) : length;
+    const uint64_t endMs =
+        options.durationMs ? std::min<uint64_t>(length, options.startMs + *options.durationMs) : length;
     const double end = endMs / 1000.0;
-    const uint64_t expected = qfhost::PicturesDelivered(length, options.startMs, options.durationMs ? std::optional<uint32_t>(endMs) : std::nullopt);
+    const uint64_t expected = qfhost::PicturesDelivered(
+        length, options.startMs, options.durationMs ? std::optional<uint32_t>(endMs) : std::nullopt);
 
     // Every target is checked before the first byte is written.
     // A video stream declares its pixels' shape unless --fit asks for square pixels on a fixed canvas.
@@ -286,8 +324,8 @@ ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out,
         pending.emplace(outputs.begin(out));
         std::optional<uint64_t> wavData;
         if (format == ExportFormat::Wav) wavData = expected * QF_AUDIO_BYTES_PER_PACKET;
-        auto av = std::make_unique<AvSink>(format, out, pending->path(), movie.width(), movie.height(), layout, sar,
-                                           wavData);
+        auto av =
+            std::make_unique<AvSink>(format, out, pending->path(), movie.width(), movie.height(), layout, sar, wavData);
         video = av.get();
         sink = std::move(av);
     }
@@ -310,7 +348,9 @@ ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out,
                 ++result.audioPackets;
             }
         }
-        if (pairs == 0) throw std::runtime_error("nothing to export: the movie is " + std::to_string(movie.durationMs()) + " ms long");
+        if (pairs == 0)
+            throw std::runtime_error("nothing to export: the movie is " + std::to_string(movie.durationMs()) +
+                                     " ms long");
         sink->finish();
         if (pending) pending->commit();
         result.seconds = static_cast<double>(pairs * QF_PACKET_MS) / 1000.0;
@@ -327,7 +367,8 @@ ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out,
     }
     std::error_code ec;
     if (format == ExportFormat::PngFrames) {
-        for (uint64_t i = 0; i < result.videoFrames; ++i) result.bytes += std::filesystem::file_size(PatternPath(out, i), ec);
+        for (uint64_t i = 0; i < result.videoFrames; ++i)
+            result.bytes += std::filesystem::file_size(PatternPath(out, i), ec);
     } else {
         result.bytes = streaming ? video->streamed() : std::filesystem::file_size(out, ec);
     }
@@ -337,17 +378,15 @@ ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out,
 std::string SummaryLine(const std::filesystem::path &out, const ExportResult &r)
 {
     char size[32];
-    if (r.bytes >= 1024 * 1024)
-        std::snprintf(size, sizeof size, "%.1f MB", r.bytes / (1024.0 * 1024.0));
-    else
-        std::snprintf(size, sizeof size, "%.1f KB", r.bytes / 1024.0);
+    if (r.bytes >= 1024 * 1024) std::snprintf(size, sizeof size, "%.1f MB", r.bytes / (1024.0 * 1024.0));
+    else std::snprintf(size, sizeof size, "%.1f KB", r.bytes / 1024.0);
     char line[512];
     std::string what = r.videoFrames ? std::to_string(r.videoFrames) + " frames, " + std::to_string(r.width) + "x" +
                                            std::to_string(r.height) + ", "
                                      : std::string();
     const std::string name = qfutil::IsStandardOutput(out) ? "standard output" : out.string();
-    std::snprintf(line, sizeof line, "wrote %s: %s%.2f s, %s, %s in %.1f s", name.c_str(), what.c_str(),
-                  r.seconds, r.codecs.c_str(), size, r.elapsed);
+    std::snprintf(line, sizeof line, "wrote %s: %s%.2f s, %s, %s in %.1f s", name.c_str(), what.c_str(), r.seconds,
+                  r.codecs.c_str(), size, r.elapsed);
     return line;
 }
 

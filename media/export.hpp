@@ -18,7 +18,14 @@ class Outputs;
 
 namespace qfmedia {
 
-enum class ExportFormat { Mp4, Webm, Mkv, Gif, Wav, PngFrames };
+enum class ExportFormat {
+    Mp4,
+    Webm,
+    Mkv,
+    Gif,
+    Wav,
+    PngFrames
+};
 
 // The format an output path asks for, from its extension (a PNG output must be a pattern such as
 // frames/%05d.png). nullopt for anything else.
@@ -33,19 +40,19 @@ std::string StreamProblem(ExportFormat format);
 int DefaultScale(ExportFormat format);
 
 struct ExportOptions {
-    std::optional<ExportFormat> format;  // nullopt: from the output's extension
-    int scale = 0;                    // 0: the format's default
-    uint32_t startMs = 0;                 // where to seek first (0: no seek)
-    std::optional<uint32_t> durationMs;  // nullopt: to the end
-    bool quiet = false;               // no progress bar
+    std::optional<ExportFormat> format;        // nullopt: from the output's extension
+    int scale = 0;                             // 0: the format's default
+    uint32_t startMs = 0;                      // where to seek first (0: no seek)
+    std::optional<uint32_t> durationMs;        // nullopt: to the end
+    bool quiet = false;                        // no progress bar
     PixelAspect aspect = PixelAspect::Square;  // video files carry it as their sample aspect; GIF and PNG are resampled
-    std::optional<Size> fit;          // largest integer scale that fits, padded to this size (square pixels)
+    std::optional<Size> fit;                   // largest integer scale that fits, padded to this size (square pixels)
 };
 
 struct ExportResult {
     uint64_t videoFrames = 0;
     uint64_t audioPackets = 0;
-    int width = 0;   // of the written picture, after scaling
+    int width = 0;  // of the written picture, after scaling
     int height = 0;
     double seconds = 0;  // length written, 0.04 s per packet pair
     std::string codecs;  // e.g. "H.264 + AAC"

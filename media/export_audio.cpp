@@ -118,8 +118,8 @@ void AudioEncoder::drainFifo(bool last)
     int size = c->frame_size > 0 ? c->frame_size : FramesPerPacket;
     while (av_audio_fifo_size(fifo_.get()) >= size || (last && av_audio_fifo_size(fifo_.get()) > 0)) {
         int count = std::min(size, av_audio_fifo_size(fifo_.get()));
-        bool pad = count < size && !(c->codec->capabilities &
-                                     (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE));
+        bool pad = count < size &&
+                   !(c->codec->capabilities & (AV_CODEC_CAP_SMALL_LAST_FRAME | AV_CODEC_CAP_VARIABLE_FRAME_SIZE));
         AVFrame *f = newFrame(pad ? size : count);
         if (pad) av_samples_set_silence(f->data, 0, size, 2, c->sample_fmt);
         if (av_audio_fifo_read(fifo_.get(), reinterpret_cast<void **>(f->data), count) < count)

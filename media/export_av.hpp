@@ -21,11 +21,11 @@ struct Plan {
     std::vector<const char *> videoEncoders;  // tried in order; empty: no video
     AVCodecID videoFallback;                  // any encoder of this codec when the named ones are missing
     const char *videoName;
-    bool paletted;                            // GIF: each frame's own palette, in centiseconds
-    const char *audioEncoder;                 // nullptr: no audio
+    bool paletted;             // GIF: each frame's own palette, in centiseconds
+    const char *audioEncoder;  // nullptr: no audio
     const char *audioName;
     int audioRate;
-    int64_t audioBitRate;                     // 0: the encoder's own
+    int64_t audioBitRate;  // 0: the encoder's own
 };
 
 struct FormatDeleter {

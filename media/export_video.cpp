@@ -87,10 +87,8 @@ void VideoEncoder::open(const Plan &plan, Ratio sar)
 void VideoEncoder::encode(std::span<const uint32_t> pixels)
 {
     if (av_frame_make_writable(frame_.get()) < 0) throw std::runtime_error("out of memory");
-    if (paletted_)
-        fillPaletted(pixels);
-    else
-        fillYuv(pixels);
+    if (paletted_) fillPaletted(pixels);
+    else fillYuv(pixels);
     frame_->pts = pts_;
     pts_ += ticksPerFrame_;
     muxer_.encode(codec_.get(), stream_, frame_.get(), ticksPerFrame_);

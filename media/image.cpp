@@ -128,7 +128,8 @@ Layout PlacePicture(int width, int height, int scale, PixelAspect aspect, std::o
 RgbImage RenderPicture(std::span<const uint32_t> words, int width, int height, const Layout &layout)
 {
     const bool plain = layout.canvasWidth == layout.width && layout.canvasHeight == layout.height;
-    if (plain && layout.width % width == 0 && layout.height % height == 0 && layout.width / width == layout.height / height)
+    if (plain && layout.width % width == 0 && layout.height % height == 0 &&
+        layout.width / width == layout.height / height)
         return FromPixelWords(words, width, height, layout.width / width);
     RgbImage image(layout.canvasWidth, layout.canvasHeight);
     std::vector<int> column(static_cast<size_t>(layout.width));

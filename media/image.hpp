@@ -33,7 +33,11 @@ uint32_t PackedColor(uint32_t word);
 
 // How wide a pixel of the movie was on the screen it was made for. A lores PAL picture of 320x256
 // filled a 4:3 screen, so its pixels are 16:15; an NTSC 320x200 one, 5:6.
-enum class PixelAspect { Square, Pal, Ntsc };
+enum class PixelAspect {
+    Square,
+    Pal,
+    Ntsc
+};
 struct Ratio {
     int num = 1, den = 1;
 };

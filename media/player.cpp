@@ -38,8 +38,7 @@ public:
           keys_(options.script, playlist.scriptAt, title),
           window_(title, movie.width(), movie.height(), options.aspect, options.scale, playlist.fullscreen),
           clock_(sound_), feed_(movie, sound_), overlay_(options.overlay), loop_(options.loop)
-    {
-    }
+    {}
 
     PlayEnd run()
     {
@@ -174,17 +173,15 @@ private:
             // A seek may land a little past where it was asked to: start earlier and walk up to
             // the frame before this one.
             const double target = current_.time - FrameSeconds;
-            if (target < -FrameSeconds / 2) return;  // the first frame already
+            if (target < -FrameSeconds / 2) return;           // the first frame already
             seek(std::max(0.0, target - 10 * FrameSeconds));  // paused: shows where it lands
             while (current_.time < target - FrameSeconds / 2 && showNextPicture()) {}
             clock_.hold(current_.time);
             clock_.restartWall(current_.time);
             return;
         }
-        if (!feed_.empty())
-            show(feed_.pop());
-        else if (!feed_.ended())
-            showNextPicture();
+        if (!feed_.empty()) show(feed_.pop());
+        else if (!feed_.ended()) showNextPicture();
         clock_.hold(current_.time);
         sound_.clear();
     }

@@ -37,7 +37,12 @@ struct Playlist {
     bool fullscreen = false;  // as the last window was left
 };
 
-enum class PlayEnd { Finished, Next, Previous, Quit };
+enum class PlayEnd {
+    Finished,
+    Next,
+    Previous,
+    Quit
+};
 
 // Plays from where the movie stands until the end, the user quits or moves on in the playlist
 // (> and < do nothing past its ends; Enter on the last movie finishes). scenes, when known, put

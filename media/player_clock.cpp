@@ -34,10 +34,8 @@ void PlaybackClock::setPaused(bool paused)
 {
     if (paused == paused_) return;
     if (!sound_.open()) {
-        if (paused)
-            pausedAt_ = now();
-        else
-            restartWall(pausedAt_);
+        if (paused) pausedAt_ = now();
+        else restartWall(pausedAt_);
     }
     paused_ = paused;
     sound_.pause(paused);

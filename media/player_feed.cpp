@@ -20,7 +20,8 @@ void Feed::fill(bool soundLeads)
             ended_ = true;
             return;
         }
-        if (taken.result == qfhost::Took::OutOfMemory) throw std::runtime_error("the plug-in ran out of memory while playing");
+        if (taken.result == qfhost::Took::OutOfMemory)
+            throw std::runtime_error("the plug-in ran out of memory while playing");
         const qfhost::Packet &packet = taken.packet;
         if (packet.isVideo()) {
             auto pixels = movie_.decodeVideo(packet);
@@ -39,7 +40,8 @@ std::optional<Frame> Feed::takePicture()
             ended_ = true;
             return std::nullopt;
         }
-        if (taken.result == qfhost::Took::OutOfMemory) throw std::runtime_error("the plug-in ran out of memory while playing");
+        if (taken.result == qfhost::Took::OutOfMemory)
+            throw std::runtime_error("the plug-in ran out of memory while playing");
         if (!taken.packet.isVideo()) continue;
         auto pixels = movie_.decodeVideo(taken.packet);
         return Frame{taken.packet.time(), std::vector<uint32_t>(pixels.begin(), pixels.end())};

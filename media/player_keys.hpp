@@ -10,7 +10,20 @@
 namespace qfmedia::detail {
 
 enum class KeyAction {
-    None, Next, Previous, Enter, Quit, Pause, Back, Forward, Restart, StepForward, StepBack, Overlay, Loop, Fullscreen
+    None,
+    Next,
+    Previous,
+    Enter,
+    Quit,
+    Pause,
+    Back,
+    Forward,
+    Restart,
+    StepForward,
+    StepBack,
+    Overlay,
+    Loop,
+    Fullscreen
 };
 
 // As mpv has them: > and < (shifted . and , on most keyboards, a key of their own on some), Enter.

@@ -70,8 +70,8 @@ Window::Window(const std::string &title, int movieWidth, int movieHeight, PixelA
     }
     scale = std::max(scale, 1);
     Uint32 flags = SDL_WINDOW_RESIZABLE | (fullscreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
-    window_.reset(SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w * scale,
-                                   h * scale, flags));
+    window_.reset(
+        SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w * scale, h * scale, flags));
     if (!window_) SdlFail("cannot open a window");
     renderer_.reset(SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_PRESENTVSYNC));
     if (!renderer_) renderer_.reset(SDL_CreateRenderer(window_.get(), -1, SDL_RENDERER_SOFTWARE));
@@ -98,7 +98,10 @@ void Window::present(std::span<const uint32_t> pixels, const Caption *caption)
 
 bool Window::fullscreen() const { return SDL_GetWindowFlags(window_.get()) & SDL_WINDOW_FULLSCREEN_DESKTOP; }
 
-void Window::toggleFullscreen() { SDL_SetWindowFullscreen(window_.get(), fullscreen() ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP); }
+void Window::toggleFullscreen()
+{
+    SDL_SetWindowFullscreen(window_.get(), fullscreen() ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
+}
 
 // On a dark band, in the window's own pixels: in the movie's a small picture would have no room
 // for it.

@@ -86,7 +86,8 @@ void WritePng(const std::filesystem::path &path, const RgbImage &image)
 void WriteIndexedPng(const std::filesystem::path &path, const IndexedPicture &picture)
 {
     WriteWith(path, picture.width, picture.height, [&](png_structp png, png_infop info) {
-        const int depth = picture.bitDepth == 1 || picture.bitDepth == 2 || picture.bitDepth == 4 ? picture.bitDepth : 8;
+        const int depth =
+            picture.bitDepth == 1 || picture.bitDepth == 2 || picture.bitDepth == 4 ? picture.bitDepth : 8;
         png_set_IHDR(png, info, picture.width, picture.height, depth, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
                      PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
         std::vector<png_color> colours;
@@ -172,7 +173,8 @@ IndexedPicture IndexTrueColour(const std::filesystem::path &path, png_structp pn
     }
     picture.indices.resize(rgba.size() / 4);
     for (size_t i = 0; i < rgba.size(); i += 4) {
-        uint32_t key = rgba[i + 3] == 0 ? transparent : uint32_t{rgba[i]} << 16 | uint32_t{rgba[i + 1]} << 8 | rgba[i + 2];
+        uint32_t key =
+            rgba[i + 3] == 0 ? transparent : uint32_t{rgba[i]} << 16 | uint32_t{rgba[i + 1]} << 8 | rgba[i + 2];
         auto [it, added] = index.try_emplace(key, static_cast<int>(index.size()));
         if (added) picture.palette.push_back({rgba[i], rgba[i + 1], rgba[i + 2]});
         picture.indices[i / 4] = static_cast<uint8_t>(std::min(it->second, 255));
@@ -182,8 +184,8 @@ IndexedPicture IndexTrueColour(const std::filesystem::path &path, png_structp pn
         const std::string name = path.filename().string();
         throw std::runtime_error(path.string() + " is a true-colour PNG with " + std::to_string(colours) +
                                  " colours; a palette holds at most 256 (32 for faces and scenes): reduce it, e.g. "
-                                 "`pngquant --force --output " + name + " 32 " + name + "` or `convert " + name +
-                                 " -colors 32 PNG8:" + name + "`");
+                                 "`pngquant --force --output " +
+                                 name + " 32 " + name + "` or `convert " + name + " -colors 32 PNG8:" + name + "`");
     }
     return picture;
 }
@@ -207,7 +209,8 @@ IndexedPicture ReadIndexedPng(const std::filesystem::path &path)
         png_read_update_info(png, info);
         picture.indices.resize(static_cast<size_t>(picture.width) * picture.height);
         std::vector<png_bytep> rows(picture.height);
-        for (int y = 0; y < picture.height; ++y) rows[y] = picture.indices.data() + static_cast<size_t>(y) * picture.width;
+        for (int y = 0; y < picture.height; ++y)
+            rows[y] = picture.indices.data() + static_cast<size_t>(y) * picture.width;
         png_read_image(png, rows.data());
         png_read_end(png, nullptr);
         return picture;
@@ -223,7 +226,8 @@ RgbImage ReadRgbPng(const std::filesystem::path &path)
         png_set_gray_to_rgb(png);
         png_set_interlace_handling(png);
         png_read_update_info(png, info);
-        RgbImage image(static_cast<int>(png_get_image_width(png, info)), static_cast<int>(png_get_image_height(png, info)));
+        RgbImage image(static_cast<int>(png_get_image_width(png, info)),
+                       static_cast<int>(png_get_image_height(png, info)));
         std::vector<png_bytep> rows(image.height);
         for (int y = 0; y < image.height; ++y) rows[y] = image.at(0, y);
         png_read_image(png, rows.data());

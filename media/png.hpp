@@ -17,10 +17,10 @@ RgbImage ReadRgbPng(const std::filesystem::path &path);
 struct IndexedPicture {
     int width = 0;
     int height = 0;
-    int bitDepth = 0;                              // as stored: 1, 2, 4 or 8
-    std::vector<uint8_t> indices;                  // one byte per pixel, rows packed
-    std::vector<std::array<uint8_t, 3>> palette;   // PLTE entries
-    int transparentIndex = -1;                     // written as the one tRNS entry; not read
+    int bitDepth = 0;                             // as stored: 1, 2, 4 or 8
+    std::vector<uint8_t> indices;                 // one byte per pixel, rows packed
+    std::vector<std::array<uint8_t, 3>> palette;  // PLTE entries
+    int transparentIndex = -1;                    // written as the one tRNS entry; not read
 };
 
 // Reads a palette (colour type 3) PNG as it is; a grey or RGB(A) one with at most 256 colours is

@@ -12,8 +12,7 @@ namespace qfmedia {
 ProgressBar::ProgressBar(std::string label, uint64_t total, bool enabled)
     : label_(std::move(label)), total_(total), enabled_(enabled && isatty(STDERR_FILENO)),
       start_(std::chrono::steady_clock::now())
-{
-}
+{}
 
 ProgressBar::~ProgressBar() { finish(); }
 
@@ -35,7 +34,8 @@ void ProgressBar::update(uint64_t done)
     int filled = total_ ? static_cast<int>(Width * std::min<uint64_t>(done, total_) / total_) : Width;
     std::string bar(filled, '#');
     bar.resize(Width, '-');
-    std::string left = speed > 0 && total_ > done ? qfhost::FormatTime(qfhost::MillisecondsOf((total_ - done) / speed)) : "-";
+    std::string left =
+        speed > 0 && total_ > done ? qfhost::FormatTime(qfhost::MillisecondsOf((total_ - done) / speed)) : "-";
     std::fprintf(stderr, "\r%s [%s] %llu/%llu frames  %.1f fps  %s left \x1b[K", label_.c_str(), bar.c_str(),
                  static_cast<unsigned long long>(done), static_cast<unsigned long long>(total_), speed, left.c_str());
     std::fflush(stderr);

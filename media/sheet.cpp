@@ -59,7 +59,9 @@ Sheet MakeSheet(qfhost::Movie &movie, const SheetOptions &options)
     const double interval = options.everyMs ? *options.everyMs / 1000.0 : std::max(1.0, length / 12.0);
     const size_t pixels = static_cast<size_t>(w) * h;
     const Layout layout = PlacePicture(w, h, 1, options.aspect);
-    auto thumbnail = [&](std::span<const uint32_t> frame) { return Shrink(RenderPicture(frame, w, h, layout), shrink); };
+    auto thumbnail = [&](std::span<const uint32_t> frame) {
+        return Shrink(RenderPicture(frame, w, h, layout), shrink);
+    };
 
     std::vector<Thumb> thumbs;
     Histogram previous;

@@ -17,9 +17,9 @@ namespace qfmedia {
 struct SheetOptions {
     std::optional<uint32_t> everyMs;  // a thumbnail at fixed intervals only
     int columns = 4;
-    int shrink = 0;               // 0: 2 for pictures wider than 200 pixels, else 1
+    int shrink = 0;  // 0: 2 for pictures wider than 200 pixels, else 1
     int maxThumbnails = 60;
-    std::string title;            // printed above the thumbnails
+    std::string title;  // printed above the thumbnails
     bool quiet = false;
     PixelAspect aspect = PixelAspect::Square;  // thumbnails in the screen's shape
 };

@@ -21,7 +21,8 @@ SoundFile ReadSoundFile(const std::filesystem::path &path)
     SNDFILE *file = sf_open(path.c_str(), SFM_READ, &info);
     if (!file) throw std::runtime_error("cannot read sound " + path.string() + ": " + sf_strerror(nullptr));
     std::unique_ptr<SNDFILE, int (*)(SNDFILE *)> guard(file, sf_close);
-    if (info.channels < 1 || info.samplerate < 1) throw std::runtime_error("cannot read sound " + path.string() + ": no audio");
+    if (info.channels < 1 || info.samplerate < 1)
+        throw std::runtime_error("cannot read sound " + path.string() + ": no audio");
     std::vector<float> frames(static_cast<size_t>(info.frames) * info.channels);
     sf_count_t got = sf_readf_float(file, frames.data(), info.frames);
     SoundFile sound;

@@ -14,7 +14,10 @@ extern "C" {
 namespace qfmedia {
 namespace {
 
-std::string Dotted(unsigned v) { return std::to_string(v >> 16) + "." + std::to_string((v >> 8) & 0xff) + "." + std::to_string(v & 0xff); }
+std::string Dotted(unsigned v)
+{
+    return std::to_string(v >> 16) + "." + std::to_string((v >> 8) & 0xff) + "." + std::to_string(v & 0xff);
+}
 
 }  // namespace
 

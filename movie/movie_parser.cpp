@@ -22,8 +22,8 @@ struct ParserState {
 // Rate in samples per second for an Amiga sound period.
 static uint16_t RateFromPeriod(uint32_t period)
 {
-    if (period == 0) return 0;       // no rate rather than a division by zero
-    if (period < 55) return 65535;   // faster than the 16-bit field holds
+    if (period == 0) return 0;      // no rate rather than a division by zero
+    if (period < 55) return 65535;  // faster than the 16-bit field holds
     return (uint16_t)(uint32_t)(QF_AMIGA_PAL_CLOCK / (2.0 * (double)period));
 }
 
@@ -277,14 +277,10 @@ static int32_t LoadAsset(MovieHandle *movie, ParserState *state, int32_t kind)
     HostRead(movie->file, fileName, 32);
     QF_NOTE(NoteAssetStart(movie, kind, state->embedded, directory, fileName));
     int32_t result;
-    if (!state->embedded)
-        result = ResolveAmigaFile(movie, kind, directory, fileName);
-    else if (kind == AssetBackground)
-        result = LoadBackgroundImage(movie, movie->file);
-    else if (kind == AssetFaceSet)
-        result = LoadFaceSet(movie, movie->file);
-    else
-        result = LoadSoundSample(movie, movie->file);
+    if (!state->embedded) result = ResolveAmigaFile(movie, kind, directory, fileName);
+    else if (kind == AssetBackground) result = LoadBackgroundImage(movie, movie->file);
+    else if (kind == AssetFaceSet) result = LoadFaceSet(movie, movie->file);
+    else result = LoadSoundSample(movie, movie->file);
     QF_NOTE(NoteAssetEnd(movie));
     return result;
 }
@@ -304,7 +300,9 @@ static int32_t RunCommand(MovieHandle *movie, ParserState *state, uint32_t comma
     case 'j': return LoadAsset(movie, state, AssetSound);
     case 'k': return SetColorCycles(movie, state);
     case 'l': return SetPalette(movie, state);
-    case 'm': case 'v': case 'x': SkipBytes(movie->file, CommandPayloadSize(command)); return 1;
+    case 'm':
+    case 'v':
+    case 'x': SkipBytes(movie->file, CommandPayloadSize(command)); return 1;
     case 'w': return CreateSceneTable(movie, state);
     case 'y': state->embedded = 1; return 1;
     default: return 1;  // "n" to "u" and "z"

@@ -20,18 +20,14 @@ static int32_t AddWrapping(int32_t a, int32_t b) { return (int32_t)((uint32_t)a 
 
 static void InheritBackground(SceneRecord *scene, BackgroundImage **last)
 {
-    if (!scene->background)
-        scene->background = *last;
-    else
-        *last = scene->background;
+    if (!scene->background) scene->background = *last;
+    else *last = scene->background;
 }
 
 static void InheritFrames(SceneRecord *scene, int32_t *last)
 {
-    if (scene->frames == 0)
-        scene->frames = *last;
-    else
-        *last = scene->frames;
+    if (scene->frames == 0) scene->frames = *last;
+    else *last = scene->frames;
 }
 
 static void AdvanceScroll(SceneRecord *scene, ScrollState *scroll)
@@ -47,10 +43,8 @@ static void AdvanceScroll(SceneRecord *scene, ScrollState *scroll)
     if (scene->background) size = scroll->horizontal ? scene->background->width : scene->background->height;
     if (scroll->position > size) scroll->position -= size;
     if (scroll->position < 0) scroll->position += size;
-    if (scroll->horizontal)
-        scene->scrollX = scroll->position;
-    else
-        scene->scrollY = scroll->position;
+    if (scroll->horizontal) scene->scrollX = scroll->position;
+    else scene->scrollY = scroll->position;
 }
 
 static void StartScrollMotion(SceneRecord *scene, ScrollState *scroll)

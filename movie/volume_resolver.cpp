@@ -9,8 +9,10 @@
 #include "plugin/memory.h"
 #include "plugin/notes.h"
 
-enum { VolumeNameSize = 64, HostPathSize = 1024 };
-
+enum {
+    VolumeNameSize = 64,
+    HostPathSize = 1024
+};
 
 // The volume name is the text before the first colon; only it goes into the 64-byte buffer.
 static const char *SplitVolume(const char *directory, char *volume)
@@ -46,7 +48,6 @@ static void BuildRequesterMessage(char *message, size_t size, const char *volume
     strncat(message, volume, size - 1 - strlen(message));
     strncat(message, QF_REQUESTER_TAIL, size - 1 - strlen(message));
 }
-
 
 static VolumeMapping *MakeMapping(const char *volume, const char *directory)
 {
@@ -95,10 +96,8 @@ int32_t ResolveAmigaFile(MovieHandle *movie, int32_t kind, const char *directory
     const char *tail = SplitVolume(directory, volume);
     if (!tail) {  // not an Amiga path this resolver can map
         const char *colon = strchr(directory, ':');
-        if (colon)
-            QF_NOTE(NoteFailedVolumeName(movie, directory, (size_t)(colon - directory), VolumeNameSize - 1));
-        else
-            QF_NOTE(NoteFailedPath(movie, directory));
+        if (colon) QF_NOTE(NoteFailedVolumeName(movie, directory, (size_t)(colon - directory), VolumeNameSize - 1));
+        else QF_NOTE(NoteFailedPath(movie, directory));
         return FileNotFound(movie, kind, MissingPathRefused, 0);
     }
     memset(path, 0, sizeof path);

@@ -63,8 +63,7 @@ static void LayBackground(MovieHandle *movie, const SceneRecord *scene)
         LayBackgroundHorizontal(movie->frameBuffer, frameBytes, image->pixels, bw, bh, WrapOffset(scene->scrollX, bw));
     else if (scene->scrollY != 0)
         LayBackgroundVertical(movie->frameBuffer, frameBytes, image->pixels, bw, bh, WrapOffset(scene->scrollY, bh));
-    else
-        CopyClipped(movie->frameBuffer, frameBytes, 0, image->pixels, bw * bh);
+    else CopyClipped(movie->frameBuffer, frameBytes, 0, image->pixels, bw * bh);
 }
 
 // Index 0 is transparent. Written as a select over whole rows (a sprite never overlaps the frame
@@ -164,9 +163,8 @@ static void ExpandSse2(const uint32_t *palette, const uint8_t *indices, uint32_t
 // 64 pixels per step with no memory lookups: the palette is split into four 256-byte tables (one
 // per byte of the word), each held in four registers and read with byte permutes; the four
 // results are interleaved back into words. Stores are aligned to 64 bytes.
-__attribute__((target("avx512f,avx512bw,avx512vbmi"))) static void ExpandAvx512(const uint32_t *palette,
-                                                                                const uint8_t *indices,
-                                                                                uint32_t *output, size_t count)
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) static void
+ExpandAvx512(const uint32_t *palette, const uint8_t *indices, uint32_t *output, size_t count)
 {
     size_t head = (size_t)((64 - ((uintptr_t)output & 63)) & 63) / 4;
     if (head > count) head = count;

@@ -1,7 +1,8 @@
 // DecodeAudioFrame: starts the scene's sounds and mixes four channels into 40 ms of stereo.
 #include "playback/playback.h"
 
-static void StartChannel(AudioChannel *channel, const SoundSample *sample, uint32_t rate, uint32_t volume, int32_t scene)
+static void StartChannel(AudioChannel *channel, const SoundSample *sample, uint32_t rate, uint32_t volume,
+                         int32_t scene)
 {
     // A sample without bytes stays silent but still counts as started by this scene.
     channel->data = sample->length ? sample->data : 0;

@@ -50,7 +50,10 @@ void LoadScenePalette(MovieHandle *movie, const SceneRecord *scene)
     }
 }
 
-uint32_t GetVideoFrames(MovieHandle *movie) { return TruncateToU32((double)movie->duration / 1000.0 * (double)QF_FRAMES_PER_SECOND); }
+uint32_t GetVideoFrames(MovieHandle *movie)
+{
+    return TruncateToU32((double)movie->duration / 1000.0 * (double)QF_FRAMES_PER_SECOND);
+}
 
 int32_t NextPacket(MovieHandle *movie, PacketRecord *packet)
 {

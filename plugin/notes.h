@@ -56,7 +56,11 @@ struct Recorder;
 // A failed check answers with this: 0 as a number, null as a pointer.
 struct NotedFailure {
     operator int32_t() const { return 0; }
-    template <typename T> operator T *() const { return 0; }
+    template <typename T>
+    operator T *() const
+    {
+        return 0;
+    }
 };
 
 #ifdef QF_RECORDING

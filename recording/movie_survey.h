@@ -15,15 +15,18 @@ extern "C" {
 
 enum AssetSource {
     AssetPending = 0,
-    AssetEmbedded,       // read from the movie file itself (after "y")
-    AssetLoaded,         // named by Amiga path, found and loaded
-    AssetNotLoaded,      // found but could not be read: the movie plays without it
+    AssetEmbedded,   // read from the movie file itself (after "y")
+    AssetLoaded,     // named by Amiga path, found and loaded
+    AssetNotLoaded,  // found but could not be read: the movie plays without it
     AssetVolumeMissing = MissingVolume,
     AssetFileMissing = MissingFile,
     AssetPathRefused = MissingPathRefused
 };
 
-enum { SurveyPathSize = 1024, SurveyedAssetLimit = 4096 };
+enum {
+    SurveyPathSize = 1024,
+    SurveyedAssetLimit = 4096
+};
 
 struct SurveyedAsset {
     int32_t kind;    // AssetKind
@@ -31,8 +34,8 @@ struct SurveyedAsset {
     // Place in its list (background, face set or sound number as the stream counts them), or
     // -1 when nothing was added to the list.
     int32_t index;
-    uint32_t command;  // the command byte that loads it
-    int64_t offset;    // that command's offset in the movie file
+    uint32_t command;                // the command byte that loads it
+    int64_t offset;                  // that command's offset in the movie file
     char amigaPath[SurveyPathSize];  // "Work:Anims/Hero" ("" when embedded)
     char volume[SurveyPathSize];     // "Work", without colon
     char hostPath[SurveyPathSize];   // where the host was asked to open it ("" when not asked)
@@ -55,7 +58,7 @@ struct MovieSurvey {
 // not end the open: it is recorded and the open goes on, so every missing file is listed at once.
 // Returns out->opened. Surveys are independent of each other; end each with QfEndSurvey.
 __attribute__((visibility("default"))) int32_t QfSurveyMovie(HostBase *host, const char *name, uint32_t openOption,
-                                                              int32_t skipMissing, struct MovieSurvey *out);
+                                                             int32_t skipMissing, struct MovieSurvey *out);
 __attribute__((visibility("default"))) void QfEndSurvey(struct MovieSurvey *survey);
 
 #ifdef __cplusplus

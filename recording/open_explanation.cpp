@@ -21,10 +21,8 @@ int32_t OpenRecorded(HostBase *host, const char *name, uint32_t openOption, Movi
     MovieHandle *movie = OpenMovie(name, &descriptor, recorder);
     // The recorder ends with the open; the movie may live on.
     if (movie) movie->recorder = 0;
-    if (keep)
-        *keep = movie;
-    else
-        CloseVideo(movie);
+    if (keep) *keep = movie;
+    else CloseVideo(movie);
     return movie != 0;
 }
 

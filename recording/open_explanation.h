@@ -13,7 +13,10 @@
 extern "C" {
 #endif
 
-enum { OpenDiagnosticsTextSize = 1024, OpenWarningLimit = 16 };
+enum {
+    OpenDiagnosticsTextSize = 1024,
+    OpenWarningLimit = 16
+};
 
 // A file named by path that was opened but could not be loaded: the movie plays without it.
 struct AssetWarning {
@@ -25,16 +28,16 @@ struct AssetWarning {
 };
 
 struct OpenDiagnostics {
-    int32_t failure;        // OpenFailure; the first one of the open
-    uint32_t command;       // the command byte being run, 0 before the stream
-    int64_t offset;         // its offset in the movie file, -1 when not known
-    int64_t fileSize;       // of the movie file, -1 when not known
-    uint32_t payloadSize;   // fixed payload bytes after the command byte
-    int32_t subject;        // OpenFailureIndex: IndexSubject
-    int64_t index;          // OpenFailureIndex: the value; OpenFailurePath: the volume name's length
-    int64_t limit;          // OpenFailureIndex: how many there are; OpenFailurePath: the longest allowed
-    const char *what;       // static text naming the rule or the allocation
-    uint64_t size;          // OpenFailureMemory: bytes asked for
+    int32_t failure;                     // OpenFailure; the first one of the open
+    uint32_t command;                    // the command byte being run, 0 before the stream
+    int64_t offset;                      // its offset in the movie file, -1 when not known
+    int64_t fileSize;                    // of the movie file, -1 when not known
+    uint32_t payloadSize;                // fixed payload bytes after the command byte
+    int32_t subject;                     // OpenFailureIndex: IndexSubject
+    int64_t index;                       // OpenFailureIndex: the value; OpenFailurePath: the volume name's length
+    int64_t limit;                       // OpenFailureIndex: how many there are; OpenFailurePath: the longest allowed
+    const char *what;                    // static text naming the rule or the allocation
+    uint64_t size;                       // OpenFailureMemory: bytes asked for
     char text[OpenDiagnosticsTextSize];  // a path or a volume name
     int32_t warningCount;
     int32_t warningsDropped;  // beyond OpenWarningLimit

@@ -38,12 +38,27 @@ inline qfmedia::IndexedPicture FixturePicture(int width, int height, int colours
 inline std::vector<uint8_t> FixtureWav(int rate, int frames)
 {
     std::vector<uint8_t> b;
-    auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i))); };
-    auto u16 = [&](uint16_t v) { b.push_back(uint8_t(v)); b.push_back(uint8_t(v >> 8)); };
+    auto u32 = [&](uint32_t v) {
+        for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
+    };
+    auto u16 = [&](uint16_t v) {
+        b.push_back(uint8_t(v));
+        b.push_back(uint8_t(v >> 8));
+    };
     auto tag = [&](const char *t) { b.insert(b.end(), t, t + 4); };
-    tag("RIFF"); u32(36 + frames * 2); tag("WAVE");
-    tag("fmt "); u32(16); u16(1); u16(1); u32(rate); u32(rate * 2); u16(2); u16(16);
-    tag("data"); u32(frames * 2);
+    tag("RIFF");
+    u32(36 + frames * 2);
+    tag("WAVE");
+    tag("fmt ");
+    u32(16);
+    u16(1);
+    u16(1);
+    u32(rate);
+    u32(rate * 2);
+    u16(2);
+    u16(16);
+    tag("data");
+    u32(frames * 2);
     for (int i = 0; i < frames; ++i) u16(static_cast<uint16_t>((i % 40 - 20) * 1000));
     return b;
 }
@@ -52,7 +67,8 @@ struct MakeScriptFixture {
     std::filesystem::path dir;
     explicit MakeScriptFixture(const std::string &name)
     {
-        std::filesystem::path base = std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
+        std::filesystem::path base =
+            std::filesystem::exists("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
         dir = base / (name + "-" + std::to_string(getpid()));
         std::filesystem::create_directories(dir);
         qfmedia::WriteIndexedPng(dir / "field.png", FixturePicture(32, 24, 16));

@@ -37,15 +37,19 @@ public:
         std::string pattern = (fs::temp_directory_path() / "qftest-XXXXXX").string();
         path_ = ::mkdtemp(pattern.data());
     }
-    ~TempDir() { std::error_code ec; fs::remove_all(path_, ec); }
+    ~TempDir()
+    {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
     const fs::path &path() const { return path_; }
     fs::path operator/(const std::string &name) const { return path_ / name; }
     fs::path write(const std::string &name, const std::vector<uint8_t> &bytes) const
     {
         fs::path p = path_ / name;
         fs::create_directories(p.parent_path());
-        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()),
-                                                  static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(p, std::ios::binary)
+            .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         return p;
     }
 

@@ -118,7 +118,8 @@ struct ScriptedHostServices {
     {
         if (strnlen(message, 1024) == 1024) Misuse("requester message not terminated within 1024 bytes");
         auto *h = ScriptedHost::current;
-        if (h->logging) say("requester " + std::string(message) + " " + std::to_string(size) + " " + std::to_string(flags));
+        if (h->logging)
+            say("requester " + std::string(message) + " " + std::to_string(size) + " " + std::to_string(flags));
         std::optional<std::string> answer = h->laterAnswer;
         if (!h->requesterAnswers.empty()) {
             answer = h->requesterAnswers.front();
@@ -192,7 +193,8 @@ const OpenFile &ScriptedHost::file(HostFile f) const
 
 int ScriptedHost::openFiles() const
 {
-    return static_cast<int>(std::count_if(open_.begin(), open_.end(), [](const OpenFile &f) { return f.closeCount == 0; }));
+    return static_cast<int>(
+        std::count_if(open_.begin(), open_.end(), [](const OpenFile &f) { return f.closeCount == 0; }));
 }
 
 bool ScriptedHost::allClosedOnce() const

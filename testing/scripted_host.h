@@ -41,11 +41,11 @@ public:
     // No log at all: for fuzzers and benchmarks, where it would only cost time.
     void quiet() { logging = logByteReads = false; }
 
-    bool logging = true;                   // record calls in log
-    bool logByteReads = true;              // "readbyte h" entries too; off for large files
+    bool logging = true;       // record calls in log
+    bool logByteReads = true;  // "readbyte h" entries too; off for large files
     std::vector<std::string> log;
     std::deque<std::optional<std::string>> requesterAnswers;  // nullopt = cancel
-    std::optional<std::string> laterAnswer;                    // once the script is used up; nullopt = cancel
+    std::optional<std::string> laterAnswer;                   // once the script is used up; nullopt = cancel
     bool compareCaseInsensitive = true;
 
     // Opens and closes a file directly (as a caller of a loader would).

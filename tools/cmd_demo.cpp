@@ -43,7 +43,8 @@ void RegisterDemo(CLI::App &app, Context &context)
         fs::path dir = o->dir;
         qfutil::Outputs outputs = CommandOutputs(context, {});
         std::vector<fs::path> targets;
-        for (const char *name : {"demo.qf", "demo.mp4", "demo.gif", "demo.wav", "sheet.png"}) targets.push_back(dir / name);
+        for (const char *name : {"demo.qf", "demo.mp4", "demo.gif", "demo.wav", "sheet.png"})
+            targets.push_back(dir / name);
         outputs.claim(targets, dir.string());  // one question for the whole set
         qfauthor::DemoMovie demo;
         try {
@@ -66,9 +67,9 @@ void RegisterDemo(CLI::App &app, Context &context)
                 qfmedia::ExportOptions options;
                 options.quiet = context.quiet;
                 qfmedia::ExportResult r = qfmedia::ExportMovie(*opened.movie, dir / name, options, outputs);
-                made.emplace_back(dir / name, r.codecs + (r.videoFrames ? ", " + std::to_string(r.videoFrames) + " frames, " +
-                                                                              std::to_string(r.width) + "x" +
-                                                                              std::to_string(r.height)
+                made.emplace_back(dir / name, r.codecs + (r.videoFrames ? ", " + std::to_string(r.videoFrames) +
+                                                                              " frames, " + std::to_string(r.width) +
+                                                                              "x" + std::to_string(r.height)
                                                                         : std::string()));
             }
             page = qfauthor::WriteDemoWebPage(dir, demo);
@@ -91,7 +92,8 @@ void RegisterDemo(CLI::App &app, Context &context)
             throw ToolError(e.what());
         }
         std::printf("demo made in %s:\n", dir.c_str());
-        for (auto &[file, what] : made) std::printf("  %-28s %9s  %s\n", file.c_str(), Size(file).c_str(), what.c_str());
+        for (auto &[file, what] : made)
+            std::printf("  %-28s %9s  %s\n", file.c_str(), Size(file).c_str(), what.c_str());
         std::printf("play it: quillframer play %s --volume %s=%s\n", demo.movie.c_str(), demo.volumeName.c_str(),
                     demo.volumeDirectory.c_str());
         if (page) std::printf("or in a browser: open %s\n", fs::absolute(*page).c_str());

@@ -98,14 +98,16 @@ void RunDump(const Context &context, const DumpOptions &o)
 
     // With the data on stdout, the line goes to stderr so that a pipe gets the data alone.
     auto onStandardOutput = [](const std::string &path) {
-        struct stat named {}, out {};
+        struct stat named {
+        }, out{};
         if (qfutil::IsStandardOutput(path)) return true;
         return !path.empty() && ::stat(path.c_str(), &named) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 &&
                named.st_dev == out.st_dev && named.st_ino == out.st_ino;  // /dev/stdout, /dev/fd/1
     };
     const bool piped = onStandardOutput(o.video) || onStandardOutput(o.audio);
-    std::fprintf(piped ? stderr : stdout, "{\"width\":%d,\"height\":%d,\"duration\":%u,\"frames\":%u,\"packets\":%llu}\n",
-                 movie.width(), movie.height(), movie.durationMs(), movie.frames(), static_cast<unsigned long long>(handedOut));
+    std::fprintf(piped ? stderr : stdout,
+                 "{\"width\":%d,\"height\":%d,\"duration\":%u,\"frames\":%u,\"packets\":%llu}\n", movie.width(),
+                 movie.height(), movie.durationMs(), movie.frames(), static_cast<unsigned long long>(handedOut));
 }
 
 }  // namespace
@@ -114,18 +116,20 @@ void RegisterDump(CLI::App &app, Context &context)
 {
     auto options = std::make_shared<DumpOptions>();
     CLI::App *command = app.add_subcommand(
-        "dump",
-        "Write the plug-in's raw output: every video frame and audio packet in playing order.\n"
-        "The movie is opened by a version 6 host with open option 0, optionally sought to --seek MS,\n"
-        "then packets are taken until the end (or --packets N). Each video packet appends width x height\n"
-        "pixel words of 4 bytes (0, red, green, blue) to V; each audio packet appends " +
-            std::to_string(QF_AUDIO_BYTES_PER_PACKET) + " bytes\n(" + std::to_string(QF_AUDIO_FRAMES_PER_PACKET) +
-            " frames of two signed 16-bit native-endian samples at " + std::to_string(QF_AUDIO_SAMPLE_RATE) +
-            " Hz) to A. Prints one JSON line:\n"
-        "{\"width\":W,\"height\":H,\"duration\":MS,\"frames\":F,\"packets\":P}.");
+        "dump", "Write the plug-in's raw output: every video frame and audio packet in playing order.\n"
+                "The movie is opened by a version 6 host with open option 0, optionally sought to --seek MS,\n"
+                "then packets are taken until the end (or --packets N). Each video packet appends width x height\n"
+                "pixel words of 4 bytes (0, red, green, blue) to V; each audio packet appends " +
+                    std::to_string(QF_AUDIO_BYTES_PER_PACKET) + " bytes\n(" +
+                    std::to_string(QF_AUDIO_FRAMES_PER_PACKET) +
+                    " frames of two signed 16-bit native-endian samples at " + std::to_string(QF_AUDIO_SAMPLE_RATE) +
+                    " Hz) to A. Prints one JSON line:\n"
+                    "{\"width\":W,\"height\":H,\"duration\":MS,\"frames\":F,\"packets\":P}.");
     command->add_option("MOVIE", options->movie, "The movie file")->required();
-    command->add_option("--video", options->video, "File that receives the video frames (replaced; - for stdout)")->type_name("V");
-    command->add_option("--audio", options->audio, "File that receives the audio packets (replaced; - for stdout)")->type_name("A");
+    command->add_option("--video", options->video, "File that receives the video frames (replaced; - for stdout)")
+        ->type_name("V");
+    command->add_option("--audio", options->audio, "File that receives the audio packets (replaced; - for stdout)")
+        ->type_name("A");
     command->add_option("--seek", options->seek, "Seek to this time in whole milliseconds right after opening")
         ->type_name("MS");
     command->add_option("--packets", options->packets, "Stop after N packets (video and audio together)")

@@ -26,10 +26,8 @@ void RegisterExtract(CLI::App &app, Context &context)
     AddMovieOptions(*command, context);
     AddOverwriteOptions(*command, context);
     command->callback([&context, o] {
-        if (IsVolumeArgument(o->source))
-            RunExtractVolume(context, o->source, o->out);
-        else
-            RunExtractMovie(context, o->source, o->out);
+        if (IsVolumeArgument(o->source)) RunExtractVolume(context, o->source, o->out);
+        else RunExtractMovie(context, o->source, o->out);
     });
 }
 

@@ -28,7 +28,8 @@ void Frame(const Context &context, const FrameCommand &o, const std::string &pat
     qfhost::Movie &movie = *opened.movie;
     const std::string when = qfhost::FormatTime(at);
     if (at >= movie.durationMs())
-        throw ToolError("--at " + when + " is past the end of the movie (" + qfhost::FormatTime(movie.durationMs()) + ")");
+        throw ToolError("--at " + when + " is past the end of the movie (" + qfhost::FormatTime(movie.durationMs()) +
+                        ")");
     const std::optional<std::span<const uint32_t>> picture = movie.pictureAt(at);
     if (!picture) throw ToolError("no picture at " + when);
     try {
@@ -36,7 +37,8 @@ void Frame(const Context &context, const FrameCommand &o, const std::string &pat
             qfmedia::PlacePicture(movie.width(), movie.height(), o.scale, o.picture.aspect, o.picture.fit);
         qfmedia::RgbImage image = qfmedia::RenderPicture(*picture, movie.width(), movie.height(), layout);
         outputs.write(out, [&](const std::filesystem::path &file) { qfmedia::WritePng(file, image); });
-        if (!context.quiet) std::printf("wrote %s: %dx%d at %s\n", out.c_str(), image.width, image.height, when.c_str());
+        if (!context.quiet)
+            std::printf("wrote %s: %dx%d at %s\n", out.c_str(), image.width, image.height, when.c_str());
     } catch (const std::runtime_error &e) {
         throw ToolError(e.what());
     }
@@ -47,11 +49,13 @@ void Frame(const Context &context, const FrameCommand &o, const std::string &pat
 void RegisterFrame(CLI::App &app, Context &context)
 {
     auto o = std::make_shared<FrameCommand>();
-    CLI::App *command = app.add_subcommand("frame", "Write the picture at time T as PNG (a seek to T, then the next picture).");
+    CLI::App *command =
+        app.add_subcommand("frame", "Write the picture at time T as PNG (a seek to T, then the next picture).");
     command->add_option("MOVIE", o->movies, "The movie files")->required();
     command->add_option("--at", o->at, "The time: seconds, mm:ss.fff or hh:mm:ss (default 0)");
     command->add_option("-o,--output", o->out, "The PNG file to write; %n is the movie's name")->required();
-    command->add_option("--scale", o->scale, "Integer picture scale, nearest neighbour (default 1)")->check(CLI::Range(1, 16));
+    command->add_option("--scale", o->scale, "Integer picture scale, nearest neighbour (default 1)")
+        ->check(CLI::Range(1, 16));
     AddPictureOptions(*command, o->picture, true);
     AddJobsOption(*command, o->jobs);
     AddMovieOptions(*command, context);
@@ -59,7 +63,8 @@ void RegisterFrame(CLI::App &app, Context &context)
     command->callback([&context, o] {
         if (o->movies.size() > 1 && NameOutput(o->out, "a") == NameOutput(o->out, "b"))
             throw ToolError("several movies need %n in -o, such as %n.png");
-        ForEachMovie(context, o->movies, o->jobs, [&context, o](const std::string &movie) { Frame(context, *o, movie); });
+        ForEachMovie(context, o->movies, o->jobs,
+                     [&context, o](const std::string &movie) { Frame(context, *o, movie); });
     });
 }
 

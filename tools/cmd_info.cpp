@@ -37,7 +37,9 @@ PacketCount CountPackets(qfhost::Movie &movie)
 void RunInfo(const Context &context, const InfoOptions &o, const std::string &path)
 {
     if (qfhost::SplitImagePath(path).value_or(qfhost::ImagePath{}).image == path) {
-        if (o.scenes) throw ToolError("--scenes describes a movie; \"" + qfutil::Printable(path) + "\" is a disk image or archive");
+        if (o.scenes)
+            throw ToolError("--scenes describes a movie; \"" + qfutil::Printable(path) +
+                            "\" is a disk image or archive");
         return RunInfoVolume(context, path, o.files, o.json);
     }
     if (o.files) throw ToolError("--files lists a disk image or archive; \"" + qfutil::Printable(path) + "\" is none");
@@ -101,7 +103,10 @@ void RegisterInfo(CLI::App &app, Context &context)
         "name and version; then how many scenes, pictures, face sets and sounds it has and each file it loads,\n"
         "embedded or by Amiga path with where it was found. Missing files are all listed at once, with the\n"
         "--volume flags that would supply them.");
-    command->add_option("MOVIE", options->movies, "The movie files, or disk images or archives to describe (one block, or JSON line, each)")->required();
+    command
+        ->add_option("MOVIE", options->movies,
+                     "The movie files, or disk images or archives to describe (one block, or JSON line, each)")
+        ->required();
     command->add_flag("--json", options->json, "Print one JSON object instead of text");
     command->add_flag("--scenes", options->scenes, "For a movie: a table of its scenes too, one line each");
     command->add_flag("--files", options->files, "For a disk image or archive: list every file and folder too");

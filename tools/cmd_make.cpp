@@ -21,7 +21,10 @@ void RegisterMake(CLI::App &app, Context &context)
         "make", "Author a movie from a JSON script, indexed PNG pictures and faces, and sound files\n"
                 "(WAV, AIFF, FLAC...). The script format is described in docs/make-script.md.");
     command->add_option("SCRIPT", o->script, "The JSON script")->required();
-    command->add_option("-o,--output", o->out, "The movie file to write; NAME.adf: a floppy image holding the movie and its referenced files")->required();
+    command
+        ->add_option("-o,--output", o->out,
+                     "The movie file to write; NAME.adf: a floppy image holding the movie and its referenced files")
+        ->required();
     AddQuietOption(*command, context);
     AddOverwriteOptions(*command, context);
     command->callback([&context, o] {
@@ -34,17 +37,19 @@ void RegisterMake(CLI::App &app, Context &context)
             throw ToolError(e.what());
         }
         if (context.quiet) return;
-        std::printf("wrote %s: %s, %.2f s, %s, %s, %s (%llu bytes)\n", o->out.c_str(), Count(r.scenes, "scene", "scenes").c_str(),
-                    r.seconds, Count(r.backgrounds, "background", "backgrounds").c_str(), Count(r.faceSets, "face set", "face sets").c_str(),
-                    Count(r.sounds, "sound", "sounds").c_str(), static_cast<unsigned long long>(r.bytes));
+        std::printf("wrote %s: %s, %.2f s, %s, %s, %s (%llu bytes)\n", o->out.c_str(),
+                    Count(r.scenes, "scene", "scenes").c_str(), r.seconds,
+                    Count(r.backgrounds, "background", "backgrounds").c_str(),
+                    Count(r.faceSets, "face set", "face sets").c_str(), Count(r.sounds, "sound", "sounds").c_str(),
+                    static_cast<unsigned long long>(r.bytes));
         if (!r.diskFile.empty())
             std::printf("the disk \"%s:\" holds the movie \"%s\" and %s; play it with: quillframer play %s\n",
-                        r.volumeName.c_str(), r.diskFile.c_str(), Count(r.referenced, "referenced file", "referenced files").c_str(),
-                        o->out.c_str());
+                        r.volumeName.c_str(), r.diskFile.c_str(),
+                        Count(r.referenced, "referenced file", "referenced files").c_str(), o->out.c_str());
         else if (r.referenced)
             std::printf("%s written to %s; open the movie with --volume %s=%s\n",
-                        Count(r.referenced, "referenced file", "referenced files").c_str(), r.volumeDirectory.c_str(), r.volumeName.c_str(),
-                        r.volumeDirectory.c_str());
+                        Count(r.referenced, "referenced file", "referenced files").c_str(), r.volumeDirectory.c_str(),
+                        r.volumeName.c_str(), r.volumeDirectory.c_str());
     });
 }
 

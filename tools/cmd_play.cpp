@@ -25,7 +25,8 @@ void RegisterPlay(CLI::App &app, Context &context)
     CLI::App *command = app.add_subcommand(
         "play", "Play movies in a window with sound, one after another.\n"
                 "Keys: space pause, left/right seek 5 s, Home restart, . and , a frame forward and back while\n"
-                "paused, o time, frame and scene on screen, l loop, f full screen, > or Enter next movie, < previous, q or Esc quit.");
+                "paused, o time, frame and scene on screen, l loop, f full screen, > or Enter next movie, < previous, "
+                "q or Esc quit.");
     command->add_option("MOVIE", o->movies, "The movie files, played in this order")->required();
     command->add_option("--scale", o->player.scale, "Integer picture scale (default: about two thirds of the screen)")
         ->check(CLI::Range(1, 64));
@@ -35,7 +36,8 @@ void RegisterPlay(CLI::App &app, Context &context)
     AddPictureOptions(*command, o->picture, false);
     // Keys pressed by a test, answered on stdout; not for people.
     command->add_option("--script", o->script)->group("");
-    command->add_option("--frames", o->player.frames, "Quit after showing N pictures (of all the movies)")->check(CLI::PositiveNumber);
+    command->add_option("--frames", o->player.frames, "Quit after showing N pictures (of all the movies)")
+        ->check(CLI::PositiveNumber);
     AddMovieOptions(*command, context);
     command->callback([&context, o, command] {
         o->player.aspect = o->picture.aspect;

@@ -63,7 +63,8 @@ void RegisterSheet(CLI::App &app, Context &context)
                  "and at least one per twelfth of the movie; or one per --every interval.");
     command->add_option("MOVIE", o->movies, "The movie files")->required();
     command->add_option("-o,--output", o->out, "The PNG file to write; %n is the movie's name")->required();
-    command->add_option("--every", o->every, "A thumbnail every T (seconds, mm:ss.fff or hh:mm:ss) instead of at changes");
+    command->add_option("--every", o->every,
+                        "A thumbnail every T (seconds, mm:ss.fff or hh:mm:ss) instead of at changes");
     command->add_option("--columns", o->columns, "Thumbnails per row (default 4)")->check(CLI::Range(1, 64));
     command->add_option("--shrink", o->shrink, "Thumbnail = picture / N (default 2, or 1 for small pictures)")
         ->check(CLI::Range(1, 16));
@@ -74,7 +75,8 @@ void RegisterSheet(CLI::App &app, Context &context)
     command->callback([&context, o] {
         if (o->movies.size() > 1 && NameOutput(o->out, "a") == NameOutput(o->out, "b"))
             throw ToolError("several movies need %n in -o, such as %n-sheet.png");
-        ForEachMovie(context, o->movies, o->jobs, [&context, o](const std::string &movie) { MakeSheet(context, *o, movie); });
+        ForEachMovie(context, o->movies, o->jobs,
+                     [&context, o](const std::string &movie) { MakeSheet(context, *o, movie); });
     });
 }
 

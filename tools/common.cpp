@@ -66,7 +66,8 @@ fs::path ExpandHome(const std::string &path)
 
 void AddQuietOption(CLI::App &command, Context &context)
 {
-    command.add_flag_callback("--quiet,-q", [&context] { context.quiet = true; }, "Show no progress bar");
+    command.add_flag_callback(
+        "--quiet,-q", [&context] { context.quiet = true; }, "Show no progress bar");
 }
 
 void AddMovieOptions(CLI::App &command, Context &context)
@@ -150,7 +151,10 @@ std::string ServedMovie(const std::string &movie, qfhost::HostSettings &settings
     }
 }
 
-std::string Count(size_t n, const char *one, const char *many) { return std::to_string(n) + " " + (n == 1 ? one : many); }
+std::string Count(size_t n, const char *one, const char *many)
+{
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
 
 OpenedMovie OpenMovie(const Context &context, const fs::path &movie, uint32_t openOption)
 {

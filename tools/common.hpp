@@ -20,12 +20,12 @@ namespace qftools {
 
 // Options given before or after the subcommand's name.
 struct Context {
-    std::vector<std::string> volumes;  // "NAME=DIR", in the order given
-    std::vector<std::string> searchDirs;  // --search: where disk images are looked for by label
-    std::string plugin;                // empty: the default plug-in
-    bool quiet = false;                // no progress bar
-    qfutil::Overwrite overwrite = qfutil::Overwrite::Ask;  // -y / -n
-    uint64_t maxPixels = uint64_t{64} << 20;               // --max-pixels: larger pictures are refused at the open
+    std::vector<std::string> volumes;                          // "NAME=DIR", in the order given
+    std::vector<std::string> searchDirs;                       // --search: where disk images are looked for by label
+    std::string plugin;                                        // empty: the default plug-in
+    bool quiet = false;                                        // no progress bar
+    qfutil::Overwrite overwrite = qfutil::Overwrite::Ask;      // -y / -n
+    uint64_t maxPixels = uint64_t{64} << 20;                   // --max-pixels: larger pictures are refused at the open
     uint64_t maxFileBytes = qfhost::VolumeLimits{}.fileBytes;  // --max-file-size: for a file read whole from an image
     bool noBars = false;  // movies converted side by side: their bars would overwrite each other
 };

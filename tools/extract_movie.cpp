@@ -97,8 +97,10 @@ qfmedia::IndexedPicture Picture(int width, int height, std::span<const uint8_t> 
     const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
     picture.indices.assign(pixels.begin(), pixels.begin() + static_cast<ptrdiff_t>(std::min(count, pixels.size())));
     picture.indices.resize(count, 0);
-    const int maxIndex = picture.indices.empty() ? 0 : *std::max_element(picture.indices.begin(), picture.indices.end());
-    for (size_t c = 0; c + 2 < colors.size(); c += 3) picture.palette.push_back({colors[c], colors[c + 1], colors[c + 2]});
+    const int maxIndex =
+        picture.indices.empty() ? 0 : *std::max_element(picture.indices.begin(), picture.indices.end());
+    for (size_t c = 0; c + 2 < colors.size(); c += 3)
+        picture.palette.push_back({colors[c], colors[c + 1], colors[c + 2]});
     if (static_cast<int>(picture.palette.size()) <= maxIndex) picture.palette.resize(static_cast<size_t>(maxIndex) + 1);
     picture.bitDepth = DepthFor(picture.palette.size());
     return picture;
@@ -150,10 +152,13 @@ void RunExtractMovie(const Context &context, const std::string &movie, const std
         const qfhost::PictureArt *image = survey.background(b);
         if (!image) continue;
         std::string stem = stems.take(nameFor(qfhost::AssetType::Background, b, "background-" + Number(b)));
-        if (image->width == 0 || image->height == 0) out.warnings.push_back(stem + ": an empty picture, written as 1x1");
-        qfmedia::IndexedPicture picture = image->width && image->height ? Picture(image->width, image->height, image->pixels, image->colors)
-                                                                        : Picture(1, 1, {}, image->colors);
-        out.files.push_back({dir / (stem + ".png"), [picture](const fs::path &p) { qfmedia::WriteIndexedPng(p, picture); }});
+        if (image->width == 0 || image->height == 0)
+            out.warnings.push_back(stem + ": an empty picture, written as 1x1");
+        qfmedia::IndexedPicture picture = image->width && image->height
+                                              ? Picture(image->width, image->height, image->pixels, image->colors)
+                                              : Picture(1, 1, {}, image->colors);
+        out.files.push_back(
+            {dir / (stem + ".png"), [picture](const fs::path &p) { qfmedia::WriteIndexedPng(p, picture); }});
         script.addBackground(b, stem, stem + ".png");
         ++out.backgrounds;
     }
@@ -166,10 +171,10 @@ void RunExtractMovie(const Context &context, const std::string &movie, const std
             const qfhost::FaceArt &image = set->faces[face - 1];
             std::string name = stems.take(stem + "-face-" + Number(static_cast<int>(face))) + ".png";
             // An empty face draws nothing, as one transparent pixel does.
-            qfmedia::IndexedPicture picture = image.width && image.height && !image.pixels.empty()
-                                                  ? Picture(static_cast<int>(image.width), static_cast<int>(image.height),
-                                                            image.pixels, set->colors)
-                                                  : Picture(1, 1, {}, set->colors);
+            qfmedia::IndexedPicture picture =
+                image.width && image.height && !image.pixels.empty()
+                    ? Picture(static_cast<int>(image.width), static_cast<int>(image.height), image.pixels, set->colors)
+                    : Picture(1, 1, {}, set->colors);
             picture.transparentIndex = 0;
             out.files.push_back({dir / name, [picture](const fs::path &p) { qfmedia::WriteIndexedPng(p, picture); }});
             files.push_back(name);
@@ -183,9 +188,8 @@ void RunExtractMovie(const Context &context, const std::string &movie, const std
         std::string stem = stems.take(nameFor(qfhost::AssetType::Sound, n, "sound-" + Number(n)));
         const int rate = sound->rate ? static_cast<int>(sound->rate) : FallbackRate;
         std::span<const int8_t> samples = sound->samples;
-        out.files.push_back({dir / (stem + ".wav"), [samples, rate](const fs::path &p) {
-                                 qfmedia::WriteAmigaSound(p, samples, rate);
-                             }});
+        out.files.push_back({dir / (stem + ".wav"),
+                             [samples, rate](const fs::path &p) { qfmedia::WriteAmigaSound(p, samples, rate); }});
         script.addSound(n, stem, stem + ".wav", rate);
         ++out.sounds;
     }
@@ -216,12 +220,15 @@ void RunExtractMovie(const Context &context, const std::string &movie, const std
     // On stdout, as every command's summary; what went wrong goes to stderr.
     if (!context.quiet)
         std::printf("extracted %s, %s, %s into %s\n", Count(out.backgrounds, "background", "backgrounds").c_str(),
-                     Count(out.faces, "face", "faces").c_str(), Count(out.sounds, "sound", "sounds").c_str(),
-                     qfutil::Printable(directory).c_str());
+                    Count(out.faces, "face", "faces").c_str(), Count(out.sounds, "sound", "sounds").c_str(),
+                    qfutil::Printable(directory).c_str());
     if (missing.empty()) return;
     for (const qfhost::AssetEntry *a : missing)
-        std::fprintf(stderr, "quillframer: missing %s %s%s\n", qfhost::AssetTypeName(a->type), qfutil::Printable(a->amigaPath).c_str(),
-                     a->origin == qfhost::AssetOrigin::VolumeMissing ? (" (no volume " + qfutil::Printable(a->volume) + ":)").c_str() : "");
+        std::fprintf(stderr, "quillframer: missing %s %s%s\n", qfhost::AssetTypeName(a->type),
+                     qfutil::Printable(a->amigaPath).c_str(),
+                     a->origin == qfhost::AssetOrigin::VolumeMissing
+                         ? (" (no volume " + qfutil::Printable(a->volume) + ":)").c_str()
+                         : "");
     throw ToolError(Count(missing.size(), "file", "files") + " missing; no movie.json written");
 }
 

@@ -15,8 +15,9 @@ void RunExtractVolume(const Context &context, const std::string &image, const st
     try {
         std::unique_ptr<qfhost::Volume> volume = qfhost::Volume::Open(split->image);
         qfutil::Outputs outputs = CommandOutputs(context, {split->image});
-        r = qfhost::ExtractVolume(*volume, split->inside, directory, outputs,
-                                  [](const std::string &line) { std::fprintf(stderr, "quillframer: %s\n", line.c_str()); });
+        r = qfhost::ExtractVolume(*volume, split->inside, directory, outputs, [](const std::string &line) {
+            std::fprintf(stderr, "quillframer: %s\n", line.c_str());
+        });
     } catch (const std::runtime_error &e) {
         throw ToolError(e.what());
     }
@@ -25,8 +26,8 @@ void RunExtractVolume(const Context &context, const std::string &image, const st
                     r.directories == 1 ? "" : "s", qfutil::Printable(directory).c_str(),
                     r.skipped ? (", skipped " + std::to_string(r.skipped)).c_str() : "");
     if (r.failed)
-        throw ToolError(std::to_string(r.failed) + (r.failed == 1 ? " entry" : " entries") + " of \"" + qfutil::Printable(image) +
-                        "\" could not be extracted");
+        throw ToolError(std::to_string(r.failed) + (r.failed == 1 ? " entry" : " entries") + " of \"" +
+                        qfutil::Printable(image) + "\" could not be extracted");
 }
 
 }  // namespace qftools

@@ -101,7 +101,8 @@ MovieContents SurveyMovie(const Context &context, const std::string &movie)
             if (const qfhost::PictureArt *b = survey.background(a.index))
                 size.width = b->width, size.height = b->height, size.colors = b->colorCount;
         } else if (a.type == AssetType::FaceSet) {
-            if (const qfhost::FaceSetArt *f = survey.faceSet(a.index)) size.faces = f->imageCount, size.colors = f->colorCount;
+            if (const qfhost::FaceSetArt *f = survey.faceSet(a.index))
+                size.faces = f->imageCount, size.colors = f->colorCount;
         } else if (const qfhost::SoundArt *s = survey.sound(a.index)) {
             size.samples = s->length, size.rate = s->rate;
         }
@@ -116,7 +117,8 @@ void RefuseMissing(const MovieContents &contents, const std::string &movie, bool
     std::vector<std::vector<const AssetEntry *>> groups;
     for (const AssetEntry &a : contents.assets) {
         if (!a.missing()) continue;
-        auto group = std::find_if(groups.begin(), groups.end(), [&](const auto &g) { return SameVolume(g[0]->volume, a.volume); });
+        auto group = std::find_if(groups.begin(), groups.end(),
+                                  [&](const auto &g) { return SameVolume(g[0]->volume, a.volume); });
         if (group == groups.end()) groups.push_back({&a});
         else group->push_back(&a);
     }
@@ -144,7 +146,8 @@ void RefuseMissing(const MovieContents &contents, const std::string &movie, bool
                         given ? "" : " (no --volume for it)");
             heading = "           ";
             for (const AssetEntry *a : group)
-                std::printf("             %-13s %s%s\n", Label(*a).c_str(), a->amigaPath.c_str(), MissingWhy(*a).c_str());
+                std::printf("             %-13s %s%s\n", Label(*a).c_str(), a->amigaPath.c_str(),
+                            MissingWhy(*a).c_str());
         }
         std::fflush(stdout);
     }
@@ -165,15 +168,16 @@ void RefuseMissing(const MovieContents &contents, const std::string &movie, bool
 void PrintContents(const MovieContents &c)
 {
     std::printf("  contents %s, %s, %s, %s\n", Count(c.scenes.size(), "scene", "scenes").c_str(),
-                Count(c.backgrounds, "background", "backgrounds").c_str(), Count(c.faceSets, "face set", "face sets").c_str(),
-                Count(c.sounds, "sound", "sounds").c_str());
+                Count(c.backgrounds, "background", "backgrounds").c_str(),
+                Count(c.faceSets, "face set", "face sets").c_str(), Count(c.sounds, "sound", "sounds").c_str());
     for (size_t i = 0; i < c.assets.size(); ++i) {
         const AssetEntry &a = c.assets[i];
         std::string from = a.origin == AssetOrigin::Embedded ? "embedded" : a.amigaPath + " (" + Where(a) + ")";
         if (a.origin == AssetOrigin::NotLoaded) from += " not loaded: the movie plays without it";
         if (a.missing()) from += " missing" + MissingWhy(a);
         const std::string size = SizeText(a.type, c.sizes[i]);
-        std::printf("  file     %-13s %s%s%s\n", Label(a).c_str(), from.c_str(), size.empty() ? "" : "  ", size.c_str());
+        std::printf("  file     %-13s %s%s%s\n", Label(a).c_str(), from.c_str(), size.empty() ? "" : "  ",
+                    size.c_str());
     }
     if (c.assetsDropped) std::printf("  file     and %d more, not listed\n", c.assetsDropped);
 }
@@ -184,18 +188,22 @@ void PrintScenes(const MovieContents &c)
                 "channel 1 to 4: sound rate volume\n");
     for (const qfhost::SceneEntry &s : c.scenes) {
         // Playback loads a palette only when it has all 32 colours; otherwise the colours before stay.
-        std::string palette = s.paletteColors == 0                  ? "kept"
-                              : s.paletteColors != qfhost::ScenePaletteColors ? "unused (" + Count(s.paletteColors, "colour)", "colours)")
-                              : s.ownPalette || s.background < 0      ? "own " + std::to_string(s.paletteColors)
-                                                                      : "from background " + std::to_string(s.background);
+        std::string palette = s.paletteColors == 0 ? "kept"
+                              : s.paletteColors != qfhost::ScenePaletteColors
+                                  ? "unused (" + Count(s.paletteColors, "colour)", "colours)")
+                              : s.ownPalette || s.background < 0 ? "own " + std::to_string(s.paletteColors)
+                                                                 : "from background " + std::to_string(s.background);
         std::string faces;
         for (int f : s.faceSets) faces += (faces.empty() ? "" : ",") + std::to_string(f);
         std::string channels;
         for (const qfhost::ChannelEntry &ch : s.channels) {
             char cell[48];
             if (ch.sound < 0) std::snprintf(cell, sizeof cell, "%-16s", "-");
-            else std::snprintf(cell, sizeof cell, "%-16s", (std::to_string(ch.sound) + " " + std::to_string(ch.rate) +
-                                                            "Hz v" + std::to_string(ch.volume)).c_str());
+            else
+                std::snprintf(
+                    cell, sizeof cell, "%-16s",
+                    (std::to_string(ch.sound) + " " + std::to_string(ch.rate) + "Hz v" + std::to_string(ch.volume))
+                        .c_str());
             channels += cell;
         }
         while (!channels.empty() && channels.back() == ' ') channels.pop_back();
@@ -210,24 +218,25 @@ void AddContents(nlohmann::ordered_json &j, const MovieContents &c)
 {
     j["scenes"] = nlohmann::json::array();
     for (const qfhost::SceneEntry &s : c.scenes) {
-        nlohmann::ordered_json scene{{"number", s.number},
-                                     {"start", s.startMs},
-                                     {"startTime", qfhost::FormatTime(s.startMs)},
-                                     {"duration", s.durationMs},
-                                     {"length", qfhost::FormatTime(s.durationMs)},
-                                     {"frames", s.frames},
-                                     {"background", s.background < 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(s.background)},
-                                     {"paletteColors", s.paletteColors},
-                                     {"ownPalette", s.ownPalette},
-                                     {"sprites", s.sprites},
-                                     {"faceSets", s.faceSets},
-                                     {"scrolls", s.scrolls},
-                                     {"cycles", s.cycles}};
+        nlohmann::ordered_json scene{
+            {"number", s.number},
+            {"start", s.startMs},
+            {"startTime", qfhost::FormatTime(s.startMs)},
+            {"duration", s.durationMs},
+            {"length", qfhost::FormatTime(s.durationMs)},
+            {"frames", s.frames},
+            {"background", s.background < 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(s.background)},
+            {"paletteColors", s.paletteColors},
+            {"ownPalette", s.ownPalette},
+            {"sprites", s.sprites},
+            {"faceSets", s.faceSets},
+            {"scrolls", s.scrolls},
+            {"cycles", s.cycles}};
         scene["channels"] = nlohmann::json::array();
         for (const qfhost::ChannelEntry &ch : s.channels)
-            scene["channels"].push_back(ch.sound < 0 ? nlohmann::ordered_json()
-                                                     : nlohmann::ordered_json{{"sound", ch.sound}, {"rate", ch.rate},
-                                                                              {"volume", ch.volume}});
+            scene["channels"].push_back(
+                ch.sound < 0 ? nlohmann::ordered_json()
+                             : nlohmann::ordered_json{{"sound", ch.sound}, {"rate", ch.rate}, {"volume", ch.volume}});
         j["scenes"].push_back(scene);
     }
     j["assets"] = nlohmann::json::array();
@@ -242,12 +251,15 @@ void AddContents(nlohmann::ordered_json &j, const MovieContents &c)
             asset["amigaPath"] = a.amigaPath;
             asset["volume"] = a.volume;
             asset["hostPath"] = a.hostPath;
-            if (std::optional<Place> place = InImage(a.hostPath)) asset["image"] = place->image, asset["inside"] = place->inside;
+            if (std::optional<Place> place = InImage(a.hostPath))
+                asset["image"] = place->image, asset["inside"] = place->inside;
         }
         if (a.type == AssetType::Background && size.width)
             asset["width"] = size.width, asset["height"] = size.height, asset["colors"] = size.colors;
-        if (a.type == AssetType::FaceSet && (size.faces || size.colors)) asset["faces"] = size.faces, asset["colors"] = size.colors;
-        if (a.type == AssetType::Sound && (size.samples || size.rate)) asset["samples"] = size.samples, asset["rate"] = size.rate;
+        if (a.type == AssetType::FaceSet && (size.faces || size.colors))
+            asset["faces"] = size.faces, asset["colors"] = size.colors;
+        if (a.type == AssetType::Sound && (size.samples || size.rate))
+            asset["samples"] = size.samples, asset["rate"] = size.rate;
         j["assets"].push_back(asset);
     }
     if (c.assetsDropped) j["assetsNotListed"] = c.assetsDropped;

@@ -33,7 +33,8 @@ void RunInfoVolume(const Context &context, const std::string &image, bool files,
     j["movies"] = nlohmann::json::array();
     if (!json) {
         std::printf("%s\n", qfutil::Printable(split->image.string()).c_str());
-        std::printf("  volume       %s\n", labelled ? ("\"" + qfutil::Printable(label) + ":\"").c_str() : "(none: an archive maps only with --volume)");
+        std::printf("  volume       %s\n", labelled ? ("\"" + qfutil::Printable(label) + ":\"").c_str()
+                                                    : "(none: an archive maps only with --volume)");
         std::printf("  file system  %s\n", fileSystem.c_str());
     }
     std::vector<qfhost::MovieOnVolume> movies = qfhost::FindMovies(*volume);
@@ -55,7 +56,8 @@ void RunInfoVolume(const Context &context, const std::string &image, bool files,
             else movie["error"] = why;
             j["movies"].push_back(movie);
         } else {
-            std::printf("    %s  %llu bytes  %s\n", qfutil::Printable(path).c_str(), static_cast<unsigned long long>(m.size),
+            std::printf("    %s  %llu bytes  %s\n", qfutil::Printable(path).c_str(),
+                        static_cast<unsigned long long>(m.size),
                         why.empty() ? length.c_str() : ("cannot open: " + qfutil::Printable(why)).c_str());
         }
     }
@@ -64,7 +66,9 @@ void RunInfoVolume(const Context &context, const std::string &image, bool files,
             j["files"] = nlohmann::json::array();
             for (const qfhost::VolumeEntry &e : volume->list()) {
                 nlohmann::ordered_json f{{"path", qfhost::Latin1ToUtf8(e.path)},
-                                         {"kind", e.link ? "link" : e.directory ? "folder" : "file"},
+                                         {"kind", e.link        ? "link"
+                                                  : e.directory ? "folder"
+                                                                : "file"},
                                          {"size", e.size},
                                          {"modified", static_cast<int64_t>(e.modified)}};
                 if (e.link) f["target"] = qfhost::Latin1ToUtf8(e.linkTarget);

@@ -46,7 +46,8 @@ void PrintVersion(const Context &context)
 // The first word that is neither an option nor an option's value: what the user meant as the subcommand.
 const char *SubcommandWord(int argc, char **argv)
 {
-    static constexpr std::array<std::string_view, 4> withValue = {"--volume", "--plugin", "--max-pixels", "--max-file-size"};
+    static constexpr std::array<std::string_view, 4> withValue = {"--volume", "--plugin", "--max-pixels",
+                                                                  "--max-file-size"};
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         if (arg == "--") return i + 1 < argc ? argv[i + 1] : nullptr;

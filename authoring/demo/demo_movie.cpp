@@ -25,8 +25,8 @@ constexpr double Pi = 3.14159265358979323846;
 
 // Palette layout shared by the picture and the sprites (they draw through the same 32 words).
 enum : uint8_t {
-    Sky = 1,        // 1..8, top to horizon
-    Star = 9,       // 9..12, cycled: twinkling
+    Sky = 1,   // 1..8, top to horizon
+    Star = 9,  // 9..12, cycled: twinkling
     Sun = 13,
     Halo = 14,
     BalloonRed = 15,
@@ -35,7 +35,7 @@ enum : uint8_t {
     NearHill = 19,  // 19..21
     Dark = 22,
     Letter = 23,
-    Water = 24,     // 24..31, cycled: ripples
+    Water = 24,  // 24..31, cycled: ripples
 };
 
 using Palette12 = std::array<uint16_t, 32>;  // 0x0RGB
@@ -78,12 +78,12 @@ Palette12 MakePalette(const Mood &m)
     return p;
 }
 
-const Mood Day{0x36D, 0xADF, 0xFFA, 0xCDF, 0x78B, 0x569, 0x4A3, 0x382, 0x262, 0x121, 0xFFF, 0x25B, 0x9CF,
-               {0x47D, 0x47D, 0x58D, 0x47D}};
-const Mood Sunset{0x427, 0xF93, 0xFC6, 0xF95, 0x637, 0x425, 0x334, 0x223, 0x212, 0x101, 0xFEA, 0x314, 0xF96,
-                  {0x538, 0x649, 0x538, 0x427}};
-const Mood Night{0x002, 0x236, 0xEEC, 0x458, 0x224, 0x113, 0x122, 0x112, 0x011, 0x000, 0xCDF, 0x013, 0x68B,
-                 {0xFFF, 0x88A, 0x336, 0x113}};
+const Mood Day{0x36D, 0xADF, 0xFFA, 0xCDF, 0x78B, 0x569, 0x4A3,
+               0x382, 0x262, 0x121, 0xFFF, 0x25B, 0x9CF, {0x47D, 0x47D, 0x58D, 0x47D}};
+const Mood Sunset{0x427, 0xF93, 0xFC6, 0xF95, 0x637, 0x425, 0x334,
+                  0x223, 0x212, 0x101, 0xFEA, 0x314, 0xF96, {0x538, 0x649, 0x538, 0x427}};
+const Mood Night{0x002, 0x236, 0xEEC, 0x458, 0x224, 0x113, 0x122,
+                 0x112, 0x011, 0x000, 0xCDF, 0x013, 0x68B, {0xFFF, 0x88A, 0x336, 0x113}};
 
 std::vector<Color> ToColors(const Palette12 &p)
 {
@@ -137,10 +137,8 @@ IndexedImage MakeLandscape()
     for (int y = sy - 24; y <= sy + 24; ++y)
         for (int x = sx - 24; x <= sx + 24; ++x) {
             double d = std::hypot(x - sx, y - sy);
-            if (d <= 14)
-                set(x, y, Sun);
-            else if (d <= 20 && ((x + y) % 2 == 0 || d <= 17))
-                set(x, y, Halo);
+            if (d <= 14) set(x, y, Sun);
+            else if (d <= 20 && ((x + y) % 2 == 0 || d <= 17)) set(x, y, Halo);
         }
     for (int x = 0; x < Width; ++x) {
         int far = static_cast<int>(108 + Ridge(x, {{{14, 2, 0.3}}, {{7, 5, 1.7}}, {{3, 11, 0.2}}}));
@@ -277,7 +275,10 @@ std::vector<int8_t> ToneSample(int length, double attack, double decay, double (
 }
 
 double LeadWave(double p) { return 0.6 * (p < 0.3 ? 1.0 : -0.43) + 0.4 * std::sin(2 * Pi * p); }
-double BassWave(double p) { return 0.7 * std::sin(2 * Pi * p) + 0.25 * std::sin(4 * Pi * p) + 0.12 * std::sin(6 * Pi * p); }
+double BassWave(double p)
+{
+    return 0.7 * std::sin(2 * Pi * p) + 0.25 * std::sin(4 * Pi * p) + 0.12 * std::sin(6 * Pi * p);
+}
 double BellWave(double p) { return 0.65 * std::sin(2 * Pi * p) + 0.35 * std::sin(8 * Pi * p); }
 
 // Drums are played at one rate: period 161, about 22 kHz.
@@ -343,7 +344,14 @@ DemoMovie WriteDemoMovie(const std::filesystem::path &dir, qfutil::Outputs &outp
     Bytes balloon = qfauthor::WriteFaceSet(MakeBalloonFaces(), letterPalette);
     Bytes letters = qfauthor::WriteFaceSet(MakeLetterFaces(), letterPalette);
 
-    enum Sound : uint16_t { Bell, Lead, BassSound, KickSound, SnareSound, HatSound };
+    enum Sound : uint16_t {
+        Bell,
+        Lead,
+        BassSound,
+        KickSound,
+        SnareSound,
+        HatSound
+    };
     // The picture and the bell are found through the volume; everything else is embedded.
     const std::string pictures = demo.volumeName + ":Pictures", sounds = demo.volumeName + ":Sounds";
     qfauthor::WriteReferencedAsset(demo.volumeDirectory, pictures, "Landscape", landscape);
@@ -362,7 +370,11 @@ DemoMovie WriteDemoMovie(const std::filesystem::path &dir, qfutil::Outputs &outp
     m.load(qfauthor::Asset::Sound, Svx(Kick(), 22030));
     m.load(qfauthor::Asset::Sound, Svx(Noise(2600, 28, 0.45, false), 22030));
     m.load(qfauthor::Asset::Sound, Svx(Noise(900, 90, 0, true), 22030));
-    enum FaceSetIndex : uint16_t { BirdSet, BalloonSet, LetterSet };
+    enum FaceSetIndex : uint16_t {
+        BirdSet,
+        BalloonSet,
+        LetterSet
+    };
 
     // 80 scenes of 6 ticks (16th notes at 125 bpm) in three moods, then a held last scene.
     constexpr int Steps = 80, PartLength = 28;
@@ -371,14 +383,15 @@ DemoMovie WriteDemoMovie(const std::filesystem::path &dir, qfutil::Outputs &outp
 
     // Bars of the tune: chord roots (MIDI) for Am F C G Am.
     const int roots[5] = {45, 41, 48, 43, 45};
-    const std::array<std::array<int, 4>, 5> chords{{{57, 60, 64, 69}, {53, 57, 60, 65}, {55, 60, 64, 67}, {55, 59, 62, 67}, {57, 60, 64, 69}}};
+    const std::array<std::array<int, 4>, 5> chords{
+        {{57, 60, 64, 69}, {53, 57, 60, 65}, {55, 60, 64, 67}, {55, 59, 62, 67}, {57, 60, 64, 69}}};
     // Melody: one entry per step, 0 = hold.
     const int melody[Steps] = {
-        76, 0, 0, 0, 74, 0, 72, 0, 69, 0, 0, 0, 72, 0, 74, 0,   // Am
-        72, 0, 0, 0, 69, 0, 72, 0, 74, 0, 0, 0, 72, 0, 69, 0,   // F
-        76, 0, 79, 0, 76, 0, 74, 0, 72, 0, 0, 0, 74, 0, 76, 0,  // C
-        74, 0, 0, 0, 79, 0, 0, 0, 76, 0, 74, 0, 71, 0, 0, 0,    // G
-        69, 0, 72, 0, 76, 0, 81, 0, 0, 0, 0, 0, 0, 0, 0, 0,     // Am
+        76, 0, 0,  0, 74, 0, 72, 0, 69, 0, 0,  0, 72, 0, 74, 0,  // Am
+        72, 0, 0,  0, 69, 0, 72, 0, 74, 0, 0,  0, 72, 0, 69, 0,  // F
+        76, 0, 79, 0, 76, 0, 74, 0, 72, 0, 0,  0, 74, 0, 76, 0,  // C
+        74, 0, 0,  0, 79, 0, 0,  0, 76, 0, 74, 0, 71, 0, 0,  0,  // G
+        69, 0, 72, 0, 76, 0, 81, 0, 0,  0, 0,  0, 0,  0, 0,  0,  // Am
     };
     const char *words[3] = {"QUILL FRAMER", "DUSK", "GOOD NIGHT"};
 
@@ -408,12 +421,9 @@ DemoMovie WriteDemoMovie(const std::filesystem::path &dir, qfutil::Outputs &outp
                 m.sound(BassSound, 34, PeriodForNote(roots[bar] - 12 + (beat % 4 == 2 ? 12 : 0)), 1 << 0);
             if (melody[step]) m.sound(Lead, 28, PeriodForNote(melody[step]), 1 << 1);
             if (bar < 4 || beat < 8) m.sound(Bell, 15, PeriodForNote(chords[bar][beat % 4] + 12), 1 << 2);
-            if (beat == 0 || beat == 8 || beat == 10)
-                m.sound(KickSound, 38, DrumPeriod, 1 << 3);
-            else if (beat == 4 || beat == 12)
-                m.sound(SnareSound, 30, DrumPeriod, 1 << 3);
-            else if (beat % 2 == 0)
-                m.sound(HatSound, 24, DrumPeriod, 1 << 3);
+            if (beat == 0 || beat == 8 || beat == 10) m.sound(KickSound, 38, DrumPeriod, 1 << 3);
+            else if (beat == 4 || beat == 12) m.sound(SnareSound, 30, DrumPeriod, 1 << 3);
+            else if (beat % 2 == 0) m.sound(HatSound, 24, DrumPeriod, 1 << 3);
         } else {
             m.sound(Lead, 28, PeriodForNote(69), 1 << 1);
             m.sound(BassSound, 34, PeriodForNote(33), 1 << 0);
@@ -448,8 +458,8 @@ DemoMovie WriteDemoMovie(const std::filesystem::path &dir, qfutil::Outputs &outp
         if (scene == 1) {
             m.faceSet(BalloonSet, 60, 150);
             for (int k = 0; k < sceneCount; ++k)
-                m.sprite(static_cast<uint16_t>(1 + (k / 2) % 2), static_cast<int16_t>(k * 1.6 + 10 * std::sin(k * 0.12)),
-                         static_cast<int16_t>(-k * 1.6), 6);
+                m.sprite(static_cast<uint16_t>(1 + (k / 2) % 2),
+                         static_cast<int16_t>(k * 1.6 + 10 * std::sin(k * 0.12)), static_cast<int16_t>(-k * 1.6), 6);
         }
     }
     m.end();

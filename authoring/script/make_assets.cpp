@@ -21,15 +21,14 @@ int PlanesFor(int maxIndex)
 
 std::string AmigaFileName(const std::string &name)
 {
-    if (name.empty() || name.size() > 31 || name.find_first_of(":/") != std::string::npos || name == "." || name == "..")
-        throw std::invalid_argument("Amiga file name \"" + name + "\" must be 1 to 31 characters without : or /, not . or ..");
+    if (name.empty() || name.size() > 31 || name.find_first_of(":/") != std::string::npos || name == "." ||
+        name == "..")
+        throw std::invalid_argument("Amiga file name \"" + name +
+                                    "\" must be 1 to 31 characters without : or /, not . or ..");
     return name;
 }
 
-IndexedImage ToImage(const qfmedia::IndexedPicture &p)
-{
-    return {p.width, p.height, p.indices};
-}
+IndexedImage ToImage(const qfmedia::IndexedPicture &p) { return {p.width, p.height, p.indices}; }
 
 void LoadBackground(const Script &script, const json &b, LoadedAsset &a)
 {
@@ -39,8 +38,8 @@ void LoadBackground(const Script &script, const json &b, LoadedAsset &a)
     int planes = Get(b, "planes", PlanesFor(std::max<int>(maxIndex, static_cast<int>(pic.palette.size()) - 1)));
     if (planes < 1 || planes > 8) throw std::invalid_argument("\"planes\" must be 1 to 8");
     if (maxIndex >= (1 << planes))
-        throw std::invalid_argument("colour index " + std::to_string(maxIndex) + " does not fit " + std::to_string(planes) +
-                                    " planes");
+        throw std::invalid_argument("colour index " + std::to_string(maxIndex) + " does not fit " +
+                                    std::to_string(planes) + " planes");
     for (auto &c : pic.palette) a.palette.push_back({c[0], c[1], c[2]});
     // A scene borrows a picture's colours only when there are exactly 32 of them.
     if (a.palette.size() < 32) a.palette.resize(32);
@@ -82,10 +81,8 @@ void LoadFaceSet(const Script &script, const json &f, LoadedAsset &a)
 void LoadSound(const Script &script, const json &s, LoadedAsset &a)
 {
     qfmedia::SoundFile file = qfmedia::ReadSoundFile(script.resolve(Required(s, "file")));
-    if (s.contains("period"))
-        a.period = Integer<uint16_t>(s["period"]);
-    else
-        a.period = PeriodForRate(Get(s, "rate", std::min(file.rate, static_cast<int>(QF_AUDIO_SAMPLE_RATE))));
+    if (s.contains("period")) a.period = Integer<uint16_t>(s["period"]);
+    else a.period = PeriodForRate(Get(s, "rate", std::min(file.rate, static_cast<int>(QF_AUDIO_SAMPLE_RATE))));
     if (a.period < rules::MinPeriod) throw std::invalid_argument(rules::PeriodRule);
     // Without resampling the samples keep the file's own rate, whatever the period plays them at.
     uint32_t rate = RateForPeriod(a.period);
@@ -150,8 +147,8 @@ void StreamAssets(const Script &script, Assets &assets, References &references, 
                 if (references.onDisk)
                     references.diskFiles.emplace_back(folder.empty() ? a.fileName : folder + "/" + a.fileName, a.bytes);
                 else
-                    references.volumeFiles.emplace_back(ReferencedAssetPath(references.volumeDir, references.amigaDir, a.fileName),
-                                                        a.bytes);
+                    references.volumeFiles.emplace_back(
+                        ReferencedAssetPath(references.volumeDir, references.amigaDir, a.fileName), a.bytes);
                 ++references.count;
             }
         }

@@ -114,8 +114,8 @@ struct LoadedAsset {
     bool embed = true;
     std::string fileName;  // Amiga file name when referenced
     Bytes bytes;
-    uint16_t period = 0;   // sounds: default period
-    int faceCount = 0;     // face sets
+    uint16_t period = 0;         // sounds: default period
+    int faceCount = 0;           // face sets
     std::vector<Color> palette;  // backgrounds: for "palette": "<name>"
 };
 
@@ -131,10 +131,10 @@ struct Assets {
 
 // Where the referenced assets go: the Amiga directory the movie names, and the files to write.
 struct References {
-    std::string amigaDir;                 // "Volume:directory"
-    std::string directory;                // the directory alone, for a disk image
-    std::filesystem::path volumeDir;      // the host folder standing for the volume
-    bool onDisk = false;                  // out is a disk image
+    std::string amigaDir;                                              // "Volume:directory"
+    std::string directory;                                             // the directory alone, for a disk image
+    std::filesystem::path volumeDir;                                   // the host folder standing for the volume
+    bool onDisk = false;                                               // out is a disk image
     std::vector<std::pair<std::string, Bytes>> diskFiles;              // when onDisk
     std::vector<std::pair<std::filesystem::path, Bytes>> volumeFiles;  // otherwise
     int count = 0;

@@ -33,7 +33,8 @@ std::array<uint16_t, 32> Palette(const json &p, const Assets &assets)
     if (p.is_string()) {
         const LoadedAsset &b = assets.named(p.get<std::string>());
         if (b.kind != Asset::Background) throw std::invalid_argument("\"palette\" names no background");
-        for (size_t c = 0; c < 32; ++c) colours[c] = AmigaColor(b.palette[c].red, b.palette[c].green, b.palette[c].blue);
+        for (size_t c = 0; c < 32; ++c)
+            colours[c] = AmigaColor(b.palette[c].red, b.palette[c].green, b.palette[c].blue);
     } else {
         if (!p.is_array() || p.size() > 32) throw std::invalid_argument("\"palette\" lists up to 32 colours");
         for (size_t c = 0; c < p.size(); ++c) colours[c] = ParseColor(p[c]);
@@ -68,7 +69,8 @@ void Scroll(const json &g, MovieWriter &movie)
 {
     std::string axis = Get<std::string>(g, "axis", "x");
     if (axis != "x" && axis != "y") throw std::invalid_argument("scroll \"axis\" is \"x\" or \"y\"");
-    movie.scroll(Get<int16_t>(g, "velocity", 0), Get<int16_t>(g, "limit", 0), Get<int16_t>(g, "acceleration", 0), axis == "x");
+    movie.scroll(Get<int16_t>(g, "velocity", 0), Get<int16_t>(g, "limit", 0), Get<int16_t>(g, "acceleration", 0),
+                 axis == "x");
 }
 
 void Sound(const json &h, const Assets &assets, MovieWriter &movie)
@@ -127,8 +129,8 @@ void Sprite(const json &d, const Assets &assets, int number, long total, MovieWr
     movie.faceSet(set, ox, oy);
     for (auto &f : frames) {
         if (f.face < 1 || f.face > faceCount)
-            throw std::invalid_argument("face " + std::to_string(f.face) + " is not in \"" + setName + "\" (faces 1 to " +
-                                        std::to_string(faceCount) + ")");
+            throw std::invalid_argument("face " + std::to_string(f.face) + " is not in \"" + setName +
+                                        "\" (faces 1 to " + std::to_string(faceCount) + ")");
         movie.sprite(static_cast<uint16_t>(f.face), static_cast<int16_t>(f.x), static_cast<int16_t>(f.y),
                      static_cast<uint16_t>(layer));
     }
@@ -146,10 +148,8 @@ long Scene(const json &s, int number, long total, long lastTicks, const Assets &
         lastTicks = t;
     }
     if (s.contains("background")) {
-        if (s["background"].is_null())
-            movie.background(0xFFFF);
-        else
-            movie.background(assets.number(s["background"].get<std::string>(), Asset::Background, "background"));
+        if (s["background"].is_null()) movie.background(0xFFFF);
+        else movie.background(assets.number(s["background"].get<std::string>(), Asset::Background, "background"));
     }
     if (s.contains("palette")) movie.palette(Palette(s["palette"], assets));
     if (s.contains("cycles")) movie.cycles(Cycles(s["cycles"]));
@@ -209,7 +209,8 @@ SceneTotals WriteScenes(const Script &script, const json &doc, const Assets &ass
                               [&] { return Scene(scenes[i], first[i], total, lastTicks, assets, movie); });
         ticks += lastTicks * repeats[i];
     }
-    if (ticks == 0) script.fail(label("scenes[0]"), "the movie has no length: give the first scene \"seconds\" or \"ticks\"");
+    if (ticks == 0)
+        script.fail(label("scenes[0]"), "the movie has no length: give the first scene \"seconds\" or \"ticks\"");
     // Later scenes keep the last duration given, so without one the first would last 0 ticks.
     if (!scenes[0].contains("ticks") && !scenes[0].contains("seconds"))
         script.fail(label("scenes[0]"), "the first scene needs \"seconds\" or \"ticks\"");

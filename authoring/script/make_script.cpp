@@ -28,7 +28,7 @@ std::filesystem::path Script::resolve(const std::string &file) const
     std::filesystem::path p(file);
     p = p.is_absolute() ? p : path_.parent_path() / p;
     RequireRegularFile(p);  // a FIFO would hang the read
-    outputs_.addInput(p);  // a picture or sound the movie is made of is never written over
+    outputs_.addInput(p);   // a picture or sound the movie is made of is never written over
     return p;
 }
 
@@ -97,11 +97,12 @@ void CheckScriptKeys(const Script &script, const json &doc, const SceneLabels &l
     static const Shape frame{{"face", "x", "y"}, {}, {}};
     static const Shape sprite{{"faceSet", "origin", "layer", "faces", "count", "move"}, {{"frames", &frame}}, {}};
     static const Shape sceneShape{{"ticks", "seconds", "repeat", "background", "palette"},
-                             {{"cycles", &cycle}, {"sounds", &start}, {"sprites", &sprite}},
-                             {{"scroll", &scroll}}};
-    static const Shape top{{"embed", "volume", "directory", "volumeDirectory"},
-                           {{"backgrounds", &background}, {"faceSets", &faceSet}, {"sounds", &sound}, {"scenes", &sceneShape}},
-                           {}};
+                                  {{"cycles", &cycle}, {"sounds", &start}, {"sprites", &sprite}},
+                                  {{"scroll", &scroll}}};
+    static const Shape top{
+        {"embed", "volume", "directory", "volumeDirectory"},
+        {{"backgrounds", &background}, {"faceSets", &faceSet}, {"sounds", &sound}, {"scenes", &sceneShape}},
+        {}};
     CheckKeys(script, doc, top, "", label);
 }
 
@@ -181,14 +182,16 @@ Settings ReadSettings(const Script &script, const json &doc, const std::filesyst
             start = end + 1;
         }
         if (escapes)
-            throw std::invalid_argument("\"directory\" must be a folder below the volume (no :, no leading or double /, no . or ..)");
+            throw std::invalid_argument(
+                "\"directory\" must be a folder below the volume (no :, no leading or double /, no . or ..)");
         std::string dir = Get<std::string>(doc, "volumeDirectory", out.stem().string() + "-volume");
         r.volumeDir = std::filesystem::path(dir).is_absolute() ? std::filesystem::path(dir) : out.parent_path() / dir;
         return 0;
     });
     r.amigaDir = settings.volume + ":" + r.directory;
     std::string extension = out.extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return std::tolower(c); });
     r.onDisk = extension == ".adf";
     return settings;
 }
@@ -222,8 +225,9 @@ std::string WriteOutputs(const std::filesystem::path &out, const std::string &vo
             for (const auto &file : references.diskFiles) {
                 std::string top = file.first.substr(0, file.first.find('/'));
                 if (top.size() == diskFile.size() &&
-                    std::equal(top.begin(), top.end(), diskFile.begin(),
-                               [](char a, char b) { return std::tolower((unsigned char)a) == std::tolower((unsigned char)b); }))
+                    std::equal(top.begin(), top.end(), diskFile.begin(), [](char a, char b) {
+                        return std::tolower((unsigned char)a) == std::tolower((unsigned char)b);
+                    }))
                     diskFile += ".movie";
             }
             Bytes image = DiskImage(volume, diskFile, movie.bytes(), references.diskFiles);
@@ -278,7 +282,8 @@ MakeResult Make(const std::filesystem::path &scriptPath, const std::filesystem::
 
 }  // namespace
 
-MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesystem::path &out, qfutil::Outputs &outputs)
+MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesystem::path &out,
+                     qfutil::Outputs &outputs)
 {
     try {
         return Make(scriptPath, out, outputs);

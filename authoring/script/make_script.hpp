@@ -16,10 +16,10 @@ struct MakeResult {
     int backgrounds = 0;
     int faceSets = 0;
     int sounds = 0;
-    int referenced = 0;                      // assets written into the volume directory
-    std::string volumeName;                  // for --volume NAME=DIR
-    std::filesystem::path volumeDirectory;   // where referenced assets went (empty: none)
-    std::string diskFile;                    // on a disk image out: the movie's name on it (else empty)
+    int referenced = 0;                     // assets written into the volume directory
+    std::string volumeName;                 // for --volume NAME=DIR
+    std::filesystem::path volumeDirectory;  // where referenced assets went (empty: none)
+    std::string diskFile;                   // on a disk image out: the movie's name on it (else empty)
     uint64_t bytes = 0;
 };
 

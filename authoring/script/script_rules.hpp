@@ -13,7 +13,8 @@ inline constexpr int MaxVolume = 64;  // also the volume a sound plays at when t
 inline constexpr int MinPeriod = 55;  // shorter periods are faster than Paula plays
 
 inline const std::string TicksRule = "a scene lasts 6 to 65535 ticks (0.12 s to 21:50)";
-inline const std::string VolumeRule = "sound \"volume\" is " + std::to_string(MinVolume) + " to " + std::to_string(MaxVolume);
+inline const std::string VolumeRule =
+    "sound \"volume\" is " + std::to_string(MinVolume) + " to " + std::to_string(MaxVolume);
 inline const std::string PeriodRule = "\"period\" must be " + std::to_string(MinPeriod) + " or more";
 
 }  // namespace qfauthor::rules

@@ -77,8 +77,7 @@ std::string Layout(const Json &script)
 
 ScriptWriter::ScriptWriter(const qfhost::Survey &survey, std::vector<std::string> &warnings)
     : survey_(survey), warnings_(warnings)
-{
-}
+{}
 
 void ScriptWriter::addBackground(int number, const std::string &name, const std::string &file)
 {
@@ -93,10 +92,8 @@ void ScriptWriter::addFaceSet(int number, const std::string &name, const std::ve
     const qfhost::FaceSetArt *set = survey_.faceSet(number);
     for (size_t i = 0; set && i < set->faces.size() && i < files.size(); ++i) {
         const qfhost::FaceArt &face = set->faces[i];
-        if (face.offsetX == 0 && face.offsetY == 0)
-            faces.push_back(files[i]);
-        else
-            faces.push_back(Json{{"png", files[i]}, {"offset", {face.offsetX, face.offsetY}}});
+        if (face.offsetX == 0 && face.offsetY == 0) faces.push_back(files[i]);
+        else faces.push_back(Json{{"png", files[i]}, {"offset", {face.offsetX, face.offsetY}}});
     }
     script_["faceSets"].push_back(Json{{"name", name}, {"faces", faces}});
 }
@@ -133,7 +130,8 @@ ScriptWriter::Json ScriptWriter::scenes()
         const qfhost::SceneCommands &c = s.commands;
         if (s.frames != lastFrames) {
             if (s.frames < rules::MinTicks)
-                warn(s.number, "lasts " + std::to_string(s.frames) + " ticks; movie.json gives it " + std::to_string(rules::MinTicks));
+                warn(s.number, "lasts " + std::to_string(s.frames) + " ticks; movie.json gives it " +
+                                   std::to_string(rules::MinTicks));
             scene["ticks"] = std::max<long>(s.frames, rules::MinTicks);
             lastFrames = s.frames;
         }
@@ -141,8 +139,10 @@ ScriptWriter::Json ScriptWriter::scenes()
         lastBackground = c.background;
         if (c.hasPalette && c.ownPalette && c.paletteCount == qfhost::ScenePaletteColors) {
             Json colours = Json::array();
-            for (int k = 0; k < qfhost::ScenePaletteColors; ++k) colours.push_back(AmigaColor(c.palette.data() + 3 * k));
-            while (!colours.empty() && colours.back() == "#000") colours.erase(colours.end() - 1);  // make fills with black
+            for (int k = 0; k < qfhost::ScenePaletteColors; ++k)
+                colours.push_back(AmigaColor(c.palette.data() + 3 * k));
+            while (!colours.empty() && colours.back() == "#000")
+                colours.erase(colours.end() - 1);  // make fills with black
             scene["palette"] = colours;
         }
         if (Json ranges = Cycles(c); !ranges.empty()) scene["cycles"] = ranges;
@@ -165,7 +165,10 @@ ScriptWriter::Json ScriptWriter::scenes()
     return list;
 }
 
-void ScriptWriter::warn(int scene, const std::string &what) { warnings_.push_back("scene " + std::to_string(scene) + ": " + what); }
+void ScriptWriter::warn(int scene, const std::string &what)
+{
+    warnings_.push_back("scene " + std::to_string(scene) + ": " + what);
+}
 
 void ScriptWriter::background(const qfhost::SceneEntry &s, int last, Json &scene)
 {
@@ -206,21 +209,21 @@ void ScriptWriter::sounds(const qfhost::SceneEntry &s, Json &scene)
             }
         }
         Json start{{"sound", found->second.name}};
-        if (channels.size() == 1)
-            start["channel"] = k;
-        else
-            start["channels"] = channels;
+        if (channels.size() == 1) start["channel"] = k;
+        else start["channels"] = channels;
         int volume = ch.volume;
         if (volume < rules::MinVolume || volume > rules::MaxVolume) {
-            warn(s.number, "plays \"" + found->second.name + "\" at volume " + std::to_string(volume) + "; movie.json keeps it to " +
-                               std::to_string(rules::MinVolume) + "-" + std::to_string(rules::MaxVolume));
+            warn(s.number, "plays \"" + found->second.name + "\" at volume " + std::to_string(volume) +
+                               "; movie.json keeps it to " + std::to_string(rules::MinVolume) + "-" +
+                               std::to_string(rules::MaxVolume));
             volume = std::clamp(volume, rules::MinVolume, rules::MaxVolume);
         }
         if (volume != rules::MaxVolume) start["volume"] = volume;
         std::optional<uint16_t> period = PeriodFor(static_cast<uint32_t>(ch.rate));
         if (!period) {
-            warn(s.number, "plays \"" + found->second.name + "\" at " + std::to_string(ch.rate) + " Hz, which no period of " +
-                               std::to_string(rules::MinPeriod) + " or more gives; movie.json gives the nearest");
+            warn(s.number, "plays \"" + found->second.name + "\" at " + std::to_string(ch.rate) +
+                               " Hz, which no period of " + std::to_string(rules::MinPeriod) +
+                               " or more gives; movie.json gives the nearest");
             period = std::max<uint16_t>(rules::MinPeriod, PeriodForRate(std::max<int>(ch.rate, 1)));
         }
         if (*period != found->second.period) start["period"] = *period;

@@ -25,14 +25,16 @@ void DataBlocks(const Blocks &blocks, uint32_t file, uint64_t count, const std::
         if (given >= count) return;
         uint32_t next = Get32(b, ExtensionOffset(blocks.size()));
         if (next == 0)
-            throw AdfError("damaged disk: file \"" + path + "\" lists " + std::to_string(given) + " data blocks of the " +
-                           std::to_string(count) + " its size needs");
+            throw AdfError("damaged disk: file \"" + path + "\" lists " + std::to_string(given) +
+                           " data blocks of the " + std::to_string(count) + " its size needs");
         if (!extensions.insert(next).second)
-            throw AdfError("damaged disk: the extension blocks of \"" + path + "\" loop at block " + std::to_string(next));
+            throw AdfError("damaged disk: the extension blocks of \"" + path + "\" loop at block " +
+                           std::to_string(next));
         What what = [&] { return "an extension block of \"" + path + "\""; };
         b = blocks.block(next, what);
         if (int32_t(Get32(b, 0)) != typeList || Get32(b, 4) != next)
-            throw AdfError("damaged disk: block " + std::to_string(next) + " (" + what() + ") is not an extension block");
+            throw AdfError("damaged disk: block " + std::to_string(next) + " (" + what() +
+                           ") is not an extension block");
         blocks.checksum(b, next, what);
     }
 }

@@ -83,7 +83,10 @@ class MemorySource : public AdfImage::Source {
 public:
     explicit MemorySource(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
     uint64_t size() const override { return bytes_.size(); }
-    void read(uint64_t at, std::span<uint8_t> out) const override { std::copy_n(bytes_.data() + at, out.size(), out.data()); }
+    void read(uint64_t at, std::span<uint8_t> out) const override
+    {
+        std::copy_n(bytes_.data() + at, out.size(), out.data());
+    }
 
 private:
     std::vector<uint8_t> bytes_;
@@ -126,7 +129,8 @@ RigidDiskPartition ReadPartition(const AdfImage::Source &source, uint64_t imageB
     std::optional<Block> r = adf::ImageBytes(source, imageBytes, rdb * blockSize, blockSize);
     if (!r) throw AdfError("truncated image: its rigid disk block is cut short");
     uint32_t rdbBlock = Get32(*r, 16);
-    if (!IsPowerOfTwoBlock(rdbBlock)) throw AdfError("damaged disk: the rigid disk block gives a block size of " + std::to_string(rdbBlock));
+    if (!IsPowerOfTwoBlock(rdbBlock))
+        throw AdfError("damaged disk: the rigid disk block gives a block size of " + std::to_string(rdbBlock));
     uint32_t part = Get32(*r, 28);
     std::unordered_set<uint32_t> seen;
     for (unsigned index = 0;; ++index) {
@@ -173,16 +177,15 @@ bool LooksLikeAdf(std::span<const uint8_t> head, uint64_t fileSize)
 struct AdfImage::Walker {
     static adf::Blocks Blocks(const AdfImage &image)
     {
-        adf::Partition p{*image.source_, image.imageBytes_, image.first_, image.count_,
-                         image.size_, image.root_, image.international(), image.fastFileSystem()};
+        adf::Partition p{*image.source_, image.imageBytes_, image.first_,          image.count_,
+                         image.size_,    image.root_,       image.international(), image.fastFileSystem()};
         return adf::Blocks(p, image.options_, image.warnings_, image.warned_);
     }
 };
 
 AdfImage::AdfImage(std::vector<uint8_t> bytes, AdfReadOptions options)
     : AdfImage(std::make_unique<MemorySource>(std::move(bytes)), options)
-{
-}
+{}
 
 AdfImage::AdfImage(std::unique_ptr<const Source> source, AdfReadOptions options)
     : source_(std::move(source)), imageBytes_(source_->size()), options_(options)

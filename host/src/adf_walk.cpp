@@ -57,7 +57,8 @@ std::string PathOf(const Blocks &blocks, uint32_t n)
     while (n != blocks.partition().root) {
         if (!seen.insert(n).second) throw AdfError("damaged disk: the parents of block " + std::to_string(n) + " loop");
         if (names.size() >= depth)
-            throw AdfError("block " + std::to_string(n) + " lies deeper than " + std::to_string(depth) + " directories");
+            throw AdfError("block " + std::to_string(n) + " lies deeper than " + std::to_string(depth) +
+                           " directories");
         Block b = blocks.header(n, [] { return std::string("a linked object"); });
         names.push_back(blocks.name(b));
         n = Get32(b, ParentOffset(blocks.size()));
@@ -81,7 +82,8 @@ uint32_t Resolve(const Blocks &blocks, std::string_view path)
         if (next == 0) return 0;
         walked += (walked.empty() ? "" : "/") + std::string(part);
         Block e = blocks.header(next, [&] { return "\"" + walked + "\""; });
-        if (blocks.secondary(e) == secFileLink || blocks.secondary(e) == secDirectoryLink) next = Linked(blocks, e, walked);
+        if (blocks.secondary(e) == secFileLink || blocks.secondary(e) == secDirectoryLink)
+            next = Linked(blocks, e, walked);
         at = next;
     }
     return at;
@@ -111,12 +113,8 @@ void FillEntry(const Blocks &blocks, std::span<const uint8_t> e, uint32_t n, Adf
     entry.linkTarget.clear();
     entry.block = n;
     switch (blocks.secondary(e)) {
-    case secDirectory:
-        entry.kind = AdfEntry::Kind::Directory;
-        break;
-    case secFile:
-        entry.size = Get32(e, ByteSizeOffset(size));
-        break;
+    case secDirectory: entry.kind = AdfEntry::Kind::Directory; break;
+    case secFile: entry.size = Get32(e, ByteSizeOffset(size)); break;
     case secFileLink:
     case secDirectoryLink: {
         entry.kind = AdfEntry::Kind::HardLink;

@@ -40,7 +40,7 @@ struct Partition {
     uint64_t first = 0;  // byte offset of the partition
     uint32_t count = 0;  // its blocks
     uint32_t size = amigados::blockSize;
-    uint32_t root = 0;   // 0 while it is looked for
+    uint32_t root = 0;  // 0 while it is looked for
     bool international = false;
     bool fast = false;
 };
@@ -52,8 +52,7 @@ public:
     Blocks(const Partition &partition, const AdfReadOptions &options, std::vector<std::string> &warnings,
            std::vector<uint32_t> &warned)
         : p_(partition), options_(options), warnings_(warnings), warned_(warned)
-    {
-    }
+    {}
 
     const Partition &partition() const { return p_; }
     const AdfReadOptions &options() const { return options_; }

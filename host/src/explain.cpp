@@ -20,8 +20,7 @@ std::string CommandName(uint32_t command)
     char text[32];
     if (command >= 0x20 && command < 0x7F)
         std::snprintf(text, sizeof text, "0x%02X ('%c')", command, static_cast<char>(command));
-    else
-        std::snprintf(text, sizeof text, "0x%02X", command);
+    else std::snprintf(text, sizeof text, "0x%02X", command);
     return text;
 }
 
@@ -81,16 +80,15 @@ std::string Describe(const OpenDiagnostics &d, const std::string &movie, const F
     case OpenFailureUnknownCommand:
         return malformed + "unknown command byte " + CommandName(d.command) + " at offset " + std::to_string(d.offset);
     case OpenFailureTruncated: {
-        std::string left = d.fileSize >= 0 && d.offset >= 0 ? ", the file has " + std::to_string(d.fileSize - d.offset - 1) + " left" : "";
+        std::string left = d.fileSize >= 0 && d.offset >= 0
+                               ? ", the file has " + std::to_string(d.fileSize - d.offset - 1) + " left"
+                               : "";
         return malformed + where + " is cut off by the end of the file (its payload is " +
                std::to_string(d.payloadSize) + " bytes" + left + ")";
     }
-    case OpenFailureIndex:
-        return malformed + where + " " + IndexProblem(d);
-    case OpenFailureOrder:
-        return malformed + where + (d.what ? ": " + std::string(d.what) : " was refused");
-    case OpenFailureNoScenes:
-        return malformed + "the stream has no scene table (no \"w\" command)";
+    case OpenFailureIndex: return malformed + where + " " + IndexProblem(d);
+    case OpenFailureOrder: return malformed + where + (d.what ? ": " + std::string(d.what) : " was refused");
+    case OpenFailureNoScenes: return malformed + "the stream has no scene table (no \"w\" command)";
     case OpenFailureMemory: {
         std::string what = d.what ? d.what : "the movie";
         return "out of memory opening " + Quote(movie) + ": " + std::to_string(d.size) + " bytes for " + what +
@@ -108,8 +106,7 @@ std::string Describe(const OpenDiagnostics &d, const std::string &movie, const F
         if (hostSaw.kind == FailureKind::ReferencedFile || hostSaw.kind == FailureKind::EscapingPath)
             return hostSaw.what + context;
         return "cannot open referenced file " + Quote(d.text) + context;
-    default:
-        return malformed + (where.empty() ? "refused" : where + " was refused");
+    default: return malformed + (where.empty() ? "refused" : where + " was refused");
     }
 }
 
@@ -141,8 +138,7 @@ std::string Warning(const AssetWarning &w)
 
 OpenError::OpenError(const std::string &what, std::vector<std::string> warnings)
     : std::runtime_error(what), warnings(std::move(warnings))
-{
-}
+{}
 
 OpenExplanation ExplainOpen(Host &host, const std::filesystem::path &movie, uint32_t openOption)
 {
@@ -169,7 +165,8 @@ OpenExplanation ExplainOpen(Host &host, const std::filesystem::path &movie, uint
         for (int32_t i = 0; i < record->warningCount; ++i)
             explanation.warnings.push_back(Printable(Warning(record->warnings[i])));
         if (record->warningsDropped > 0)
-            explanation.warnings.push_back("and " + std::to_string(record->warningsDropped) + " more file(s) were not loaded");
+            explanation.warnings.push_back("and " + std::to_string(record->warningsDropped) +
+                                           " more file(s) were not loaded");
         if (!opened) {
             explanation.error = Printable(Describe(*record, name, hostSaw));
             s->fail(KindOf(record->failure, hostSaw), explanation.error, hostSaw.path, hostSaw.volume);

@@ -261,11 +261,13 @@ public:
         const Member &m = members_[index];
         // Only what the header declares is delivered, so the declared size bounds the bytes.
         if (m.length > limits_.fileBytes)
-            throw VolumeError("archive member " + qfutil::Quoted(m.entry.path) + " declares " + std::to_string(m.length) +
-                              " bytes, over the limit of " + std::to_string(limits_.fileBytes) +
-                              " for a file read whole");
+            throw VolumeError("archive member " + qfutil::Quoted(m.entry.path) + " declares " +
+                              std::to_string(m.length) + " bytes, over the limit of " +
+                              std::to_string(limits_.fileBytes) + " for a file read whole");
         VolumeFile file;
-        decode(m, [&](std::span<const uint8_t> piece) { file.bytes.insert(file.bytes.end(), piece.begin(), piece.end()); });
+        decode(m, [&](std::span<const uint8_t> piece) {
+            file.bytes.insert(file.bytes.end(), piece.begin(), piece.end());
+        });
         return file;
     }
 
@@ -287,11 +289,11 @@ private:
     std::string Damaged(uint64_t offset, const std::string &what) const
     {
         std::string before = members_.empty() ? "before any member"
-                                               : "after " + std::to_string(members_.size()) + " member" +
-                                                     (members_.size() == 1 ? "" : "s") + ", the last " +
-                                                     qfutil::Quoted(members_.back().entry.path);
-        return "archive " + qfutil::Quoted(location_.filename().string()) + " is damaged at byte " + std::to_string(offset) +
-               ": " + what + " (" + before + ")";
+                                              : "after " + std::to_string(members_.size()) + " member" +
+                                                    (members_.size() == 1 ? "" : "s") + ", the last " +
+                                                    qfutil::Quoted(members_.back().entry.path);
+        return "archive " + qfutil::Quoted(location_.filename().string()) + " is damaged at byte " +
+               std::to_string(offset) + ": " + what + " (" + before + ")";
     }
 
     // Whether the bytes at offset end the archive: its end, or the 0 byte its writers put there,
@@ -313,7 +315,8 @@ private:
         if (size_ - offset > block) return false;
         uint8_t rest[block];
         size_t have = size_t(size_ - offset);
-        return source.readAll(offset, rest, have) && std::all_of(rest, rest + have, [](uint8_t c) { return c == 0x1A; });
+        return source.readAll(offset, rest, have) &&
+               std::all_of(rest, rest + have, [](uint8_t c) { return c == 0x1A; });
     }
 
     // Why the header at offset could not be read: it runs past the end, or is no header.
@@ -326,7 +329,8 @@ private:
         if (have > 20) {
             if (b[20] <= 1) declared = uint64_t(b[0]) + 2;
             else if (b[20] == 2) declared = b[0] | uint64_t(b[1]) << 8;
-            else if (b[20] == 3 && have == sizeof b) declared = b[24] | uint64_t(b[25]) << 8 | uint64_t(b[26]) << 16 | uint64_t(b[27]) << 24;
+            else if (b[20] == 3 && have == sizeof b)
+                declared = b[24] | uint64_t(b[25]) << 8 | uint64_t(b[26]) << 16 | uint64_t(b[27]) << 24;
         }
         bool cut = have < 22 || declared > size_ - offset;
         return cut ? "a member header cut short by the end of the archive" : "no member header there";
@@ -365,7 +369,8 @@ private:
             m.file = !dirMethod;
             uint64_t data = offset + h->raw_data_len;
             if (packed > size_ - data) {
-                damage_ = Damaged(offset, "member " + qfutil::Quoted(m.entry.path) + " is cut short by the end of the archive");
+                damage_ = Damaged(offset,
+                                  "member " + qfutil::Quoted(m.entry.path) + " is cut short by the end of the archive");
                 return;
             }
             offset = data + packed;
@@ -374,8 +379,7 @@ private:
             if (m.file) {
                 exact_.try_emplace(m.entry.path, members_.size());
                 auto [it, added] = folded_.try_emplace(m.entry.path, members_.size());
-                if (!added && m.entry.path < members_[it->second].entry.path)
-                    it->second = members_.size();
+                if (!added && m.entry.path < members_[it->second].entry.path) it->second = members_.size();
             }
             members_.push_back(std::move(m));
         }
@@ -422,7 +426,8 @@ private:
         }
         std::string name = "archive member " + qfutil::Quoted(m.entry.path);
         if (reader.failed()) throw VolumeError("cannot read " + name + ": " + std::strerror(EIO));
-        if (!longer && got < m.length && m.length == uint32_t(m.length)) throw VolumeError(name + " is damaged (cut short)");
+        if (!longer && got < m.length && m.length == uint32_t(m.length))
+            throw VolumeError(name + " is damaged (cut short)");
         if (longer || got != m.length)
             throw VolumeError(name + " is damaged (it declares " + std::to_string(m.length) + " bytes and holds " +
                               (longer ? "more" : std::to_string(got)) + ")");
@@ -434,9 +439,9 @@ private:
     FileDescriptor descriptor_;
     uint64_t size_ = 0;
     std::vector<Member> members_;
-    std::unordered_map<std::string, size_t> exact_;   // the first file of each path
+    std::unordered_map<std::string, size_t> exact_;       // the first file of each path
     std::map<std::string, size_t, IgnoringCase> folded_;  // the smallest path equal but for case
-    std::optional<std::string> damage_;               // why the index stopped early
+    std::optional<std::string> damage_;                   // why the index stopped early
 };
 
 }  // namespace

@@ -97,7 +97,8 @@ std::unique_ptr<Movie> Plugin::open(const fs::path &movie, uint32_t openOption)
         OpenExplanation why = ExplainOpen(host, movie, openOption);
         // The recording open went through: what failed did not repeat, most likely memory.
         if (why.error.empty())
-            why.error = "cannot open " + movie.string() + ": the plug-in failed, but not when tried again (memory ran short?)";
+            why.error =
+                "cannot open " + movie.string() + ": the plug-in failed, but not when tried again (memory ran short?)";
         throw OpenError(why.error, std::move(why.warnings));
     }
     try {
@@ -124,8 +125,7 @@ fs::path Plugin::defaultPath()
 
 Movie::Movie(Plugin &plugin, MovieHandle *handle, const StreamDescriptor &descriptor)
     : plugin_(plugin), handle_(handle), descriptor_(descriptor)
-{
-}
+{}
 
 Movie::~Movie() { plugin_.entry().CloseVideo(handle_); }
 

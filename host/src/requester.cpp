@@ -43,7 +43,8 @@ std::optional<std::string> AskTerminal(const std::string &volume)
     }
     std::optional<std::string> answer;
     for (int attempt = 0; attempt < 5; ++attempt) {
-        std::string prompt = "Directory, disk image or archive for Amiga volume \"" + Printable(volume) + ":\" (empty to cancel): ";
+        std::string prompt =
+            "Directory, disk image or archive for Amiga volume \"" + Printable(volume) + ":\" (empty to cancel): ";
         if (::write(out, prompt.data(), prompt.size()) < 0) break;
         std::string line;
         char c;
@@ -112,8 +113,7 @@ int32_t HostServices::PathRequester(const char *message, char *buffer, uint32_t 
         std::string hint = volume ? " (use --volume " + *volume + "=DIR)" : "";
         if (!directory) return cancel("the request was cancelled" + hint);
         if (directory->size() + 1 > size)
-            return cancel("its directory \"" + *directory + "\" is longer than " + std::to_string(size - 1) +
-                          " bytes");
+            return cancel("its directory \"" + *directory + "\" is longer than " + std::to_string(size - 1) + " bytes");
         std::memcpy(buffer, directory->c_str(), directory->size() + 1);
         s->answers.emplace_back(volume.value_or(name), *directory);
         s->badBuffer = nullptr;

@@ -31,7 +31,9 @@ AssetOrigin OriginOf(int32_t source)
 
 AssetType TypeOf(int32_t kind)
 {
-    return kind == AssetBackground ? AssetType::Background : kind == AssetFaceSet ? AssetType::FaceSet : AssetType::Sound;
+    return kind == AssetBackground ? AssetType::Background
+           : kind == AssetFaceSet  ? AssetType::FaceSet
+                                   : AssetType::Sound;
 }
 
 template <typename Record>
@@ -58,7 +60,10 @@ std::unordered_map<const Record *, int> Numbers(const std::vector<const Record *
 }
 
 // A palette's colours as RGB triples; the records hold at most 256.
-std::span<const uint8_t> Colors(const uint8_t *colors, int count) { return {colors, 3 * static_cast<size_t>(std::clamp(count, 0, PaletteEntries))}; }
+std::span<const uint8_t> Colors(const uint8_t *colors, int count)
+{
+    return {colors, 3 * static_cast<size_t>(std::clamp(count, 0, PaletteEntries))};
+}
 
 }  // namespace
 
@@ -69,7 +74,8 @@ const char *AssetTypeName(AssetType type)
 
 bool AssetEntry::missing() const
 {
-    return origin == AssetOrigin::VolumeMissing || origin == AssetOrigin::FileMissing || origin == AssetOrigin::PathRefused;
+    return origin == AssetOrigin::VolumeMissing || origin == AssetOrigin::FileMissing ||
+           origin == AssetOrigin::PathRefused;
 }
 
 namespace {
@@ -88,7 +94,8 @@ Survey::Survey(Host &host, const std::filesystem::path &movie, uint32_t openOpti
     // just made keep their answers.
     HostSettings saved = host.settings();
     host.settings().policy = RequesterPolicy::FixedMap;
-    for (const auto &[volume, directory] : HostServices::state()->answers) host.settings().volumes.emplace(volume, directory);
+    for (const auto &[volume, directory] : HostServices::state()->answers)
+        host.settings().volumes.emplace(volume, directory);
     host.beginOpen(movie);
     QfSurveyMovie(host.base(), movie.string().c_str(), openOption, skipMissing ? 1 : 0, record_.get());
     host.settings() = std::move(saved);
@@ -144,7 +151,8 @@ Survey::Survey(Host &host, const std::filesystem::path &movie, uint32_t openOpti
     // Records standing in for missing files hold nothing to take out.
     for (const AssetEntry &a : assets_) {
         if (!a.missing() || a.index < 0) continue;
-        if (a.type == AssetType::Background && a.index < static_cast<int>(backgrounds.size())) backgrounds[a.index] = nullptr;
+        if (a.type == AssetType::Background && a.index < static_cast<int>(backgrounds.size()))
+            backgrounds[a.index] = nullptr;
         if (a.type == AssetType::FaceSet && a.index < static_cast<int>(faceSets.size())) faceSets[a.index] = nullptr;
         if (a.type == AssetType::Sound && a.index < static_cast<int>(sounds.size())) sounds[a.index] = nullptr;
     }
@@ -164,9 +172,9 @@ void ReadArt(const std::vector<const BackgroundImage *> &backgrounds, const std:
             continue;
         }
         const size_t count = size_t{b->width} * b->height;
-        backgrounds_.push_back(PictureArt{b->width, b->height,
-                                          b->pixels ? std::span<const uint8_t>(b->pixels, count) : std::span<const uint8_t>(),
-                                          Colors(b->colors, static_cast<int>(b->colorCount)), static_cast<int>(b->colorCount)});
+        backgrounds_.push_back(PictureArt{
+            b->width, b->height, b->pixels ? std::span<const uint8_t>(b->pixels, count) : std::span<const uint8_t>(),
+            Colors(b->colors, static_cast<int>(b->colorCount)), static_cast<int>(b->colorCount)});
     }
     for (const FaceSet *set : faceSets) {
         if (!set) {
@@ -177,8 +185,9 @@ void ReadArt(const std::vector<const BackgroundImage *> &backgrounds, const std:
         int face = 1;
         for (const FaceImage *image = set->images; image && face <= set->imageCount; image = image->next, ++face) {
             const size_t count = size_t{image->width} * image->height;
-            art.faces.push_back({image->width, image->height, image->offsetX, image->offsetY,
-                                 image->pixels ? std::span<const uint8_t>(image->pixels, count) : std::span<const uint8_t>()});
+            art.faces.push_back(
+                {image->width, image->height, image->offsetX, image->offsetY,
+                 image->pixels ? std::span<const uint8_t>(image->pixels, count) : std::span<const uint8_t>()});
         }
         faceSets_.push_back(std::move(art));
     }
@@ -214,11 +223,13 @@ void ReadCommands(const MovieHandle &m, const std::unordered_map<const Backgroun
         c.paletteCount = s.paletteCount;
         c.paletteIsBackgrounds = s.palette && s.background && s.palette == s.background->colors;
         c.backgroundColors = s.background ? static_cast<int>(s.background->colorCount) : 0;
-        if (s.palette && s.paletteCount == qfhost::ScenePaletteColors) c.palette.assign(s.palette, s.palette + 3 * qfhost::ScenePaletteColors);
+        if (s.palette && s.paletteCount == qfhost::ScenePaletteColors)
+            c.palette.assign(s.palette, s.palette + 3 * qfhost::ScenePaletteColors);
         for (int k = 0; k < CycleCount; ++k)
             c.cycles[k] = {s.cycles[k].command, s.cycles[k].low, s.cycles[k].high, s.cycles[k].direction};
         if (s.scroll)
-            c.scroll = ScrollEntry{s.scroll->horizontal != 0, s.scroll->velocity, s.scroll->acceleration, s.scroll->limit};
+            c.scroll =
+                ScrollEntry{s.scroll->horizontal != 0, s.scroll->velocity, s.scroll->acceleration, s.scroll->limit};
         for (int layer = 0; layer < LayerCount; ++layer) {
             std::vector<const SpritePlacement *> placed;
             for (const SpritePlacement *p = s.layers[layer]; p; p = p->next) placed.push_back(p);

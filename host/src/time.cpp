@@ -8,17 +8,15 @@ std::string FormatTime(uint64_t ms)
 {
     unsigned long long hours = ms / 3600000, minutes = ms / 60000 % 60, seconds = ms / 1000 % 60, rest = ms % 1000;
     char text[48];
-    if (hours)
-        std::snprintf(text, sizeof text, "%llu:%02llu:%02llu.%03llu", hours, minutes, seconds, rest);
-    else
-        std::snprintf(text, sizeof text, "%02llu:%02llu.%03llu", minutes, seconds, rest);
+    if (hours) std::snprintf(text, sizeof text, "%llu:%02llu:%02llu.%03llu", hours, minutes, seconds, rest);
+    else std::snprintf(text, sizeof text, "%02llu:%02llu.%03llu", minutes, seconds, rest);
     return text;
 }
 
 std::optional<uint64_t> ParseTime(std::string_view text)
 {
     constexpr uint64_t limit = uint64_t(1) << 40;  // far beyond any movie, far below overflow
-    uint64_t total = 0;  // whole seconds
+    uint64_t total = 0;                            // whole seconds
     int fields = 0;
     for (;;) {
         size_t colon = text.find(':');

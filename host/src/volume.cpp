@@ -92,7 +92,8 @@ public:
     explicit DirectoryVolume(const fs::path &location)
         : location_(location), root_(::open(location.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC))
     {
-        if (!root_) throw VolumeError("cannot open directory " + Quote(location.string()) + ": " + std::strerror(errno));
+        if (!root_)
+            throw VolumeError("cannot open directory " + Quote(location.string()) + ": " + std::strerror(errno));
     }
 
     VolumeKind kind() const override { return VolumeKind::Directory; }
@@ -183,8 +184,8 @@ private:
 
 class DiskImageVolume : public Volume {
 public:
-    DiskImageVolume(const fs::path &location, const VolumeLimits &limits) try
-        : image_(AdfImage::Load(location, {.depth = limits.depth})), limits_(limits) {
+    DiskImageVolume(const fs::path &location, const VolumeLimits &limits)
+    try : image_(AdfImage::Load(location, {.depth = limits.depth})), limits_(limits) {
     } catch (const AdfError &e) {
         throw VolumeError(location.string() + ": " + e.what());
     }
@@ -302,7 +303,8 @@ std::unique_ptr<Volume> Volume::Open(const fs::path &location, const VolumeLimit
     if (!kind) {
         std::error_code ec;
         if (!fs::exists(location, ec)) throw VolumeError(Quote(location.string()) + " does not exist");
-        throw VolumeError(Quote(location.string()) + " is neither a directory, an AmigaDOS disk image nor an LHA archive");
+        throw VolumeError(Quote(location.string()) +
+                          " is neither a directory, an AmigaDOS disk image nor an LHA archive");
     }
     switch (*kind) {
     case VolumeKind::Directory: return std::make_unique<DirectoryVolume>(location);

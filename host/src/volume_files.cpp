@@ -76,7 +76,8 @@ std::optional<ImagePath> SplitImagePath(const std::string &argument)
 std::optional<ImagePath> SplitServedPath(const std::string &path)
 {
     for (size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0; slash = path.rfind('/', slash - 1))
-        if (IsImageFile(path.substr(0, slash))) return ImagePath{path.substr(0, slash), Trimmed(path.substr(slash + 1))};
+        if (IsImageFile(path.substr(0, slash)))
+            return ImagePath{path.substr(0, slash), Trimmed(path.substr(slash + 1))};
     return std::nullopt;
 }
 
@@ -138,8 +139,8 @@ std::string ResolveMovieArgument(const std::string &argument, HostSettings &sett
         if (movies.size() > 1) {
             std::string names;
             for (const MovieOnVolume &m : movies) names += (names.empty() ? "" : ", ") + qfutil::Quoted(m.path);
-            throw VolumeError(qfutil::Quoted(argument) + " holds " + std::to_string(movies.size()) + " movies (" + names +
-                              "); name one as " + qfutil::Printable(argument) + ":PATH");
+            throw VolumeError(qfutil::Quoted(argument) + " holds " + std::to_string(movies.size()) + " movies (" +
+                              names + "); name one as " + qfutil::Printable(argument) + ":PATH");
         }
         split->inside = movies.front().path;
     }
@@ -159,7 +160,8 @@ std::optional<fs::path> FindImageByLabel(std::span<const fs::path> directories, 
     for (const fs::path &directory : directories) {
         std::vector<fs::path> candidates;
         std::error_code ec;
-        for (fs::directory_iterator it(directory.empty() ? "." : directory, ec), end; !ec && it != end; it.increment(ec))
+        for (fs::directory_iterator it(directory.empty() ? "." : directory, ec), end; !ec && it != end;
+             it.increment(ec))
             if (it->is_regular_file(ec)) candidates.push_back(it->path());
         std::sort(candidates.begin(), candidates.end());
         for (const fs::path &candidate : candidates) {
@@ -282,14 +284,16 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
                 found = true;
             }
             const std::string name = NameOf(e);
-            const std::string parent = e.path.size() > name.size() ? e.path.substr(0, e.path.size() - name.size() - 1) : "";
+            const std::string parent =
+                e.path.size() > name.size() ? e.path.substr(0, e.path.size() - name.size() - 1) : "";
             const unsigned position = ++children[parent];
             if (std::any_of(refused.begin(), refused.end(), [&](const std::string &r) { return Inside(e.path, r); }))
                 return true;
             if (name.empty()) {
                 // Damage no Amiga file system makes: this entry alone cannot come out.
                 failed("entry " + std::to_string(position) + " of " +
-                       (parent.empty() ? std::string("the top folder") : qfutil::Quoted(Latin1ToUtf8(parent))) + " has an empty name");
+                       (parent.empty() ? std::string("the top folder") : qfutil::Quoted(Latin1ToUtf8(parent))) +
+                       " has an empty name");
                 if (e.directory) refused.push_back(e.path);
                 return true;
             }
@@ -317,7 +321,8 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
                 return true;
             }
             if (e.link) {
-                report("skipped link \"" + shown + "\"" + (e.linkTarget.empty() ? "" : " -> " + qfutil::Quoted(Latin1ToUtf8(e.linkTarget))));
+                report("skipped link \"" + shown + "\"" +
+                       (e.linkTarget.empty() ? "" : " -> " + qfutil::Quoted(Latin1ToUtf8(e.linkTarget))));
                 ++result.skipped;
                 return true;
             }
@@ -333,7 +338,8 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
     } catch (const VolumeError &e) {
         walkError = e.what();  // what was walked is still extracted
     }
-    if (!found && walkError.empty()) throw VolumeError("no folder " + qfutil::Quoted(inside) + " on " + qfutil::Quoted(volume.label()));
+    if (!found && walkError.empty())
+        throw VolumeError("no folder " + qfutil::Quoted(inside) + " on " + qfutil::Quoted(volume.label()));
 
     std::vector<fs::path> targets;
     for (const Planned &f : files) targets.push_back(directory / f.relative);
@@ -341,7 +347,8 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
     std::error_code ec;
     fs::create_directories(directory, ec);
     FileDescriptor root(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!root) throw VolumeError("cannot open folder " + qfutil::Quoted(directory.string()) + ": " + std::strerror(errno));
+    if (!root)
+        throw VolumeError("cannot open folder " + qfutil::Quoted(directory.string()) + ": " + std::strerror(errno));
     FolderOpener opener(root.get());
     std::string why;
     for (const Planned &d : folders) {
@@ -375,7 +382,8 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
                 std::string candidate = name + "~" + std::to_string(n);
                 if (::fstatat(folder, candidate.c_str(), &there, AT_SYMLINK_NOFOLLOW) != 0) kept = candidate;
             }
-            report("kept " + shown + " as " + qfutil::Quoted(kept) + ": this folder cannot hold its name beside a file already extracted");
+            report("kept " + shown + " as " + qfutil::Quoted(kept) +
+                   ": this folder cannot hold its name beside a file already extracted");
             name = kept;
         }
         try {
@@ -412,8 +420,8 @@ std::vector<std::string> ListVolume(const Volume &volume)
         char date[32];
         std::strftime(date, sizeof date, "%Y/%m/%d  %H:%M:%S", &t);
         std::string size = e.directory || e.link ? "" : std::to_string(e.size);
-        std::string line = std::string(std::max<size_t>(10, size.size()) - size.size(), ' ') + size + "  " + date + "  " +
-                           qfutil::Printable(Latin1ToUtf8(e.path));
+        std::string line = std::string(std::max<size_t>(10, size.size()) - size.size(), ' ') + size + "  " + date +
+                           "  " + qfutil::Printable(Latin1ToUtf8(e.path));
         if (e.directory) line += "/";
         if (e.link) line += " -> " + qfutil::Printable(Latin1ToUtf8(e.linkTarget));
         lines.push_back(std::move(line));

@@ -72,17 +72,19 @@ enum {
 };
 
 /* Option tag of the tagged open; the option list is {HOST_OPEN_TAG_OPTION, value, 0}. */
-enum { HOST_OPEN_TAG_OPTION = 1 };
+enum {
+    HOST_OPEN_TAG_OPTION = 1
+};
 
 /* The host's service record, counted in pointer-sized words. */
 typedef struct HostBase {
-    intptr_t version;                 /* word 0: host version (signed 32-bit value) */
-    void *reserved1;                  /* word 1 */
-    const HostFunction *utilityTable; /* word 2 */
-    void *reserved3;                  /* word 3 */
-    const HostFunction *fileTable;    /* word 4 */
-    void *reserved5;                  /* word 5 */
-    void *reserved6;                  /* word 6 */
+    intptr_t version;                   /* word 0: host version (signed 32-bit value) */
+    void *reserved1;                    /* word 1 */
+    const HostFunction *utilityTable;   /* word 2 */
+    void *reserved3;                    /* word 3 */
+    const HostFunction *fileTable;      /* word 4 */
+    void *reserved5;                    /* word 5 */
+    void *reserved6;                    /* word 6 */
     const HostFunction *requesterTable; /* word 7 */
 } HostBase;
 
@@ -94,18 +96,18 @@ QF_STATIC_ASSERT(offsetof(HostBase, requesterTable) == 7 * sizeof(void *), "Host
 /* ---- Records the host allocates and the plug-in fills ------------------------------------ */
 
 typedef struct PluginInfo {
-    int32_t hostWord1;      /* 64 */
-    int32_t version;        /* 1 */
-    int32_t revision;       /* 2 */
-    int32_t hostWord4;      /* 5 */
-    int32_t hostWord5;      /* 0 */
-    const char *name;       /* "Quill Framer" */
-    const char *module;     /* "quillframer" */
+    int32_t hostWord1;  /* 64 */
+    int32_t version;    /* 1 */
+    int32_t revision;   /* 2 */
+    int32_t hostWord4;  /* 5 */
+    int32_t hostWord5;  /* 0 */
+    const char *name;   /* "Quill Framer" */
+    const char *module; /* "quillframer" */
     const char *author;
     const char *description;
     const char *licence;
     const char *webAddress;
-    const char *date;       /* "01.07.15" */
+    const char *date; /* "01.07.15" */
     void *zero1;
     void *zero2;
 } PluginInfo;
@@ -116,21 +118,21 @@ QF_STATIC_ASSERT(offsetof(PluginInfo, date) == offsetof(PluginInfo, name) + 6 * 
 QF_STATIC_ASSERT(offsetof(PluginInfo, zero2) == offsetof(PluginInfo, name) + 8 * sizeof(void *), "PluginInfo tail");
 
 typedef struct StreamDescriptor {
-    int32_t width;          /* 0 */
-    int32_t height;         /* 4 */
-    uint32_t duration;      /* 8: ms */
-    uint32_t sampleRate;    /* 12 */
-    uint32_t word16;        /* 16: 2 */
-    uint32_t word20;        /* 20: 0 */
-    uint32_t word24;        /* 24: 0 */
-    uint32_t word28;        /* 28: 1 */
-    uint32_t flags;         /* 32: bit 0 set by the plug-in */
-    uint32_t word36;        /* 36: untouched */
-    uint32_t word40;        /* 40: 0 */
-    uint32_t word44;        /* 44: 0 */
-    uint32_t word48;        /* 48: untouched */
-    uint32_t word52;        /* 52: untouched */
-    uint32_t openOption;    /* 56: read only */
+    int32_t width;       /* 0 */
+    int32_t height;      /* 4 */
+    uint32_t duration;   /* 8: ms */
+    uint32_t sampleRate; /* 12 */
+    uint32_t word16;     /* 16: 2 */
+    uint32_t word20;     /* 20: 0 */
+    uint32_t word24;     /* 24: 0 */
+    uint32_t word28;     /* 28: 1 */
+    uint32_t flags;      /* 32: bit 0 set by the plug-in */
+    uint32_t word36;     /* 36: untouched */
+    uint32_t word40;     /* 40: 0 */
+    uint32_t word44;     /* 44: 0 */
+    uint32_t word48;     /* 48: untouched */
+    uint32_t word52;     /* 52: untouched */
+    uint32_t openOption; /* 56: read only */
 } StreamDescriptor;
 
 QF_STATIC_ASSERT(offsetof(StreamDescriptor, width) == 0, "StreamDescriptor width");
@@ -158,9 +160,9 @@ QF_STATIC_ASSERT(sizeof(TimingPacket) == 8, "TimingPacket size");
 
 typedef struct PacketRecord {
     TimingPacket *payload;
-    int32_t streamIndex;    /* 0 = video, 1 = audio */
-    int32_t payloadSize;    /* 8 */
-    int32_t reserved;       /* left untouched */
+    int32_t streamIndex; /* 0 = video, 1 = audio */
+    int32_t payloadSize; /* 8 */
+    int32_t reserved;    /* left untouched */
     double time;
 } PacketRecord;
 
@@ -170,12 +172,12 @@ QF_STATIC_ASSERT(offsetof(PacketRecord, reserved) == sizeof(void *) + 8, "Packet
 QF_STATIC_ASSERT(offsetof(PacketRecord, time) == (sizeof(void *) == 8 ? 24 : 16), "PacketRecord time");
 
 typedef struct VideoFrameRecord {
-    void **buffers;         /* the first buffer receives width x height pixel words */
-    int32_t *pitches;       /* the first pitch becomes width x 4 */
-    int32_t word2;          /* 0 */
-    int32_t word3;          /* 0 */
-    double time;            /* the packet's time */
-    double unused;          /* -1.0 */
+    void **buffers;   /* the first buffer receives width x height pixel words */
+    int32_t *pitches; /* the first pitch becomes width x 4 */
+    int32_t word2;    /* 0 */
+    int32_t word3;    /* 0 */
+    double time;      /* the packet's time */
+    double unused;    /* -1.0 */
 } VideoFrameRecord;
 
 QF_STATIC_ASSERT(offsetof(VideoFrameRecord, pitches) == sizeof(void *), "VideoFrameRecord pitches");
@@ -184,13 +186,17 @@ QF_STATIC_ASSERT(offsetof(VideoFrameRecord, word3) == 2 * sizeof(void *) + 4, "V
 QF_STATIC_ASSERT(offsetof(VideoFrameRecord, time) == 2 * sizeof(void *) + 8, "VideoFrameRecord time");
 QF_STATIC_ASSERT(offsetof(VideoFrameRecord, unused) == 2 * sizeof(void *) + 16, "VideoFrameRecord last");
 
-enum { QF_AUDIO_FRAMES_PER_PACKET = 882, QF_AUDIO_BYTES_PER_PACKET = 3528, QF_AUDIO_SAMPLE_RATE = 22050 };
+enum {
+    QF_AUDIO_FRAMES_PER_PACKET = 882,
+    QF_AUDIO_BYTES_PER_PACKET = 3528,
+    QF_AUDIO_SAMPLE_RATE = 22050
+};
 
 typedef struct AudioFrameRecord {
-    void *buffer;           /* at least 3528 bytes: 882 frames of two int16 samples */
-    uint32_t word1;         /* neither read nor written */
-    uint32_t byteCount;     /* 3528 */
-    uint32_t word3;         /* 1 */
+    void *buffer;       /* at least 3528 bytes: 882 frames of two int16 samples */
+    uint32_t word1;     /* neither read nor written */
+    uint32_t byteCount; /* 3528 */
+    uint32_t word3;     /* 1 */
 } AudioFrameRecord;
 
 QF_STATIC_ASSERT(offsetof(AudioFrameRecord, word1) == sizeof(void *), "AudioFrameRecord word1");

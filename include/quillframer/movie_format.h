@@ -10,7 +10,10 @@
  * the player ignores; the first command is at offset 33. */
 #define QF_SIGNATURE_QUILLFRAMER "xQuillframer"
 #define QF_SIGNATURE_SCENE_EDITOR "xSceneEditor"
-enum { QF_SIGNATURE_LENGTH = 12, QF_FIRST_COMMAND_OFFSET = 33 };
+enum {
+    QF_SIGNATURE_LENGTH = 12,
+    QF_FIRST_COMMAND_OFFSET = 33
+};
 
 /* 1 when the size bytes at head start with either signature; shorter heads never match. */
 static inline int QfIsMovieSignature(const void *head, size_t size)
@@ -24,7 +27,11 @@ static inline int QfIsMovieSignature(const void *head, size_t size)
 #define QF_AMIGA_PAL_CLOCK 7093789.2
 
 /* Scene durations count 20 ms ticks; the stream runs at 25 pictures a second. */
-enum { QF_TICK_MS = 20, QF_FRAMES_PER_SECOND = 25, QF_PACKET_MS = 40 };
+enum {
+    QF_TICK_MS = 20,
+    QF_FRAMES_PER_SECOND = 25,
+    QF_PACKET_MS = 40
+};
 
 /* The plug-in asks for an unknown Amiga volume with exactly this message: head, the volume name
  * without its colon, tail. */

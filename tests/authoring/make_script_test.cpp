@@ -87,11 +87,13 @@ TEST_F(MakeScript, DurationsAreTicksOrRoundedSecondsAndCarryOn)
 
     expectRefusals({
         {Script(R"([{ "ticks": 5 }])"), "scenes[0] (scene 1): a scene lasts 6 to 65535 ticks (0.12 s to 21:50)"},
-        {Script(R"([{ "ticks": 10 }, { "ticks": 65536 }])"), "scenes[1] (scene 2): a scene lasts 6 to 65535 ticks (0.12 s to 21:50)"},
+        {Script(R"([{ "ticks": 10 }, { "ticks": 65536 }])"),
+         "scenes[1] (scene 2): a scene lasts 6 to 65535 ticks (0.12 s to 21:50)"},
         {Script(R"([{ "seconds": 0.1 }])"), "scenes[0] (scene 1): a scene lasts 6 to 65535 ticks (0.12 s to 21:50)"},
         {Script(R"([{ "ticks": "10" }])"), "scenes[0] (scene 1): type must be number, but is string"},
         {Script(R"([{ "ticks": -1e30 }])"), "scenes[0] (scene 1): number -1e+30 is out of range"},
-        {Script(R"([{}, {}])"), "scenes[0] (scene 1): the movie has no length: give the first scene \"seconds\" or \"ticks\""},
+        {Script(R"([{}, {}])"),
+         "scenes[0] (scene 1): the movie has no length: give the first scene \"seconds\" or \"ticks\""},
         // A later duration does not reach back: the first scene would last 0 ticks.
         {Script(R"([{}, { "ticks": 8 }])"), "scenes[0] (scene 1): the first scene needs \"seconds\" or \"ticks\""},
     });
@@ -139,7 +141,9 @@ TEST_F(MakeScript, SoundsStartOnTheirChannelsAtTheirVolumeAndPeriod)
     }
     EXPECT_EQ(m.soundSamples->samplesPerSecond, 8287);  // resampled to the period's rate
 
-    auto scene = [](const char *start) { return Script(std::string(R"([{ "ticks": 10, "sounds": [)") + start + "] }]"); };
+    auto scene = [](const char *start) {
+        return Script(std::string(R"([{ "ticks": 10, "sounds": [)") + start + "] }]");
+    };
     auto sounds = [](const char *list) { return Script(R"([{ "ticks": 10 }])", {.sounds = list}); };
     expectRefusals({
         {scene(R"({ "sound": "boing", "volume": 0 })"), "scenes[0] (scene 1): sound \"volume\" is 1 to 64"},
@@ -153,7 +157,8 @@ TEST_F(MakeScript, SoundsStartOnTheirChannelsAtTheirVolumeAndPeriod)
         {sounds(R"([{ "name": "s", "file": "boing.wav", "rate": 0 }])"), "sounds[0]: \"period\" must be 55 or more"},
         // Once wrapped to 65535 and to 55.
         {sounds(R"([{ "name": "s", "file": "boing.wav", "period": -1 }])"), "sounds[0]: number -1 is out of range"},
-        {sounds(R"([{ "name": "s", "file": "boing.wav", "period": 65591 }])"), "sounds[0]: number 65591 is out of range"},
+        {sounds(R"([{ "name": "s", "file": "boing.wav", "period": 65591 }])"),
+         "sounds[0]: number 65591 is out of range"},
         {sounds(R"([{ "name": "field", "file": "boing.wav" }])"), "two assets are named \"field\""},
     });
 }
@@ -166,7 +171,9 @@ TEST_F(MakeScript, PalettesBackgroundsCyclesAndScrolling)
         { "cycles": [{ "low": 8, "high": 15 }] },
         { "cycles": [null, { "stop": true }, { "low": 3, "high": 4, "reverse": true }] },
         { "cycles": "stop", "scroll": { "axis": "y", "velocity": -3, "limit": 40, "acceleration": 1 } }])"));
-    auto colour = [&](int n, int c) { return std::vector<int>(m.scenes[n].palette + 3 * c, m.scenes[n].palette + 3 * c + 3); };
+    auto colour = [&](int n, int c) {
+        return std::vector<int>(m.scenes[n].palette + 3 * c, m.scenes[n].palette + 3 * c + 3);
+    };
     EXPECT_EQ(m.scenes[1].paletteCount, 32);
     EXPECT_EQ(colour(1, 0), (std::vector<int>{0xF0, 0, 0}));
     EXPECT_EQ(colour(1, 1), (std::vector<int>{0, 0xF0, 0}));
@@ -175,7 +182,7 @@ TEST_F(MakeScript, PalettesBackgroundsCyclesAndScrolling)
     EXPECT_EQ(colour(1, 4), (std::vector<int>{0, 0, 0}));
     EXPECT_EQ(m.scenes[2].background, m.noBackground);
     EXPECT_EQ(colour(2, 5), (std::vector<int>{0x20, 0xD0, 0}));  // field.png's colour 5 is (40, 215, 15)
-    EXPECT_EQ(colour(2, 20), (std::vector<int>{0, 0, 0}));        // its 16 colours padded with black
+    EXPECT_EQ(colour(2, 20), (std::vector<int>{0, 0, 0}));       // its 16 colours padded with black
     // low, high, direction, command (1 start, 2 stop, 3 leave the slot as it is) of each slot
     auto cycles = [&](int n) {
         std::vector<int> all;
@@ -232,7 +239,8 @@ TEST_F(MakeScript, SpritesPlaceOneFacePerSceneFromTheirScene)
     EXPECT_EQ(placed(2, 0), std::vector<int>{});
 
     auto sprite = [](const char *keys) {
-        return Script(std::string(R"([{ "ticks": 10, "repeat": 2, "sprites": [{ "faceSet": "ball", )") + keys + " }] }]");
+        return Script(std::string(R"([{ "ticks": 10, "repeat": 2, "sprites": [{ "faceSet": "ball", )") + keys +
+                      " }] }]");
     };
     const std::string at = "scenes[0] (scene 1): ";
     expectRefusals({
@@ -251,7 +259,8 @@ TEST_F(MakeScript, SpritesPlaceOneFacePerSceneFromTheirScene)
 
 TEST_F(MakeScript, AssetsAreEncodedAsTheScriptSays)
 {
-    const MovieHandle &m = open(Script(R"([{ "ticks": 10 }])", {.backgrounds = R"([{ "name": "field", "png": "field.png" },
+    const MovieHandle &m =
+        open(Script(R"([{ "ticks": 10 }])", {.backgrounds = R"([{ "name": "field", "png": "field.png" },
         { "name": "deep", "png": "field.png", "planes": 8, "compress": false }])"}));
     EXPECT_EQ(std::vector<int>({result.backgrounds, result.faceSets, result.sounds, result.referenced}),
               (std::vector<int>{2, 1, 1, 0}));
@@ -261,12 +270,14 @@ TEST_F(MakeScript, AssetsAreEncodedAsTheScriptSays)
     EXPECT_EQ(m.backgrounds->next->planeCount, 8);
     EXPECT_EQ(m.backgrounds->next->compression, 0);
     ASSERT_EQ(m.faceSets->imageCount, 2);
-    EXPECT_EQ(std::vector<int>({m.faceSets->images->next->offsetX, m.faceSets->images->next->offsetY}), (std::vector<int>{-1, 2}));
+    EXPECT_EQ(std::vector<int>({m.faceSets->images->next->offsetX, m.faceSets->images->next->offsetY}),
+              (std::vector<int>{-1, 2}));
 
     auto backgrounds = [](const char *list) { return Script(R"([{ "ticks": 10 }])", {.backgrounds = list}); };
     auto faces = [](const char *list) { return Script(R"([{ "ticks": 10 }])", {.faceSets = list}); };
     expectRefusals({
-        {backgrounds(R"([{ "name": "f", "png": "field.png", "planes": 9 }])"), "backgrounds[0]: \"planes\" must be 1 to 8"},
+        {backgrounds(R"([{ "name": "f", "png": "field.png", "planes": 9 }])"),
+         "backgrounds[0]: \"planes\" must be 1 to 8"},
         {backgrounds(R"([{ "name": "f", "png": "field.png", "planes": 3 }])"),
          "backgrounds[0]: colour index 15 does not fit 3 planes"},
         {backgrounds(R"([{ "png": "field.png" }])"), "backgrounds[0]: missing \"name\""},
@@ -280,7 +291,8 @@ TEST_F(MakeScript, AssetsAreEncodedAsTheScriptSays)
         {faces(R"([{ "name": "b", "faces": [{ "png": "ball1.png", "ofset": [1, 0] }] }])"),
          "faceSets[0].faces[0].ofset: unknown key \u2014 did you mean 'offset'?"},
     });
-    EXPECT_THAT(make(backgrounds(R"([{ "name": "f", "png": "noise.png" }])")), HasSubstr("noise.png is not a PNG file"));
+    EXPECT_THAT(make(backgrounds(R"([{ "name": "f", "png": "noise.png" }])")),
+                HasSubstr("noise.png is not a PNG file"));
 }
 
 TEST_F(MakeScript, TheTopLevelAndTheScriptFile)

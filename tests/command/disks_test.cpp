@@ -26,7 +26,10 @@ class DisksTest : public ::testing::Test {
 protected:
     Outcome run(const std::vector<std::string> &args) { return qftest::RunQuillframer(args, dir_.path()); }
     std::string path(const std::string &name) const { return (dir_ / name).string(); }
-    static std::string Example() { return (fs::path(std::getenv("QF_SOURCE_DIR")) / "docs/examples/bounce/bounce.json").string(); }
+    static std::string Example()
+    {
+        return (fs::path(std::getenv("QF_SOURCE_DIR")) / "docs/examples/bounce/bounce.json").string();
+    }
     // dump's three outputs for a movie argument: the JSON line, the video bytes, the audio bytes.
     std::tuple<std::string, Bytes, Bytes> dump(std::vector<std::string> args)
     {
@@ -92,7 +95,8 @@ TEST_F(DisksTest, ExtractCopiesExactlyWhatIsOnTheDisk)
                       .file("aXb", odd)
                       .image();
     // "aXb" becomes "a/b": the name in its header block, then the block's checksum.
-    const std::string stored = "\x03" "aXb";
+    const std::string stored = "\x03"
+                               "aXb";
     auto at = std::search(image.begin(), image.end(), stored.begin(), stored.end());
     ASSERT_NE(at, image.end());
     at[2] = '/';
@@ -244,9 +248,10 @@ TEST_F(DisksTest, NothingACommandReadsCanBeItsOutput)
     EXPECT_EQ(ReadBytes(path("bounce.adf")), disk);
     const std::string asset = path("m/bounce-volume/Bounce/Boing");
     const std::string volume = "Work=" + path("m/bounce-volume");
-    for (std::vector<std::string> args : {std::vector<std::string>{"export", path("m/bounce.qf"), "-o", asset, "-f", "wav", "-y"},
-                                          {"frame", path("m/bounce.qf"), "-o", asset, "-y"},
-                                          {"dump", path("m/bounce.qf"), "--audio", asset}}) {
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"export", path("m/bounce.qf"), "-o", asset, "-f", "wav", "-y"},
+          {"frame", path("m/bounce.qf"), "-o", asset, "-y"},
+          {"dump", path("m/bounce.qf"), "--audio", asset}}) {
         SCOPED_TRACE(args[0]);
         args.insert(args.end(), {"--volume", volume});
         r = run(args);
@@ -265,8 +270,8 @@ TEST_F(DisksTest, MakeRefusesWhatIsNotARegularFile)
                  fs::copy_options::overwrite_existing | fs::copy_options::recursive);
         fs::remove(path("src/") + name);
         ASSERT_EQ(::mkfifo((path("src/") + name).c_str(), 0600), 0);
-        Outcome r = qftest::RunQuillframer({"make", path("src/bounce.json"), "-o", path("out.qf")}, dir_.path(),
-                                           "timeout 60");
+        Outcome r =
+            qftest::RunQuillframer({"make", path("src/bounce.json"), "-o", path("out.qf")}, dir_.path(), "timeout 60");
         EXPECT_EQ(r.status, 1) << r.err;  // 124: it waited on the FIFO
         EXPECT_TRUE(Has(r.err, std::string(name) + "\": not a regular file")) << r.err;
         EXPECT_FALSE(fs::exists(path("out.qf")));

@@ -37,7 +37,8 @@ std::string Json(int width, int height, int packets)
 
 TEST_F(ToolTest, DumpWritesEveryFrameAndPacketAndOneJsonLine)
 {
-    std::string movie = write("tiny.qf", OneSceneMovie()).string(), video = path("v").string(), audio = path("a").string();
+    std::string movie = write("tiny.qf", OneSceneMovie()).string(), video = path("v").string(),
+                audio = path("a").string();
     Outcome r = run({"dump", movie, "--video", video, "--audio", audio});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, Json(352, 240, 6));
@@ -70,11 +71,12 @@ TEST_F(ToolTest, DumpWritesEveryFrameAndPacketAndOneJsonLine)
 
 TEST_F(ToolTest, DumpFindsReferencedFilesThroughVolumesIgnoringCase)
 {
-    fs::path movie = write("ref.qf", OneSceneMovie([](MovieWriter &m) { m.reference(Asset::Background, "Work:Pics", "Sky"); },
-                                                 [](MovieWriter &m) { m.background(0); }));
+    fs::path movie =
+        write("ref.qf", OneSceneMovie([](MovieWriter &m) { m.reference(Asset::Background, "Work:Pics", "Sky"); },
+                                      [](MovieWriter &m) { m.background(0); }));
     write("volume/PICS/sky", TwoRowPicture());
-    Outcome r = run({"dump", movie.string(), "--volume", "work=" + path("volume").string(), "--video",
-                     path("v").string()});
+    Outcome r =
+        run({"dump", movie.string(), "--volume", "work=" + path("volume").string(), "--video", path("v").string()});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, Json(16, 2, 6));
     Bytes expected;
@@ -90,9 +92,10 @@ TEST_F(ToolTest, InfoReportsTheMovie)
     std::string movie = write("tiny.qf", OneSceneMovie()).string();
     Outcome r = run({"info", movie, "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
-    for (const char *part : {"\"width\":352,\"height\":240,\"duration\":120,\"length\":\"00:00.120\",\"frames\":3,\"pluginFrames\":3,"
-                             "\"packets\":6,\"videoPackets\":3,\"audioPackets\":3",
-                             "\"audio\":{\"sampleRate\":22050,\"channels\":2,\"bits\":16}", "\"version\":\"1.2\""})
+    for (const char *part :
+         {"\"width\":352,\"height\":240,\"duration\":120,\"length\":\"00:00.120\",\"frames\":3,\"pluginFrames\":3,"
+          "\"packets\":6,\"videoPackets\":3,\"audioPackets\":3",
+          "\"audio\":{\"sampleRate\":22050,\"channels\":2,\"bits\":16}", "\"version\":\"1.2\""})
         EXPECT_NE(r.out.find(part), std::string::npos) << part << " in\n" << r.out;
     r = run({"info", movie});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -117,18 +120,48 @@ TEST_F(ToolTest, FailuresExitOneWithOneLineNamingTheCause)
     } cases[] = {
         {"missing.qf", {}, {}, {"cannot open movie", "missing.qf", "No such file"}},
         {"upper.qf", OneSceneMovie({}, {}, "xQuillframeR"), {}, {"bad signature", "upper.qf"}},
-        {"cancel.qf", OneSceneMovie([](MovieWriter &m) { m.reference(Asset::Background, "Work:", "pic"); }), {}, {"\"Work:\"", "--volume Work=DIR"}},
-        {"absent.qf", OneSceneMovie([](MovieWriter &m) { m.reference(Asset::Sound, "Work:Sounds", "Boom"); }), {"--volume", "Work=" + dir_.path().string()},
+        {"cancel.qf",
+         OneSceneMovie([](MovieWriter &m) { m.reference(Asset::Background, "Work:", "pic"); }),
+         {},
+         {"\"Work:\"", "--volume Work=DIR"}},
+        {"absent.qf",
+         OneSceneMovie([](MovieWriter &m) { m.reference(Asset::Sound, "Work:Sounds", "Boom"); }),
+         {"--volume", "Work=" + dir_.path().string()},
          {"Sounds/Boom", "\"Work:\""}},
-        {"escape.qf", OneSceneMovie([](MovieWriter &m) { m.reference(Asset::Background, "Work:..", "secret"); }), {"--volume", "Work=" + path("vol").string()},
+        {"escape.qf",
+         OneSceneMovie([](MovieWriter &m) { m.reference(Asset::Background, "Work:..", "secret"); }),
+         {"--volume", "Work=" + path("vol").string()},
          {"refused", ".."}},
-        {"letter.qf", OneSceneMovie([](MovieWriter &m) { m.raw({'A'}); }), {}, {"malformed command stream", "unknown command byte 0x41", "offset 36"}},
-        {"index.qf", OneSceneMovie([](MovieWriter &m) { m.raw({'f', 0, 3, 0, 0}); }), {}, {"\"f\" command at offset 36", "background 3"}},
-        {"face.qf", OneSceneMovie({}, [](MovieWriter &m) { m.raw({'e', 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}); }), {}, {"\"e\" command at offset 47", "face set"}},
-        {"cut.qf", cutOff, {}, {"\"d\" command at offset 47", "cut off by the end of the file", "payload is 42 bytes, the file has 2 left"}},
+        {"letter.qf",
+         OneSceneMovie([](MovieWriter &m) { m.raw({'A'}); }),
+         {},
+         {"malformed command stream", "unknown command byte 0x41", "offset 36"}},
+        {"index.qf",
+         OneSceneMovie([](MovieWriter &m) {
+             m.raw({'f', 0, 3, 0, 0});
+         }),
+         {},
+         {"\"f\" command at offset 36", "background 3"}},
+        {"face.qf",
+         OneSceneMovie({},
+                       [](MovieWriter &m) {
+                           m.raw({'e', 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+                       }),
+         {},
+         {"\"e\" command at offset 47", "face set"}},
+        {"cut.qf",
+         cutOff,
+         {},
+         {"\"d\" command at offset 47", "cut off by the end of the file", "payload is 42 bytes, the file has 2 left"}},
         {"whole.qf", lastWhole, {}, {"\"f\" command at offset 47", "names background 3"}},
-        {"colon.qf", OneSceneMovie([](MovieWriter &m) { m.reference(Asset::Background, "Work", "pic"); }), {}, {"\"Work\"", "no colon"}},
-        {"volume.qf", OneSceneMovie([](MovieWriter &m) { m.reference(Asset::FaceSet, std::string(64, 'V') + ":", "pic"); }), {}, {"64 characters", "at most 63"}},
+        {"colon.qf",
+         OneSceneMovie([](MovieWriter &m) { m.reference(Asset::Background, "Work", "pic"); }),
+         {},
+         {"\"Work\"", "no colon"}},
+        {"volume.qf",
+         OneSceneMovie([](MovieWriter &m) { m.reference(Asset::FaceSet, std::string(64, 'V') + ":", "pic"); }),
+         {},
+         {"64 characters", "at most 63"}},
         {"tiny.qf", OneSceneMovie(), {"--volume", "Work"}, {"NAME=PATH"}},
         {"tiny.qf", OneSceneMovie(), {"--volume", "Work=" + path("nowhere").string()}, {"not a directory"}},
         {"tiny.qf", OneSceneMovie(), {"--plugin", path("none.vtp").string()}, {"none.vtp"}},
@@ -205,8 +238,9 @@ TEST_F(ToolTest, InfoCountsThePicturesTheStreamDelivers)
         std::string movie = write("t.qf", OneSceneMovie({}, {}, "xQuillframer", c.ticks)).string();
         Outcome r = run({"info", movie, "--json"});
         ASSERT_EQ(r.status, 0) << r.err;
-        const std::string counts = "\"frames\":" + std::to_string(c.pictures) + ",\"pluginFrames\":" +
-                                   std::to_string(c.pluginFrames) + ",\"packets\":" + std::to_string(2 * c.pictures);
+        const std::string counts = "\"frames\":" + std::to_string(c.pictures) +
+                                   ",\"pluginFrames\":" + std::to_string(c.pluginFrames) +
+                                   ",\"packets\":" + std::to_string(2 * c.pictures);
         EXPECT_NE(r.out.find(counts), std::string::npos) << counts << " in " << r.out;
         EXPECT_EQ(qfhost::PicturesDelivered(c.ticks * 20u), static_cast<uint64_t>(c.pictures));
     }

@@ -36,7 +36,8 @@ Dump RunDump(const qftest::TempDir &dir, const MovieWriter &movie, std::vector<s
     movie.save(dir / "movie.qf");
     fs::remove(dir / "video.raw");
     fs::remove(dir / "audio.raw");
-    std::vector<std::string> args = {"dump", dir / "movie.qf", "--video", dir / "video.raw", "--audio", dir / "audio.raw"};
+    std::vector<std::string> args = {"dump",    dir / "movie.qf", "--video", dir / "video.raw",
+                                     "--audio", dir / "audio.raw"};
     if (const char *plugin = std::getenv("QF_PLUGIN")) args.insert(args.end(), {"--plugin", plugin});
     args.insert(args.end(), extra.begin(), extra.end());
     Dump d{qftest::RunQuillframer(args, dir.path()), {}, {}};
@@ -153,7 +154,8 @@ struct ShowMovie {
         movie.faceSet(0, 0, 0).sprite(3, 1, 3, 0);  // scene 1 again, f3 at (1, 3) in layer 0: on top
         movie.scene(2).sound(0, 64, 161, 0x1);
         if (!cycling) movie.duration(8);
-        if (cycling) movie.scene(3).cycles({CycleRange{0, 0, 0, 3}, CycleRange{20, 23, 1, 1}, CycleRange{}, CycleRange{}});
+        if (cycling)
+            movie.scene(3).cycles({CycleRange{0, 0, 0, 3}, CycleRange{20, 23, 1, 1}, CycleRange{}, CycleRange{}});
         // Two placements in one layer of scene 4: the first in the stream ends on top.
         movie.scene(4).faceSet(0, 5, 5).sprite(1, 0, 0, 9).faceSet(0, 6, 5).sprite(1, 0, 0, 9);
         movie.end();
@@ -284,9 +286,9 @@ TEST(DumpE2E, FourChannelsMixAndStartAfreshAfterASeek)
     movie.embedded().load(Asset::Background, Ilbm(Picture(4, 2)));
     for (const auto *s : {&s0, &s1, &s2, &s3}) movie.load(Asset::Sound, qfauthor::Write8svx(*s));
     movie.scenes(4).scene(1).duration(10).sound(0, 64, 161, 0x1).sound(1, 40, 200, 0x2).sound(2, 64, 322, 0x4);
-    movie.sound(3, 100, 428, 0x8).sound(1, 0, 161, 0x1);   // volume 0 changes nothing
-    movie.scene(2).sound(1, 64, 161, 0x4);                 // channel 2 starts again, another sample
-    movie.scene(3).sound(0, 64, 300, 0xF0F);               // all four channels, bits above 3 ignored
+    movie.sound(3, 100, 428, 0x8).sound(1, 0, 161, 0x1);  // volume 0 changes nothing
+    movie.scene(2).sound(1, 64, 161, 0x4);                // channel 2 starts again, another sample
+    movie.scene(3).sound(0, 64, 300, 0xF0F);              // all four channels, bits above 3 ignored
     movie.end();
     qftest::TempDir dir;
     // Frame 0 reads sample 0 of each: s0 -127, s1 -38, s2 -125, s3 127, so

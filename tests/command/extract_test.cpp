@@ -79,7 +79,8 @@ std::vector<qfauthor::Color> Colours(int count, int seed)
 {
     std::vector<qfauthor::Color> colours;
     for (int c = 0; c < count; ++c)
-        colours.push_back({static_cast<uint8_t>(c * 8 + seed), static_cast<uint8_t>(255 - c * 7), static_cast<uint8_t>(c * 5 + 16)});
+        colours.push_back(
+            {static_cast<uint8_t>(c * 8 + seed), static_cast<uint8_t>(255 - c * 7), static_cast<uint8_t>(c * 5 + 16)});
     return colours;
 }
 
@@ -115,7 +116,8 @@ TEST_F(ExtractTest, TheBounceExampleComesBackAsTheSameMovie)
 {
     const char *source = std::getenv("QF_SOURCE_DIR");
     ASSERT_NE(source, nullptr);
-    Outcome r = run({"make", (fs::path(source) / "docs/examples/bounce/bounce.json").string(), "-o", path("bounce.qf")});
+    Outcome r =
+        run({"make", (fs::path(source) / "docs/examples/bounce/bounce.json").string(), "-o", path("bounce.qf")});
     ASSERT_EQ(r.status, 0) << r.err;
     expectRoundTrip(path("bounce.qf"), {"--volume", "Work=" + path("bounce-volume")});
     // The referenced sound keeps its Amiga name; a name-less embedded picture gets a numbered one.
@@ -223,7 +225,8 @@ TEST_F(ExtractTest, AmigaNamesCannotEscapeAndMissingFilesAreNamed)
     EXPECT_NE(r.err.find("missing background Work:Art/../../escape"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << "a control byte reached the terminal";
     std::set<std::string> written;
-    for (const auto &entry : fs::recursive_directory_iterator(path("out"))) written.insert(entry.path().filename().string());
+    for (const auto &entry : fs::recursive_directory_iterator(path("out")))
+        written.insert(entry.path().filename().string());
     EXPECT_EQ(written, (std::set<std::string>{"_hidden.png", "B\xc3\xa4r.png", "a_b.png", "A_B-2.png", "_[2Jx.png",
                                               "_rf-face-01.png"}));
     std::set<std::string> top;

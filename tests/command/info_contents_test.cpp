@@ -29,7 +29,9 @@ protected:
         const std::vector<qfauthor::Color> colors{{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
         std::vector<qfauthor::Color> screen(32);  // a picture's palette is taken whole, 32 colours
         screen[1] = {255, 0, 0}, screen[2] = {0, 255, 0};
-        auto picture = [&](uint8_t index) { return qfauthor::WriteIlbm({40, 25, std::vector<uint8_t>(1000, index)}, screen); };
+        auto picture = [&](uint8_t index) {
+            return qfauthor::WriteIlbm({40, 25, std::vector<uint8_t>(1000, index)}, screen);
+        };
         std::vector<qfauthor::FaceEntry> faces(2);
         faces[0].image = {3, 2, std::vector<uint8_t>(6, 3)};
         faces[1].image = {2, 2, std::vector<uint8_t>(4, 3)};
@@ -48,9 +50,19 @@ protected:
                                             .load(Asset::FaceSet, qfauthor::WriteFaceSet(faces, colors))
                                             .load(Asset::Sound, qfauthor::Write8svx(std::vector<int8_t>(100, 5)))
                                             .scenes(3)
-                                            .scene(1).background(0).duration(10).sound(1, 64, 428, 0b0101)
-                                            .scene(2).background(1).duration(25).faceSet(0, 0, 0).sprite(1, 0, 0, 0)
-                                            .scene(3).background(0).duration(7).sound(0, 32, 428, 0b0010)
+                                            .scene(1)
+                                            .background(0)
+                                            .duration(10)
+                                            .sound(1, 64, 428, 0b0101)
+                                            .scene(2)
+                                            .background(1)
+                                            .duration(25)
+                                            .faceSet(0, 0, 0)
+                                            .sprite(1, 0, 0, 0)
+                                            .scene(3)
+                                            .background(0)
+                                            .duration(7)
+                                            .sound(0, 32, 428, 0b0010)
                                             .end()
                                             .bytes())
                      .string();
@@ -58,7 +70,8 @@ protected:
     Outcome run(std::vector<std::string> args, bool allVolumes = true)
     {
         args.insert(args.end(), {"--volume", "Art=" + (dir_ / "art").string()});
-        if (allVolumes) args.insert(args.end(), {"--volume", "Music=" + adf(), "--volume", "Work=" + (dir_ / "work").string()});
+        if (allVolumes)
+            args.insert(args.end(), {"--volume", "Music=" + adf(), "--volume", "Work=" + (dir_ / "work").string()});
         return qftest::RunQuillframer(args, dir_.path());
     }
     std::string adf() const { return (dir_ / "music.adf").string(); }
@@ -70,7 +83,8 @@ constexpr const char *Prompt = "for Amiga volume";
 
 TEST_F(InfoContentsTest, MissingFilesAreAllListedWithTheFlagsThatSupplyThemAndNoOneIsAsked)
 {
-    const std::string line = "quillframer: 3 files on 2 volumes are missing; give them with --volume Music=DIR --volume Work=DIR\n";
+    const std::string line =
+        "quillframer: 3 files on 2 volumes are missing; give them with --volume Music=DIR --volume Work=DIR\n";
     Outcome r = run({"info", movie_}, false);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, line);
@@ -86,8 +100,9 @@ TEST_F(InfoContentsTest, MissingFilesAreAllListedWithTheFlagsThatSupplyThemAndNo
 
     // On a terminal, where the normal open would ask for each volume in turn.
     if (std::system("command -v script >/dev/null 2>&1") == 0) {
-        std::string command = "unset QUILLFRAMER_PLUGIN; " + (fs::path(std::getenv("QF_BUILD_DIR")) / "quillframer").string() +
-                              " info " + qftest::Quote(movie_) + " --volume Art=" + qftest::Quote((dir_ / "art").string());
+        std::string command = "unset QUILLFRAMER_PLUGIN; " +
+                              (fs::path(std::getenv("QF_BUILD_DIR")) / "quillframer").string() + " info " +
+                              qftest::Quote(movie_) + " --volume Art=" + qftest::Quote((dir_ / "art").string());
         r = qftest::RunCommand("script", {"-qec", command, "/dev/null"}, dir_.path(), "timeout 60");
         EXPECT_EQ(r.status, 1);
         EXPECT_FALSE(Has(r.out, Prompt)) << r.out;
@@ -96,11 +111,12 @@ TEST_F(InfoContentsTest, MissingFilesAreAllListedWithTheFlagsThatSupplyThemAndNo
 
     // A volume given that lacks the file: named with where it was looked for.
     fs::create_directories(dir_ / "empty");
-    r = qftest::RunQuillframer({"info", movie_, "--volume", "Art=" + (dir_ / "empty").string(), "--volume", "Music=" + adf(),
-                                "--volume", "work=" + (dir_ / "work").string()},
+    r = qftest::RunQuillframer({"info", movie_, "--volume", "Art=" + (dir_ / "empty").string(), "--volume",
+                                "Music=" + adf(), "--volume", "work=" + (dir_ / "work").string()},
                                dir_.path());
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "quillframer: 1 file is missing, Art:Pics/Sky (not at " + (dir_ / "empty/Pics/Sky").string() + ")\n");
+    EXPECT_EQ(r.err,
+              "quillframer: 1 file is missing, Art:Pics/Sky (not at " + (dir_ / "empty/Pics/Sky").string() + ")\n");
     EXPECT_FALSE(Has(r.err + r.out, Prompt));
 }
 
@@ -111,11 +127,12 @@ TEST_F(InfoContentsTest, EachFileShowsWhereItWasFoundAndTheJsonSaysTheSame)
     const std::string sky = (dir_ / "art/Pics/Sky").string();
     for (const std::string &part : std::vector<std::string>{
              "  picture  40 x 25\n", "  contents 3 scenes, 2 backgrounds, 2 face sets, 2 sounds\n",
-          "  file     sound 0       Music:Tunes/Boom (" + adf() + ":Tunes/Boom)  300 samples at ",
-          "  file     background 0  Art:Pics/Sky (" + sky + ")  40 x 25, 32 colours\n",
-          "  file     background 1  Work:Sea (" + (dir_ / "work/Sea").string() + ")  40 x 25, 32 colours\n",
-          "  file     face set 0    music:Faces/Hero (" + adf() + ":Faces/Hero)  2 faces, 4 colours\n",
-          "  file     face set 1    embedded  2 faces, 4 colours\n", "  file     sound 1       embedded  100 samples at "})
+             "  file     sound 0       Music:Tunes/Boom (" + adf() + ":Tunes/Boom)  300 samples at ",
+             "  file     background 0  Art:Pics/Sky (" + sky + ")  40 x 25, 32 colours\n",
+             "  file     background 1  Work:Sea (" + (dir_ / "work/Sea").string() + ")  40 x 25, 32 colours\n",
+             "  file     face set 0    music:Faces/Hero (" + adf() + ":Faces/Hero)  2 faces, 4 colours\n",
+             "  file     face set 1    embedded  2 faces, 4 colours\n",
+             "  file     sound 1       embedded  100 samples at "})
         EXPECT_TRUE(Has(r.out, part)) << part << " in\n" << r.out;
 
     Outcome j = run({"info", movie_, "--json"});
@@ -129,8 +146,9 @@ TEST_F(InfoContentsTest, EachFileShowsWhereItWasFoundAndTheJsonSaysTheSame)
         ++perType[a["type"].get<std::string>()];
         if (a["origin"] == "embedded") continue;
         // The same path as the text shows, on the image where there is one.
-        const std::string where = a.contains("image") ? a["image"].get<std::string>() + ":" + a["inside"].get<std::string>()
-                                                      : a["hostPath"].get<std::string>();
+        const std::string where = a.contains("image")
+                                      ? a["image"].get<std::string>() + ":" + a["inside"].get<std::string>()
+                                      : a["hostPath"].get<std::string>();
         EXPECT_TRUE(Has(r.out, a["amigaPath"].get<std::string>() + " (" + where + ")")) << a;
     }
     EXPECT_EQ(perType, (std::map<std::string, int>{{"background", 2}, {"faceSet", 2}, {"sound", 2}}));

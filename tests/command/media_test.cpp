@@ -78,9 +78,9 @@ Decoded DecodeFile(const std::string &path)
         while (avcodec_receive_frame(c, frame) == 0) {
             if (c->codec_type == AVMEDIA_TYPE_VIDEO) {
                 Bytes rgb(static_cast<size_t>(frame->width) * frame->height * 3);
-                SwsContext *sws = sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-                                                 frame->width, frame->height, AV_PIX_FMT_RGB24,
-                                                 SWS_POINT | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr, nullptr, nullptr);
+                SwsContext *sws = sws_getContext(
+                    frame->width, frame->height, static_cast<AVPixelFormat>(frame->format), frame->width, frame->height,
+                    AV_PIX_FMT_RGB24, SWS_POINT | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr, nullptr, nullptr);
                 uint8_t *dst[1] = {rgb.data()};
                 int stride[1] = {frame->width * 3};
                 sws_scale(sws, frame->data, frame->linesize, 0, frame->height, dst, stride);
@@ -134,7 +134,8 @@ std::vector<Bytes> RgbFrames(const Bytes &words, size_t pixels)
     std::vector<Bytes> frames;
     for (size_t at = 0; at + pixels * 4 <= words.size(); at += pixels * 4) {
         Bytes rgb;
-        for (size_t i = at; i < at + pixels * 4; i += 4) rgb.insert(rgb.end(), words.begin() + i + 1, words.begin() + i + 4);
+        for (size_t i = at; i < at + pixels * 4; i += 4)
+            rgb.insert(rgb.end(), words.begin() + i + 1, words.begin() + i + 4);
         frames.push_back(std::move(rgb));
     }
     return frames;
@@ -168,8 +169,8 @@ protected:
     // dump's video (returned) and audio (NAME.audio) after a seek to `seek` ms, all packets or `packets`.
     static Bytes Dump(const std::string &name, int seek, int packets)
     {
-        std::vector<std::string> args{"dump", movie_, "--video", Path(name + ".video"), "--audio",
-                                      Path(name + ".audio"), "--volume", volume_};
+        std::vector<std::string> args{
+            "dump", movie_, "--video", Path(name + ".video"), "--audio", Path(name + ".audio"), "--volume", volume_};
         if (seek) args.insert(args.end(), {"--seek", std::to_string(seek)});
         if (packets) args.insert(args.end(), {"--packets", std::to_string(packets)});
         Outcome r = Run(args);
@@ -178,7 +179,8 @@ protected:
     }
     static Outcome Export(const std::string &out, std::vector<std::string> extra = {})
     {
-        std::vector<std::string> args{"export", movie_, "-o", out == "-" ? out : Path(out), "--volume", volume_, "--quiet"};
+        std::vector<std::string> args{"export",   movie_,  "-o",     out == "-" ? out : Path(out),
+                                      "--volume", volume_, "--quiet"};
         args.insert(args.end(), extra.begin(), extra.end());
         return Run(args);
     }
@@ -340,7 +342,6 @@ TEST_F(MediaTest, FrameAndSheet)
     ASSERT_EQ(sheet.frames.size(), 1u);
     EXPECT_GT(sheet.width, 4 * Width);  // four thumbnails in a row, at full size for a small picture
     EXPECT_NE(r.out.find("4 thumbnails"), std::string::npos) << r.out;
-
 }
 
 // Every label of a sheet, given to `frame --at`, gives exactly its thumbnail. The example
@@ -376,16 +377,15 @@ TEST_F(MediaTest, EachSheetLabelFramesItsThumbnail)
             Decoded picture = DecodeFile(Path("label.png"));
             ASSERT_EQ(picture.frames.size(), 1u);
             int at = from;
-            while (at <= (sheet.height - Height) * sheet.width && !(at % sheet.width <= sheet.width - Width &&
-                                                                     holds(picture.frames[0], at % sheet.width, at / sheet.width)))
+            while (at <= (sheet.height - Height) * sheet.width &&
+                   !(at % sheet.width <= sheet.width - Width &&
+                     holds(picture.frames[0], at % sheet.width, at / sheet.width)))
                 ++at;
             ASSERT_LE(at, (sheet.height - Height) * sheet.width) << "no thumbnail after the one before shows " << label;
             from = at + 1;
         }
         EXPECT_NE(r.out.find(std::to_string(count) + " thumbnails"), std::string::npos) << r.out;
-        if (mode.size() == 2 && mode[1] == "0.4") {
-            EXPECT_EQ(count, 4);
-        }
+        if (mode.size() == 2 && mode[1] == "0.4") { EXPECT_EQ(count, 4); }
     }
 }
 
@@ -455,7 +455,9 @@ TEST_F(MediaTest, AspectIsDeclaredInVideoAndResampledInPictures)
     Decoded fit = DecodeFile(Path("fit.gif"));
     ASSERT_FALSE(fit.frames.empty());
     const Bytes &f = fit.frames[10], &ref = dumpFrames_[10];
-    auto px = [](const Bytes &b, int width, int x, int y) { return Bytes(&b[(y * width + x) * 3], &b[(y * width + x) * 3 + 3]); };
+    auto px = [](const Bytes &b, int width, int x, int y) {
+        return Bytes(&b[(y * width + x) * 3], &b[(y * width + x) * 3 + 3]);
+    };
     EXPECT_EQ(px(f, 200, 0, 0), Bytes(3, 0));
     EXPECT_EQ(px(f, 200, 36 + 127, 2 + 95), px(ref, Width, 63, 47));
     EXPECT_EQ(px(f, 200, 36, 2), px(ref, Width, 0, 0));
@@ -498,12 +500,13 @@ TEST_F(MediaTest, BatchConvertsTheGoodMoviesAndNamesTheBadOne)
 TEST_F(MediaTest, PlayerKeysStepSeekAndLoop)
 {
     const std::string dummy = "SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy";
-    Outcome r = Run({"play", movie_, "--volume", volume_, "--script", "space home . . . , , o l . . . . . . . . . q"}, dummy);
+    Outcome r =
+        Run({"play", movie_, "--volume", volume_, "--script", "space home . . . , , o l . . . . . . . . . q"}, dummy);
     ASSERT_EQ(r.status, 0) << r.err;
-    const char *lines[] = {"Home: frame 0 scene 1/8 paused\n", ".: frame 1 scene 1/8 paused\n",
-                           ".: frame 2 scene 1/8 paused\n", ".: frame 3 scene 1/8 paused\n",
-                           ",: frame 2 scene 1/8 paused\n", ",: frame 1 scene 1/8 paused\n",
-                           "O: frame 1 scene 1/8 paused\n", "L: frame 1 scene 1/8 paused loop\n",
+    const char *lines[] = {"Home: frame 0 scene 1/8 paused\n",   ".: frame 1 scene 1/8 paused\n",
+                           ".: frame 2 scene 1/8 paused\n",      ".: frame 3 scene 1/8 paused\n",
+                           ",: frame 2 scene 1/8 paused\n",      ",: frame 1 scene 1/8 paused\n",
+                           "O: frame 1 scene 1/8 paused\n",      "L: frame 1 scene 1/8 paused loop\n",
                            ".: frame 4 scene 1/8 paused loop\n", ".: frame 5 scene 2/8 paused loop\n",
                            ".: frame 10 scene 2/8 paused loop\n"};
     size_t at = 0;
@@ -513,7 +516,8 @@ TEST_F(MediaTest, PlayerKeysStepSeekAndLoop)
     }
 
     // 40 frames, then 10 more from the start.
-    r = Run({"play", movie_, "--volume", volume_, "--loop", "--frames", "50", "--script", "", "--aspect", "pal"}, dummy);
+    r = Run({"play", movie_, "--volume", volume_, "--loop", "--frames", "50", "--script", "", "--aspect", "pal"},
+            dummy);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("loop: back to the start"), std::string::npos) << r.out;
 
@@ -528,7 +532,8 @@ TEST_F(MediaTest, PlaylistMovesOnByKeyAndAtTheEnd)
 {
     const std::string dummy = "SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy";
     fs::copy_file(movie_, Path("second.qf"), fs::copy_options::overwrite_existing);
-    const std::string first = "window: quillframer - bounce.qf (1/2)\n", second = "window: quillframer - second.qf (2/2)\n";
+    const std::string first = "window: quillframer - bounce.qf (1/2)\n",
+                      second = "window: quillframer - second.qf (2/2)\n";
     auto inOrder = [](const std::string &out, std::vector<std::string> lines) {
         size_t at = 0;
         for (const std::string &line : lines) {
@@ -538,10 +543,11 @@ TEST_F(MediaTest, PlaylistMovesOnByKeyAndAtTheEnd)
         }
         return ::testing::AssertionSuccess();
     };
-    Outcome r = Run({"play", movie_, Path("second.qf"), "--volume", volume_, "--script", "< > space > < enter q"}, dummy);
+    Outcome r =
+        Run({"play", movie_, Path("second.qf"), "--volume", volume_, "--script", "< > space > < enter q"}, dummy);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(inOrder(r.out, {first, "<: frame 0 scene 1/8\n", second, "Space: frame 0 scene 1/8 paused\n",
-                                 ">: frame 0 scene 1/8 paused\n", first, second}));
+                                ">: frame 0 scene 1/8 paused\n", first, second}));
     EXPECT_EQ(r.out.find("q:"), std::string::npos) << r.out;  // q quits whatever is playing
 
     // 40 pictures of the first, then 10 of the second; --frames counts them all.
@@ -582,13 +588,15 @@ TEST_F(MediaTest, ErrorsNameTheirCause)
     ExpectError(Run({"frame", movie_, "--at", "9", "-o", Path("f.png"), "--volume", volume_}), "past the end");
 
     std::ofstream(Path("bad.json")) << R"({"scenes": [{"ticks": 10, "sprites": [{"faceSet": "nope"}]}]})";
-    ExpectError(Run({"make", Path("bad.json"), "-o", Path("bad.qf")}), "scenes[0] (scene 1): no face set named \"nope\"");
+    ExpectError(Run({"make", Path("bad.json"), "-o", Path("bad.qf")}),
+                "scenes[0] (scene 1): no face set named \"nope\"");
     std::ofstream(Path("typo.json")) << R"({"scenes": [{"ticks": 10}, {"repeat": 3}, {"scroll": {"axsi": "y"}}]})";
     ExpectError(Run({"make", Path("typo.json"), "-o", Path("bad.qf")}),
                 "typo.json: scenes[2].scroll.axsi (scene 5): unknown key \u2014 did you mean 'axis'?");
     // A key is the script's text: a newline in it is shown, not obeyed.
     std::ofstream(Path("newline.json")) << R"({"scenes": [{"ticks": 10, "tic\nks": 1}]})";
-    ExpectError(Run({"make", Path("newline.json"), "-o", Path("bad.qf")}), "scenes[0].tic\\x0aks (scene 1): unknown key");
+    ExpectError(Run({"make", Path("newline.json"), "-o", Path("bad.qf")}),
+                "scenes[0].tic\\x0aks (scene 1): unknown key");
     std::ofstream(Path("broken.json")) << "{ not json";
     ExpectError(Run({"make", Path("broken.json"), "-o", Path("bad.qf")}), "not valid JSON");
 }

@@ -88,10 +88,8 @@ TEST_F(OutputsTest, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten)
         const Bytes &input;
     };
     const Case cases[] = {
-        {"export", {"export", "IN", "-o", "OUT", "-y"}, movie},
-        {"frame", {"frame", "IN", "-o", "OUT", "-y"}, movie},
-        {"sheet", {"sheet", "IN", "-o", "OUT", "-y"}, movie},
-        {"dump", {"dump", "IN", "--video", "OUT"}, movie},
+        {"export", {"export", "IN", "-o", "OUT", "-y"}, movie}, {"frame", {"frame", "IN", "-o", "OUT", "-y"}, movie},
+        {"sheet", {"sheet", "IN", "-o", "OUT", "-y"}, movie},   {"dump", {"dump", "IN", "--video", "OUT"}, movie},
         {"make", {"make", "IN", "-o", "OUT", "-y"}, script},
     };
     for (const Case &c : cases) {
@@ -228,13 +226,17 @@ TEST_F(OutputsTest, DevicesAndDescriptorsAreWrittenInPlaceNeverReplaced)
         "unset QUILLFRAMER_PLUGIN\n"
         "s=0\n"
         // No -y: a device is never an existing file to ask about.
-        "for args in 'dump " + m + " --audio /dev/null --video /dev/null' 'export " + m +
-        " -o /dev/null -f wav' 'frame " + m + " -o /dev/null'; do\n"
-        "  eval " + qf + " \"$args\" </dev/null >/dev/null 2>>" + err + " || s=$((s + 1))\n"
+        "for args in 'dump " +
+        m + " --audio /dev/null --video /dev/null' 'export " + m + " -o /dev/null -f wav' 'frame " + m +
+        " -o /dev/null'; do\n"
+        "  eval " +
+        qf + " \"$args\" </dev/null >/dev/null 2>>" + err +
+        " || s=$((s + 1))\n"
         "done\n"
         "test -c /dev/null || s=$((s + 10))\n" +
         qf + " dump " + m + " --video /dev/stdout 2>>" + err + " </dev/null | cat >" +
-        qftest::Quote(path("piped").string()) + "\n"
+        qftest::Quote(path("piped").string()) +
+        "\n"
         "test -L /dev/stdout || s=$((s + 20))\n"
         "test \"$(ls -A /dev | wc -l)\" = 3 || s=$((s + 40))\n"  // no temporary file beside them
         "exit $s\n";
@@ -347,7 +349,8 @@ TEST_F(OutputsTest, NamesFromAMovieReachTheTerminalEscaped)
         for (char ch : r.out) EXPECT_TRUE(static_cast<uint8_t>(ch) >= 0x20 || ch == '\n') << r.out;
     }
     // Letters beyond ASCII stay as they are; only controls and bytes that are no UTF-8 are escaped.
-    EXPECT_EQ(qfutil::Printable("K\xc3\xa4se \xe2\x80\x94 \xf0\x9f\x8e\x9e"), "K\xc3\xa4se \xe2\x80\x94 \xf0\x9f\x8e\x9e");
+    EXPECT_EQ(qfutil::Printable("K\xc3\xa4se \xe2\x80\x94 \xf0\x9f\x8e\x9e"),
+              "K\xc3\xa4se \xe2\x80\x94 \xf0\x9f\x8e\x9e");
     EXPECT_EQ(qfutil::Printable("\x7f\xc2\x9b\xc3(\xe2\x80"), "\\x7f\\xc2\\x9b\\xc3(\\xe2\\x80");
 }
 
@@ -356,7 +359,8 @@ TEST_F(OutputsTest, APictureAboveThePixelBudgetIsRefusedAtTheOpen)
     const std::string small = write("small.qf", Movie(6, DeclaredPicture(16, 2))).string();
     Outcome r = run({"frame", small, "-o", path("f.png").string(), "--max-pixels", "31"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "quillframer: picture is 16x2 (32 pixels), above the limit of 31 pixels; --max-pixels raises it\n");
+    EXPECT_EQ(r.err,
+              "quillframer: picture is 16x2 (32 pixels), above the limit of 31 pixels; --max-pixels raises it\n");
     EXPECT_FALSE(fs::exists(path("f.png")));
     EXPECT_EQ(run({"info", small, "--max-pixels", "32"}).status, 0);
 

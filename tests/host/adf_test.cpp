@@ -43,7 +43,8 @@ Tree SampleTree()
            {"Caf\xe9", Pattern(700, 3)},
            {"\xc9t\xe9/", {}},
            {"\xc9t\xe9/Na\xefve", Pattern(488, 4)}};  // exactly one OFS block
-    for (int i = 0; i < 90; ++i) t["f" + std::to_string(i)] = Pattern(size_t(i) * 11, unsigned(i));  // shared hash slots
+    for (int i = 0; i < 90; ++i)
+        t["f" + std::to_string(i)] = Pattern(size_t(i) * 11, unsigned(i));  // shared hash slots
     return t;
 }
 
@@ -93,7 +94,10 @@ protected:
         o.label = "Quill Disk";
         return o;
     }
-    qftest::Outcome unadf(const std::vector<std::string> &args) { return qftest::RunCommand("unadf", args, dir_.path()); }
+    qftest::Outcome unadf(const std::vector<std::string> &args)
+    {
+        return qftest::RunCommand("unadf", args, dir_.path());
+    }
     TempDir dir_;
 };
 
@@ -118,9 +122,7 @@ TEST_P(AdfPeer, UnadfListsAndExtractsWhatWasWrittenAndTheReaderAgrees)
     fs::create_directory(out);
     ASSERT_EQ(unadf({"-r", image.string(), "-d", out.string()}).status, 0);
     for (const auto &[path, bytes] : tree)
-        if (path.back() != '/') {
-            EXPECT_EQ(qftest::ReadBytes(out / path), bytes) << path;
-        }
+        if (path.back() != '/') { EXPECT_EQ(qftest::ReadBytes(out / path), bytes) << path; }
     // unadf finds a name through the hash table: the writer put it in the right slot.
     const Bytes &hero = tree.at("Anims/Faces/Hero");
     EXPECT_EQ(unadf({"-p", image.string(), "anims/FACES/hero"}).out, std::string(hero.begin(), hero.end()));
@@ -136,9 +138,7 @@ TEST_P(AdfPeer, UnadfListsAndExtractsWhatWasWrittenAndTheReaderAgrees)
     }
     EXPECT_EQ(listing, Expected(tree));
     for (const auto &[path, bytes] : tree)
-        if (path.back() != '/') {
-            EXPECT_EQ(reader.read(path), bytes) << path;
-        }
+        if (path.back() != '/') { EXPECT_EQ(reader.read(path), bytes) << path; }
     // A walked entry is read by its header block, a data block at a time, as by its path.
     for (const qfhost::AdfEntry &e : reader.list())
         if (e.kind == qfhost::AdfEntry::Kind::File) {
@@ -187,14 +187,21 @@ struct Damage {
 };
 
 std::span<uint8_t> Block(Bytes &image, uint32_t n) { return std::span<uint8_t>(image).subspan(n * 512, 512); }
-uint32_t RootSlot(Bytes &image, const char *name) { return dos::Get32(Block(image, 880), 24 + 4 * dos::NameHash(name, false)); }
+uint32_t RootSlot(Bytes &image, const char *name)
+{
+    return dos::Get32(Block(image, 880), 24 + 4 * dos::NameHash(name, false));
+}
 void Seal(Bytes &image, uint32_t n) { dos::Put32(Block(image, n), 20, dos::BlockChecksum(Block(image, n))); }
 
 Bytes DamageImage()
 {
     qfauthor::AdfOptions o;
     o.fastFileSystem = true;
-    return qfauthor::AdfWriter(o).file("A", Pattern(2000, 5)).file("D/x", {1}).file("Big", Pattern(300 * 512, 6)).image();
+    return qfauthor::AdfWriter(o)
+        .file("A", Pattern(2000, 5))
+        .file("D/x", {1})
+        .file("Big", Pattern(300 * 512, 6))
+        .image();
 }
 
 void ReadEverything(const qfhost::AdfImage &image)
@@ -253,21 +260,22 @@ TEST(AdfDamage, BadChecksumsWarnUnlessStrictAndCommonSmallFaultsStillRead)
     qfhost::AdfImage lenient(bytes);
     EXPECT_EQ(lenient.read("A"), Pattern(2000, 5));
     ASSERT_EQ(lenient.warnings().size(), 1u);
-    EXPECT_EQ(lenient.warnings()[0], "block " + std::to_string(a) + " (an entry of the root) has a checksum that does not match");
+    EXPECT_EQ(lenient.warnings()[0],
+              "block " + std::to_string(a) + " (an entry of the root) has a checksum that does not match");
     qfhost::AdfReadOptions strict;
     strict.strictChecksums = true;
     EXPECT_THROW(qfhost::AdfImage(bytes, strict).read("A"), qfhost::AdfError);
 
     bytes = DamageImage();
-    dos::Put32(Block(bytes, 0), 8, 1234);                   // boot block's root pointer wrong
-    dos::Put32(Block(bytes, 0), 4, 0xDEADBEEF);             // and its checksum invalid
+    dos::Put32(Block(bytes, 0), 8, 1234);                           // boot block's root pointer wrong
+    dos::Put32(Block(bytes, 0), 4, 0xDEADBEEF);                     // and its checksum invalid
     dos::Put32(Block(bytes, 880), 512 - 200, 0), Seal(bytes, 880);  // bitmap marked invalid
     qfhost::AdfImage worn(bytes);
     EXPECT_EQ(worn.read("D/X"), Bytes{1});
     EXPECT_EQ(worn.read("big"), Pattern(300 * 512, 6));
     EXPECT_TRUE(worn.warnings().empty());
 
-    EXPECT_THROW(qfhost::AdfImage(Bytes(901120, 0)), qfhost::AdfError);  // wiped boot block
+    EXPECT_THROW(qfhost::AdfImage(Bytes(901120, 0)), qfhost::AdfError);                     // wiped boot block
     EXPECT_THROW(qfhost::AdfImage(Bytes{'R', 'D', 'S', 'K', '.', '#'}), qfhost::AdfError);  // found by fuzzing
 }
 
@@ -287,7 +295,8 @@ TEST(AdfHardDisk, APartitionBehindARigidDiskBlockIsFoundByItsGeometry)
     o.fastFileSystem = true;
     o.label = "Work";
     TempDir dir;
-    fs::path image = dir.write("disk.hdf", HardDisk(qfauthor::AdfWriter(o).file("Pics/Back", Pattern(5000, 9)).image()));
+    fs::path image =
+        dir.write("disk.hdf", HardDisk(qfauthor::AdfWriter(o).file("Pics/Back", Pattern(5000, 9)).image()));
     qfhost::AdfImage disk(qftest::ReadBytes(image));
     EXPECT_EQ(disk.label(), "Work");
     EXPECT_EQ(disk.blockCount(), 1760u);
@@ -317,7 +326,8 @@ TEST(AdfHardDisk, GeometryThatWrapsOrLiesOutsideTheImageIsRefusedNamingThePartit
             qfhost::AdfImage disk(HardDisk(floppy, geometry));
             ADD_FAILURE() << name << ": opened";
         } catch (const qfhost::AdfError &e) {
-            EXPECT_EQ(std::string(e.what()).rfind("partition 0 (DH0) lies outside the image", 0), 0u) << name << ": " << e.what();
+            EXPECT_EQ(std::string(e.what()).rfind("partition 0 (DH0) lies outside the image", 0), 0u)
+                << name << ": " << e.what();
         }
     }
     // A partition beyond any 32-bit block number is refused too; one that fits still opens.
@@ -521,8 +531,7 @@ TEST(AdfRegressions, KeptImagesAreRefusedOrRead)
                 if (e.kind == qfhost::AdfEntry::Kind::File) {
                     try {
                         disk.head(e.block, e.path, 64), disk.read(e.path);
-                    } catch (const qfhost::AdfError &) {
-                    }
+                    } catch (const qfhost::AdfError &) {}
                 }
                 return true;
             });

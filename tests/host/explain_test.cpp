@@ -39,12 +39,19 @@ struct TwoAssetMovie {
                                        qfauthor::WriteIlbm(picture, std::vector<qfauthor::Color>(4)));
         std::vector<qfauthor::FaceEntry> faces(1);
         faces[0].image = {3, 2, std::vector<uint8_t>(6, 2)};
-        movie = dir.write("two.qf", MovieWriter()
-                                        .reference(Asset::Background, "Work:Pics", "Sky")
-                                        .embedded()
-                                        .load(Asset::FaceSet, qfauthor::WriteFaceSet(faces, std::vector<qfauthor::Color>(2)))
-                                        .scenes(1).scene(1).background(0).duration(6).faceSet(0, 0, 0).sprite(1, 0, 0, 0)
-                                        .end().bytes());
+        movie = dir.write("two.qf",
+                          MovieWriter()
+                              .reference(Asset::Background, "Work:Pics", "Sky")
+                              .embedded()
+                              .load(Asset::FaceSet, qfauthor::WriteFaceSet(faces, std::vector<qfauthor::Color>(2)))
+                              .scenes(1)
+                              .scene(1)
+                              .background(0)
+                              .duration(6)
+                              .faceSet(0, 0, 0)
+                              .sprite(1, 0, 0, 0)
+                              .end()
+                              .bytes());
     }
 };
 
@@ -75,7 +82,9 @@ TEST(ExplainOpen, EveryFailedAllocationIsAnErrorOrAWarningNamingWhatAndHowBig)
             ASSERT_EQ(e.warnings.size(), 1u);
             EXPECT_TRUE(Has(e.warnings[0], "picture \"")) << e.warnings[0];
             EXPECT_TRUE(Has(e.warnings[0], "was not loaded: out of memory (")) << e.warnings[0];
-            picturePixels |= Has(e.warnings[0], "work/Pics/Sky\" was not loaded: out of memory (1000 bytes for the pixels of a picture)");
+            picturePixels |=
+                Has(e.warnings[0],
+                    "work/Pics/Sky\" was not loaded: out of memory (1000 bytes for the pixels of a picture)");
             if (!e.error.empty()) {
                 EXPECT_TRUE(Has(e.error, "names background 0, but no background is loaded")) << e.error;
             }

@@ -34,7 +34,10 @@ public:
         const Bytes &b = entries.at(file.id).second;
         return Bytes(b.begin(), b.begin() + std::min(count, b.size()));
     }
-    void copy(const qfhost::VolumeEntry &file, const qfhost::ByteSink &sink) const override { sink(entries.at(file.id).second); }
+    void copy(const qfhost::VolumeEntry &file, const qfhost::ByteSink &sink) const override
+    {
+        sink(entries.at(file.id).second);
+    }
 
     MadeUpVolume &add(const std::string &path, Bytes bytes = {}, bool directory = false)
     {
@@ -57,7 +60,8 @@ Extracted Extract(const qfhost::Volume &volume, const fs::path &out)
 {
     Extracted e;
     qfutil::Outputs outputs(qfutil::Overwrite::Always);
-    e.result = qfhost::ExtractVolume(volume, "", out, outputs, [&](const std::string &line) { e.lines.push_back(line); });
+    e.result =
+        qfhost::ExtractVolume(volume, "", out, outputs, [&](const std::string &line) { e.lines.push_back(line); });
     return e;
 }
 

@@ -17,7 +17,10 @@ using qftest::TempDir;
 struct Calls {
     HostBase *base;
     template <typename F>
-    F file(int slot) const { return reinterpret_cast<F>(base->fileTable[slot]); }
+    F file(int slot) const
+    {
+        return reinterpret_cast<F>(base->fileTable[slot]);
+    }
 
     HostFile open(const std::string &name, int32_t mode = 0) const
     {
@@ -28,8 +31,14 @@ struct Calls {
         return file<HostOpenFileTaggedFn>(HOST_FILE_OPEN_TAGGED)(name.c_str(), 0, options);
     }
     void close(HostFile f) const { file<HostCloseFileFn>(HOST_FILE_CLOSE)(f); }
-    int64_t seek(HostFile f, int64_t offset, int32_t mode) const { return file<HostSeekFn>(HOST_FILE_SEEK)(f, offset, mode); }
-    int32_t read(HostFile f, void *buffer, uint32_t count) const { return file<HostReadFn>(HOST_FILE_READ)(f, buffer, count); }
+    int64_t seek(HostFile f, int64_t offset, int32_t mode) const
+    {
+        return file<HostSeekFn>(HOST_FILE_SEEK)(f, offset, mode);
+    }
+    int32_t read(HostFile f, void *buffer, uint32_t count) const
+    {
+        return file<HostReadFn>(HOST_FILE_READ)(f, buffer, count);
+    }
     int32_t readByte(HostFile f) const { return file<HostReadByteFn>(HOST_FILE_READ_BYTE)(f); }
     bool atEnd(HostFile f) const { return file<HostAtEndOfFileFn>(HOST_FILE_AT_END)(f) != 0; }
     int32_t join(char *buffer, const std::string &add, uint32_t size) const
@@ -47,7 +56,10 @@ struct Calls {
     }
 };
 
-inline std::string RequesterMessage(const std::string &volume) { return QF_REQUESTER_HEAD + volume + QF_REQUESTER_TAIL; }
+inline std::string RequesterMessage(const std::string &volume)
+{
+    return QF_REQUESTER_HEAD + volume + QF_REQUESTER_TAIL;
+}
 
 inline std::vector<uint8_t> TinyMovie(const std::string &signature = QF_SIGNATURE_QUILLFRAMER)
 {

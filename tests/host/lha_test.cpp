@@ -110,8 +110,9 @@ TEST(LhaCosts, AMemberDeclaringGigabytesIsRefusedAtTheCapWithoutBeingAllocated)
     EXPECT_EQ(refusal.find('\n'), std::string::npos);
     EXPECT_EQ(volume->head(entries[0], 16), Bytes(16, 'x'));
     uint64_t copied = 0;
-    EXPECT_NE(Refusal([&] { volume->copy(entries[0], [&](std::span<const uint8_t> piece) { copied += piece.size(); }); }),
-              "");
+    EXPECT_NE(
+        Refusal([&] { volume->copy(entries[0], [&](std::span<const uint8_t> piece) { copied += piece.size(); }); }),
+        "");
     EXPECT_EQ(copied, 2300u);
     EXPECT_LT(largestAllocation.load(), OneMegabyte);
     EXPECT_EQ(volume->open("small").bytes, (Bytes{'o', 'k'}));
@@ -156,7 +157,9 @@ TEST(LhaDamage, AnArchiveCutShortFailsAfterItsGoodMembers)
                                             StoredLhaMember("Pics/Three", Bytes(70, 3))});
     // Offsets: 24-byte level 0 header + name, then the data.
     const size_t third = (24 + 3 + 100) + (24 + 3 + 50);
-    auto cut = [&](size_t size) { return OpenBytes(dir, "cut" + std::to_string(size) + ".lha", Bytes(whole.begin(), whole.begin() + long(size))); };
+    auto cut = [&](size_t size) {
+        return OpenBytes(dir, "cut" + std::to_string(size) + ".lha", Bytes(whole.begin(), whole.begin() + long(size)));
+    };
 
     auto [paths, error] = Walked(*cut(third + 12));
     EXPECT_EQ(paths, (std::vector<std::string>{"One", "Two"}));
@@ -195,11 +198,12 @@ TEST(LhaDamage, AnArchiveCutShortFailsAfterItsGoodMembers)
 TEST(LhaDamage, AnArchiveEndsAtItsEndOrItsZeroByteWhateverPaddingFollows)
 {
     qftest::TempDir dir;
-    const Bytes whole = qfauthor::WriteLha({StoredLhaMember("One", Bytes(100, 1)), StoredLhaMember("Two", Bytes(50, 2))});
+    const Bytes whole =
+        qfauthor::WriteLha({StoredLhaMember("One", Bytes(100, 1)), StoredLhaMember("Two", Bytes(50, 2))});
     const std::vector<std::string> both{"One", "Two"};
     Bytes unmarked(whole.begin(), whole.end() - 1), zeros = whole, eofs = whole, filler = unmarked;
     zeros.resize(whole.size() + 300, 0);
-    eofs.resize(whole.size() + 127, 0x1A);  // a transfer's padding
+    eofs.resize(whole.size() + 127, 0x1A);       // a transfer's padding
     filler.resize(unmarked.size() + 127, 0x1A);  // the same padding with no end byte before it
     const std::vector<std::pair<std::string, Bytes>> endings{
         {"whole", whole}, {"unmarked", unmarked}, {"zeros", zeros}, {"eofs", eofs}, {"filler", filler}};
@@ -210,7 +214,8 @@ TEST(LhaDamage, AnArchiveEndsAtItsEndOrItsZeroByteWhateverPaddingFollows)
     const std::string long227(227, 'n');
     Bytes zeroLed = qfauthor::WriteLha({StoredLhaMember("One", Bytes(100, 1)), StoredLhaMember(long227, Bytes{7}, 2)});
     ASSERT_EQ(zeroLed[24 + 3 + 100], 0);
-    EXPECT_EQ(Walked(*OpenBytes(dir, "zero-led.lha", zeroLed)), std::pair(std::vector<std::string>{"One", long227}, std::string()));
+    EXPECT_EQ(Walked(*OpenBytes(dir, "zero-led.lha", zeroLed)),
+              std::pair(std::vector<std::string>{"One", long227}, std::string()));
 }
 
 TEST(LhaSizes, TheExtendedSizeOfALevel2HeaderIsCheckedAgainstTheBytes)
@@ -224,8 +229,9 @@ TEST(LhaSizes, TheExtendedSizeOfALevel2HeaderIsCheckedAgainstTheBytes)
     // Zeros, so the CRC of what is there matches whatever length is claimed.
     LhaMember wrapped = level2("Big/Zeros", Bytes(10, 0), true);
     wrapped.length = (uint64_t(1) << 32) + 10;
-    auto volume = OpenBytes(dir, "sizes.lha",
-                            qfauthor::WriteLha({level2("Plain", Bytes{'p'}, false), level2("Pics/Sized", Bytes(300, 's'), true), wrapped}));
+    auto volume = OpenBytes(
+        dir, "sizes.lha",
+        qfauthor::WriteLha({level2("Plain", Bytes{'p'}, false), level2("Pics/Sized", Bytes(300, 's'), true), wrapped}));
     std::vector<qfhost::VolumeEntry> entries = volume->list();
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[1].path, "Pics/Sized");
@@ -255,7 +261,8 @@ TEST(LhaIndex, TenThousandMembersOpenByNameEachWithItsOwnBytes)
     std::vector<LhaMember> members;
     for (int i = 0; i < 10000; ++i) {
         std::string text = std::to_string(i);
-        members.push_back(StoredLhaMember("Dir" + std::to_string(i % 10) + "/File" + text, Bytes(text.begin(), text.end())));
+        members.push_back(
+            StoredLhaMember("Dir" + std::to_string(i % 10) + "/File" + text, Bytes(text.begin(), text.end())));
     }
     auto volume = OpenBytes(dir, "many.lha", qfauthor::WriteLha(members));
     size_t walked = 0;

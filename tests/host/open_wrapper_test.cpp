@@ -13,8 +13,10 @@ TEST(OpenWrapper, ChoosesThePlainOrTheTaggedOpen)
         uint32_t option;
         const char *expected;
     } cases[] = {
-        {6, 3, "tagged movie 0 1,3,0"}, {6, 0xFFFFFFFFu, "tagged movie 0 1,4294967295,0"}, {7, 1, "tagged movie 0 1,1,0"},
-        {6, 0, "open movie 0"},         {5, 3, "open movie 0"},  {0, 3, "open movie 0"},    {-1, 3, "open movie 0"},
+        {6, 3, "tagged movie 0 1,3,0"}, {6, 0xFFFFFFFFu, "tagged movie 0 1,4294967295,0"},
+        {7, 1, "tagged movie 0 1,1,0"}, {6, 0, "open movie 0"},
+        {5, 3, "open movie 0"},         {0, 3, "open movie 0"},
+        {-1, 3, "open movie 0"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(std::to_string(c.version) + "/" + std::to_string(c.option));

@@ -134,8 +134,8 @@ TEST(HostPaths, RefusesComponentsThatClimbOut)
     TempDir dir;
     dir.write("inside/x", {1});
     dir.write("secret", {2});
-    for (const char *bad : {"..", "../secret", "a/../../secret", "/secret", "/etc/passwd", "//secret", "a//b",
-                            "Work:secret", "a/.."}) {
+    for (const char *bad :
+         {"..", "../secret", "a/../../secret", "/secret", "/etc/passwd", "//secret", "a//b", "Work:secret", "a/.."}) {
         SCOPED_TRACE(bad);
         Host host;
         Calls c{host.base()};
@@ -163,7 +163,8 @@ TEST(HostNames, CompareIgnoresCaseAndTheRequesterMessageNamesAVolume)
     Calls c{host.base()};
     EXPECT_EQ(c.compare("Work", "WORK"), 0);
     EXPECT_EQ(c.compare("", ""), 0);
-    for (const char *other : {"Works", "Wrok", static_cast<const char *>(nullptr)}) EXPECT_NE(c.compare("Work", other), 0);
+    for (const char *other : {"Works", "Wrok", static_cast<const char *>(nullptr)})
+        EXPECT_NE(c.compare("Work", other), 0);
 
     EXPECT_EQ(qfhost::ParseRequesterVolume(RequesterMessage("My \"Disk")), "My \"Disk");
     EXPECT_FALSE(qfhost::ParseRequesterVolume("Please select replacement path for Amiga volume \"Work\"!"));
@@ -221,11 +222,11 @@ TEST(HostRequester, TerminalAsksAfterTheMapCancelNeverAnswers)
 TEST(HostFailures, MovieSignatureIsEitherTwelveByteMark)
 {
     const std::pair<std::vector<uint8_t>, bool> cases[] = {
-        {TinyMovie("xQuillframer"), true}, {TinyMovie("xSceneEditor"), true},
-        {TinyMovie("xQuillframeR"), false}, {TinyMovie("ySceneEditor"), false},
-        {{'x', 'Q', 'u'}, false}, {{}, false}};
+        {TinyMovie("xQuillframer"), true},  {TinyMovie("xSceneEditor"), true}, {TinyMovie("xQuillframeR"), false},
+        {TinyMovie("ySceneEditor"), false}, {{'x', 'Q', 'u'}, false},          {{}, false}};
     for (const auto &[bytes, movie] : cases)
-        EXPECT_EQ(QfIsMovieSignature(bytes.data(), bytes.size()) != 0, movie) << std::string(bytes.begin(), bytes.end());
+        EXPECT_EQ(QfIsMovieSignature(bytes.data(), bytes.size()) != 0, movie)
+            << std::string(bytes.begin(), bytes.end());
     const std::vector<uint8_t> whole = TinyMovie();
     EXPECT_FALSE(QfIsMovieSignature(whole.data(), QF_SIGNATURE_LENGTH - 1)) << "a head one byte short";
     EXPECT_TRUE(QfIsMovieSignature(whole.data(), QF_SIGNATURE_LENGTH));

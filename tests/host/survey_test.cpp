@@ -16,8 +16,8 @@ using qfhost::AssetOrigin;
 using qfhost::AssetType;
 using qfhost::Host;
 using qfhost::HostSettings;
-using qfhost::Survey;
 using qfhost::RequesterPolicy;
+using qfhost::Survey;
 
 namespace {
 
@@ -29,7 +29,8 @@ struct ThreeVolumeMovie {
     ThreeVolumeMovie()
     {
         qfauthor::IndexedImage sky{40, 25, std::vector<uint8_t>(1000, 1)};
-        qfauthor::WriteReferencedAsset(art, "Art:Pics", "Sky", qfauthor::WriteIlbm(sky, std::vector<qfauthor::Color>(4)));
+        qfauthor::WriteReferencedAsset(art, "Art:Pics", "Sky",
+                                       qfauthor::WriteIlbm(sky, std::vector<qfauthor::Color>(4)));
         std::vector<qfauthor::FaceEntry> faces(2);
         faces[0].image = {3, 2, std::vector<uint8_t>(6, 2)};
         faces[1].image = {2, 2, std::vector<uint8_t>(4, 3)};
@@ -44,10 +45,21 @@ struct ThreeVolumeMovie {
                               .load(Asset::FaceSet, qfauthor::WriteFaceSet(faces, std::vector<qfauthor::Color>(4)))
                               .load(Asset::Sound, qfauthor::Write8svx(samples))
                               .scenes(3)
-                              .scene(1).background(0).duration(10).sound(1, 64, 428, 0b0101)
-                              .faceSet(1, 0, 0).sprite(1, 0, 0, 0).sprite(2, 4, 0, 3)  // scenes 1 and 2
-                              .scene(2).duration(25).faceSet(0, 0, 0).sprite(1, 0, 0, 0)
-                              .scene(3).background(1).duration(7).sound(0, 32, 428, 0b0010)
+                              .scene(1)
+                              .background(0)
+                              .duration(10)
+                              .sound(1, 64, 428, 0b0101)
+                              .faceSet(1, 0, 0)
+                              .sprite(1, 0, 0, 0)
+                              .sprite(2, 4, 0, 3)  // scenes 1 and 2
+                              .scene(2)
+                              .duration(25)
+                              .faceSet(0, 0, 0)
+                              .sprite(1, 0, 0, 0)
+                              .scene(3)
+                              .background(1)
+                              .duration(7)
+                              .sound(0, 32, 428, 0b0010)
                               .end()
                               .bytes());
     }
@@ -123,7 +135,8 @@ TEST(Survey, SurveysLiveSideBySide)
     {
         Survey again(host, m.movie, 0, true);
         ASSERT_TRUE(again.opened());
-        EXPECT_NE(again.faceSet(1)->faces[0].pixels.data(), skipping.faceSet(1)->faces[0].pixels.data()) << "a model of its own";
+        EXPECT_NE(again.faceSet(1)->faces[0].pixels.data(), skipping.faceSet(1)->faces[0].pixels.data())
+            << "a model of its own";
     }
     ASSERT_EQ(skipping.assets().size(), 6u);
     EXPECT_EQ(skipping.assets()[3].origin, AssetOrigin::VolumeMissing);
@@ -169,10 +182,21 @@ TEST(Survey, ScenesGiveTheirCommandsAndFilesTheirArt)
                       .load(Asset::FaceSet, qfauthor::WriteFaceSet(faces, std::vector<qfauthor::Color>(4)))
                       .load(Asset::FaceSet, qfauthor::WriteFaceSet(faces, std::vector<qfauthor::Color>(4)))
                       .scenes(2)
-                      .scene(1).background(0).duration(6).faceSet(1, 10, 20).sprite(2, 0, 0, 0)
-                      .faceSet(1, 15, 20).sprite(1, 0, 0, 0).faceSet(1, 0, 0).sprite(1, 0, 0, 3).scroll(2, 40, 1, true)
+                      .scene(1)
+                      .background(0)
+                      .duration(6)
+                      .faceSet(1, 10, 20)
+                      .sprite(2, 0, 0, 0)
+                      .faceSet(1, 15, 20)
+                      .sprite(1, 0, 0, 0)
+                      .faceSet(1, 0, 0)
+                      .sprite(1, 0, 0, 3)
+                      .scroll(2, 40, 1, true)
                       .cycles({qfauthor::CycleRange{1, 5, 0, 1}, {}, {}, {}})
-                      .scene(2).background(0xFFFF).palette(colours).duration(8)
+                      .scene(2)
+                      .background(0xFFFF)
+                      .palette(colours)
+                      .duration(8)
                       .end()
                       .bytes());
     Host host{HostSettings{}};

@@ -11,7 +11,7 @@ using qfhost::ParseTime;
 TEST(HostTime, FormatsMinutesSecondsAndMillisecondsWithHoursWhenNeeded)
 {
     EXPECT_EQ(FormatTime(0), "00:00.000");
-    EXPECT_EQ(FormatTime(83456), "01:23.456");      // 60000 + 23000 + 456
+    EXPECT_EQ(FormatTime(83456), "01:23.456");  // 60000 + 23000 + 456
     EXPECT_EQ(FormatTime(3599999), "59:59.999");
     EXPECT_EQ(FormatTime(3723456), "1:02:03.456");  // 3600000 + 120000 + 3000 + 456
     EXPECT_EQ(FormatTime(4294967295u), "1193:02:47.295");
@@ -25,12 +25,28 @@ TEST(HostTime, ParsesSecondsMinutesAndHoursToTheMillisecond)
         const char *text;
         std::optional<uint64_t> ms;
     } cases[] = {
-        {"0", 0}, {"12", 12000}, {"12.5", 12500}, {".25", 250}, {"2.0019", 2001},  // digits past the ms dropped
-        {"1.005", 1005},                                                              // exact, no binary rounding
-        {"1:02", 62000}, {"01:02.5", 62500}, {"1:00:00", 3600000}, {"1:02:03.456", 3723456},
-        {"", std::nullopt}, {"-1", std::nullopt}, {"1:60", std::nullopt}, {"1:2:60", std::nullopt},
-        {"1:2:3:4", std::nullopt}, {"1.5:00", std::nullopt}, {"12.", std::nullopt}, {"1..2", std::nullopt},
-        {"1:", std::nullopt}, {":5", std::nullopt}, {"1e3", std::nullopt}, {" 1", std::nullopt},
+        {"0", 0},
+        {"12", 12000},
+        {"12.5", 12500},
+        {".25", 250},
+        {"2.0019", 2001},  // digits past the ms dropped
+        {"1.005", 1005},   // exact, no binary rounding
+        {"1:02", 62000},
+        {"01:02.5", 62500},
+        {"1:00:00", 3600000},
+        {"1:02:03.456", 3723456},
+        {"", std::nullopt},
+        {"-1", std::nullopt},
+        {"1:60", std::nullopt},
+        {"1:2:60", std::nullopt},
+        {"1:2:3:4", std::nullopt},
+        {"1.5:00", std::nullopt},
+        {"12.", std::nullopt},
+        {"1..2", std::nullopt},
+        {"1:", std::nullopt},
+        {":5", std::nullopt},
+        {"1e3", std::nullopt},
+        {" 1", std::nullopt},
         {"99999999999999999999", std::nullopt},
     };
     for (const auto &c : cases) EXPECT_EQ(ParseTime(c.text), c.ms) << '"' << c.text << '"';

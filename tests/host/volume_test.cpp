@@ -105,9 +105,9 @@ TEST(ArchiveVolume, MembersReadAsLhasaExtractsThem)
 {
     TempDir dir;
     const fs::path fixtures = fs::path(std::getenv("QF_SOURCE_DIR")) / "tests/fixtures/volumes";
-    fs::path stored = dir.write("stored.lha", qfauthor::WriteStoredLha({{"ReadMe", Bytes{'h', 'i'}},
-                                                                        {"Anims/Faces/Hero", Bytes(1000, 7)},
-                                                                        {"Empty", {}}}));
+    fs::path stored = dir.write(
+        "stored.lha",
+        qfauthor::WriteStoredLha({{"ReadMe", Bytes{'h', 'i'}}, {"Anims/Faces/Hero", Bytes(1000, 7)}, {"Empty", {}}}));
     for (const fs::path &archive : {fixtures / "volume-lh5.lzh", fixtures / "volume-lh6.lzh", stored}) {
         std::map<std::string, Bytes> expected = Extracted(archive, dir);
         ASSERT_GE(expected.size(), 3u) << archive;
@@ -139,7 +139,6 @@ TEST(ArchiveVolume, MembersReadAsLhasaExtractsThem)
     }
     EXPECT_EQ(failures, 1);
 }
-
 
 Bytes Sound()
 {
@@ -197,8 +196,8 @@ TEST(VolumeKinds, AMovieDumpsTheSameFromADirectoryADiskImageAndAnArchive)
         qfauthor::AdfWriter(options).file("pics/back", picture).file("Sounds/Effects/Boom", sound).save(image);
         EXPECT_TRUE(Dump(movie, image) == expected) << image;
     }
-    fs::path archive = dir.write("assets.lha", qfauthor::WriteStoredLha({{"Pics/Back", picture},
-                                                                         {"Sounds/Effects/boom", sound}}));
+    fs::path archive =
+        dir.write("assets.lha", qfauthor::WriteStoredLha({{"Pics/Back", picture}, {"Sounds/Effects/boom", sound}}));
     EXPECT_TRUE(Dump(movie, archive) == expected);
 
     // The command takes the same paths: dump's video and audio match the directory's.

@@ -39,7 +39,8 @@ TEST(BackgroundLoader, TypicalPictureFieldsAndPosition)
               std::tuple(0x0A0B, 10, 11, 33, 5));
     EXPECT_EQ(b->colorCount, 32u);
     for (size_t i = 0; i < 32; ++i)
-        EXPECT_EQ(Bytes(b->colors + i * 3, b->colors + i * 3 + 3), (Bytes{palette[i].red, palette[i].green, palette[i].blue}));
+        EXPECT_EQ(Bytes(b->colors + i * 3, b->colors + i * 3 + 3),
+                  (Bytes{palette[i].red, palette[i].green, palette[i].blue}));
     EXPECT_EQ(b->colors[32 * 3], 0);
     EXPECT_EQ(b->bodyLength, body.size());
     ASSERT_NE(b->pixels, nullptr);
@@ -86,9 +87,7 @@ TEST(BackgroundLoader, GroupLengthsChunkOrderAndAppendOrder)
         ASSERT_NE(b, nullptr);
         EXPECT_EQ(b->width, s.width);
         ASSERT_EQ(b->pixels != nullptr, s.pixels != nullptr);
-        if (b->pixels) {
-            EXPECT_EQ(Bytes(b->pixels, b->pixels + b->width), Bytes(s.pixels, s.pixels + b->width));
-        }
+        if (b->pixels) { EXPECT_EQ(Bytes(b->pixels, b->pixels + b->width), Bytes(s.pixels, s.pixels + b->width)); }
         b = b->next;
     }
     EXPECT_EQ(b, nullptr);
@@ -119,13 +118,17 @@ TEST(BackgroundLoader, PadBytesAndChunkEnds)
         Bytes after = {};  // bytes after the group: never read
     } cases[] = {
         {"odd ANNO before BMHD and NAME before CMAP, padded",
-         Concat({Padded("ANNO", {'a', 'b', 'c'}), bmhd, Padded("NAME", {'x'}), Chunk("CMAP", {1, 2, 3, 4, 5, 6}), body}), 2},
+         Concat(
+             {Padded("ANNO", {'a', 'b', 'c'}), bmhd, Padded("NAME", {'x'}), Chunk("CMAP", {1, 2, 3, 4, 5, 6}), body}),
+         2},
         {"the same without pads",
-         Concat({Chunk("ANNO", {'a', 'b', 'c'}), bmhd, Chunk("NAME", {'x'}), Chunk("CMAP", {1, 2, 3, 4, 5, 6}), body}), 2},
+         Concat({Chunk("ANNO", {'a', 'b', 'c'}), bmhd, Chunk("NAME", {'x'}), Chunk("CMAP", {1, 2, 3, 4, 5, 6}), body}),
+         2},
         {"BMHD of 22 bytes", Concat({Chunk("BMHD", bmhd22), Chunk("CMAP", {1, 2, 3}), body}), 1},
         {"CMAP of 97 bytes, padded", Concat({bmhd, Padded("CMAP", cmap97), body}), 32},
         {"CMAP of 97 bytes without pad", Concat({bmhd, Chunk("CMAP", cmap97), body}), 32},
-        {"CMAP of 7 bytes, padded, then an odd chunk", Concat({bmhd, Padded("CMAP", Bytes(7, 9)), Padded("TEXT", {'t'}), body}), 2},
+        {"CMAP of 7 bytes, padded, then an odd chunk",
+         Concat({bmhd, Padded("CMAP", Bytes(7, 9)), Padded("TEXT", {'t'}), body}), 2},
         // Its reader takes the pad as the BMHD's twentieth byte and reads on from there.
         {"BMHD of 19 bytes, padded", Concat({Padded("BMHD", bmhd19), body}), 0},
     };
@@ -219,21 +222,20 @@ TEST(BackgroundLoader, EveryAllocationFailing)
     qfauthor::IlbmOptions options;
     options.planeCount = 4;
     Bytes file = qfauthor::WriteIlbm(RandomImage(24, 3, 4, rng), RandomPalette(16, rng), options);
-    long total = ForEachAllocationFailure(
-        [&](LoaderCase &c) { return LoadBackgroundImage(c.movie, c.open(file)); },
-        [&](LoaderCase &c, int32_t result, long fail) {
-            EXPECT_EQ(result, 0);
-            EXPECT_EQ(c.movie->backgroundCount, fail == 1 ? 0 : 1);
-            if (fail == 1) {
-                EXPECT_EQ(c.movie->backgrounds, nullptr);
-                EXPECT_EQ(c.host.log.size(), 0u);
-                return;
-            }
-            const BackgroundImage *b = c.movie->backgrounds;
-            EXPECT_EQ(std::tuple(b->width, b->colorCount), std::tuple(24, 16u));
-            EXPECT_EQ(b->pixels, nullptr);  // no picture was decoded
-            EXPECT_EQ(c.host.count("read "), 0);
-        });
+    long total = ForEachAllocationFailure([&](LoaderCase &c) { return LoadBackgroundImage(c.movie, c.open(file)); },
+                                          [&](LoaderCase &c, int32_t result, long fail) {
+                                              EXPECT_EQ(result, 0);
+                                              EXPECT_EQ(c.movie->backgroundCount, fail == 1 ? 0 : 1);
+                                              if (fail == 1) {
+                                                  EXPECT_EQ(c.movie->backgrounds, nullptr);
+                                                  EXPECT_EQ(c.host.log.size(), 0u);
+                                                  return;
+                                              }
+                                              const BackgroundImage *b = c.movie->backgrounds;
+                                              EXPECT_EQ(std::tuple(b->width, b->colorCount), std::tuple(24, 16u));
+                                              EXPECT_EQ(b->pixels, nullptr);  // no picture was decoded
+                                              EXPECT_EQ(c.host.count("read "), 0);
+                                          });
     EXPECT_EQ(total, 4);  // record, pixels, BODY buffer, plane rows
 }
 

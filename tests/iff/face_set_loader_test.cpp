@@ -11,7 +11,10 @@ Bytes FaceHeader(uint16_t width, uint16_t height, Bytes offsets = {0, 0, 0, 0})
     return Chunk("FACE", data);
 }
 
-Bytes SetHeader(uint32_t count, const Bytes &paletteGroup) { return Concat({Id("FORM"), U32(count), Id("FACS"), paletteGroup}); }
+Bytes SetHeader(uint32_t count, const Bytes &paletteGroup)
+{
+    return Concat({Id("FORM"), U32(count), Id("FACS"), paletteGroup});
+}
 
 const Bytes NoPalette = Group("PALT", {});
 
@@ -44,8 +47,9 @@ TEST(FaceSetLoader, FacesFromTheWriter)
     const FaceSet *set = c.movie->faceSets;
     EXPECT_EQ(set->colorCount, 32);
     for (size_t i = 0; i < 32; ++i)
-        EXPECT_EQ(Bytes(set->colors + i * 3, set->colors + i * 3 + 3),
-                  (Bytes{uint8_t(palette[i].red & 0xF0), uint8_t(palette[i].green & 0xF0), uint8_t(palette[i].blue & 0xF0)}));
+        EXPECT_EQ(
+            Bytes(set->colors + i * 3, set->colors + i * 3 + 3),
+            (Bytes{uint8_t(palette[i].red & 0xF0), uint8_t(palette[i].green & 0xF0), uint8_t(palette[i].blue & 0xF0)}));
     ASSERT_EQ(set->imageCount, 4);
     bool sawOddBody = false;
     const FaceImage *image = set->images;
@@ -107,7 +111,8 @@ TEST(FaceSetLoader, CountsAndEmptyGroups)
 
     ASSERT_EQ(c.movie->faceSetCount, 4);
     const FaceSet *set = c.movie->faceSets;
-    EXPECT_EQ(std::tuple(set->colorCount, set->colors[1], set->imageCount, set->next->imageCount), std::tuple(1, 0xF0, 0, 0));
+    EXPECT_EQ(std::tuple(set->colorCount, set->colors[1], set->imageCount, set->next->imageCount),
+              std::tuple(1, 0xF0, 0, 0));
     set = set->next->next;
     ASSERT_EQ(set->imageCount, 2);
     EXPECT_EQ(std::tuple(set->images->width, set->images->pixels), std::tuple(0u, nullptr));
@@ -132,8 +137,8 @@ TEST(FaceSetLoader, PadBytesAndChunkEnds)
         Bytes image;
         int32_t colours;
     } cases[] = {
-        {"odd chunks before CMAP and FACE, padded",
-         Concat({padded("NOTE", {1, 2, 3}), Chunk("CMAP", {0x0F, 0x00})}), Concat({padded("NAME", {'h'}), face, body}), 1},
+        {"odd chunks before CMAP and FACE, padded", Concat({padded("NOTE", {1, 2, 3}), Chunk("CMAP", {0x0F, 0x00})}),
+         Concat({padded("NAME", {'h'}), face, body}), 1},
         {"the same without pads", Concat({Chunk("NOTE", {1, 2, 3}), Chunk("CMAP", {0x0F, 0x00})}),
          Concat({Chunk("NAME", {'h'}), face, body}), 1},
         {"odd CMAP, padded, then an odd chunk", Concat({padded("CMAP", {0x0F, 0x00, 0x0F}), padded("NOTE", {1})}),
@@ -150,7 +155,8 @@ TEST(FaceSetLoader, PadBytesAndChunkEnds)
         EXPECT_EQ(set->colorCount, k.colours);
         ASSERT_EQ(set->imageCount, 2);
         for (const FaceImage *image = set->images; image; image = image->next) {
-            EXPECT_EQ(std::tuple(image->width, image->height, image->offsetX, image->offsetY), std::tuple(8u, 1u, -2, 3));
+            EXPECT_EQ(std::tuple(image->width, image->height, image->offsetX, image->offsetY),
+                      std::tuple(8u, 1u, -2, 3));
             ASSERT_NE(image->pixels, nullptr);
             EXPECT_EQ(Bytes(image->pixels, image->pixels + 8), (Bytes{1, 1, 1, 1, 0, 0, 0, 0}));
         }
@@ -161,7 +167,8 @@ TEST(FaceSetLoader, PadBytesAndChunkEnds)
 TEST(FaceSetLoader, BodyBeforeFaceEndsTheImage)
 {
     Bytes first = Group("FIMG", Concat({Chunk("BODY", {0x01, 0xFF, 0xFF}), FaceHeader(8, 1)}));
-    Bytes second = Group("FIMG", Concat({Chunk("SKIP", {1, 2, 3, 4, 5}), FaceHeader(16, 1), Chunk("BODY", {0xFF, 0x0F})}));
+    Bytes second =
+        Group("FIMG", Concat({Chunk("SKIP", {1, 2, 3, 4, 5}), FaceHeader(16, 1), Chunk("BODY", {0xFF, 0x0F})}));
     LoaderCase c;
     // The first group claims more than it holds up to its BODY; the next group starts right
     // after the BODY data anyway.
@@ -199,26 +206,26 @@ TEST(FaceSetLoader, EveryAllocationFailing)
     std::mt19937 rng(6);
     Bytes file = qfauthor::WriteFaceSet(RandomFaces(rng, {{8, 2}, {12, 4}}), RandomPalette(8, rng));
     // set, then per face: image, pixels, BODY buffer, plane rows.
-    long total = ForEachAllocationFailure(
-        [&](LoaderCase &c) { return LoadFaceSet(c.movie, c.open(file)); },
-        [&](LoaderCase &c, int32_t result, long fail) {
-            EXPECT_EQ(result, 0);
-            if (fail == 1) {
-                EXPECT_EQ(c.movie->faceSetCount, 0);
-                EXPECT_EQ(c.movie->faceSets, nullptr);
-                return;
-            }
-            ASSERT_EQ(c.movie->faceSetCount, 1);
-            const FaceSet *set = c.movie->faceSets;
-            EXPECT_EQ(set->colorCount, 8);
-            int failedFace = static_cast<int>((fail - 2) / 4);  // 0 or 1
-            int step = static_cast<int>((fail - 2) % 4);        // 0 image, 1 pixels, 2-3 decoder
-            EXPECT_EQ(set->imageCount, failedFace + (step == 0 ? 0 : 1));
-            int counted = 0;
-            for (const FaceImage *image = set->images; image; image = image->next, ++counted)
-                EXPECT_EQ(image->pixels != nullptr, counted < failedFace);
-            EXPECT_EQ(counted, set->imageCount);
-        });
+    long total =
+        ForEachAllocationFailure([&](LoaderCase &c) { return LoadFaceSet(c.movie, c.open(file)); },
+                                 [&](LoaderCase &c, int32_t result, long fail) {
+                                     EXPECT_EQ(result, 0);
+                                     if (fail == 1) {
+                                         EXPECT_EQ(c.movie->faceSetCount, 0);
+                                         EXPECT_EQ(c.movie->faceSets, nullptr);
+                                         return;
+                                     }
+                                     ASSERT_EQ(c.movie->faceSetCount, 1);
+                                     const FaceSet *set = c.movie->faceSets;
+                                     EXPECT_EQ(set->colorCount, 8);
+                                     int failedFace = static_cast<int>((fail - 2) / 4);  // 0 or 1
+                                     int step = static_cast<int>((fail - 2) % 4);  // 0 image, 1 pixels, 2-3 decoder
+                                     EXPECT_EQ(set->imageCount, failedFace + (step == 0 ? 0 : 1));
+                                     int counted = 0;
+                                     for (const FaceImage *image = set->images; image; image = image->next, ++counted)
+                                         EXPECT_EQ(image->pixels != nullptr, counted < failedFace);
+                                     EXPECT_EQ(counted, set->imageCount);
+                                 });
     EXPECT_EQ(total, 9);
 }
 

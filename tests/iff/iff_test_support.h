@@ -62,7 +62,10 @@ inline Bytes Chunk(const std::string &id, const Bytes &data)
 }
 
 // A group header with an explicit length field.
-inline Bytes GroupHeader(uint32_t length, const std::string &type = "ILBM") { return Concat({Id("FORM"), U32(length), Id(type)}); }
+inline Bytes GroupHeader(uint32_t length, const std::string &type = "ILBM")
+{
+    return Concat({Id("FORM"), U32(length), Id(type)});
+}
 
 // A group whose length counts exactly the chunks given.
 inline Bytes Group(const std::string &type, const Bytes &chunks)

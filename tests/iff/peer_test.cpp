@@ -29,10 +29,8 @@ Bytes RandomPicture(int width, int height, size_t colours, std::mt19937 &rng)
     Bytes pixels;
     size_t pick = 0;
     for (int i = 0; i < width * height; ++i) {
-        if (static_cast<size_t>(i) < colours)
-            pick = static_cast<size_t>(i);
-        else if (rng() % 4 == 0)
-            pick = rng() % colours;
+        if (static_cast<size_t>(i) < colours) pick = static_cast<size_t>(i);
+        else if (rng() % 4 == 0) pick = rng() % colours;
         pixels.insert(pixels.end(), {palette[pick].red, palette[pick].green, palette[pick].blue});
     }
     return pixels;
@@ -46,23 +44,26 @@ TEST(PeerIlbm, PpmtoilbmPicturesDecodeToIlbmtoppmColours)
     // Full palettes at every depth, then odd colour counts (a padded CMAP) at several depths.
     std::vector<std::pair<int, size_t>> depths;
     for (int planes = 1; planes <= 8; ++planes) depths.push_back({planes, size_t(1) << planes});
-    for (auto [planes, colours] : {std::pair{2, 3}, {3, 3}, {3, 7}, {5, 7}, {5, 19}, {8, 19}}) depths.push_back({planes, colours});
+    for (auto [planes, colours] : {std::pair{2, 3}, {3, 3}, {3, 7}, {5, 7}, {5, 19}, {8, 19}})
+        depths.push_back({planes, colours});
     for (auto [planes, colours] : depths)
         for (bool compress : {false, true})
             for (auto [width, height] : {std::pair{13, 5}, {37, 9}, {64, 4}, {2, 3}, {321, 7}}) {
                 bool mask = planes == 5 || planes == 3;
-                SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height) + " planes " + std::to_string(planes) +
-                             " colours " + std::to_string(colours) + (compress ? " packed" : " plain") +
-                             (mask ? " masked" : ""));
+                SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height) + " planes " +
+                             std::to_string(planes) + " colours " + std::to_string(colours) +
+                             (compress ? " packed" : " plain") + (mask ? " masked" : ""));
                 [&] {  // one picture: a failed ASSERT ends this picture, not the sweep
                     Bytes original = RandomPicture(width, height, colours, rng);
                     std::string header = "P6\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
                     dir.write("in.ppm", Concat({Bytes(header.begin(), header.end()), original}));
-                    std::vector<std::string> args = {"-fixplanes", std::to_string(planes), compress ? "-compress" : "-nocompress"};
+                    std::vector<std::string> args = {"-fixplanes", std::to_string(planes),
+                                                     compress ? "-compress" : "-nocompress"};
                     if (mask) {
                         std::string pbm = "P1\n" + std::to_string(width) + " " + std::to_string(height) + "\n";
                         for (int i = 0; i < width * height; ++i) pbm += rng() % 2 ? "1 " : "0 ";
-                        args.insert(args.end(), {"-maskfile", dir.write("mask.pbm", Bytes(pbm.begin(), pbm.end())).string()});
+                        args.insert(args.end(),
+                                    {"-maskfile", dir.write("mask.pbm", Bytes(pbm.begin(), pbm.end())).string()});
                     }
                     args.push_back((dir / "in.ppm").string());
                     Bytes ilbm = Peer("ppmtoilbm", args, dir);
@@ -90,7 +91,8 @@ TEST(PeerIlbm, PpmtoilbmPicturesDecodeToIlbmtoppmColours)
                                   Bytes(back.begin() + i * 3, back.begin() + i * 3 + 3))
                             << "pixel " << i;
                     }
-                    EXPECT_EQ(c.position(f), static_cast<int64_t>(ilbm.size()) - static_cast<int64_t>(b->bodyLength % 2));
+                    EXPECT_EQ(c.position(f),
+                              static_cast<int64_t>(ilbm.size()) - static_cast<int64_t>(b->bodyLength % 2));
                 }();
             }
 }

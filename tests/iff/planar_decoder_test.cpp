@@ -17,8 +17,8 @@ struct Decoded {
 
 // Decodes body (the file holds body then trailer) into a zero-filled width x height buffer with
 // guard bytes on both sides, which must stay untouched.
-Decoded Decode(const Bytes &body, int32_t width, int32_t height, int32_t planes, int32_t masking,
-               int32_t compression, uint32_t length = UINT32_MAX, const Bytes &trailer = {0xEE, 0xEE})
+Decoded Decode(const Bytes &body, int32_t width, int32_t height, int32_t planes, int32_t masking, int32_t compression,
+               uint32_t length = UINT32_MAX, const Bytes &trailer = {0xEE, 0xEE})
 {
     LoaderCase c;
     HostFile f = c.open(Concat({body, trailer}));
@@ -155,7 +155,8 @@ TEST(PlanarDecoder, ByteRun1RunsLiteralsAndNoOp)
     // Compression 2 is ByteRun1 too; the mask row after the plane row is walked without effect.
     const Bytes masked = {0xFF, 0x0F, 0xFF, 0xF0, 0xFF, 0x3C};
     for (int32_t compression : {1, 2})
-        EXPECT_EQ(Decode(masked, 16, 1, 1, 1, compression).pixels, (Bytes{0, 0, 0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 1, 1, 1, 1}));
+        EXPECT_EQ(Decode(masked, 16, 1, 1, 1, compression).pixels,
+                  (Bytes{0, 0, 0, 0, 1, 1, 1, 1, 0, 0, 0, 0, 1, 1, 1, 1}));
 }
 
 TEST(PlanarDecoder, PlaneCountZeroAndDegenerateSizesStillReadTheBody)
@@ -204,8 +205,8 @@ TEST(PlanarDecoder, DataEndingEarlyLeavesZeroRows)
             Decoded d = Decode(part, 40, 6, 4, 0, static_cast<int32_t>(compression));
             for (size_t i = 0; i < d.pixels.size(); ++i) ASSERT_EQ(d.pixels[i] & ~image.pixels[i], 0) << keep;
             // ...or the host delivering less than the declared length.
-            Decoded shortRead = Decode(part, 40, 6, 4, 0, static_cast<int32_t>(compression),
-                                       static_cast<uint32_t>(body.size()), {});
+            Decoded shortRead =
+                Decode(part, 40, 6, 4, 0, static_cast<int32_t>(compression), static_cast<uint32_t>(body.size()), {});
             EXPECT_EQ(shortRead.pixels, d.pixels);
         }
     }
@@ -227,7 +228,8 @@ TEST(PlanarDecoder, RoundTripsThroughTheEncoder)
                         auto image = RandomImage(width, height, planes, rng);
                         Bytes maskBits = RandomBytes(image.pixels.size(), rng);
                         Bytes body = qfauthor::EncodePlanarBody(image, planes, compression, mask ? &maskBits : nullptr);
-                        Decoded d = Decode(body, width, height, planes, mask ? 1 : 0, static_cast<int32_t>(compression));
+                        Decoded d =
+                            Decode(body, width, height, planes, mask ? 1 : 0, static_cast<int32_t>(compression));
                         ASSERT_EQ(d.pixels, image.pixels) << width << "x" << height << " planes " << planes
                                                           << " packed " << int(compression) << " mask " << mask;
                         ASSERT_EQ(d.position, static_cast<int64_t>(body.size()));
@@ -246,13 +248,16 @@ TEST(PlanarDecoder, MatchesTheReferenceOnRandomBodies)
             int height = 1 + static_cast<int>(rng() % 5), masking = static_cast<int>(rng() % 3);
             int compression = static_cast<int>(rng() % 2);
             auto image = RandomImage(width, height, std::min(planes, 8), rng);
-            Bytes body = planes <= 8 && masking != 1 && rng() % 2
-                             ? qfauthor::EncodePlanarBody(image, planes, qfauthor::Compression(compression), nullptr)
-                             : RandomBytes(rng() % (static_cast<size_t>(height) * (planes + 1) * ((width + 15) / 16 * 2) + 8), rng);
+            Bytes body =
+                planes <= 8 && masking != 1 && rng() % 2
+                    ? qfauthor::EncodePlanarBody(image, planes, qfauthor::Compression(compression), nullptr)
+                    : RandomBytes(rng() % (static_cast<size_t>(height) * (planes + 1) * ((width + 15) / 16 * 2) + 8),
+                                  rng);
             body.resize(body.size() - rng() % 3 * (rng() % (body.size() + 1)) / 2);
             Decoded d = Decode(body, width, height, planes, masking, compression);
             ASSERT_EQ(d.pixels, Reference(body, width, height, planes, masking, compression))
-                << width << "x" << height << " planes " << planes << " masking " << masking << " packed " << compression;
+                << width << "x" << height << " planes " << planes << " masking " << masking << " packed "
+                << compression;
             ASSERT_EQ(d.position, static_cast<int64_t>(body.size()));
         }
 }
@@ -285,7 +290,8 @@ TEST(PlanarDecoder, EveryRowMergeFormAgrees)
                 for (auto [name, merge] : forms) {
                     Bytes out(width + 40, 0);
                     merge(rows, kept, out.data(), width, (width + 7) / 8 + extra);
-                    ASSERT_EQ(Bytes(out.begin(), out.begin() + width), expected) << name << " width " << width << " planes " << kept;
+                    ASSERT_EQ(Bytes(out.begin(), out.begin() + width), expected)
+                        << name << " width " << width << " planes " << kept;
                     ASSERT_EQ(Bytes(out.begin() + width, out.end()), Bytes(40, 0)) << name << " wrote past the row";
                 }
             }
@@ -309,7 +315,8 @@ TEST(PlanarDecoder, WorkFollowsTheDataNotTheDeclaredHeight)
             HostFile f = c.open(data);
             Bytes picture = pattern;
             uint32_t declared = shortRead ? static_cast<uint32_t>(size) * size : static_cast<uint32_t>(data.size());
-            ASSERT_EQ(DecodePlanarBody(f, declared, picture.data(), size, size, 5, 0, static_cast<int32_t>(compression)), 1);
+            ASSERT_EQ(
+                DecodePlanarBody(f, declared, picture.data(), size, size, 5, 0, static_cast<int32_t>(compression)), 1);
             EXPECT_TRUE(picture == expected) << "packed " << int(compression) << " short read " << shortRead;
         }
 }

@@ -21,7 +21,7 @@ TEST(SoundLoader, OddBodyTakesItsPadByte)
               std::tuple(0x01020304u, 5u, 32u, 0x8000u));
     EXPECT_EQ(std::tuple(s->samplesPerSecond, s->octaveCount), std::tuple(0x5622, 3));
     EXPECT_EQ(Samples(s), (Bytes{1, 2, 3, 4, 5, 6, 0xF9, 0x77}));  // the 7-byte BODY becomes 8
-    EXPECT_EQ(c.host.count("seek 1 6 0"), 1);                       // the 5-byte name skipped as 6
+    EXPECT_EQ(c.host.count("seek 1 6 0"), 1);                      // the 5-byte name skipped as 6
     EXPECT_EQ(c.position(f), 12 + static_cast<int64_t>(chunks.size()));
 
     // The writer's file; its declared compression is recorded, not applied.
@@ -88,17 +88,17 @@ TEST(SoundLoader, TruncatedAtEveryOffset)
 TEST(SoundLoader, EveryAllocationFailing)
 {
     Bytes file = qfauthor::Write8svx(std::vector<int8_t>{1, 2, 3});
-    long total = ForEachAllocationFailure(
-        [&](LoaderCase &c) { return LoadSoundSample(c.movie, c.open(file)); },
-        [&](LoaderCase &c, int32_t result, long fail) {
-            EXPECT_EQ(result, 0);
-            EXPECT_EQ(c.movie->soundCount, fail == 1 ? 0 : 1);
-            if (fail == 2) {
-                EXPECT_EQ(c.movie->soundSamples->data, nullptr);
-                EXPECT_EQ(c.movie->soundSamples->length, 4u);  // set before the allocation
-                EXPECT_EQ(c.host.count("read "), 0);
-            }
-        });
+    long total =
+        ForEachAllocationFailure([&](LoaderCase &c) { return LoadSoundSample(c.movie, c.open(file)); },
+                                 [&](LoaderCase &c, int32_t result, long fail) {
+                                     EXPECT_EQ(result, 0);
+                                     EXPECT_EQ(c.movie->soundCount, fail == 1 ? 0 : 1);
+                                     if (fail == 2) {
+                                         EXPECT_EQ(c.movie->soundSamples->data, nullptr);
+                                         EXPECT_EQ(c.movie->soundSamples->length, 4u);  // set before the allocation
+                                         EXPECT_EQ(c.host.count("read "), 0);
+                                     }
+                                 });
     EXPECT_EQ(total, 2);
 }
 

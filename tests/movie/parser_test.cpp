@@ -90,11 +90,11 @@ TEST(Stream, HostCallsOfAnOpen)
     OpenBytes(host, Minimal("xQuillframer"), o);
     ASSERT_NE(o.movie, nullptr);
     std::vector<std::string> expected = {
-        "open movie 0", "read 1 12", "seek 1 0 2", "seek 1 0 1",
-        "eof 1", "readbyte 1", "seek 1 32 0",                      // "x" skips the rest of the signature
-        "eof 1", "readbyte 1", "readbyte 1", "readbyte 1",         // "w" and its number
-        "eof 1", "readbyte 1",                                     // "z"
-        "eof 1", "close 1"};
+        "open movie 0", "read 1 12",  "seek 1 0 2",  "seek 1 0 1",
+        "eof 1",        "readbyte 1", "seek 1 32 0",                // "x" skips the rest of the signature
+        "eof 1",        "readbyte 1", "readbyte 1",  "readbyte 1",  // "w" and its number
+        "eof 1",        "readbyte 1",                               // "z"
+        "eof 1",        "close 1"};
     EXPECT_EQ(host.log, expected);
 
     // CloseVideo after a successful open makes no host call.
@@ -138,13 +138,19 @@ TEST(Scenes, DurationChoiceAndTableRules)
     OpenBytes(host,
               MovieWriter()
                   .scenes(6)
-                  .scene(1).duration(0)
-                  .scene(2).duration(3)
-                  .scene(3).duration(5)
-                  .scene(4).duration(6)
-                  .scene(5).duration(1000)
+                  .scene(1)
+                  .duration(0)
+                  .scene(2)
+                  .duration(3)
+                  .scene(3)
+                  .duration(5)
+                  .scene(4)
+                  .duration(6)
+                  .scene(5)
+                  .duration(1000)
                   .scene(6)  // "c" equal to the scene count is accepted
-                  .scene(0).duration(9)  // entry 0 collects commands but is no scene
+                  .scene(0)
+                  .duration(9)  // entry 0 collects commands but is no scene
                   .end()
                   .bytes(),
               o);
@@ -178,9 +184,13 @@ TEST(Scenes, SecondTableReplacesTheFirstAndItsContents)
     OpenBytes(host,
               MovieWriter()
                   .scenes(3)
-                  .scene(2).palette({}).scroll(1, 0, 0, true).duration(8)
+                  .scene(2)
+                  .palette({})
+                  .scroll(1, 0, 0, true)
+                  .duration(8)
                   .scenes(2)
-                  .scene(1).duration(7)
+                  .scene(1)
+                  .duration(7)
                   .end()
                   .bytes(),
               o);
@@ -205,10 +215,17 @@ TEST(Palette, AmigaColourWordsAndBorrowing)
                   .embedded()
                   .load(Asset::Background, Picture(8, 2, 6))
                   .scenes(4)
-                  .scene(1).palette(colours).background(0)      // "f" after "l" keeps the "l" palette
-                  .scene(2).background(0).palette(colours)      // "l" replaces the borrowed one
-                  .scene(3).background(0xFFFF).background(0)    // borrows the empty colours of no background
-                  .scene(4).background(0)
+                  .scene(1)
+                  .palette(colours)
+                  .background(0)  // "f" after "l" keeps the "l" palette
+                  .scene(2)
+                  .background(0)
+                  .palette(colours)  // "l" replaces the borrowed one
+                  .scene(3)
+                  .background(0xFFFF)
+                  .background(0)  // borrows the empty colours of no background
+                  .scene(4)
+                  .background(0)
                   .end()
                   .bytes(),
               o);
@@ -243,9 +260,13 @@ TEST(Sound, RatesMasksAndVolumes)
         Opened o;
         OpenBytes(host,
                   MovieWriter()
-                      .embedded().load(Asset::Sound, Sound(10))
-                      .scenes(1).scene(1).sound(0, 300, c.period, 0x000F)
-                      .end().bytes(),
+                      .embedded()
+                      .load(Asset::Sound, Sound(10))
+                      .scenes(1)
+                      .scene(1)
+                      .sound(0, 300, c.period, 0x000F)
+                      .end()
+                      .bytes(),
                   o);
         ASSERT_NE(o.movie, nullptr);
         for (int k = 0; k < 4; ++k) {
@@ -258,11 +279,17 @@ TEST(Sound, RatesMasksAndVolumes)
     Opened o;
     OpenBytes(host,
               MovieWriter()
-                  .embedded().load(Asset::Sound, Sound(10)).load(Asset::Sound, Sound(4))
+                  .embedded()
+                  .load(Asset::Sound, Sound(10))
+                  .load(Asset::Sound, Sound(4))
                   .scenes(3)
-                  .scene(1).sound(1, 64, 428, 0x0010)        // no channel bit set
-                  .scene(2).sound(1, 64, 428, 0x0005).sound(0, 0, 428, 0x000F)  // volume 0 stores nothing
-                  .end().bytes(),
+                  .scene(1)
+                  .sound(1, 64, 428, 0x0010)  // no channel bit set
+                  .scene(2)
+                  .sound(1, 64, 428, 0x0005)
+                  .sound(0, 0, 428, 0x000F)  // volume 0 stores nothing
+                  .end()
+                  .bytes(),
               o);
     ASSERT_NE(o.movie, nullptr);
     for (int k = 0; k < 4; ++k) EXPECT_EQ(Scene(o, 1).sounds[k], nullptr);
@@ -283,9 +310,11 @@ TEST(Cycles, CommandsAndGroups)
     Opened o;
     OpenBytes(host,
               MovieWriter()
-                  .scenes(1).scene(1)
+                  .scenes(1)
+                  .scene(1)
                   .cycles({qfauthor::CycleRange{1, 5, 0, 0}, {2, 6, 1, 1}, {3, 300, 2, 2}, {4, 8, 0, 7}})
-                  .end().bytes(),
+                  .end()
+                  .bytes(),
               o);
     ASSERT_NE(o.movie, nullptr);
     const ColorCycle *c = Scene(o, 1).cycles;
@@ -305,14 +334,17 @@ TEST(Sprites, AnimationOverConsecutiveScenes)
     Opened o;
     OpenBytes(host,
               MovieWriter()
-                  .embedded().load(Asset::FaceSet, Faces(3, 4, 3, -2, 5))
+                  .embedded()
+                  .load(Asset::FaceSet, Faces(3, 4, 3, -2, 5))
                   .scenes(5)
-                  .scene(2).faceSet(0, 100, 50)
+                  .scene(2)
+                  .faceSet(0, 100, 50)
                   .sprite(1, 1, 1, 3)
-                  .scene(5)                      // a later "c" does not move the target
-                  .sprite(0, 0, 0, 3)            // face 0 acts as face 1
+                  .scene(5)            // a later "c" does not move the target
+                  .sprite(0, 0, 0, 3)  // face 0 acts as face 1
                   .sprite(3, -10, 20, 15)
-                  .end().bytes(),
+                  .end()
+                  .bytes(),
               o);
     ASSERT_NE(o.movie, nullptr);
     FaceImage *first = o.movie->faceSets->images;
@@ -339,11 +371,16 @@ TEST(Sprites, LaterPlacementInTheSameLayerComesFirst)
     Opened o;
     OpenBytes(host,
               MovieWriter()
-                  .embedded().load(Asset::FaceSet, Faces(2))
-                  .scenes(1).scene(1)
-                  .faceSet(0, 0, 0).sprite(1, 0, 0, 0)
-                  .faceSet(0, 0, 0).sprite(2, 7, 0, 0)
-                  .end().bytes(),
+                  .embedded()
+                  .load(Asset::FaceSet, Faces(2))
+                  .scenes(1)
+                  .scene(1)
+                  .faceSet(0, 0, 0)
+                  .sprite(1, 0, 0, 0)
+                  .faceSet(0, 0, 0)
+                  .sprite(2, 7, 0, 0)
+                  .end()
+                  .bytes(),
               o);
     ASSERT_NE(o.movie, nullptr);
     const SpritePlacement *head = Scene(o, 1).layers[0];
@@ -360,12 +397,24 @@ TEST(Lookups, EntriesLoadedBetweenCommandsAreFound)
     Opened o;
     OpenBytes(host,
               MovieWriter()
-                  .embedded().load(Asset::Background, Picture(8, 2)).load(Asset::Sound, Sound(4))
-                  .scenes(3).scene(1).background(0).sound(0, 64, 428, 1)
-                  .load(Asset::Background, Picture(16, 2)).load(Asset::Sound, Sound(6)).load(Asset::Background, Picture(24, 2))
-                  .scene(2).background(2).sound(1, 64, 428, 1)
-                  .scene(3).background(1).sound(0, 64, 428, 1)
-                  .end().bytes(),
+                  .embedded()
+                  .load(Asset::Background, Picture(8, 2))
+                  .load(Asset::Sound, Sound(4))
+                  .scenes(3)
+                  .scene(1)
+                  .background(0)
+                  .sound(0, 64, 428, 1)
+                  .load(Asset::Background, Picture(16, 2))
+                  .load(Asset::Sound, Sound(6))
+                  .load(Asset::Background, Picture(24, 2))
+                  .scene(2)
+                  .background(2)
+                  .sound(1, 64, 428, 1)
+                  .scene(3)
+                  .background(1)
+                  .sound(0, 64, 428, 1)
+                  .end()
+                  .bytes(),
               o);
     ASSERT_NE(o.movie, nullptr);
     const int widths[] = {8, 24, 16};
@@ -384,15 +433,23 @@ TEST(Sprites, FacesOfSeveralSetsLoadedBetweenPlacements)
     Opened o;
     OpenBytes(host,
               MovieWriter()
-                  .embedded().load(Asset::FaceSet, Faces(3))
-                  .scenes(1).scene(1)
-                  .faceSet(0, 0, 0).sprite(3, 0, 0, 0)
+                  .embedded()
+                  .load(Asset::FaceSet, Faces(3))
+                  .scenes(1)
+                  .scene(1)
+                  .faceSet(0, 0, 0)
+                  .sprite(3, 0, 0, 0)
                   .load(Asset::FaceSet, Faces(2))  // after the first set was placed from
-                  .faceSet(1, 0, 0).sprite(2, 0, 0, 1)
-                  .faceSet(0, 0, 0).sprite(1, 0, 0, 2)
-                  .faceSet(1, 0, 0).sprite(1, 0, 0, 3)
-                  .faceSet(0, 0, 0).sprite(2, 0, 0, 4)
-                  .end().bytes(),
+                  .faceSet(1, 0, 0)
+                  .sprite(2, 0, 0, 1)
+                  .faceSet(0, 0, 0)
+                  .sprite(1, 0, 0, 2)
+                  .faceSet(1, 0, 0)
+                  .sprite(1, 0, 0, 3)
+                  .faceSet(0, 0, 0)
+                  .sprite(2, 0, 0, 4)
+                  .end()
+                  .bytes(),
               o);
     ASSERT_NE(o.movie, nullptr);
     const FaceSet *first = o.movie->faceSets, *second = first->next;
@@ -408,12 +465,19 @@ TEST(Sprites, FailuresOfPlacement)
 {
     auto base = [] { return MovieWriter().embedded().load(Asset::FaceSet, Faces(2)).scenes(2); };
     std::vector<Bytes> failing = {
-        base().scene(1).sprite(1, 0, 0, 0).end().bytes(),                                // no current face set
-        base().scene(1).faceSet(0, 0, 0).sprite(1, 0, 0, 16).end().bytes(),              // layer above 15
-        base().scene(1).faceSet(0, 0, 0).sprite(3, 0, 0, 0).end().bytes(),               // face beyond the set
+        base().scene(1).sprite(1, 0, 0, 0).end().bytes(),                                      // no current face set
+        base().scene(1).faceSet(0, 0, 0).sprite(1, 0, 0, 16).end().bytes(),                    // layer above 15
+        base().scene(1).faceSet(0, 0, 0).sprite(3, 0, 0, 0).end().bytes(),                     // face beyond the set
         base().scene(2).faceSet(0, 0, 0).sprite(1, 0, 0, 0).sprite(1, 0, 0, 0).end().bytes(),  // target beyond
-        base().faceSet(1, 0, 0).end().bytes(),                                           // no such set
-        MovieWriter().embedded().load(Asset::FaceSet, Faces(0)).scenes(1).faceSet(0, 0, 0).sprite(0, 0, 0, 0).end().bytes(),
+        base().faceSet(1, 0, 0).end().bytes(),                                                 // no such set
+        MovieWriter()
+            .embedded()
+            .load(Asset::FaceSet, Faces(0))
+            .scenes(1)
+            .faceSet(0, 0, 0)
+            .sprite(0, 0, 0, 0)
+            .end()
+            .bytes(),
     };
     for (size_t i = 0; i < failing.size(); ++i) {
         ScriptedHost host;
@@ -443,8 +507,11 @@ TEST(Embedded, NextCommandFollowsWhatTheLoaderRead)
                   .load(Asset::Background, oddChunks)
                   .load(Asset::Background, Picture(17, 3))
                   .load(Asset::FaceSet, Faces(2, 17, 5))
-                  .scenes(1).scene(1).duration(10)
-                  .end().bytes(),
+                  .scenes(1)
+                  .scene(1)
+                  .duration(10)
+                  .end()
+                  .bytes(),
               o);
     ASSERT_NE(o.movie, nullptr);
     EXPECT_EQ(o.movie->soundSamples->length, 8u);
@@ -500,18 +567,27 @@ TEST(AllocationFailure, EveryAllocationOfAnEmbeddedMovie)
                       .load(Asset::FaceSet, Faces(2))
                       .load(Asset::Sound, Sound(9))
                       .scenes(3)
-                      .scene(1).background(0).duration(6).palette({}).scroll(2, 0, 0, true)
+                      .scene(1)
+                      .background(0)
+                      .duration(6)
+                      .palette({})
+                      .scroll(2, 0, 0, true)
                       .cycles({qfauthor::CycleRange{1, 4, 0, 1}, {}, {}, {}})
                       .sound(0, 64, 428, 3)
-                      .faceSet(0, 1, 1).sprite(1, 0, 0, 2).sprite(2, 0, 0, 2)
-                      .scene(3).duration(8)
+                      .faceSet(0, 1, 1)
+                      .sprite(1, 0, 0, 2)
+                      .sprite(2, 0, 0, 2)
+                      .scene(3)
+                      .duration(8)
                       .end()
                       .bytes();
-    ForEachFailedAllocation(movie, [](ScriptedHost &) {}, [](long n, const Opened &o, const ScriptedHost &host) {
-        EXPECT_EQ(o.movie, nullptr) << "allocation " << n;
-        EXPECT_TRUE(host.allClosedOnce()) << "allocation " << n;
-        EXPECT_EQ(host.count("close"), n == 1 ? 0 : 1) << "allocation " << n;  // the first is the handle
-    });
+    ForEachFailedAllocation(
+        movie, [](ScriptedHost &) {},
+        [](long n, const Opened &o, const ScriptedHost &host) {
+            EXPECT_EQ(o.movie, nullptr) << "allocation " << n;
+            EXPECT_TRUE(host.allClosedOnce()) << "allocation " << n;
+            EXPECT_EQ(host.count("close"), n == 1 ? 0 : 1) << "allocation " << n;  // the first is the handle
+        });
 }
 
 }  // namespace

@@ -36,7 +36,8 @@ TEST(Resolver, TwoFilesOnOneVolumeAskOnceAndJoinInOrder)
                   .reference(Asset::Sound, "work:Sounds", "Boom")  // names that compare equal share a mapping
                   .reference(Asset::Background, "Work:", "Pic")    // empty tail: the file name alone
                   .scenes(1)
-                  .end().bytes(),
+                  .end()
+                  .bytes(),
               o);
     ASSERT_NE(o.movie, nullptr);
     EXPECT_EQ(o.movie->faceSetCount, 1);
@@ -49,11 +50,19 @@ TEST(Resolver, TwoFilesOnOneVolumeAskOnceAndJoinInOrder)
 
     std::vector<std::string> expected = {
         Ask,
-        "join D Anims/Faces 1024", "join D/Anims/Faces Hero 1024", "open D/Anims/Faces/Hero 0", "close 2",
+        "join D Anims/Faces 1024",
+        "join D/Anims/Faces Hero 1024",
+        "open D/Anims/Faces/Hero 0",
+        "close 2",
         "compare Work work",
-        "join D Sounds 1024", "join D/Sounds Boom 1024", "open D/Sounds/Boom 0", "close 3",
+        "join D Sounds 1024",
+        "join D/Sounds Boom 1024",
+        "open D/Sounds/Boom 0",
+        "close 3",
         "compare Work Work",
-        "join D Pic 1024", "open D/Pic 0", "close 4",
+        "join D Pic 1024",
+        "open D/Pic 0",
+        "close 4",
     };
     EXPECT_EQ(Without(host.log, {"eof", "readbyte", "read ", "seek", "open movie", "close 1"}), expected);
     EXPECT_TRUE(host.allClosedOnce());
@@ -166,8 +175,14 @@ TEST(Resolver, EveryAllocationOfAReferencedMovieFailedInTurnLeaksNothing)
     Bytes movie = MovieWriter()
                       .reference(Asset::Background, "Work:Pics", "Sky")
                       .reference(Asset::FaceSet, "Work:", "Faces")
-                      .scenes(2).scene(1).background(0).duration(6).faceSet(0, 0, 0).sprite(1, 0, 0, 0)
-                      .end().bytes();
+                      .scenes(2)
+                      .scene(1)
+                      .background(0)
+                      .duration(6)
+                      .faceSet(0, 0, 0)
+                      .sprite(1, 0, 0, 0)
+                      .end()
+                      .bytes();
     auto prepare = [](ScriptedHost &host) {
         host.requesterAnswers = {std::string("D"), std::string("D")};
         host.files["D/Pics/Sky"] = Picture(8, 4);

@@ -126,12 +126,18 @@ TEST(Background, WrapsByTheRawOffsetReducedModuloTheSize)
         int32_t raw;
         int shiftX, shiftY;
     } cases[] = {
-        {10, 2, true, 3, 0, 0, 2, 3, 3, 0},     {10, 2, true, 1, 0, 0, 2, 1, 1, 0},
-        {10, 2, true, 9, 0, 0, 2, 9, 9, 0},     {3, 5, false, 2, 0, 0, 2, 2, 0, 2},
-        {10, 5, true, 10, 0, 0, 2, 10, 0, 0},   {10, 5, false, 5, 0, 0, 2, 5, 0, 0},
-        {10, 5, true, 0, 0, 0, 2, 0, 0, 0},     {10, 5, true, -13, 0, 0, 2, -3, 7, 0},
-        {10, 5, true, 23, 0, 0, 2, 13, 3, 0},   {10, 5, false, -6, 0, 0, 2, -1, 0, 4},
-        {10, 5, false, 12, 0, 0, 2, 7, 0, 2},   {10, 5, false, -10, 0, 0, 2, -5, 0, 0},
+        {10, 2, true, 3, 0, 0, 2, 3, 3, 0},
+        {10, 2, true, 1, 0, 0, 2, 1, 1, 0},
+        {10, 2, true, 9, 0, 0, 2, 9, 9, 0},
+        {3, 5, false, 2, 0, 0, 2, 2, 0, 2},
+        {10, 5, true, 10, 0, 0, 2, 10, 0, 0},
+        {10, 5, false, 5, 0, 0, 2, 5, 0, 0},
+        {10, 5, true, 0, 0, 0, 2, 0, 0, 0},
+        {10, 5, true, -13, 0, 0, 2, -3, 7, 0},
+        {10, 5, true, 23, 0, 0, 2, 13, 3, 0},
+        {10, 5, false, -6, 0, 0, 2, -1, 0, 4},
+        {10, 5, false, 12, 0, 0, 2, 7, 0, 2},
+        {10, 5, false, -10, 0, 0, 2, -5, 0, 0},
         // 32767 + 32896 x 65280 = 2^31 - 1, less 10: 10 x 214748363 + 7.
         {10, 5, true, 32767, 32767, 32513, 32898, 2147483637, 7, 0},
         // -32768 - 32768 x 65535 = -2^31, plus 10: -2^31 + 10 mod 10 = 2.
@@ -166,9 +172,9 @@ TEST(Background, OtherSizesUseTheirOwnRowLengthAndStayInsideTheFrame)
     } cases[] = {{4, 3, 2, 2, 0, 0}, {4, 3, 2, 2, 1, 0}, {3, 2, 4, 3, 0, 0},
                  {3, 2, 4, 3, 1, 0}, {3, 2, 4, 3, 0, 1}, {3, 2, 4, 3, 3, 0}};
     for (auto o : cases) {
-        MovieWriter w = Embedded({Picture(o.w, o.h, std::vector<uint8_t>((size_t)(o.w * o.h), 9)),
-                                  Picture(o.bw, o.bh, Grid(o.bw, o.bh))},
-                                 {}, 2);
+        MovieWriter w = Embedded(
+            {Picture(o.w, o.h, std::vector<uint8_t>((size_t)(o.w * o.h), 9)), Picture(o.bw, o.bh, Grid(o.bw, o.bh))},
+            {}, 2);
         w.scene(1).duration(6).background(0).scroll((int16_t)(o.scrollX + o.scrollY), 0, 0, o.scrollY == 0);
         Played p(w.scene(2).background(1));
         ASSERT_EQ(p.m->scenes[2].scrollX, o.scrollX);
@@ -190,10 +196,10 @@ TEST(Background, MissingOrEmptyPictures)
     // Scenes 2, 4, 6 and 8 show picture 0 (all 7) so the next one shows what it clears or keeps.
     qfauthor::IffChunk header{"BMHD", {0, 3, 0, 2}};
     header.data.resize(20, 0);
-    MovieWriter w = Embedded({Picture(3, 2, std::vector<uint8_t>(6, 7)),
-                              qfauthor::WriteGroup("FORM", "ILBM", {&header, 1}, true), Picture(0, 2, {}),
-                              Picture(3, 0, {})},
-                             {}, 9);
+    MovieWriter w =
+        Embedded({Picture(3, 2, std::vector<uint8_t>(6, 7)), qfauthor::WriteGroup("FORM", "ILBM", {&header, 1}, true),
+                  Picture(0, 2, {}), Picture(3, 0, {})},
+                 {}, 9);
     w.scene(1).duration(6).scene(3).background(0xFFFF).scene(5).background(1).scene(7).background(2);
     w.scene(9).background(3);
     for (uint16_t s : {2, 4, 6, 8}) w.scene(s).background(0);
@@ -220,8 +226,8 @@ TEST(Sprites, ClippedAtEachEdgeAndWhollyOutside)
         int16_t x, y;
         int w, h;
     } cases[] = {
-        {-2, 0, 5, 1}, {4, 2, 5, 1}, {0, -2, 1, 5}, {3, 2, 2, 5}, {-1, -1, 8, 6}, {1, 1, 2, 2},
-        {-3, 0, 3, 2}, {0, -2, 3, 2}, {6, 0, 3, 2}, {0, 4, 3, 2}, {-1000, -1000, 3, 2}, {1000, 1000, 3, 2},
+        {-2, 0, 5, 1}, {4, 2, 5, 1},  {0, -2, 1, 5}, {3, 2, 2, 5}, {-1, -1, 8, 6},       {1, 1, 2, 2},
+        {-3, 0, 3, 2}, {0, -2, 3, 2}, {6, 0, 3, 2},  {0, 4, 3, 2}, {-1000, -1000, 3, 2}, {1000, 1000, 3, 2},
     };
     for (auto s : cases) {
         qfauthor::IndexedImage face{s.w, s.h, {}};
@@ -244,10 +250,10 @@ TEST(Sprites, ClippedAtEachEdgeAndWhollyOutside)
 
 TEST(Sprites, TransparencyAndOrder)
 {
-    MovieWriter w = Embedded({Picture(6, 4, std::vector<uint8_t>(24, 5))},
-                             {Faces({{2, 1, {10, 11}}, {2, 1, {12, 13}}, {3, 1, {14, 15, 16}}, {3, 1, {17, 18, 19}},
-                                     {3, 1, {20, 0, 21}}})},
-                             1);
+    MovieWriter w = Embedded(
+        {Picture(6, 4, std::vector<uint8_t>(24, 5))},
+        {Faces({{2, 1, {10, 11}}, {2, 1, {12, 13}}, {3, 1, {14, 15, 16}}, {3, 1, {17, 18, 19}}, {3, 1, {20, 0, 21}}})},
+        1);
     w.scene(1).duration(6).background(0);
     // Layer 15 drawn first, layer 0 last (on top).
     Put(w, 1, 1, 0, 0, 15);
@@ -258,7 +264,7 @@ TEST(Sprites, TransparencyAndOrder)
     Put(w, 1, 5, 1, 2, 3);
     Put(w, 1, 4, 0, 2, 3);
     Played p(w);
-    EXPECT_EQ(Composed(p.m, 0.0), (std::vector<int>{14, 12, 13, 5, 5, 5, 5, 5, 5, 5, 5, 5,  //
+    EXPECT_EQ(Composed(p.m, 0.0), (std::vector<int>{14, 12, 13, 5,  5, 5, 5, 5, 5, 5, 5, 5,  //
                                                     17, 20, 19, 21, 5, 5, 5, 5, 5, 5, 5, 5}));
 }
 
@@ -425,9 +431,7 @@ TEST(Cycling, ThirtyTwoColourSceneShowsItsPaletteRotatedOnce)
         EXPECT_EQ(Decode(p.m, In(3)), once) << call;
         EXPECT_EQ(p.m->paletteWords[0], MarkWord(1, 0));
         EXPECT_EQ(p.m->paletteWords[31], MarkWord(1, 31));
-        if (call == 1) {
-            EXPECT_EQ(p.m->paletteWords[250], lifted[252]);
-        }
+        if (call == 1) { EXPECT_EQ(p.m->paletteWords[250], lifted[252]); }
     }
     for (int i = 249; i <= 253; ++i) EXPECT_EQ(p.m->paletteWords[i], lifted[(size_t)i]) << i;  // 3 steps of 3 words
     EXPECT_EQ(p.m->scenes[4].paletteCount, 16);

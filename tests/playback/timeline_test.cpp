@@ -75,8 +75,8 @@ TEST(Timeline, FrameCountsAndMillisecondsTruncate)
     const struct {
         std::vector<uint16_t> ticks;
         uint32_t ms, frames;
-    } counts[] = {{{}, 0, 0}, {{6}, 120, 3}, {{50}, 1000, 25}, {{58}, 1160, 28}, {{57, 57}, 2280, 56},
-                  {longest, 4294967280u, 107374182}};
+    } counts[] = {{{}, 0, 0},       {{6}, 120, 3},        {{50}, 1000, 25},
+                  {{58}, 1160, 28}, {{57, 57}, 2280, 56}, {longest, 4294967280u, 107374182}};
     for (const auto &c : counts) {
         Played p(ScenesOf(c.ticks));
         ASSERT_EQ(p.m->duration, c.ms);
@@ -85,8 +85,14 @@ TEST(Timeline, FrameCountsAndMillisecondsTruncate)
     const struct {
         double seconds;
         uint32_t ms;
-    } times[] = {{0.39999999999999997, 399}, {1.001, 1000} /* 1000.9999999999999 */, {0.0009999, 0}, {-0.5, 0},
-                 {-1e30, 0}, {4294967.294, 4294967294u}, {4294967.295, 4294967295u}, {1e12, 4294967295u}};
+    } times[] = {{0.39999999999999997, 399},
+                 {1.001, 1000} /* 1000.9999999999999 */,
+                 {0.0009999, 0},
+                 {-0.5, 0},
+                 {-1e30, 0},
+                 {4294967.294, 4294967294u},
+                 {4294967.295, 4294967295u},
+                 {1e12, 4294967295u}};
     for (auto t : times) EXPECT_EQ(SecondsToMs(t.seconds), t.ms) << t.seconds;
 }
 
@@ -112,9 +118,7 @@ TEST(Timeline, PairsFollowTheRepeatedAdditionClock)
         ASSERT_EQ(b.movie->duration, c.ms);
         std::vector<double> pairs = PullPairs(b.movie);
         ASSERT_EQ(pairs.size(), c.pairs) << c.ms << " ms";
-        if (c.pairs) {
-            EXPECT_EQ(pairs.back(), c.last) << c.ms << " ms";
-        }
+        if (c.pairs) { EXPECT_EQ(pairs.back(), c.last) << c.ms << " ms"; }
         if (c.ms == 1000) {  // the eleventh pair is 399 ms
             EXPECT_EQ(pairs[10], 0.39999999999999997);
             EXPECT_EQ(pairs[11], 0.43999999999999995);
@@ -138,9 +142,10 @@ TEST(Timeline, FindSceneAndSceneStartAgree)
         uint32_t ms;
         int32_t scene;
     } cases[] = {
-        {{6, 10, 6}, 0, 1},   {{6, 10, 6}, 119, 1}, {{6, 10, 6}, 120, 2}, {{6, 10, 6}, 319, 2},
-        {{6, 10, 6}, 320, 3}, {{6, 10, 6}, 4294967295u, 3}, {{20, 20}, 399, 1}, {{20, 20}, 439, 2},
-        {{6}, 5000, 1},       {{}, 99, 0},
+        {{6, 10, 6}, 0, 1},   {{6, 10, 6}, 119, 1}, {{6, 10, 6}, 120, 2},
+        {{6, 10, 6}, 319, 2}, {{6, 10, 6}, 320, 3}, {{6, 10, 6}, 4294967295u, 3},
+        {{20, 20}, 399, 1},   {{20, 20}, 439, 2},   {{6}, 5000, 1},
+        {{}, 99, 0},
     };
     for (const auto &c : cases) {
         qftest::ScriptedHost host;
@@ -149,12 +154,8 @@ TEST(Timeline, FindSceneAndSceneStartAgree)
         ASSERT_NE(o.movie, nullptr);
         const int32_t found = FindScene(o.movie, c.ms);
         EXPECT_EQ(found, c.scene) << c.ticks.size() << " scenes, " << c.ms << " ms";
-        if (found > 0) {
-            EXPECT_LE(SceneStart(o.movie, found), c.ms) << "the scene found has started";
-        }
-        if (found > 0 && found < o.movie->sceneCount) {
-            EXPECT_GT(SceneStart(o.movie, found + 1), c.ms);
-        }
+        if (found > 0) { EXPECT_LE(SceneStart(o.movie, found), c.ms) << "the scene found has started"; }
+        if (found > 0 && found < o.movie->sceneCount) { EXPECT_GT(SceneStart(o.movie, found + 1), c.ms); }
     }
     // A scene without "i" before any that has one lasts no time; later ones inherit.
     qftest::ScriptedHost host;
@@ -178,8 +179,8 @@ TEST(Timeline, FindSceneWrapsAsTheRunningEndDoes)
         uint32_t ms;
         int32_t scene;
     } cases[] = {
-        {196603, 1},       {4293853199u, 3276},  // before the wrap, as without it
-        {4293853200u, 6553},  // scene 3277 ends at 196604 now, as do the ones after it until 6553
+        {196603, 1},         {4293853199u, 3276},  // before the wrap, as without it
+        {4293853200u, 6553},                       // scene 3277 ends at 196604 now, as do the ones after it until 6553
         {4294049803u, 6553}, {4294049804u, 6554}, {4294967295u, 6554},
     };
     for (auto c : cases) EXPECT_EQ(FindScene(p.m, c.ms), c.scene) << c.ms << " ms";

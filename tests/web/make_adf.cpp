@@ -13,7 +13,8 @@ int main(int argc, char **argv)
     if (argc != 4) return 2;
     if (std::string(argv[2]) == "--deep") {
         qfauthor::Bytes image = qfauthor::DeepDirectoryImage(uint32_t(std::stoul(argv[3])), "d");
-        std::ofstream(argv[1], std::ios::binary).write(reinterpret_cast<const char *>(image.data()), std::streamsize(image.size()));
+        std::ofstream(argv[1], std::ios::binary)
+            .write(reinterpret_cast<const char *>(image.data()), std::streamsize(image.size()));
         return 0;
     }
     qfauthor::AdfWriter disk({.label = argv[2]});

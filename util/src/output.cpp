@@ -92,7 +92,8 @@ bool NamesDescriptor(fs::path p)
 {
     for (int step = 0; step < 40; ++step) {
         const std::string s = p.lexically_normal().string();
-        if (s.rfind("/dev/fd/", 0) == 0 || (s.rfind("/proc/", 0) == 0 && s.find("/fd/") != std::string::npos)) return true;
+        if (s.rfind("/dev/fd/", 0) == 0 || (s.rfind("/proc/", 0) == 0 && s.find("/fd/") != std::string::npos))
+            return true;
         std::error_code ec;
         fs::path next = fs::read_symlink(p, ec);
         if (ec) return false;
@@ -134,13 +135,11 @@ void WriteFile(const fs::path &file, std::string_view bytes)
 
 PendingOutput::PendingOutput(fs::path target, fs::path temporary, int slot)
     : target_(std::move(target)), temporary_(std::move(temporary)), slot_(slot)
-{
-}
+{}
 
 PendingOutput::PendingOutput(PendingOutput &&other) noexcept
     : target_(std::move(other.target_)), temporary_(std::move(other.temporary_)), slot_(std::exchange(other.slot_, -1))
-{
-}
+{}
 
 PendingOutput::~PendingOutput()
 {
@@ -163,7 +162,8 @@ void PendingOutput::commit()
 std::string PendingOutput::explain(std::string message) const
 {
     const std::string from = temporary_.string(), to = target_.string();
-    for (size_t at = 0; (at = message.find(from, at)) != std::string::npos; at += to.size()) message.replace(at, from.size(), to);
+    for (size_t at = 0; (at = message.find(from, at)) != std::string::npos; at += to.size())
+        message.replace(at, from.size(), to);
     return message;
 }
 
@@ -257,7 +257,9 @@ void Outputs::writeAt(int folder, const std::string &name, const fs::path &targe
 {
     claim(target);
     InstallHandlerOnce();
-    auto fail = [&](int error) { return std::runtime_error("cannot write " + Quoted(target) + ": " + std::strerror(error)); };
+    auto fail = [&](int error) {
+        return std::runtime_error("cannot write " + Quoted(target) + ": " + std::strerror(error));
+    };
     struct stat old {};
     const bool replacing = ::fstatat(folder, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode);
     for (int attempt = 0;; ++attempt) {

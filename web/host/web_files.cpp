@@ -40,7 +40,8 @@ void PutFile(const char *path, const uint8_t *bytes, uint32_t size)
 
 void RemoveFiles(std::string_view prefix)
 {
-    std::erase_if(files, [&](const MemoryFile &f) { return std::string_view(f.path).substr(0, prefix.size()) == prefix; });
+    std::erase_if(files,
+                  [&](const MemoryFile &f) { return std::string_view(f.path).substr(0, prefix.size()) == prefix; });
 }
 
 const MemoryFile *Lookup(std::string_view path, bool &isFolder)
@@ -73,7 +74,8 @@ const MemoryFile *Lookup(std::string_view path, bool &isFolder)
 
 const MemoryFile *KeepDiskFile(MemoryFile read)
 {
-    auto known = std::find_if(diskFiles.begin(), diskFiles.end(), [&](const MemoryFile &d) { return d.path == read.path; });
+    auto known =
+        std::find_if(diskFiles.begin(), diskFiles.end(), [&](const MemoryFile &d) { return d.path == read.path; });
     return known != diskFiles.end() ? &*known : &diskFiles.emplace_back(std::move(read));
 }
 

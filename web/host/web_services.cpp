@@ -53,8 +53,7 @@ void RecordOpenFailure(const std::string &name, const char *reason)
     }
     std::string volume = VolumeOf(name);
     std::string inside = volume.empty() ? name : name.substr(name.find('/', 1 + name.find('/', 1)) + 1);
-    if (volume.empty())
-        Fail(FailureReferencedFile, "cannot open the referenced file " + Quote(name) + ": " + reason);
+    if (volume.empty()) Fail(FailureReferencedFile, "cannot open the referenced file " + Quote(name) + ": " + reason);
     else
         Fail(FailureReferencedFile,
              "a file the movie needs is missing: " + Quote(inside) + " on Amiga volume " + Quote(volume + ":") + " (" +
@@ -234,8 +233,7 @@ void ExplainFailedOpen()
     std::string shown = Quote(moviePath.substr(moviePath.rfind('/') + 1));
     if (!f || !StartsLikeMovie(f->bytes))
         Fail(FailureBadSignature, shown + " is not a Quill Framer movie: it does not start with a movie's signature");
-    else
-        Fail(FailureMalformed, shown + " is not a valid Quill Framer movie: its command stream is malformed");
+    else Fail(FailureMalformed, shown + " is not a valid Quill Framer movie: its command stream is malformed");
 }
 
 const Failure &LastFailure() { return failure; }
@@ -251,9 +249,6 @@ void AnswerVolume(const char *volume, const char *root)
     answers.emplace_back(volume, root);
 }
 
-bool StartsLikeMovie(const std::vector<uint8_t> &bytes)
-{
-    return QfIsMovieSignature(bytes.data(), bytes.size());
-}
+bool StartsLikeMovie(const std::vector<uint8_t> &bytes) { return QfIsMovieSignature(bytes.data(), bytes.size()); }
 
 }  // namespace qfweb

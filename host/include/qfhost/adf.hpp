@@ -23,7 +23,7 @@ constexpr uint32_t floppyBlocksHD = 3520;  // 1760 KB
 
 // Primary block types.
 constexpr int32_t typeHeader = 2;
-constexpr int32_t typeData = 8;  // OFS data block
+constexpr int32_t typeData = 8;   // OFS data block
 constexpr int32_t typeList = 16;  // file extension block
 constexpr int32_t typeDirCache = 33;
 
@@ -92,7 +92,12 @@ public:
 };
 
 struct AdfEntry {
-    enum class Kind { File, Directory, HardLink, SoftLink };
+    enum class Kind {
+        File,
+        Directory,
+        HardLink,
+        SoftLink
+    };
     std::string path;  // from the root, '/'-separated, names as stored (Latin-1)
     std::string name;  // the last one alone: it may hold a '/' that the path cannot show
     Kind kind = Kind::File;
@@ -137,12 +142,12 @@ public:
     // Opens the file and reads only the blocks asked for, when asked.
     static AdfImage Load(const std::filesystem::path &image, AdfReadOptions options = {});
 
-    std::string label() const;     // the volume name in the root block
-    std::string dosType() const;   // e.g. "DOS\3"
+    std::string label() const;    // the volume name in the root block
+    std::string dosType() const;  // e.g. "DOS\3"
     bool fastFileSystem() const;
     bool international() const;
     bool directoryCache() const;
-    uint32_t blockCount() const;   // of the file system's partition
+    uint32_t blockCount() const;  // of the file system's partition
 
     // Every file, directory and link, parents before children, each directory in hash-table order,
     // one at a time; deeper than the options' depth is an AdfError naming the path so far.
@@ -165,8 +170,8 @@ private:
     std::shared_ptr<const Source> source_;
     uint64_t imageBytes_ = 0;
     AdfReadOptions options_;
-    uint64_t first_ = 0;   // byte offset of the partition
-    uint32_t count_ = 0;   // its blocks
+    uint64_t first_ = 0;  // byte offset of the partition
+    uint32_t count_ = 0;  // its blocks
     uint32_t size_ = amigados::blockSize;
     uint32_t root_ = 0;
     uint8_t flags_ = 0;

@@ -182,8 +182,7 @@ public:
     Packet() = default;
     Packet(FreePacketFn release, int32_t stream, double time, TimingPacket *payload)
         : release_(release), stream_(stream), time_(time), payload_(payload)
-    {
-    }
+    {}
     ~Packet() { reset(); }
     Packet(Packet &&other) noexcept { *this = std::move(other); }
     Packet &operator=(Packet &&other) noexcept

@@ -18,9 +18,13 @@ struct MovieSurvey;
 
 namespace qfhost {
 
-enum class AssetType { Background, FaceSet, Sound };
+enum class AssetType {
+    Background,
+    FaceSet,
+    Sound
+};
 
-inline constexpr int PaletteEntries = 256;   // colours a picture's palette holds at most
+inline constexpr int PaletteEntries = 256;     // colours a picture's palette holds at most
 inline constexpr int ScenePaletteColors = 32;  // a scene's palette loads only with all of them
 
 // "background", "face set" or "sound", as messages name them.
@@ -40,10 +44,10 @@ struct AssetEntry {
     AssetOrigin origin;
     int index;  // background, face set or sound number (from 0, as the stream counts), or -1
     uint32_t command;
-    int64_t offset;         // of the command that loads it
-    std::string amigaPath;  // "" when embedded
-    std::string volume;     // without colon
-    std::string hostPath;   // where the host looked; for a volume on a disk image, a path inside it
+    int64_t offset;            // of the command that loads it
+    std::string amigaPath;     // "" when embedded
+    std::string volume;        // without colon
+    std::string hostPath;      // where the host looked; for a volume on a disk image, a path inside it
     std::string rawAmigaPath;  // amigaPath byte for byte, unescaped: for tools that make file names of it
     bool missing() const;
 };
@@ -77,13 +81,13 @@ struct PlacementEntry {
 // What a scene's commands set, as a make script writes them again.
 struct SceneCommands {
     static constexpr int NoBackground = -2;  // the record that clears the picture
-    int background = -1;  // number, -1 for none, or NoBackground
+    int background = -1;                     // number, -1 for none, or NoBackground
     bool hasPalette = false;
     bool ownPalette = false;
     int paletteCount = 0;
-    bool paletteIsBackgrounds = false;   // the palette is the background's own colours
-    int backgroundColors = 0;            // the background's colour count
-    std::vector<uint8_t> palette;        // RGB triples when the palette has exactly 32 colours
+    bool paletteIsBackgrounds = false;  // the palette is the background's own colours
+    int backgroundColors = 0;           // the background's colour count
+    std::vector<uint8_t> palette;       // RGB triples when the palette has exactly 32 colours
     std::array<CycleEntry, 4> cycles;
     std::optional<ScrollEntry> scroll;
     std::vector<PlacementEntry> placements;
@@ -93,11 +97,11 @@ struct SceneEntry {
     int number = 0;  // from 1
     uint32_t startMs = 0;
     uint32_t durationMs = 0;
-    int frames = 0;           // 1/50 s each
-    int background = -1;      // background number, -1 for none
-    int paletteColors = 0;    // colours the scene's palette gives, 0 when it has none
-    bool ownPalette = false;  // set by the scene itself rather than its background's
-    int sprites = 0;          // placements over all layers
+    int frames = 0;             // 1/50 s each
+    int background = -1;        // background number, -1 for none
+    int paletteColors = 0;      // colours the scene's palette gives, 0 when it has none
+    bool ownPalette = false;    // set by the scene itself rather than its background's
+    int sprites = 0;            // placements over all layers
     std::vector<int> faceSets;  // face sets whose faces it shows
     bool scrolls = false;
     int cycles = 0;  // colour cycles started
@@ -122,8 +126,8 @@ struct FaceArt {
 struct FaceSetArt {
     std::span<const uint8_t> colors;  // RGB triples, at most 256
     int colorCount = 0;
-    int imageCount = 0;           // as the file gives it
-    std::vector<FaceArt> faces;   // those read, at most imageCount
+    int imageCount = 0;          // as the file gives it
+    std::vector<FaceArt> faces;  // those read, at most imageCount
 };
 
 struct SoundArt {

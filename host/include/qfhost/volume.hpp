@@ -23,7 +23,11 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-enum class VolumeKind { Directory, DiskImage, Archive };
+enum class VolumeKind {
+    Directory,
+    DiskImage,
+    Archive
+};
 
 struct VolumeEntry {
     std::string path;  // inside the volume, '/'-separated
@@ -56,7 +60,12 @@ public:
     FileDescriptor(FileDescriptor &&other) noexcept : fd_(other.release()) {}
     FileDescriptor &operator=(FileDescriptor &&other) noexcept;
     int get() const { return fd_; }
-    int release() { int fd = fd_; fd_ = -1; return fd; }
+    int release()
+    {
+        int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
     explicit operator bool() const { return fd_ >= 0; }
 
 private:
