@@ -123,64 +123,32 @@ using detail::Plan;
 Plan PlanFor(ExportFormat format)
 {
     constexpr int MovieRate = QF_AUDIO_SAMPLE_RATE;
+    // One row per format, as a table reads.
+    // clang-format off
     switch (format) {
     case ExportFormat::Mp4:
-        return {.muxer = "mp4",
-                .indexFirst = true,
-                .videoEncoders = {"libx264"},
-                .videoFallback = AV_CODEC_ID_H264,
-                .videoName = "H.264",
-                .paletted = false,
-                .audioEncoder = "aac",
-                .audioName = "AAC",
-                .audioRate = MovieRate,
-                .audioBitRate = 128000};
+        return {.muxer = "mp4", .indexFirst = true, .videoEncoders = {"libx264"}, .videoFallback = AV_CODEC_ID_H264,
+                .videoName = "H.264", .paletted = false, .audioEncoder = "aac", .audioName = "AAC",
+                .audioRate = MovieRate, .audioBitRate = 128000};
     case ExportFormat::Mkv:
-        return {.muxer = "matroska",
-                .indexFirst = false,
-                .videoEncoders = {"libx264"},
-                .videoFallback = AV_CODEC_ID_H264,
-                .videoName = "H.264",
-                .paletted = false,
-                .audioEncoder = "flac",
-                .audioName = "FLAC",
-                .audioRate = MovieRate,
-                .audioBitRate = 0};
+        return {.muxer = "matroska", .indexFirst = false, .videoEncoders = {"libx264"},
+                .videoFallback = AV_CODEC_ID_H264, .videoName = "H.264", .paletted = false, .audioEncoder = "flac",
+                .audioName = "FLAC", .audioRate = MovieRate, .audioBitRate = 0};
     case ExportFormat::Webm:
-        return {.muxer = "webm",
-                .indexFirst = false,
-                .videoEncoders = {"libvpx-vp9"},
-                .videoFallback = AV_CODEC_ID_VP9,
-                .videoName = "VP9",
-                .paletted = false,
-                .audioEncoder = "libopus",
-                .audioName = "Opus",
-                .audioRate = 48000,
-                .audioBitRate = 96000};
+        return {.muxer = "webm", .indexFirst = false, .videoEncoders = {"libvpx-vp9"}, .videoFallback = AV_CODEC_ID_VP9,
+                .videoName = "VP9", .paletted = false, .audioEncoder = "libopus", .audioName = "Opus",
+                .audioRate = 48000, .audioBitRate = 96000};
     case ExportFormat::Gif:
-        return {.muxer = "gif",
-                .indexFirst = false,
-                .videoEncoders = {"gif"},
-                .videoFallback = AV_CODEC_ID_GIF,
-                .videoName = "GIF",
-                .paletted = true,
-                .audioEncoder = nullptr,
-                .audioName = nullptr,
-                .audioRate = 0,
+        return {.muxer = "gif", .indexFirst = false, .videoEncoders = {"gif"}, .videoFallback = AV_CODEC_ID_GIF,
+                .videoName = "GIF", .paletted = true, .audioEncoder = nullptr, .audioName = nullptr, .audioRate = 0,
                 .audioBitRate = 0};
     case ExportFormat::Wav:
-        return {.muxer = "wav",
-                .indexFirst = false,
-                .videoEncoders = {},
-                .videoFallback = AV_CODEC_ID_NONE,
-                .videoName = nullptr,
-                .paletted = false,
-                .audioEncoder = "pcm_s16le",
-                .audioName = "PCM 16-bit",
-                .audioRate = MovieRate,
-                .audioBitRate = 0};
+        return {.muxer = "wav", .indexFirst = false, .videoEncoders = {}, .videoFallback = AV_CODEC_ID_NONE,
+                .videoName = nullptr, .paletted = false, .audioEncoder = "pcm_s16le", .audioName = "PCM 16-bit",
+                .audioRate = MovieRate, .audioBitRate = 0};
     case ExportFormat::PngFrames: break;
     }
+    // clang-format on
     throw std::logic_error("no FFmpeg plan for PNG frames");
 }
 

@@ -94,105 +94,62 @@ std::vector<NamedBytes> SeedMovies()
     std::vector<NamedBytes> seeds;
     seeds.push_back({"empty.qfm", MovieWriter(true).scenes(0).end().bytes()});
     seeds.push_back({"noop_commands.qfm", MovieWriter()
-                                              .scenes(2)
-                                              .nothing('m')
-                                              .nothing('n')
-                                              .nothing('u')
-                                              .nothing('v')
-                                              .scene(1)
-                                              .duration(3)
-                                              .scene(2)
-                                              .duration(8)
-                                              .nothing('x')
+                                              // clang-format off
+                                              .scenes(2).nothing('m').nothing('n').nothing('u').nothing('v')
+                                              .scene(1).duration(3).scene(2).duration(8).nothing('x')
+                                              // clang-format on
                                               .bytes()});  // no "z": the end of the file ends it
     seeds.push_back({"picture_packed.qfm", MovieWriter()
-                                               .embedded()
-                                               .load(Asset::Background, Ilbm(64, 32, Compression::ByteRun1, false))
-                                               .scenes(1)
-                                               .scene(1)
-                                               .background(0)
-                                               .duration(10)
-                                               .end()
+                                               // clang-format off
+                                               .embedded().load(Asset::Background, Ilbm(64, 32, Compression::ByteRun1, false))
+                                               .scenes(1).scene(1).background(0).duration(10).end()
                                                .bytes()});
-    seeds.push_back({"picture_plain_mask.qfm", MovieWriter()
-                                                   .embedded()
-                                                   .load(Asset::Background, Ilbm(33, 20, Compression::None, true, 3))
-                                                   .scenes(3)
-                                                   .scene(1)
-                                                   .background(0)
-                                                   .palette(AmigaPalette(0))
-                                                   .cycles(Cycles())
-                                                   .duration(6)
-                                                   .scene(2)
-                                                   .palette(AmigaPalette(5))
-                                                   .scene(3)
-                                                   .background(0xFFFF)
-                                                   .duration(7)
-                                                   .end()
-                                                   .bytes()});
+    seeds.push_back({"picture_plain_mask.qfm",
+                     MovieWriter()
+                         .embedded().load(Asset::Background, Ilbm(33, 20, Compression::None, true, 3))
+                         .scenes(3).scene(1).background(0).palette(AmigaPalette(0)).cycles(Cycles()).duration(6)
+                         .scene(2).palette(AmigaPalette(5)).scene(3).background(0xFFFF).duration(7).end()
+                         .bytes()});
+    // clang-format on
     seeds.push_back({"scroll.qfm", MovieWriter()
                                        .embedded()
                                        .load(Asset::Background, Ilbm(40, 24, Compression::ByteRun1, false))
                                        .load(Asset::Background, Ilbm(24, 40, Compression::ByteRun1, false, 4))
-                                       .scenes(8)
-                                       .scene(1)
-                                       .background(0)
-                                       .duration(6)
-                                       .scroll(3, 9, 2, true)
-                                       .scene(4)
-                                       .background(1)
-                                       .scroll(-2, -6, -1, false)
-                                       .scene(7)
-                                       .scroll(0, 0, 0, true)
-                                       .end()
+                                       // clang-format off
+                                       .scenes(8).scene(1).background(0).duration(6).scroll(3, 9, 2, true)
+                                       .scene(4).background(1).scroll(-2, -6, -1, false)
+                                       .scene(7).scroll(0, 0, 0, true).end()
+                                       // clang-format on
                                        .bytes()});
     seeds.push_back({"sprites.qfm", MovieWriter()
                                         .embedded()
                                         .load(Asset::Background, Ilbm(48, 32, Compression::ByteRun1, false))
                                         .load(Asset::FaceSet, Faces(4))
-                                        .scenes(5)
-                                        .scene(1)
-                                        .background(0)
-                                        .duration(6)
-                                        .faceSet(0, 10, 5)
-                                        .sprite(1, 0, 0, 0)
-                                        .sprite(2, -12, 3, 15)
-                                        .sprite(4, 40, 28, 3)
-                                        .scene(2)
-                                        .faceSet(0, -4, -4)
-                                        .sprite(0, 0, 0, 7)
-                                        .sprite(3, 2, 2, 7)
+                                        // clang-format off
+                                        .scenes(5).scene(1).background(0).duration(6)
+                                        .faceSet(0, 10, 5).sprite(1, 0, 0, 0).sprite(2, -12, 3, 15).sprite(4, 40, 28, 3)
+                                        .scene(2).faceSet(0, -4, -4).sprite(0, 0, 0, 7).sprite(3, 2, 2, 7)
+                                        // clang-format on
                                         .end()
                                         .bytes()});
     seeds.push_back({"sound.qfm", MovieWriter()
                                       .embedded()
                                       .load(Asset::Sound, Sound(500))
                                       .load(Asset::Sound, Sound(64, true))
-                                      .scenes(4)
-                                      .scene(1)
-                                      .duration(6)
-                                      .sound(0, 64, 428, 0x3)
-                                      .scene(2)
-                                      .sound(1, 40, 124, 0xC)
-                                      .scene(3)
-                                      .sound(0, 80, 30, 0x1)
-                                      .scene(4)
-                                      .sound(1, 0, 0, 0xF)
-                                      .end()
+                                      // clang-format off
+                                      .scenes(4).scene(1).duration(6).sound(0, 64, 428, 0x3)
+                                      .scene(2).sound(1, 40, 124, 0xC).scene(3).sound(0, 80, 30, 0x1)
+                                      .scene(4).sound(1, 0, 0, 0xF).end()
+                                      // clang-format on
                                       .bytes()});
     seeds.push_back({"referenced.qfm", MovieWriter()
                                            .reference(Asset::Background, "Work:Pics", "Back")
                                            .reference(Asset::FaceSet, "work:Anims/Faces", "Hero")
                                            .reference(Asset::Sound, "WORK:", "Boom")
-                                           .scenes(3)
-                                           .scene(1)
-                                           .background(0)
-                                           .duration(8)
-                                           .sound(0, 64, 300, 0xF)
-                                           .faceSet(0, 4, 4)
-                                           .sprite(1, 0, 0, 1)
-                                           .sprite(2, 0, 0, 1)
-                                           .sprite(3, 0, 0, 1)
+                                           // clang-format off
+                                           .scenes(3).scene(1).background(0).duration(8).sound(0, 64, 300, 0xF)
+                                           .faceSet(0, 4, 4).sprite(1, 0, 0, 1).sprite(2, 0, 0, 1).sprite(3, 0, 0, 1)
+                                           // clang-format on
                                            .end()
                                            .bytes()});
     // A full-size scene with everything at once.
@@ -201,22 +158,12 @@ std::vector<NamedBytes> SeedMovies()
         .load(Asset::Background, Ilbm(320, 256, Compression::ByteRun1, false))
         .load(Asset::FaceSet, Faces(3))
         .load(Asset::Sound, Sound(2000))
-        .scenes(6)
-        .scene(1)
-        .background(0)
-        .palette(AmigaPalette(1))
-        .cycles(Cycles())
-        .duration(6)
-        .scroll(4, 16, 1, true)
-        .sound(0, 64, 200, 0xF)
-        .faceSet(0, 100, 100)
-        .sprite(1, 0, 0, 0)
-        .sprite(2, 5, 0, 0)
-        .sprite(3, 10, 0, 0)
-        .sprite(1, 15, 0, 0)
-        .scene(5)
-        .duration(9)
-        .end();
+        // clang-format off
+        .scenes(6).scene(1).background(0).palette(AmigaPalette(1)).cycles(Cycles()).duration(6)
+        .scroll(4, 16, 1, true).sound(0, 64, 200, 0xF).faceSet(0, 100, 100)
+        .sprite(1, 0, 0, 0).sprite(2, 5, 0, 0).sprite(3, 10, 0, 0).sprite(1, 15, 0, 0)
+        .scene(5).duration(9).end();
+    // clang-format on
     seeds.push_back({"full_scene.qfm", big.bytes()});
     return seeds;
 }
@@ -313,14 +260,10 @@ Bytes SceneMovie()
         .load(Asset::FaceSet, BenchFaceSet());
     for (int s = 0; s < 4; ++s) movie.load(Asset::Sound, BenchSound(3 + s));
     std::array<uint16_t, 32> palette{};
-    for (int i = 0; i < 32; ++i)
-        palette[i] = AmigaColor(static_cast<uint8_t>(i * 8), 128, static_cast<uint8_t>(255 - i * 8));
-    movie.scenes(20)
-        .scene(1)
-        .background(0)
-        .palette(palette)
-        .duration(6)
-        .scroll(3, 12, 1, true)
+    // clang-format off
+    for (int i = 0; i < 32; ++i) palette[i] = AmigaColor(static_cast<uint8_t>(i * 8), 128, static_cast<uint8_t>(255 - i * 8));
+    movie.scenes(20).scene(1).background(0).palette(palette).duration(6).scroll(3, 12, 1, true)
+        // clang-format on
         .cycles({CycleRange{1, 7, 0, 1}, CycleRange{16, 23, 1, 1}, CycleRange{24, 31, 0, 1}, CycleRange{}});
     for (int k = 0; k < 4; ++k) movie.sound(static_cast<uint16_t>(k), 48, 161, static_cast<uint16_t>(1 << k));
     // Eight sprites per scene in four layers, an animation running through all 20 scenes.

@@ -197,11 +197,9 @@ Bytes DamageImage()
 {
     qfauthor::AdfOptions o;
     o.fastFileSystem = true;
-    return qfauthor::AdfWriter(o)
-        .file("A", Pattern(2000, 5))
-        .file("D/x", {1})
-        .file("Big", Pattern(300 * 512, 6))
-        .image();
+    // clang-format off
+    return qfauthor::AdfWriter(o).file("A", Pattern(2000, 5)).file("D/x", {1}).file("Big", Pattern(300 * 512, 6)).image();
+    // clang-format on
 }
 
 void ReadEverything(const qfhost::AdfImage &image)

@@ -39,19 +39,14 @@ struct TwoAssetMovie {
                                        qfauthor::WriteIlbm(picture, std::vector<qfauthor::Color>(4)));
         std::vector<qfauthor::FaceEntry> faces(1);
         faces[0].image = {3, 2, std::vector<uint8_t>(6, 2)};
-        movie = dir.write("two.qf",
-                          MovieWriter()
-                              .reference(Asset::Background, "Work:Pics", "Sky")
-                              .embedded()
-                              .load(Asset::FaceSet, qfauthor::WriteFaceSet(faces, std::vector<qfauthor::Color>(2)))
-                              .scenes(1)
-                              .scene(1)
-                              .background(0)
-                              .duration(6)
-                              .faceSet(0, 0, 0)
-                              .sprite(1, 0, 0, 0)
-                              .end()
-                              .bytes());
+        // clang-format off
+        movie = dir.write("two.qf", MovieWriter()
+                                        .reference(Asset::Background, "Work:Pics", "Sky")
+                                        .embedded()
+                                        .load(Asset::FaceSet, qfauthor::WriteFaceSet(faces, std::vector<qfauthor::Color>(2)))
+                                        .scenes(1).scene(1).background(0).duration(6).faceSet(0, 0, 0).sprite(1, 0, 0, 0)
+                                        .end().bytes());
+        // clang-format on
     }
 };
 

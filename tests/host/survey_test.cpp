@@ -45,21 +45,12 @@ struct ThreeVolumeMovie {
                               .load(Asset::FaceSet, qfauthor::WriteFaceSet(faces, std::vector<qfauthor::Color>(4)))
                               .load(Asset::Sound, qfauthor::Write8svx(samples))
                               .scenes(3)
-                              .scene(1)
-                              .background(0)
-                              .duration(10)
-                              .sound(1, 64, 428, 0b0101)
-                              .faceSet(1, 0, 0)
-                              .sprite(1, 0, 0, 0)
-                              .sprite(2, 4, 0, 3)  // scenes 1 and 2
-                              .scene(2)
-                              .duration(25)
-                              .faceSet(0, 0, 0)
-                              .sprite(1, 0, 0, 0)
-                              .scene(3)
-                              .background(1)
-                              .duration(7)
-                              .sound(0, 32, 428, 0b0010)
+                              // clang-format off
+                              .scene(1).background(0).duration(10).sound(1, 64, 428, 0b0101)
+                              .faceSet(1, 0, 0).sprite(1, 0, 0, 0).sprite(2, 4, 0, 3)  // scenes 1 and 2
+                              .scene(2).duration(25).faceSet(0, 0, 0).sprite(1, 0, 0, 0)
+                              .scene(3).background(1).duration(7).sound(0, 32, 428, 0b0010)
+                              // clang-format on
                               .end()
                               .bytes());
     }
@@ -182,21 +173,12 @@ TEST(Survey, ScenesGiveTheirCommandsAndFilesTheirArt)
                       .load(Asset::FaceSet, qfauthor::WriteFaceSet(faces, std::vector<qfauthor::Color>(4)))
                       .load(Asset::FaceSet, qfauthor::WriteFaceSet(faces, std::vector<qfauthor::Color>(4)))
                       .scenes(2)
-                      .scene(1)
-                      .background(0)
-                      .duration(6)
-                      .faceSet(1, 10, 20)
-                      .sprite(2, 0, 0, 0)
-                      .faceSet(1, 15, 20)
-                      .sprite(1, 0, 0, 0)
-                      .faceSet(1, 0, 0)
-                      .sprite(1, 0, 0, 3)
-                      .scroll(2, 40, 1, true)
+                      // clang-format off
+                      .scene(1).background(0).duration(6).faceSet(1, 10, 20).sprite(2, 0, 0, 0)
+                      .faceSet(1, 15, 20).sprite(1, 0, 0, 0).faceSet(1, 0, 0).sprite(1, 0, 0, 3).scroll(2, 40, 1, true)
                       .cycles({qfauthor::CycleRange{1, 5, 0, 1}, {}, {}, {}})
-                      .scene(2)
-                      .background(0xFFFF)
-                      .palette(colours)
-                      .duration(8)
+                      .scene(2).background(0xFFFF).palette(colours).duration(8)
+                      // clang-format on
                       .end()
                       .bytes());
     Host host{HostSettings{}};

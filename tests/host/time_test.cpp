@@ -25,28 +25,14 @@ TEST(HostTime, ParsesSecondsMinutesAndHoursToTheMillisecond)
         const char *text;
         std::optional<uint64_t> ms;
     } cases[] = {
-        {"0", 0},
-        {"12", 12000},
-        {"12.5", 12500},
-        {".25", 250},
-        {"2.0019", 2001},  // digits past the ms dropped
-        {"1.005", 1005},   // exact, no binary rounding
-        {"1:02", 62000},
-        {"01:02.5", 62500},
-        {"1:00:00", 3600000},
-        {"1:02:03.456", 3723456},
-        {"", std::nullopt},
-        {"-1", std::nullopt},
-        {"1:60", std::nullopt},
-        {"1:2:60", std::nullopt},
-        {"1:2:3:4", std::nullopt},
-        {"1.5:00", std::nullopt},
-        {"12.", std::nullopt},
-        {"1..2", std::nullopt},
-        {"1:", std::nullopt},
-        {":5", std::nullopt},
-        {"1e3", std::nullopt},
-        {" 1", std::nullopt},
+        // clang-format off
+        {"0", 0}, {"12", 12000}, {"12.5", 12500}, {".25", 250}, {"2.0019", 2001},  // digits past the ms dropped
+        {"1.005", 1005},                                                              // exact, no binary rounding
+        {"1:02", 62000}, {"01:02.5", 62500}, {"1:00:00", 3600000}, {"1:02:03.456", 3723456},
+        {"", std::nullopt}, {"-1", std::nullopt}, {"1:60", std::nullopt}, {"1:2:60", std::nullopt},
+        {"1:2:3:4", std::nullopt}, {"1.5:00", std::nullopt}, {"12.", std::nullopt}, {"1..2", std::nullopt},
+        {"1:", std::nullopt}, {":5", std::nullopt}, {"1e3", std::nullopt}, {" 1", std::nullopt},
+        // clang-format on
         {"99999999999999999999", std::nullopt},
     };
     for (const auto &c : cases) EXPECT_EQ(ParseTime(c.text), c.ms) << '"' << c.text << '"';

@@ -138,19 +138,15 @@ TEST(Scenes, DurationChoiceAndTableRules)
     OpenBytes(host,
               MovieWriter()
                   .scenes(6)
-                  .scene(1)
-                  .duration(0)
-                  .scene(2)
-                  .duration(3)
-                  .scene(3)
-                  .duration(5)
-                  .scene(4)
-                  .duration(6)
-                  .scene(5)
-                  .duration(1000)
+                  // clang-format off
+                  .scene(1).duration(0)
+                  .scene(2).duration(3)
+                  .scene(3).duration(5)
+                  .scene(4).duration(6)
+                  .scene(5).duration(1000)
                   .scene(6)  // "c" equal to the scene count is accepted
-                  .scene(0)
-                  .duration(9)  // entry 0 collects commands but is no scene
+                  .scene(0).duration(9)  // entry 0 collects commands but is no scene
+                  // clang-format on
                   .end()
                   .bytes(),
               o);
@@ -184,13 +180,11 @@ TEST(Scenes, SecondTableReplacesTheFirstAndItsContents)
     OpenBytes(host,
               MovieWriter()
                   .scenes(3)
-                  .scene(2)
-                  .palette({})
-                  .scroll(1, 0, 0, true)
-                  .duration(8)
+                  // clang-format off
+                  .scene(2).palette({}).scroll(1, 0, 0, true).duration(8)
                   .scenes(2)
-                  .scene(1)
-                  .duration(7)
+                  .scene(1).duration(7)
+                  // clang-format on
                   .end()
                   .bytes(),
               o);
@@ -215,17 +209,12 @@ TEST(Palette, AmigaColourWordsAndBorrowing)
                   .embedded()
                   .load(Asset::Background, Picture(8, 2, 6))
                   .scenes(4)
-                  .scene(1)
-                  .palette(colours)
-                  .background(0)  // "f" after "l" keeps the "l" palette
-                  .scene(2)
-                  .background(0)
-                  .palette(colours)  // "l" replaces the borrowed one
-                  .scene(3)
-                  .background(0xFFFF)
-                  .background(0)  // borrows the empty colours of no background
-                  .scene(4)
-                  .background(0)
+                  // clang-format off
+                  .scene(1).palette(colours).background(0)      // "f" after "l" keeps the "l" palette
+                  .scene(2).background(0).palette(colours)      // "l" replaces the borrowed one
+                  .scene(3).background(0xFFFF).background(0)    // borrows the empty colours of no background
+                  .scene(4).background(0)
+                  // clang-format on
                   .end()
                   .bytes(),
               o);
@@ -260,13 +249,11 @@ TEST(Sound, RatesMasksAndVolumes)
         Opened o;
         OpenBytes(host,
                   MovieWriter()
-                      .embedded()
-                      .load(Asset::Sound, Sound(10))
-                      .scenes(1)
-                      .scene(1)
-                      .sound(0, 300, c.period, 0x000F)
-                      .end()
-                      .bytes(),
+                      // clang-format off
+                      .embedded().load(Asset::Sound, Sound(10))
+                      .scenes(1).scene(1).sound(0, 300, c.period, 0x000F)
+                      .end().bytes(),
+                  // clang-format on
                   o);
         ASSERT_NE(o.movie, nullptr);
         for (int k = 0; k < 4; ++k) {
@@ -279,17 +266,13 @@ TEST(Sound, RatesMasksAndVolumes)
     Opened o;
     OpenBytes(host,
               MovieWriter()
-                  .embedded()
-                  .load(Asset::Sound, Sound(10))
-                  .load(Asset::Sound, Sound(4))
+                  // clang-format off
+                  .embedded().load(Asset::Sound, Sound(10)).load(Asset::Sound, Sound(4))
                   .scenes(3)
-                  .scene(1)
-                  .sound(1, 64, 428, 0x0010)  // no channel bit set
-                  .scene(2)
-                  .sound(1, 64, 428, 0x0005)
-                  .sound(0, 0, 428, 0x000F)  // volume 0 stores nothing
-                  .end()
-                  .bytes(),
+                  .scene(1).sound(1, 64, 428, 0x0010)        // no channel bit set
+                  .scene(2).sound(1, 64, 428, 0x0005).sound(0, 0, 428, 0x000F)  // volume 0 stores nothing
+                  .end().bytes(),
+              // clang-format on
               o);
     ASSERT_NE(o.movie, nullptr);
     for (int k = 0; k < 4; ++k) EXPECT_EQ(Scene(o, 1).sounds[k], nullptr);
@@ -310,11 +293,11 @@ TEST(Cycles, CommandsAndGroups)
     Opened o;
     OpenBytes(host,
               MovieWriter()
-                  .scenes(1)
-                  .scene(1)
+                  // clang-format off
+                  .scenes(1).scene(1)
                   .cycles({qfauthor::CycleRange{1, 5, 0, 0}, {2, 6, 1, 1}, {3, 300, 2, 2}, {4, 8, 0, 7}})
-                  .end()
-                  .bytes(),
+                  .end().bytes(),
+              // clang-format on
               o);
     ASSERT_NE(o.movie, nullptr);
     const ColorCycle *c = Scene(o, 1).cycles;
@@ -334,17 +317,18 @@ TEST(Sprites, AnimationOverConsecutiveScenes)
     Opened o;
     OpenBytes(host,
               MovieWriter()
-                  .embedded()
-                  .load(Asset::FaceSet, Faces(3, 4, 3, -2, 5))
+                  // clang-format off
+                  .embedded().load(Asset::FaceSet, Faces(3, 4, 3, -2, 5))
                   .scenes(5)
-                  .scene(2)
-                  .faceSet(0, 100, 50)
+                  .scene(2).faceSet(0, 100, 50)
+                  // clang-format on
                   .sprite(1, 1, 1, 3)
                   .scene(5)            // a later "c" does not move the target
                   .sprite(0, 0, 0, 3)  // face 0 acts as face 1
                   .sprite(3, -10, 20, 15)
-                  .end()
-                  .bytes(),
+                  // clang-format off
+                  .end().bytes(),
+              // clang-format on
               o);
     ASSERT_NE(o.movie, nullptr);
     FaceImage *first = o.movie->faceSets->images;
@@ -371,16 +355,13 @@ TEST(Sprites, LaterPlacementInTheSameLayerComesFirst)
     Opened o;
     OpenBytes(host,
               MovieWriter()
-                  .embedded()
-                  .load(Asset::FaceSet, Faces(2))
-                  .scenes(1)
-                  .scene(1)
-                  .faceSet(0, 0, 0)
-                  .sprite(1, 0, 0, 0)
-                  .faceSet(0, 0, 0)
-                  .sprite(2, 7, 0, 0)
-                  .end()
-                  .bytes(),
+                  // clang-format off
+                  .embedded().load(Asset::FaceSet, Faces(2))
+                  .scenes(1).scene(1)
+                  .faceSet(0, 0, 0).sprite(1, 0, 0, 0)
+                  .faceSet(0, 0, 0).sprite(2, 7, 0, 0)
+                  .end().bytes(),
+              // clang-format on
               o);
     ASSERT_NE(o.movie, nullptr);
     const SpritePlacement *head = Scene(o, 1).layers[0];
@@ -397,24 +378,14 @@ TEST(Lookups, EntriesLoadedBetweenCommandsAreFound)
     Opened o;
     OpenBytes(host,
               MovieWriter()
-                  .embedded()
-                  .load(Asset::Background, Picture(8, 2))
-                  .load(Asset::Sound, Sound(4))
-                  .scenes(3)
-                  .scene(1)
-                  .background(0)
-                  .sound(0, 64, 428, 1)
-                  .load(Asset::Background, Picture(16, 2))
-                  .load(Asset::Sound, Sound(6))
-                  .load(Asset::Background, Picture(24, 2))
-                  .scene(2)
-                  .background(2)
-                  .sound(1, 64, 428, 1)
-                  .scene(3)
-                  .background(1)
-                  .sound(0, 64, 428, 1)
-                  .end()
-                  .bytes(),
+                  // clang-format off
+                  .embedded().load(Asset::Background, Picture(8, 2)).load(Asset::Sound, Sound(4))
+                  .scenes(3).scene(1).background(0).sound(0, 64, 428, 1)
+                  .load(Asset::Background, Picture(16, 2)).load(Asset::Sound, Sound(6)).load(Asset::Background, Picture(24, 2))
+                  .scene(2).background(2).sound(1, 64, 428, 1)
+                  .scene(3).background(1).sound(0, 64, 428, 1)
+                  .end().bytes(),
+              // clang-format on
               o);
     ASSERT_NE(o.movie, nullptr);
     const int widths[] = {8, 24, 16};
@@ -433,23 +404,17 @@ TEST(Sprites, FacesOfSeveralSetsLoadedBetweenPlacements)
     Opened o;
     OpenBytes(host,
               MovieWriter()
-                  .embedded()
-                  .load(Asset::FaceSet, Faces(3))
-                  .scenes(1)
-                  .scene(1)
-                  .faceSet(0, 0, 0)
-                  .sprite(3, 0, 0, 0)
+                  // clang-format off
+                  .embedded().load(Asset::FaceSet, Faces(3))
+                  .scenes(1).scene(1)
+                  .faceSet(0, 0, 0).sprite(3, 0, 0, 0)
                   .load(Asset::FaceSet, Faces(2))  // after the first set was placed from
-                  .faceSet(1, 0, 0)
-                  .sprite(2, 0, 0, 1)
-                  .faceSet(0, 0, 0)
-                  .sprite(1, 0, 0, 2)
-                  .faceSet(1, 0, 0)
-                  .sprite(1, 0, 0, 3)
-                  .faceSet(0, 0, 0)
-                  .sprite(2, 0, 0, 4)
-                  .end()
-                  .bytes(),
+                  .faceSet(1, 0, 0).sprite(2, 0, 0, 1)
+                  .faceSet(0, 0, 0).sprite(1, 0, 0, 2)
+                  .faceSet(1, 0, 0).sprite(1, 0, 0, 3)
+                  .faceSet(0, 0, 0).sprite(2, 0, 0, 4)
+                  .end().bytes(),
+              // clang-format on
               o);
     ASSERT_NE(o.movie, nullptr);
     const FaceSet *first = o.movie->faceSets, *second = first->next;
@@ -469,15 +434,10 @@ TEST(Sprites, FailuresOfPlacement)
         base().scene(1).faceSet(0, 0, 0).sprite(1, 0, 0, 16).end().bytes(),                    // layer above 15
         base().scene(1).faceSet(0, 0, 0).sprite(3, 0, 0, 0).end().bytes(),                     // face beyond the set
         base().scene(2).faceSet(0, 0, 0).sprite(1, 0, 0, 0).sprite(1, 0, 0, 0).end().bytes(),  // target beyond
-        base().faceSet(1, 0, 0).end().bytes(),                                                 // no such set
-        MovieWriter()
-            .embedded()
-            .load(Asset::FaceSet, Faces(0))
-            .scenes(1)
-            .faceSet(0, 0, 0)
-            .sprite(0, 0, 0, 0)
-            .end()
-            .bytes(),
+        // clang-format off
+        base().faceSet(1, 0, 0).end().bytes(),                                           // no such set
+        MovieWriter().embedded().load(Asset::FaceSet, Faces(0)).scenes(1).faceSet(0, 0, 0).sprite(0, 0, 0, 0).end().bytes(),
+        // clang-format on
     };
     for (size_t i = 0; i < failing.size(); ++i) {
         ScriptedHost host;
@@ -507,11 +467,10 @@ TEST(Embedded, NextCommandFollowsWhatTheLoaderRead)
                   .load(Asset::Background, oddChunks)
                   .load(Asset::Background, Picture(17, 3))
                   .load(Asset::FaceSet, Faces(2, 17, 5))
-                  .scenes(1)
-                  .scene(1)
-                  .duration(10)
-                  .end()
-                  .bytes(),
+                  // clang-format off
+                  .scenes(1).scene(1).duration(10)
+                  .end().bytes(),
+              // clang-format on
               o);
     ASSERT_NE(o.movie, nullptr);
     EXPECT_EQ(o.movie->soundSamples->length, 8u);
@@ -567,18 +526,15 @@ TEST(AllocationFailure, EveryAllocationOfAnEmbeddedMovie)
                       .load(Asset::FaceSet, Faces(2))
                       .load(Asset::Sound, Sound(9))
                       .scenes(3)
-                      .scene(1)
-                      .background(0)
-                      .duration(6)
-                      .palette({})
-                      .scroll(2, 0, 0, true)
+                      // clang-format off
+                      .scene(1).background(0).duration(6).palette({}).scroll(2, 0, 0, true)
+                      // clang-format on
                       .cycles({qfauthor::CycleRange{1, 4, 0, 1}, {}, {}, {}})
                       .sound(0, 64, 428, 3)
-                      .faceSet(0, 1, 1)
-                      .sprite(1, 0, 0, 2)
-                      .sprite(2, 0, 0, 2)
-                      .scene(3)
-                      .duration(8)
+                      // clang-format off
+                      .faceSet(0, 1, 1).sprite(1, 0, 0, 2).sprite(2, 0, 0, 2)
+                      .scene(3).duration(8)
+                      // clang-format on
                       .end()
                       .bytes();
     ForEachFailedAllocation(

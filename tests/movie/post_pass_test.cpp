@@ -22,18 +22,13 @@ TEST(Inheritance, FramesAndBackgroundsCarryForward)
     Opened o;
     OpenBytes(host,
               MovieWriter()
-                  .embedded()
-                  .load(Asset::Background, Picture(4, 4))
-                  .load(Asset::Background, Picture(6, 2))
+                  // clang-format off
+                  .embedded().load(Asset::Background, Picture(4, 4)).load(Asset::Background, Picture(6, 2))
                   .scenes(5)
-                  .scene(2)
-                  .duration(6)
-                  .background(1)
-                  .scene(4)
-                  .duration(10)
-                  .background(0xFFFF)
-                  .end()
-                  .bytes(),
+                  .scene(2).duration(6).background(1)
+                  .scene(4).duration(10).background(0xFFFF)
+                  .end().bytes(),
+              // clang-format on
               o);
     ASSERT_NE(o.movie, nullptr);
     BackgroundImage *second = o.movie->backgrounds->next;
@@ -96,16 +91,13 @@ TEST(Scroll, VerticalNegativeAndRestartedMotions)
     Opened o;
     OpenBytes(host,
               MovieWriter()
-                  .embedded()
-                  .load(Asset::Background, Picture(8, 5))
+                  // clang-format off
+                  .embedded().load(Asset::Background, Picture(8, 5))
                   .scenes(7)
-                  .scene(1)
-                  .background(0)
-                  .scroll(-2, 0, 0, false)
-                  .scene(5)
-                  .scroll(1, 0, 0, true)  // a new motion restarts at 0 on its own axis
-                  .end()
-                  .bytes(),
+                  .scene(1).background(0).scroll(-2, 0, 0, false)
+                  .scene(5).scroll(1, 0, 0, true)  // a new motion restarts at 0 on its own axis
+                  .end().bytes(),
+              // clang-format on
               o);
     ASSERT_NE(o.movie, nullptr);
     // -2 wraps to 3, then 1, then -1 -> 4.
@@ -129,13 +121,11 @@ TEST(PictureSize, DefaultWithoutBackgroundsEvenWithSprites)
     Opened o;
     OpenBytes(host,
               MovieWriter()
-                  .embedded()
-                  .load(Asset::FaceSet, Faces(1, 500, 400))
-                  .scenes(1)
-                  .faceSet(0, 0, 0)
-                  .sprite(1, 0, 0, 0)
-                  .end()
-                  .bytes(),
+                  // clang-format off
+                  .embedded().load(Asset::FaceSet, Faces(1, 500, 400))
+                  .scenes(1).faceSet(0, 0, 0).sprite(1, 0, 0, 0)
+                  .end().bytes(),
+              // clang-format on
               o);
     ASSERT_NE(o.movie, nullptr);
     EXPECT_EQ(o.movie->width, 352);

@@ -36,8 +36,9 @@ TEST(Resolver, TwoFilesOnOneVolumeAskOnceAndJoinInOrder)
                   .reference(Asset::Sound, "work:Sounds", "Boom")  // names that compare equal share a mapping
                   .reference(Asset::Background, "Work:", "Pic")    // empty tail: the file name alone
                   .scenes(1)
-                  .end()
-                  .bytes(),
+                  // clang-format off
+                  .end().bytes(),
+              // clang-format on
               o);
     ASSERT_NE(o.movie, nullptr);
     EXPECT_EQ(o.movie->faceSetCount, 1);
@@ -175,14 +176,10 @@ TEST(Resolver, EveryAllocationOfAReferencedMovieFailedInTurnLeaksNothing)
     Bytes movie = MovieWriter()
                       .reference(Asset::Background, "Work:Pics", "Sky")
                       .reference(Asset::FaceSet, "Work:", "Faces")
-                      .scenes(2)
-                      .scene(1)
-                      .background(0)
-                      .duration(6)
-                      .faceSet(0, 0, 0)
-                      .sprite(1, 0, 0, 0)
-                      .end()
-                      .bytes();
+                      // clang-format off
+                      .scenes(2).scene(1).background(0).duration(6).faceSet(0, 0, 0).sprite(1, 0, 0, 0)
+                      .end().bytes();
+    // clang-format on
     auto prepare = [](ScriptedHost &host) {
         host.requesterAnswers = {std::string("D"), std::string("D")};
         host.files["D/Pics/Sky"] = Picture(8, 4);
