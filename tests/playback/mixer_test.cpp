@@ -124,6 +124,17 @@ TEST(Mixer, LoudVolumesAreClamped)
     EXPECT_EQ(std::vector<int>(got.begin(), got.begin() + 5), (std::vector<int>{400, -400, 32400, -32768, 0}));
 }
 
+// 64 x 128 x 1024 is 2^23, the first sum past the largest: it plays 32767, not 32768 wrapped to
+// -32768; -2^23 needs no clamp.
+TEST(Mixer, TheClampStartsAtTheFirstSumPastTheRange)
+{
+    MovieWriter w = WithSounds({{64, -64, 63, 0}}, 1);
+    w.scene(1).duration(10).sound(0, 128, Near22050, 1);
+    Played p(w);
+    std::vector<int> got = Mix(p.m, 0.0);
+    EXPECT_EQ(std::vector<int>(got.begin(), got.begin() + 4), (std::vector<int>{32767, -32768, 32256, 0}));
+}
+
 // A movie's volumes are whole multiples of 1024, so every sum divides by 256 exactly and how the
 // shift rounds other sums cannot show; what shows is that channels add before the clamp.
 TEST(Mixer, ChannelsAddBeforeTheClampAndShift)
