@@ -172,17 +172,50 @@ double FirstFrame(MovieHandle *movie, const StreamDescriptor &descriptor)
     return seconds;
 }
 
-// The child builds the movie, then opens and closes it once; only the open is timed.
-Result Measure(const Case &c)
+// What a capped child sent before it ended, how it ended and its peak memory.
+struct ChildEnd {
+    std::string sent;
+    int status = 0;
+    long peakKb = 0;
+};
+
+// Runs body in a child of its own under the address-space and time caps; body writes its findings
+// to the descriptor it is given, and whatever it wrote before an end by signal still comes back.
+ChildEnd RunCapped(const std::function<void(int)> &body)
 {
+    ChildEnd end;
     int fds[2];
-    if (pipe(fds) != 0) return {};
+    if (pipe(fds) != 0) return end;
     pid_t pid = fork();
     if (pid == 0) {
         close(fds[0]);
         rlimit cap{AddressSpaceCap, AddressSpaceCap};
         setrlimit(RLIMIT_AS, &cap);
         alarm(TimeCap);
+        body(fds[1]);
+        _exit(0);
+    }
+    close(fds[1]);
+    char chunk[256];
+    for (ssize_t n; pid > 0 && (n = read(fds[0], chunk, sizeof chunk)) > 0;) end.sent.append(chunk, size_t(n));
+    close(fds[0]);
+    rusage usage{};
+    if (pid > 0) wait4(pid, &end.status, 0, &usage);
+    end.peakKb = usage.ru_maxrss;
+    return end;
+}
+
+std::string HowItEnded(int status)
+{
+    if (!WIFSIGNALED(status)) return "failed";
+    return WTERMSIG(status) == SIGALRM ? "killed after " + std::to_string(TimeCap) + " s"
+                                       : std::string("killed by ") + strsignal(WTERMSIG(status));
+}
+
+// The child builds the movie, then opens and closes it once; only the open is timed.
+Result Measure(const Case &c)
+{
+    ChildEnd end = RunCapped([&c](int fd) {
         Bytes bytes = c.movie();
         qftest::ScriptedHost host;
         host.quiet();
@@ -201,25 +234,20 @@ Result Measure(const Case &c)
         getrusage(RUSAGE_SELF, &usage);
         r.openPeakKb = usage.ru_maxrss;
         // The open's figures are sent first: a frame that runs out of time still leaves them.
-        ssize_t written = write(fds[1], &r, sizeof r);
+        if (write(fd, &r, sizeof r) != sizeof r) return;
         if (movie) {
             r.frameSeconds = FirstFrame(movie, descriptor);
-            written = write(fds[1], &r, sizeof r);
+            if (write(fd, &r, sizeof r) != sizeof r) return;
             CloseVideo(movie);
         }
-        _exit(written == sizeof r ? 0 : 1);
-    }
-    close(fds[1]);
-    Report r{};
+    });
+    Report r{}, later{};
     Result result;
-    result.finished = pid > 0 && read(fds[0], &r, sizeof r) == static_cast<ssize_t>(sizeof r);
-    Report later{};
-    bool framed = result.finished && read(fds[0], &later, sizeof later) == static_cast<ssize_t>(sizeof later);
-    close(fds[0]);
-    int status = 0;
-    rusage usage{};
-    if (pid > 0) wait4(pid, &status, 0, &usage);
-    result.peakKb = usage.ru_maxrss;
+    result.finished = end.sent.size() >= sizeof r;
+    const bool framed = end.sent.size() >= 2 * sizeof r;
+    if (result.finished) std::memcpy(&r, end.sent.data(), sizeof r);
+    if (framed) std::memcpy(&later, end.sent.data() + sizeof r, sizeof later);
+    result.peakKb = end.peakKb;
     if (result.finished) {
         result.opened = r.opened != 0;
         result.width = r.width;
@@ -227,12 +255,9 @@ Result Measure(const Case &c)
         result.seconds = r.seconds;
         result.openPeakKb = r.openPeakKb;
         result.frameSeconds = framed ? later.frameSeconds : -1;
-        if (!framed && WIFSIGNALED(status)) result.fate = "frame killed by " + std::string(strsignal(WTERMSIG(status)));
-    } else if (WIFSIGNALED(status)) {
-        result.fate = WTERMSIG(status) == SIGALRM ? "killed after " + std::to_string(TimeCap) + " s"
-                                                  : std::string("killed by ") + strsignal(WTERMSIG(status));
+        if (!framed && WIFSIGNALED(end.status)) result.fate = "frame " + HowItEnded(end.status);
     } else {
-        result.fate = "failed";
+        result.fate = HowItEnded(end.status);
     }
     return result;
 }
@@ -301,34 +326,20 @@ struct Capped {
     std::string outcome;
 };
 
-Capped RunCapped(const std::function<std::string()> &work)
+Capped RunTimed(const std::function<std::string()> &work)
 {
-    int fds[2];
-    if (pipe(fds) != 0) return {false, -1, 0, "no pipe"};
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        rlimit cap{AddressSpaceCap, AddressSpaceCap};
-        setrlimit(RLIMIT_AS, &cap);
-        alarm(TimeCap);
+    ChildEnd end = RunCapped([&work](int fd) {
         auto start = std::chrono::steady_clock::now();
         std::string found = work();
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        ssize_t written = write(fds[1], &seconds, sizeof seconds);
-        written += write(fds[1], found.data(), std::min<size_t>(found.size(), 200));
-        _exit(written > 0 ? 0 : 1);
-    }
-    close(fds[1]);
+        if (write(fd, &seconds, sizeof seconds) != sizeof seconds) return;
+        if (write(fd, found.data(), std::min<size_t>(found.size(), 200)) < 0) return;
+    });
     Capped r;
-    char found[256] = {};
-    r.finished = pid > 0 && read(fds[0], &r.seconds, sizeof r.seconds) == ssize_t(sizeof r.seconds);
-    if (r.finished && read(fds[0], found, sizeof found - 1) < 0) found[0] = 0;
-    close(fds[0]);
-    int status = 0;
-    rusage usage{};
-    if (pid > 0) wait4(pid, &status, 0, &usage);
-    r.peakKb = usage.ru_maxrss;
-    r.outcome = r.finished ? found : WIFSIGNALED(status) ? strsignal(WTERMSIG(status)) : "failed";
+    r.finished = end.sent.size() >= sizeof r.seconds;
+    if (r.finished) std::memcpy(&r.seconds, end.sent.data(), sizeof r.seconds);
+    r.peakKb = end.peakKb;
+    r.outcome = r.finished ? end.sent.substr(sizeof r.seconds) : HowItEnded(end.status);
     return r;
 }
 
@@ -340,7 +351,7 @@ void Report()
     std::printf("\nhostile disks (targets: under 1 s and 256 MB each)\n%-42s %9s %8s  %s\n", "disk", "ms", "peak MB",
                 "result");
     for (const DiskCase &c : Cases(dir)) {
-        Capped r = RunCapped(c.run);
+        Capped r = RunTimed(c.run);
         bool over = !r.finished || r.seconds >= 1.0 || r.peakKb >= 256 * 1024;
         std::printf("%-42s %9.1f %8.1f  %s%s\n", c.name, r.seconds * 1000, r.peakKb / 1024.0, r.outcome.c_str(),
                     over ? "  OVER TARGET" : "");
@@ -421,7 +432,7 @@ void ArchiveCases()
     for (const ArchiveCase &c : cases) {
         const std::filesystem::path path = dir / "case.lha";
         disks::Save(path, c.archive());
-        disks::Capped r = disks::RunCapped([&] { return ReadArchive(path, c.member); });
+        disks::Capped r = disks::RunTimed([&] { return ReadArchive(path, c.member); });
         bool over = !r.finished || r.seconds >= 1.0 || r.peakKb >= 256 * 1024;
         std::printf("%-34s %9.1f %8.1f  %s%s\n", c.name, r.seconds * 1000, r.peakKb / 1024.0, r.outcome.c_str(),
                     over ? "  OVER TARGET" : "");
