@@ -10,6 +10,7 @@ namespace {
 
 struct MakeCommand {
     std::string script, out;
+    qfauthor::MakeOptions options;
 };
 
 }  // namespace
@@ -25,6 +26,9 @@ void RegisterMake(CLI::App &app, Context &context)
         ->add_option("-o,--output", o->out,
                      "The movie file to write; NAME.adf: a floppy image holding the movie and its referenced files")
         ->required();
+    command->add_flag("--strict-colours", o->options.strictColours,
+                      "Refuse a face colour that the palette of the scenes showing it lacks, instead of taking "
+                      "the nearest");
     AddQuietOption(*command, context);
     AddOverwriteOptions(*command, context);
     command->callback([&context, o] {
@@ -32,10 +36,11 @@ void RegisterMake(CLI::App &app, Context &context)
         try {
             qfutil::Outputs outputs = CommandOutputs(context, {o->script});
             outputs.claim(o->out);
-            r = qfauthor::MakeMovie(o->script, o->out, outputs);
+            r = qfauthor::MakeMovie(o->script, o->out, outputs, o->options);
         } catch (const std::runtime_error &e) {
             throw ToolError(e.what());
         }
+        for (const std::string &w : r.warnings) std::fprintf(stderr, "quillframer: warning: %s\n", w.c_str());
         if (context.quiet) return;
         std::printf("wrote %s: %s, %.2f s, %s, %s, %s (%llu bytes)\n", o->out.c_str(),
                     Count(r.scenes, "scene", "scenes").c_str(), r.seconds,

@@ -43,19 +43,24 @@ void LoadBackground(const Script &script, const json &b, LoadedAsset &a)
     for (auto &c : pic.palette) a.palette.push_back({c[0], c[1], c[2]});
     // A scene borrows a picture's colours only when there are exactly 32 of them.
     if (a.palette.size() < 32) a.palette.resize(32);
-    IlbmOptions options;
-    options.planeCount = planes;
-    options.compression = Get(b, "compress", true) ? Compression::ByteRun1 : Compression::None;
-    options.padOddChunks = false;  // the picture reader takes chunk lengths as written
-    a.bytes = WriteIlbm(ToImage(pic), a.palette, options);
+    a.ownColours = pic.palette.size();
+    a.ilbm.planeCount = planes;
+    a.ilbm.compression = Get(b, "compress", true) ? Compression::ByteRun1 : Compression::None;
+    a.ilbm.padOddChunks = false;  // the picture reader takes chunk lengths as written
+    a.image = ToImage(pic);
+    a.bytes = WriteIlbm(a.image, a.palette, a.ilbm);
 }
 
 void LoadFaceSet(const Script &script, const json &f, LoadedAsset &a)
 {
     const json &faces = f.at("faces");
     if (!faces.is_array() || faces.empty()) throw std::invalid_argument("\"faces\" must list at least one PNG");
-    std::vector<FaceEntry> entries;
-    std::vector<Color> palette;
+    std::string colours = Get<std::string>(f, "colours", "scene");
+    if (colours != "scene" && colours != "numbers")
+        throw std::invalid_argument("\"colours\" is \"scene\" or \"numbers\"");
+    a.keepNumbers = colours == "numbers";
+    std::vector<FaceEntry> &entries = a.faces;
+    std::vector<Color> &palette = a.palette;
     for (const json &face : faces) {
         std::string png = face.is_string() ? face.get<std::string>() : Required(face, "png");
         qfmedia::IndexedPicture pic = qfmedia::ReadIndexedPng(script.resolve(png));
@@ -69,9 +74,9 @@ void LoadFaceSet(const Script &script, const json &f, LoadedAsset &a)
             entry.offsetX = Integer<int16_t>(face["offset"].at(0));
             entry.offsetY = Integer<int16_t>(face["offset"].at(1));
         }
-        if (palette.empty())
-            for (size_t c = 0; c < std::min<size_t>(32, pic.palette.size()); ++c)
-                palette.push_back({pic.palette[c][0], pic.palette[c][1], pic.palette[c][2]});
+        std::vector<Color> &own = a.facePalettes.emplace_back();
+        for (auto &c : pic.palette) own.push_back({c[0], c[1], c[2]});
+        if (palette.empty()) palette.assign(own.begin(), own.begin() + std::min<size_t>(32, own.size()));
         entries.push_back(std::move(entry));
     }
     a.faceCount = static_cast<int>(entries.size());

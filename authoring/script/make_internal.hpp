@@ -116,7 +116,14 @@ struct LoadedAsset {
     Bytes bytes;
     uint16_t period = 0;         // sounds: default period
     int faceCount = 0;           // face sets
-    std::vector<Color> palette;  // backgrounds: for "palette": "<name>"
+    std::vector<Color> palette;  // backgrounds: for "palette": "<name>"; face sets: as stored
+    // Kept to encode again once faces have taken palette entries or colour numbers have moved.
+    IndexedImage image;  // backgrounds
+    IlbmOptions ilbm;
+    size_t ownColours = 0;                         // backgrounds: the PNG's palette size; the rest is free
+    std::vector<FaceEntry> faces;                  // face sets
+    std::vector<std::vector<Color>> facePalettes;  // each face's PNG palette
+    bool keepNumbers = false;                      // "colours": "numbers"
 };
 
 // The script's assets, and once they are in the stream, each one's number among its kind.
@@ -124,6 +131,8 @@ struct Assets {
     std::vector<LoadedAsset> loaded;  // backgrounds, face sets, sounds, each in the script's order
     std::map<std::string, std::pair<Asset, uint16_t>> numbers;
     std::array<uint16_t, 3> counts{};  // by kind
+    // scenes[i]'s own "palette", when faces took entries it left free
+    std::map<size_t, std::array<uint16_t, 32>> scenePalettes;
 
     uint16_t number(const std::string &name, Asset kind, const char *what) const;
     const LoadedAsset &named(const std::string &name) const;
@@ -143,6 +152,13 @@ struct References {
 // make_assets.cpp
 Assets LoadAssets(const Script &script, const json &doc, bool embedDefault);
 void StreamAssets(const Script &script, Assets &assets, References &references, MovieWriter &movie);
+
+// make_colours.cpp: faces whose colours are not the ones their scenes show are given those colours,
+// by free palette entries, equal entries or the nearest; returns one warning line per such face set.
+std::vector<std::string> MatchFaceColours(const Script &script, const json &doc, Assets &assets, bool strict);
+
+// make_scenes.cpp: a scene's "palette", 32 Amiga colours.
+std::array<uint16_t, 32> ScenePalette(const json &p, const Assets &assets);
 
 // make_scenes.cpp: the scene commands. Returns the number of scenes and the movie's length in ticks.
 struct SceneTotals {

@@ -27,7 +27,9 @@ uint16_t ParseColor(const json &value)
     throw std::invalid_argument("colour \"" + text + "\" is not #RGB, #RRGGBB or [r, g, b]");
 }
 
-std::array<uint16_t, 32> Palette(const json &p, const Assets &assets)
+}  // namespace
+
+std::array<uint16_t, 32> ScenePalette(const json &p, const Assets &assets)
 {
     std::array<uint16_t, 32> colours{};
     if (p.is_string()) {
@@ -41,6 +43,8 @@ std::array<uint16_t, 32> Palette(const json &p, const Assets &assets)
     }
     return colours;
 }
+
+namespace {
 
 std::array<CycleRange, 4> Cycles(const json &c)
 {
@@ -138,7 +142,8 @@ void Sprite(const json &d, const Assets &assets, int number, long total, MovieWr
 
 // The scene the entry starts with carries everything it says; the duration it gives (or the
 // last one given) is returned, for the movie's length.
-long Scene(const json &s, int number, long total, long lastTicks, const Assets &assets, MovieWriter &movie)
+long Scene(const json &s, size_t index, int number, long total, long lastTicks, const Assets &assets,
+           MovieWriter &movie)
 {
     movie.scene(static_cast<uint16_t>(number));
     if (s.contains("ticks") || s.contains("seconds")) {
@@ -151,7 +156,10 @@ long Scene(const json &s, int number, long total, long lastTicks, const Assets &
         if (s["background"].is_null()) movie.background(0xFFFF);
         else movie.background(assets.number(s["background"].get<std::string>(), Asset::Background, "background"));
     }
-    if (s.contains("palette")) movie.palette(Palette(s["palette"], assets));
+    if (s.contains("palette")) {
+        auto filled = assets.scenePalettes.find(index);
+        movie.palette(filled != assets.scenePalettes.end() ? filled->second : ScenePalette(s["palette"], assets));
+    }
     if (s.contains("cycles")) movie.cycles(Cycles(s["cycles"]));
     if (s.contains("scroll")) Scroll(s["scroll"], movie);
     if (s.contains("sounds"))
@@ -206,7 +214,7 @@ SceneTotals WriteScenes(const Script &script, const json &doc, const Assets &ass
     long ticks = 0, lastTicks = 0;
     for (size_t i = 0; i < scenes.size(); ++i) {
         lastTicks = script.at(label("scenes[" + std::to_string(i) + "]"),
-                              [&] { return Scene(scenes[i], first[i], total, lastTicks, assets, movie); });
+                              [&] { return Scene(scenes[i], i, first[i], total, lastTicks, assets, movie); });
         ticks += lastTicks * repeats[i];
     }
     if (ticks == 0)

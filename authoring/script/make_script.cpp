@@ -89,7 +89,7 @@ void CheckScriptKeys(const Script &script, const json &doc, const SceneLabels &l
 {
     static const Shape face{{"png", "offset"}, {}, {}};
     static const Shape background{{"name", "png", "planes", "compress", "embed", "amigaName"}, {}, {}};
-    static const Shape faceSet{{"name", "embed", "amigaName"}, {{"faces", &face}}, {}};
+    static const Shape faceSet{{"name", "embed", "amigaName", "colours"}, {{"faces", &face}}, {}};
     static const Shape sound{{"name", "file", "period", "rate", "gain", "resample", "embed", "amigaName"}, {}, {}};
     static const Shape cycle{{"low", "high", "reverse", "stop"}, {}, {}};
     static const Shape scroll{{"axis", "velocity", "acceleration", "limit"}, {}, {}};
@@ -248,7 +248,8 @@ std::string WriteOutputs(const std::filesystem::path &out, const std::string &vo
 }
 
 // First the assets, read and encoded; then the stream: asset commands, then the scenes.
-MakeResult Make(const std::filesystem::path &scriptPath, const std::filesystem::path &out, qfutil::Outputs &outputs)
+MakeResult Make(const std::filesystem::path &scriptPath, const std::filesystem::path &out, qfutil::Outputs &outputs,
+                const MakeOptions &options)
 {
     Script script(scriptPath, outputs);
     const json doc = ReadScript(scriptPath, script);
@@ -258,12 +259,14 @@ MakeResult Make(const std::filesystem::path &scriptPath, const std::filesystem::
     References &references = settings.references;
 
     Assets assets = LoadAssets(script, doc, settings.embedDefault);
+    std::vector<std::string> warnings = MatchFaceColours(script, doc, assets, options.strictColours);
     MovieWriter movie;
     StreamAssets(script, assets, references, movie);
     const SceneTotals totals = WriteScenes(script, doc, assets, sceneLabel, movie);
     movie.end();
 
     MakeResult result;
+    result.warnings = std::move(warnings);
     result.scenes = static_cast<int>(totals.scenes);
     result.seconds = totals.ticks * 0.02;
     result.backgrounds = assets.counts[0];
@@ -283,10 +286,10 @@ MakeResult Make(const std::filesystem::path &scriptPath, const std::filesystem::
 }  // namespace
 
 MakeResult MakeMovie(const std::filesystem::path &scriptPath, const std::filesystem::path &out,
-                     qfutil::Outputs &outputs)
+                     qfutil::Outputs &outputs, const MakeOptions &options)
 {
     try {
-        return Make(scriptPath, out, outputs);
+        return Make(scriptPath, out, outputs, options);
     } catch (const std::runtime_error &e) {
         // Keys, names and file names come from the script: every message stays one printable line.
         throw std::runtime_error(qfutil::Printable(e.what()));

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace qfutil {
 class Outputs;
@@ -21,12 +22,18 @@ struct MakeResult {
     std::filesystem::path volumeDirectory;  // where referenced assets went (empty: none)
     std::string diskFile;                   // on a disk image out: the movie's name on it (else empty)
     uint64_t bytes = 0;
+    std::vector<std::string> warnings;  // one line each, e.g. a face set whose colours moved
+};
+
+struct MakeOptions {
+    bool strictColours = false;  // a face colour the scene's palette lacks is an error, not the nearest
 };
 
 // Throws std::runtime_error with one line naming the script, the place in it and the cause. The
 // movie is written through outputs, which learns every file the script reads as an input. An out
 // ending in .adf is a floppy image labelled with the script's volume, holding the movie (named
 // after out) at its root and the referenced assets where the movie looks for them.
-MakeResult MakeMovie(const std::filesystem::path &script, const std::filesystem::path &out, qfutil::Outputs &outputs);
+MakeResult MakeMovie(const std::filesystem::path &script, const std::filesystem::path &out, qfutil::Outputs &outputs,
+                     const MakeOptions &options = {});
 
 }  // namespace qfauthor

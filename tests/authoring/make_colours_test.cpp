@@ -1,0 +1,156 @@
+// Face colours in `make`: faces draw through the scene's palette, so a face drawn in other colours
+// is given the scene's numbers for them. Small pictures worked by hand, checked in the frames the
+// plug-in plays.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "authoring/script/make_script.hpp"
+#include "movie/movie_model.h"
+#include "qfutil/output.hpp"
+#include "testing/make_script_fixture.h"
+#include "testing/open_bytes.h"
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using Rgb = std::array<uint8_t, 3>;
+
+namespace {
+
+constexpr Rgb Black{0, 0, 0}, Red{255, 0, 0}, White{255, 255, 255};
+
+double Apart(const Rgb &a, const Rgb &b)
+{
+    double d = 0;
+    for (int i = 0; i < 3; ++i) d += (a[i] - b[i]) * (a[i] - b[i]);
+    return std::sqrt(d);
+}
+
+class MakeColours : public ::testing::Test {
+protected:
+    qftest::MakeScriptFixture files{"qf-make-colours-test"};
+    qfauthor::MakeResult result;
+    qftest::ScriptedHost host;
+    qftest::Opened opened;
+
+    void picture(const std::string &name, int width, std::vector<uint8_t> indices, std::vector<Rgb> palette)
+    {
+        qfmedia::IndexedPicture p;
+        p.width = width;
+        p.height = static_cast<int>(indices.size()) / width;
+        p.bitDepth = 8;
+        p.indices = std::move(indices);
+        p.palette = std::move(palette);
+        qfmedia::WriteIndexedPng(files.dir / name, p);
+    }
+
+    // The script showing face set "f" (face.png) on background "bg" (bg.png) in one scene.
+    std::string make(const std::string &faceSetKeys = "", qfauthor::MakeOptions options = {},
+                     const std::string &out = "movie.qf")
+    {
+        std::string text = R"({ "backgrounds": [{ "name": "bg", "png": "bg.png" }],
+            "faceSets": [{ "name": "f", "faces": ["face.png"])" +
+                           faceSetKeys + R"( }],
+            "scenes": [{ "ticks": 6, "background": "bg", "sprites": [{ "faceSet": "f" }] }] })";
+        qftest::WriteFileBytes(files.dir / "script.json", {text.begin(), text.end()});
+        qfutil::Outputs outputs(qfutil::Overwrite::Always);
+        try {
+            result = qfauthor::MakeMovie(files.dir / "script.json", files.dir / out, outputs, options);
+            return "";
+        } catch (const std::runtime_error &e) {
+            return e.what();
+        }
+    }
+
+    qfauthor::Bytes bytes(const std::string &out = "movie.qf")
+    {
+        std::ifstream in(files.dir / out, std::ios::binary);
+        return qfauthor::Bytes(std::istreambuf_iterator<char>(in), {});
+    }
+
+    // The first frame's colours, row by row.
+    std::vector<Rgb> frame()
+    {
+        qftest::OpenBytes(host, bytes(), opened);
+        if (!opened.movie) throw std::runtime_error("the plug-in did not open the movie");
+        MovieHandle *m = opened.movie;
+        std::vector<uint32_t> words(static_cast<size_t>(m->width) * m->height);
+        void *buffers[1] = {words.data()};
+        int32_t pitches[1] = {0};
+        VideoFrameRecord record{};
+        record.buffers = buffers;
+        record.pitches = pitches;
+        TimingPacket packet{0.001};
+        EXPECT_EQ(DecodeVideoFrame(m, &packet, &record), 0);
+        std::vector<Rgb> colours;
+        for (uint32_t w : words) {
+            auto *b = reinterpret_cast<const uint8_t *>(&w);  // 0, red, green, blue
+            colours.push_back({b[1], b[2], b[3]});
+        }
+        return colours;
+    }
+};
+
+// A blue and green background of three colours: entries 3 to 31 are free.
+TEST_F(MakeColours, AColourTheSceneLacksTakesAFreeEntryAndPlaysAsDrawn)
+{
+    picture("bg.png", 2, {1, 2, 1, 2}, {Black, {0, 0, 255}, {0, 255, 0}});
+    picture("face.png", 2, {0, 1, 1, 2}, {Black, Red, White});  // ImageMagick's order, not the scene's
+    ASSERT_EQ(make(), "");
+    ASSERT_EQ(result.warnings.size(), 1u);
+    EXPECT_THAT(result.warnings[0], HasSubstr("\"f\""));
+    EXPECT_THAT(result.warnings[0], HasSubstr("2 took free entries, 0 equal entries, 0 pixels moved"));
+    // The transparent corner shows the background; the rest plays red and white.
+    EXPECT_THAT(frame(), ElementsAre(Rgb{0, 0, 255}, Red, Red, White));
+}
+
+// Every entry is in use: red goes to the nearest, a darker red 55 away.
+TEST_F(MakeColours, WithoutRoomAColourMovesToTheNearestAndTheWarningSaysHowFar)
+{
+    std::vector<Rgb> palette{Black, {200, 0, 0}};
+    for (int c = 2; c < 32; ++c) palette.push_back({0, 0, static_cast<uint8_t>(c * 8)});
+    std::vector<uint8_t> everyEntry;
+    for (int c = 0; c < 32; ++c) everyEntry.push_back(static_cast<uint8_t>(c));
+    picture("bg.png", 2, everyEntry, palette);
+    picture("face.png", 2, {1, 1, 1, 0}, {Black, Red});
+    ASSERT_EQ(make(), "");
+    ASSERT_EQ(result.warnings.size(), 1u);
+    EXPECT_THAT(result.warnings[0], HasSubstr("3 pixels moved to the nearest colour (at most 55 apart in RGB)"));
+    std::vector<Rgb> played = frame();
+    for (int i = 0; i < 3; ++i) EXPECT_LE(Apart(played[i], Red), 55.0) << "pixel " << i;
+    EXPECT_EQ(played[0], (Rgb{200, 0, 0}));
+
+    EXPECT_THAT(make("", {.strictColours = true}),
+                HasSubstr("face set \"f\": 3 pixels have no exact colour in the palette of the scenes showing it"));
+}
+
+// Drawn with the scene's palette loaded (its own PNG may list more): the numbers stay as they are,
+// and so does the movie, byte for byte, as with "colours": "numbers".
+TEST_F(MakeColours, AFaceInTheScenesNumbersIsLeftAlone)
+{
+    picture("bg.png", 2, {1, 2, 1, 2}, {Black, {0, 0, 255}, {0, 255, 0}});
+    picture("face.png", 2, {0, 2, 1, 2}, {Black, {0, 0, 255}, {0, 255, 0}, Red});
+    ASSERT_EQ(make(), "");
+    EXPECT_TRUE(result.warnings.empty());
+    qfauthor::Bytes matched = bytes();
+    ASSERT_EQ(make(R"(, "colours": "numbers")"), "");
+    EXPECT_EQ(bytes(), matched);
+}
+
+// "numbers" keeps a face that disagrees as it was: red's number 1 plays the scene's blue.
+TEST_F(MakeColours, NumbersOnRequestPlayThroughTheScenesPalette)
+{
+    picture("bg.png", 2, {1, 2, 1, 2}, {Black, {0, 0, 255}, {0, 255, 0}});
+    picture("face.png", 2, {0, 1, 1, 1}, {Black, Red});
+    ASSERT_EQ(make(R"(, "colours": "numbers")"), "");
+    EXPECT_TRUE(result.warnings.empty());
+    EXPECT_THAT(frame(), ElementsAre(Rgb{0, 0, 255}, Rgb{0, 0, 255}, Rgb{0, 0, 255}, Rgb{0, 0, 255}));
+    EXPECT_THAT(make(R"(, "colours": "nearest")"), HasSubstr("\"colours\" is \"scene\" or \"numbers\""));
+}
+
+}  // namespace
