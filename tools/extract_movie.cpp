@@ -106,6 +106,32 @@ qfmedia::IndexedPicture Picture(int width, int height, std::span<const uint8_t> 
     return picture;
 }
 
+// Faces draw through the scene's palette, not the colours stored with their set: the palette of the
+// first scene showing set `index`, unless the set's own colours already agree with it on every
+// number the faces use (then they are kept, and the PNGs stay as they were).
+std::span<const uint8_t> PlayedColours(const qfhost::Survey &survey, int index, const qfhost::FaceSetArt &set)
+{
+    std::span<const uint8_t> palette;
+    for (const qfhost::SceneEntry &scene : survey.scenes()) {
+        const qfhost::SceneCommands &c = scene.commands;
+        if (c.hasPalette && c.palette.size() == 3 * qfhost::ScenePaletteColors) palette = c.palette;
+        if (palette.empty() || std::find(scene.faceSets.begin(), scene.faceSets.end(), index) == scene.faceSets.end())
+            continue;
+        for (const qfhost::FaceArt &face : set.faces)
+            for (uint8_t v : face.pixels) {
+                if (v == 0) continue;
+                auto amiga = [](std::span<const uint8_t> rgb, size_t k) {
+                    return 3 * k + 2 < rgb.size()
+                               ? (rgb[3 * k] >> 4) << 8 | (rgb[3 * k + 1] >> 4) << 4 | rgb[3 * k + 2] >> 4
+                               : -1;
+                };
+                if (amiga(set.colors, v) != amiga(palette, v)) return palette;
+            }
+        return set.colors;
+    }
+    return set.colors;
+}
+
 struct File {
     fs::path path;
     std::function<void(const fs::path &)> write;
@@ -167,14 +193,15 @@ void RunExtractMovie(const Context &context, const std::string &movie, const std
         if (!set || set->faces.empty()) continue;  // nothing to show, nothing to make again
         std::string stem = stems.take(nameFor(qfhost::AssetType::FaceSet, s, "faceset-" + Number(s)));
         std::vector<std::string> files;
+        const std::span<const uint8_t> colours = PlayedColours(survey, s, *set);
         for (size_t face = 1; face <= set->faces.size(); ++face) {
             const qfhost::FaceArt &image = set->faces[face - 1];
             std::string name = stems.take(stem + "-face-" + Number(static_cast<int>(face))) + ".png";
             // An empty face draws nothing, as one transparent pixel does.
             qfmedia::IndexedPicture picture =
                 image.width && image.height && !image.pixels.empty()
-                    ? Picture(static_cast<int>(image.width), static_cast<int>(image.height), image.pixels, set->colors)
-                    : Picture(1, 1, {}, set->colors);
+                    ? Picture(static_cast<int>(image.width), static_cast<int>(image.height), image.pixels, colours)
+                    : Picture(1, 1, {}, colours);
             picture.transparentIndex = 0;
             out.files.push_back({dir / name, [picture](const fs::path &p) { qfmedia::WriteIndexedPng(p, picture); }});
             files.push_back(name);

@@ -16,7 +16,7 @@ namespace {
 // picture or the script left unset are free for faces, unless colour cycling runs through them.
 struct Source {
     LoadedAsset *background = nullptr;
-    size_t scene = 0;  // scenes[scene], when no background
+    size_t scene = 0;                    // scenes[scene], when no background
     std::array<uint16_t, 32> colours{};  // as Amiga colours, for comparing
     std::array<Color, 32> played{};      // a picture's colour map plays at its full depth
     std::array<bool, 32> free{};
@@ -109,8 +109,9 @@ Showing FindShowing(const json &doc, Assets &assets)
                             cycled[static_cast<size_t>(k)] = true;
             if (s.contains("sprites"))
                 for (const json &d : s["sprites"]) {
-                    long frames = d.contains("frames") ? static_cast<long>(d["frames"].size())
-                                                       : Get(d, "count", static_cast<int>(d.value("faces", json::array({1})).size()));
+                    long frames = d.contains("frames")
+                                      ? static_cast<long>(d["frames"].size())
+                                      : Get(d, "count", static_cast<int>(d.value("faces", json::array({1})).size()));
                     shown.push_back({number, number + frames - 1, Required(d, "faceSet")});
                 }
         } catch (const std::exception &) {
@@ -222,8 +223,9 @@ std::string MatchSet(const Script &script, LoadedAsset &set, std::vector<Source 
     }
     if (strict && moved > 0)
         script.fail("face set \"" + set.name + "\"",
-                    std::to_string(moved) + " pixels have no exact colour in the palette of the scenes showing it "
-                                            "(the nearest is up to " +
+                    std::to_string(moved) +
+                        " pixels have no exact colour in the palette of the scenes showing it "
+                        "(the nearest is up to " +
                         std::to_string(std::lround(farthest)) + " apart)");
 
     for (size_t f = 0; f < set.faces.size(); ++f)
@@ -260,7 +262,8 @@ std::vector<std::string> MatchFaceColours(const Script &script, const json &doc,
     // Pictures and scene palettes whose free entries faces took are written with them.
     for (const Source &s : showing.sources) {
         if (!s.filled) continue;
-        if (s.background) s.background->bytes = WriteIlbm(s.background->image, s.background->palette, s.background->ilbm);
+        if (s.background)
+            s.background->bytes = WriteIlbm(s.background->image, s.background->palette, s.background->ilbm);
         else assets.scenePalettes[s.scene] = s.colours;
     }
     return warnings;
