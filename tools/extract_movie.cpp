@@ -114,20 +114,28 @@ std::span<const uint8_t> PlayedColours(const qfhost::Survey &survey, int index, 
     std::span<const uint8_t> palette;
     for (const qfhost::SceneEntry &scene : survey.scenes()) {
         const qfhost::SceneCommands &c = scene.commands;
-        if (c.hasPalette && c.palette.size() == 3 * qfhost::ScenePaletteColors) palette = c.palette;
+        // A palette borrowed from the picture plays its colour map at full depth.
+        const qfhost::PictureArt *picture = c.paletteIsBackgrounds ? survey.background(c.background) : nullptr;
+        if (picture && picture->colors.size() >= 3 * qfhost::ScenePaletteColors)
+            palette = picture->colors.first(3 * qfhost::ScenePaletteColors);
+        else if (c.hasPalette && c.palette.size() == 3 * qfhost::ScenePaletteColors) palette = c.palette;
         if (palette.empty() || std::find(scene.faceSets.begin(), scene.faceSets.end(), index) == scene.faceSets.end())
             continue;
+        uint8_t highest = 0;
+        bool agrees = true;
         for (const qfhost::FaceArt &face : set.faces)
             for (uint8_t v : face.pixels) {
+                highest = std::max(highest, v);
                 if (v == 0) continue;
                 auto amiga = [](std::span<const uint8_t> rgb, size_t k) {
                     return 3 * k + 2 < rgb.size()
                                ? (rgb[3 * k] >> 4) << 8 | (rgb[3 * k + 1] >> 4) << 4 | rgb[3 * k + 2] >> 4
                                : -1;
                 };
-                if (amiga(set.colors, v) != amiga(palette, v)) return palette;
+                agrees = agrees && amiga(set.colors, v) == amiga(palette, v);
             }
-        return set.colors;
+        // As many colours as the faces use, so the PNGs stay as small as the set's own would be.
+        return agrees ? set.colors : palette.first(3 * (size_t{highest} + 1));
     }
     return set.colors;
 }

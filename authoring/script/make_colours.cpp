@@ -25,7 +25,8 @@ struct Source {
 
 Color Played(uint16_t amiga)
 {
-    auto nibble = [&](int shift) { return static_cast<uint8_t>(((amiga >> shift) & 15) * 17); };
+    // The plug-in widens a scene palette's 4 bits by a shift, so #F00 plays as 240, 0, 0.
+    auto nibble = [&](int shift) { return static_cast<uint8_t>(((amiga >> shift) & 15) << 4); };
     return {nibble(8), nibble(4), nibble(0)};
 }
 

@@ -51,12 +51,13 @@ protected:
 
     // The script showing face set "f" (face.png) on background "bg" (bg.png) in one scene.
     std::string make(const std::string &faceSetKeys = "", qfauthor::MakeOptions options = {},
-                     const std::string &out = "movie.qf")
+                     const std::string &sceneKeys = "", const std::string &out = "movie.qf")
     {
         std::string text = R"({ "backgrounds": [{ "name": "bg", "png": "bg.png" }],
             "faceSets": [{ "name": "f", "faces": ["face.png"])" +
                            faceSetKeys + R"( }],
-            "scenes": [{ "ticks": 6, "background": "bg", "sprites": [{ "faceSet": "f" }] }] })";
+            "scenes": [{ "ticks": 6, "background": "bg", "sprites": [{ "faceSet": "f" }])" +
+                           sceneKeys + " }] }";
         qftest::WriteFileBytes(files.dir / "script.json", {text.begin(), text.end()});
         qfutil::Outputs outputs(qfutil::Overwrite::Always);
         try {
@@ -107,6 +108,17 @@ TEST_F(MakeColours, AColourTheSceneLacksTakesAFreeEntryAndPlaysAsDrawn)
     EXPECT_THAT(result.warnings[0], HasSubstr("2 took free entries, 0 equal entries, 0 pixels moved"));
     // The transparent corner shows the background; the rest plays red and white.
     EXPECT_THAT(frame(), ElementsAre(Rgb{0, 0, 255}, Red, Red, White));
+}
+
+// A scene's own palette of three colours leaves 29 free; it plays at 4 bits a component, shifted.
+TEST_F(MakeColours, AScenesOwnPaletteLendsTheEntriesItLeavesUnset)
+{
+    picture("bg.png", 2, {1, 2, 1, 2}, {Black, {0, 0, 255}, {0, 255, 0}});
+    picture("face.png", 2, {0, 1, 1, 2}, {Black, Red, White});
+    ASSERT_EQ(make("", {}, R"(, "palette": ["#000", "#00F", "#0F0"])"), "");
+    ASSERT_EQ(result.warnings.size(), 1u);
+    EXPECT_THAT(result.warnings[0], HasSubstr("2 took free entries"));
+    EXPECT_THAT(frame(), ElementsAre(Rgb{0, 0, 240}, Rgb{240, 0, 0}, Rgb{240, 0, 0}, Rgb{240, 240, 240}));
 }
 
 // Every entry is in use: red goes to the nearest, a darker red 55 away.
