@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang clang-format libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
-  libpng-dev libsndfile1-dev libsdl2-dev libcli11-dev nlohmann-json3-dev
+  libpng-dev libsndfile1-dev libsdl2-dev libcli11-dev nlohmann-json3-dev libimagequant-dev
   netpbm sox
   ffmpeg  # the command-line yardstick of bench/export-vs-ffmpeg.sh
   liblhasa-dev unadf lhasa jlha-utils

@@ -29,6 +29,9 @@ void RegisterMake(CLI::App &app, Context &context)
     command->add_flag("--strict-colours", o->options.strictColours,
                       "Refuse a face colour that the palette of the scenes showing it lacks, instead of taking "
                       "the nearest");
+    command->add_flag("--no-quantise", o->options.noQuantise,
+                      "Refuse a picture of more than 32 colours instead of reducing it");
+    command->add_flag("--dither", o->options.dither, "Dither pictures whose colours are reduced");
     AddQuietOption(*command, context);
     AddOverwriteOptions(*command, context);
     command->callback([&context, o] {

@@ -1,10 +1,13 @@
 // make's assets: the script's pictures, face sets and sounds read and encoded, then put in the stream.
 #include <algorithm>
+#include <cstdio>
+#include <functional>
 #include <string>
 
 #include "authoring/script/make_internal.hpp"
 #include "authoring/script/script_rules.hpp"
 #include "media/png.hpp"
+#include "media/quantise.hpp"
 #include "media/sound_file.hpp"
 #include "quillframer/host_api.h"
 
@@ -30,9 +33,44 @@ std::string AmigaFileName(const std::string &name)
 
 IndexedImage ToImage(const qfmedia::IndexedPicture &p) { return {p.width, p.height, p.indices}; }
 
-void LoadBackground(const Script &script, const json &b, LoadedAsset &a)
+// A picture drawing with colour numbers of 32 and above would show colours only cycling fills:
+// its colours are numbered from 0 when they are few enough, else reduced to 32.
+void FitPalette(qfmedia::IndexedPicture &pic, const std::string &png, const MakeOptions &options,
+                std::vector<std::string> &warnings)
 {
-    qfmedia::IndexedPicture pic = qfmedia::ReadIndexedPng(script.resolve(Required(b, "png")));
+    std::array<long, 256> uses{};
+    for (uint8_t v : pic.indices) ++uses[v];
+    if (std::all_of(uses.begin() + 32, uses.end(), [](long n) { return n == 0; })) return;
+    const auto count = std::count_if(uses.begin(), uses.end(), [](long n) { return n > 0; });
+    if (count <= 32) {
+        std::array<uint8_t, 256> number{};
+        std::vector<std::array<uint8_t, 3>> palette;
+        for (size_t v = 0; v < 256; ++v)
+            if (uses[v]) {
+                number[v] = static_cast<uint8_t>(palette.size());
+                palette.push_back(v < pic.palette.size() ? pic.palette[v] : std::array<uint8_t, 3>{});
+            }
+        for (uint8_t &v : pic.indices) v = number[v];
+        pic.palette = std::move(palette);
+        return;
+    }
+    if (options.noQuantise)
+        throw std::invalid_argument(png + " uses " + std::to_string(count) +
+                                    " colours; a scene's palette holds 32 (reduce them, or leave out --no-quantise)");
+    qfmedia::Reduced reduced = qfmedia::ReduceColours(pic, 32, options.dither);
+    pic = std::move(reduced.picture);
+    char line[200];
+    std::snprintf(line, sizeof line, "%s: %ld colours reduced to %zu%s (mean square error %.1f)", png.c_str(),
+                  static_cast<long>(count), pic.palette.size(), options.dither ? ", dithered" : "", reduced.meanError);
+    warnings.push_back(line);
+}
+
+void LoadBackground(const Script &script, const json &b, LoadedAsset &a, const MakeOptions &options,
+                    std::vector<std::string> &warnings)
+{
+    const std::string png = Required(b, "png");
+    qfmedia::IndexedPicture pic = qfmedia::ReadIndexedPng(script.resolve(png));
+    FitPalette(pic, png, options, warnings);
     int maxIndex = 0;
     for (uint8_t v : pic.indices) maxIndex = std::max<int>(maxIndex, v);
     int planes = Get(b, "planes", PlanesFor(std::max<int>(maxIndex, static_cast<int>(pic.palette.size()) - 1)));
@@ -100,7 +138,7 @@ void LoadSound(const Script &script, const json &s, LoadedAsset &a)
 
 // One list of the script's assets: the keys every asset has around the ones of its kind.
 void LoadList(const Script &script, const json &doc, const char *key, Asset kind, bool embedDefault,
-              void (*load)(const Script &, const json &, LoadedAsset &), std::vector<LoadedAsset> &assets)
+              const std::function<void(const json &, LoadedAsset &)> &load, std::vector<LoadedAsset> &assets)
 {
     const json empty = json::array();
     const json &list = doc.contains(key) ? doc[key] : empty;
@@ -111,7 +149,7 @@ void LoadList(const Script &script, const json &doc, const char *key, Asset kind
             a.name = Required(entry, "name");
             a.kind = kind;
             a.embed = Get(entry, "embed", embedDefault);
-            load(script, entry, a);
+            load(entry, a);
             a.fileName = AmigaFileName(Get(entry, "amigaName", a.name));
             assets.push_back(std::move(a));
             return 0;
@@ -121,12 +159,18 @@ void LoadList(const Script &script, const json &doc, const char *key, Asset kind
 
 }  // namespace
 
-Assets LoadAssets(const Script &script, const json &doc, bool embedDefault)
+Assets LoadAssets(const Script &script, const json &doc, bool embedDefault, const MakeOptions &options)
 {
     Assets assets;
-    LoadList(script, doc, "backgrounds", Asset::Background, embedDefault, LoadBackground, assets.loaded);
-    LoadList(script, doc, "faceSets", Asset::FaceSet, embedDefault, LoadFaceSet, assets.loaded);
-    LoadList(script, doc, "sounds", Asset::Sound, embedDefault, LoadSound, assets.loaded);
+    auto with = [&](auto load) {
+        return [&script, load](const json &entry, LoadedAsset &a) { load(script, entry, a); };
+    };
+    LoadList(
+        script, doc, "backgrounds", Asset::Background, embedDefault,
+        [&](const json &entry, LoadedAsset &a) { LoadBackground(script, entry, a, options, assets.warnings); },
+        assets.loaded);
+    LoadList(script, doc, "faceSets", Asset::FaceSet, embedDefault, with(LoadFaceSet), assets.loaded);
+    LoadList(script, doc, "sounds", Asset::Sound, embedDefault, with(LoadSound), assets.loaded);
     return assets;
 }
 

@@ -133,6 +133,7 @@ struct Assets {
     std::array<uint16_t, 3> counts{};  // by kind
     // scenes[i]'s own "palette", when faces took entries it left free
     std::map<size_t, std::array<uint16_t, 32>> scenePalettes;
+    std::vector<std::string> warnings;  // pictures whose colours were reduced
 
     uint16_t number(const std::string &name, Asset kind, const char *what) const;
     const LoadedAsset &named(const std::string &name) const;
@@ -150,7 +151,7 @@ struct References {
 };
 
 // make_assets.cpp
-Assets LoadAssets(const Script &script, const json &doc, bool embedDefault);
+Assets LoadAssets(const Script &script, const json &doc, bool embedDefault, const MakeOptions &options);
 void StreamAssets(const Script &script, Assets &assets, References &references, MovieWriter &movie);
 
 // make_colours.cpp: faces whose colours are not the ones their scenes show are given those colours,

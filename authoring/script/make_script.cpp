@@ -258,8 +258,10 @@ MakeResult Make(const std::filesystem::path &scriptPath, const std::filesystem::
     Settings settings = ReadSettings(script, doc, out);
     References &references = settings.references;
 
-    Assets assets = LoadAssets(script, doc, settings.embedDefault);
-    std::vector<std::string> warnings = MatchFaceColours(script, doc, assets, options.strictColours);
+    Assets assets = LoadAssets(script, doc, settings.embedDefault, options);
+    std::vector<std::string> warnings = assets.warnings;
+    for (std::string &w : MatchFaceColours(script, doc, assets, options.strictColours))
+        warnings.push_back(std::move(w));
     MovieWriter movie;
     StreamAssets(script, assets, references, movie);
     const SceneTotals totals = WriteScenes(script, doc, assets, sceneLabel, movie);

@@ -27,6 +27,8 @@ struct MakeResult {
 
 struct MakeOptions {
     bool strictColours = false;  // a face colour the scene's palette lacks is an error, not the nearest
+    bool noQuantise = false;     // a picture of more than 32 colours is refused, not reduced
+    bool dither = false;         // reduced pictures diffuse the error
 };
 
 // Throws std::runtime_error with one line naming the script, the place in it and the cause. The

@@ -165,4 +165,55 @@ TEST_F(MakeColours, NumbersOnRequestPlayThroughTheScenesPalette)
     EXPECT_THAT(make(R"(, "colours": "nearest")"), HasSubstr("\"colours\" is \"scene\" or \"numbers\""));
 }
 
+// Forty greys cannot all be scene colours: without dithering each pixel takes the nearest of 32.
+TEST_F(MakeColours, ABackgroundOfMoreColoursIsReducedOrRefused)
+{
+    std::vector<Rgb> greys;
+    std::vector<uint8_t> each;
+    for (int c = 0; c < 40; ++c) {
+        greys.push_back({static_cast<uint8_t>(c * 6), static_cast<uint8_t>(c * 6), static_cast<uint8_t>(c * 6)});
+        each.push_back(static_cast<uint8_t>(c));
+    }
+    picture("bg.png", 8, each, greys);
+    picture("face.png", 1, {0}, {Black});
+    ASSERT_EQ(make(), "");
+    ASSERT_EQ(result.warnings.size(), 1u);
+    EXPECT_THAT(result.warnings[0], HasSubstr("bg.png: 40 colours reduced to 32 ("));
+    std::vector<Rgb> played = frame();
+    for (size_t i = 1; i < 40; ++i) EXPECT_LE(Apart(played[i], greys[i]), 6.0) << "pixel " << i;
+
+    EXPECT_THAT(make("", {.noQuantise = true}),
+                HasSubstr("backgrounds[0]: bg.png uses 40 colours; a scene's palette holds 32"));
+}
+
+// A red and white PNG8 ship over a 256-colour gradient: the gradient takes all 32 entries, the ship
+// the nearest of them, and every pixel plays within the distance the warnings give.
+TEST_F(MakeColours, AShipOverAGradientPlaysWithinTheStatedDistance)
+{
+    std::vector<Rgb> gradient;
+    std::vector<uint8_t> each;
+    for (int c = 0; c < 256; ++c) {
+        gradient.push_back({static_cast<uint8_t>(c), static_cast<uint8_t>(255 - c), static_cast<uint8_t>(c / 2)});
+        each.push_back(static_cast<uint8_t>(c));
+    }
+    picture("bg.png", 16, each, gradient);
+    picture("face.png", 2, {1, 2, 1, 1}, {White, Red, White});  // index 0 unused, as ImageMagick may write it
+    ASSERT_EQ(make(), "");
+    ASSERT_EQ(result.warnings.size(), 2u);
+    EXPECT_THAT(result.warnings[0], HasSubstr("bg.png: 256 colours reduced to 32 ("));
+    EXPECT_THAT(result.warnings[1], HasSubstr("0 took free entries"));
+    EXPECT_THAT(result.warnings[1], HasSubstr("4 pixels moved to the nearest colour"));
+    const std::string &w = result.warnings[1];
+    const double stated = std::stod(w.substr(w.find("at most ") + 8));
+    std::vector<Rgb> played = frame();
+    EXPECT_LE(Apart(played[0], Red), stated + 0.5);
+    EXPECT_LE(Apart(played[1], White), stated + 0.5);
+    EXPECT_LE(Apart(played[16], Red), stated + 0.5);
+    EXPECT_LE(Apart(played[17], Red), stated + 0.5);
+    double worst = 0;
+    for (size_t i = 0; i < 256; ++i)
+        if (i % 16 > 1 || i / 16 > 1) worst = std::max(worst, Apart(played[i], gradient[i]));
+    EXPECT_LE(worst, 16.0);
+}
+
 }  // namespace
