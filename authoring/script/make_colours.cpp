@@ -43,6 +43,7 @@ uint16_t Amiga(const Color &c) { return AmigaColor(c.red, c.green, c.blue); }
 struct Showing {
     std::vector<Source> sources;
     std::map<std::string, std::vector<size_t>> setSources;  // face set -> sources showing it
+    std::map<std::string, long> firstScene;                 // face set -> the first scene number showing it
 };
 
 Showing FindShowing(const json &doc, Assets &assets)
@@ -133,6 +134,8 @@ Showing FindShowing(const json &doc, Assets &assets)
         };
         std::optional<size_t> first = at(w.from);
         if (first) list.push_back(*first);
+        auto [shownFirst, added] = showing.firstScene.emplace(w.set, w.from);
+        if (!added) shownFirst->second = std::min(shownFirst->second, w.from);
         for (auto &[from, source] : changes)
             if (from > w.from && from <= w.to) list.push_back(source);
     }
@@ -144,7 +147,7 @@ Showing FindShowing(const json &doc, Assets &assets)
 }
 
 // The face set's colours as numbers of the given palettes; returns its warning, or "" when nothing moved.
-std::string MatchSet(const Script &script, LoadedAsset &set, std::vector<Source *> palettes, bool strict)
+std::string MatchSet(const Script &script, LoadedAsset &set, std::vector<Source *> palettes, long scene, bool strict)
 {
     auto colourOf = [&](size_t face, uint8_t v) {
         const auto &own = set.facePalettes[face];
@@ -182,7 +185,7 @@ std::string MatchSet(const Script &script, LoadedAsset &set, std::vector<Source 
     std::vector<Need *> order;
     for (Need &n : needs) order.push_back(&n);
     std::stable_sort(order.begin(), order.end(), [](const Need *a, const Need *b) { return a->pixels > b->pixels; });
-    int taken = 0, equal = 0;
+    int taken = 0, equal = 0, lacking = 0;
     long moved = 0;
     double farthest = 0;
     for (Need *n : order) {
@@ -217,6 +220,7 @@ std::string MatchSet(const Script &script, LoadedAsset &set, std::vector<Source 
                 if (d < best) best = d, number = e;
             }
             n->distance = best;
+            ++lacking;
             moved += n->pixels;
             farthest = std::max(farthest, best);
         }
@@ -237,12 +241,17 @@ std::string MatchSet(const Script &script, LoadedAsset &set, std::vector<Source 
     set.palette.assign(palettes.front()->played.begin(), palettes.front()->played.end());
     set.bytes = WriteFaceSet(set.faces, set.palette);
 
-    char line[300];
+    char line[400];
     std::snprintf(line, sizeof line,
                   "face set \"%s\": its colours are not its scenes' palette: %d took free entries, %d equal "
                   "entries, %ld pixels moved to the nearest colour (at most %ld apart in RGB)",
                   set.name.c_str(), taken, equal, moved, std::lround(farthest));
-    return line;
+    std::string warning = line;
+    // Colours that found neither an equal nor a free entry are what the palette lacks.
+    if (lacking > 0)
+        warning += "; scene " + std::to_string(scene) + " needs " + std::to_string(lacking) + " colour" +
+                   (lacking == 1 ? "" : "s") + " more than its palette's 32";
+    return warning;
 }
 
 }  // namespace
@@ -257,7 +266,7 @@ std::vector<std::string> MatchFaceColours(const Script &script, const json &doc,
         if (it == showing.setSources.end() || it->second.empty()) continue;
         std::vector<Source *> palettes;
         for (size_t s : it->second) palettes.push_back(&showing.sources[s]);
-        std::string warning = MatchSet(script, a, palettes, strict);
+        std::string warning = MatchSet(script, a, palettes, showing.firstScene[a.name], strict);
         if (!warning.empty()) warnings.push_back(warning);
     }
     // Pictures and scene palettes whose free entries faces took are written with them.

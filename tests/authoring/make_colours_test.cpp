@@ -132,7 +132,8 @@ TEST_F(MakeColours, WithoutRoomAColourMovesToTheNearestAndTheWarningSaysHowFar)
     picture("face.png", 2, {1, 1, 1, 0}, {Black, Red});
     ASSERT_EQ(make(), "");
     ASSERT_EQ(result.warnings.size(), 1u);
-    EXPECT_THAT(result.warnings[0], HasSubstr("3 pixels moved to the nearest colour (at most 55 apart in RGB)"));
+    EXPECT_THAT(result.warnings[0], HasSubstr("3 pixels moved to the nearest colour (at most 55 apart in RGB); "
+                                              "scene 1 needs 1 colour more than its palette's 32"));
     std::vector<Rgb> played = frame();
     for (int i = 0; i < 3; ++i) EXPECT_LE(Apart(played[i], Red), 55.0) << "pixel " << i;
     EXPECT_EQ(played[0], (Rgb{200, 0, 0}));
@@ -203,6 +204,7 @@ TEST_F(MakeColours, AShipOverAGradientPlaysWithinTheStatedDistance)
     EXPECT_THAT(result.warnings[0], HasSubstr("bg.png: 256 colours reduced to 32 ("));
     EXPECT_THAT(result.warnings[1], HasSubstr("0 took free entries"));
     EXPECT_THAT(result.warnings[1], HasSubstr("4 pixels moved to the nearest colour"));
+    EXPECT_THAT(result.warnings[1], HasSubstr("scene 1 needs 2 colours more than its palette's 32"));
     const std::string &w = result.warnings[1];
     const double stated = std::stod(w.substr(w.find("at most ") + 8));
     std::vector<Rgb> played = frame();
