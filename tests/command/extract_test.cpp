@@ -204,6 +204,23 @@ TEST_F(ExtractTest, WhatAScriptCannotSayIsNamedWithItsScene)
     EXPECT_TRUE(fs::exists(path("out/movie.json")));
 }
 
+// A face set whose own colours (red, white) are not the scene's plays in the scene's: it is written
+// in those, so the art on disk is what plays, and made again it keeps its numbers.
+TEST_F(ExtractTest, FacesAreWrittenInTheColoursTheyPlayIn)
+{
+    MovieWriter m;
+    m.scenes(1).embedded();
+    m.load(Asset::Background, Background(0));
+    const std::vector<qfauthor::Color> redWhite{{0, 0, 0}, {255, 0, 0}, {255, 255, 255}};
+    m.load(Asset::FaceSet, qfauthor::WriteFaceSet(std::vector{Face(3, 1, 0, 0)}, redWhite));  // numbers 0, 1, 2
+    m.scene(1).duration(6).background(0).faceSet(0, 0, 0).sprite(1, 0, 0, 0).end();
+    m.save(path("ship.qf"));
+    expectRoundTrip(path("ship.qf"));
+    Bytes played;
+    for (const qfauthor::Color &c : Colours(3, 0)) played.insert(played.end(), {c.red, c.green, c.blue});
+    EXPECT_EQ(ReadPngChunks(path("out/faceset-00-face-01.png")).palette, played);
+}
+
 // Names from the movie are hostile: they stay inside the folder, readable and distinct, and a
 // missing file is named while the rest still comes out.
 TEST_F(ExtractTest, AmigaNamesCannotEscapeAndMissingFilesAreNamed)
