@@ -34,35 +34,31 @@ std::string AmigaFileName(const std::string &name)
 IndexedImage ToImage(const qfmedia::IndexedPicture &p) { return {p.width, p.height, p.indices}; }
 
 // A picture drawing with colour numbers of 32 and above would show colours only cycling fills:
-// its colours are numbered from 0 when they are few enough, else reduced to 32.
-void FitPalette(qfmedia::IndexedPicture &pic, const std::string &png, const MakeOptions &options,
-                std::vector<std::string> &warnings)
+// its colours are numbered from 0 when they are few enough. Returns how many it uses when they
+// are more than 32 and must be reduced, else 0.
+long FitPalette(qfmedia::IndexedPicture &pic, const std::string &png, const MakeOptions &options)
 {
     std::array<long, 256> uses{};
     for (uint8_t v : pic.indices) ++uses[v];
-    if (std::all_of(uses.begin() + 32, uses.end(), [](long n) { return n == 0; })) return;
+    if (std::all_of(uses.begin() + 32, uses.end(), [](long n) { return n == 0; })) return 0;
     const auto count = std::count_if(uses.begin(), uses.end(), [](long n) { return n > 0; });
-    if (count <= 32) {
-        std::array<uint8_t, 256> number{};
-        std::vector<std::array<uint8_t, 3>> palette;
-        for (size_t v = 0; v < 256; ++v)
-            if (uses[v]) {
-                number[v] = static_cast<uint8_t>(palette.size());
-                palette.push_back(v < pic.palette.size() ? pic.palette[v] : std::array<uint8_t, 3>{});
-            }
-        for (uint8_t &v : pic.indices) v = number[v];
-        pic.palette = std::move(palette);
-        return;
+    if (count > 32) {
+        if (options.noQuantise)
+            throw std::invalid_argument(
+                png + " uses " + std::to_string(count) +
+                " colours; a scene's palette holds 32 (reduce them, or leave out --no-quantise)");
+        return count;
     }
-    if (options.noQuantise)
-        throw std::invalid_argument(png + " uses " + std::to_string(count) +
-                                    " colours; a scene's palette holds 32 (reduce them, or leave out --no-quantise)");
-    qfmedia::Reduced reduced = qfmedia::ReduceColours(pic, 32, options.dither);
-    pic = std::move(reduced.picture);
-    char line[200];
-    std::snprintf(line, sizeof line, "%s: %ld colours reduced to %zu%s (mean square error %.1f)", png.c_str(),
-                  static_cast<long>(count), pic.palette.size(), options.dither ? ", dithered" : "", reduced.meanError);
-    warnings.push_back(line);
+    std::array<uint8_t, 256> number{};
+    std::vector<std::array<uint8_t, 3>> palette;
+    for (size_t v = 0; v < 256; ++v)
+        if (uses[v]) {
+            number[v] = static_cast<uint8_t>(palette.size());
+            palette.push_back(v < pic.palette.size() ? pic.palette[v] : std::array<uint8_t, 3>{});
+        }
+    for (uint8_t &v : pic.indices) v = number[v];
+    pic.palette = std::move(palette);
+    return 0;
 }
 
 void LoadBackground(const Script &script, const json &b, LoadedAsset &a, const MakeOptions &options,
@@ -70,7 +66,20 @@ void LoadBackground(const Script &script, const json &b, LoadedAsset &a, const M
 {
     const std::string png = Required(b, "png");
     qfmedia::IndexedPicture pic = qfmedia::ReadIndexedPng(script.resolve(png));
-    FitPalette(pic, png, options, warnings);
+    const long count = FitPalette(pic, png, options);
+    a.ilbm.compression = Get(b, "compress", true) ? Compression::ByteRun1 : Compression::None;
+    a.ilbm.padOddChunks = false;  // the picture reader takes chunk lengths as written
+    if (count > 0) {
+        a.ilbm.planeCount = Get(b, "planes", 5);
+        if (a.ilbm.planeCount < 5 || a.ilbm.planeCount > 8)
+            throw std::invalid_argument("\"planes\" must be 5 to 8 for a picture reduced to 32 colours");
+        a.original = std::move(pic);
+        a.originalColours = count;
+        a.png = png;
+        a.reducedWarning = warnings.size();
+        warnings.push_back(ReduceBackground(a, 32, options));
+        return;
+    }
     int maxIndex = 0;
     for (uint8_t v : pic.indices) maxIndex = std::max<int>(maxIndex, v);
     int planes = Get(b, "planes", PlanesFor(std::max<int>(maxIndex, static_cast<int>(pic.palette.size()) - 1)));
@@ -83,8 +92,6 @@ void LoadBackground(const Script &script, const json &b, LoadedAsset &a, const M
     if (a.palette.size() < 32) a.palette.resize(32);
     a.ownColours = pic.palette.size();
     a.ilbm.planeCount = planes;
-    a.ilbm.compression = Get(b, "compress", true) ? Compression::ByteRun1 : Compression::None;
-    a.ilbm.padOddChunks = false;  // the picture reader takes chunk lengths as written
     a.image = ToImage(pic);
     a.bytes = WriteIlbm(a.image, a.palette, a.ilbm);
 }
@@ -158,6 +165,21 @@ void LoadList(const Script &script, const json &doc, const char *key, Asset kind
 }
 
 }  // namespace
+
+std::string ReduceBackground(LoadedAsset &a, int colours, const MakeOptions &options)
+{
+    qfmedia::Reduced reduced = qfmedia::ReduceColours(a.original, colours, options.dither);
+    a.palette.clear();
+    for (auto &c : reduced.picture.palette) a.palette.push_back({c[0], c[1], c[2]});
+    a.ownColours = a.palette.size();
+    a.palette.resize(32);  // the rest is free for faces
+    a.image = ToImage(reduced.picture);
+    a.bytes = WriteIlbm(a.image, a.palette, a.ilbm);
+    char line[200];
+    std::snprintf(line, sizeof line, "%s: %ld colours reduced to %zu%s (mean square error %.1f)", a.png.c_str(),
+                  a.originalColours, a.ownColours, options.dither ? ", dithered" : "", reduced.meanError);
+    return line;
+}
 
 Assets LoadAssets(const Script &script, const json &doc, bool embedDefault, const MakeOptions &options)
 {

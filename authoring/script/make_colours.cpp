@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "authoring/script/make_internal.hpp"
@@ -44,14 +45,28 @@ struct Showing {
     std::vector<Source> sources;
     std::map<std::string, std::vector<size_t>> setSources;  // face set -> sources showing it
     std::map<std::string, long> firstScene;                 // face set -> the first scene number showing it
+    std::array<bool, 32> cycled{};                          // entries some scene cycles
 };
+
+// A picture's colour map as a source: the entries it leaves unset and no cycle turns are free.
+void Refill(Source &s, const std::array<bool, 32> &cycled)
+{
+    const LoadedAsset &b = *s.background;
+    for (size_t c = 0; c < 32; ++c) {
+        s.colours[c] = Amiga(b.palette[c]);
+        s.played[c] = b.palette[c];
+        s.free[c] = c >= b.ownColours && !cycled[c];
+    }
+    for (uint8_t v : b.image.pixels)
+        if (v < 32) s.free[v] = false;
+}
 
 Showing FindShowing(const json &doc, Assets &assets)
 {
     Showing showing;
     if (!doc.contains("scenes") || !doc["scenes"].is_array()) return showing;
     const json &scenes = doc["scenes"];
-    std::array<bool, 32> cycled{};
+    std::array<bool, 32> &cycled = showing.cycled;
     std::map<const LoadedAsset *, size_t> backgroundSource;
     auto background = [&](const json &name) -> LoadedAsset * {
         for (LoadedAsset &a : assets.loaded)
@@ -63,13 +78,6 @@ Showing FindShowing(const json &doc, Assets &assets)
         if (added) {
             Source s;
             s.background = &b;
-            for (size_t c = 0; c < 32; ++c) {
-                s.colours[c] = Amiga(b.palette[c]);
-                s.played[c] = b.palette[c];
-                s.free[c] = c >= b.ownColours;
-            }
-            for (uint8_t v : b.image.pixels)
-                if (v < 32) s.free[v] = false;
             showing.sources.push_back(s);
         }
         return it->second;
@@ -122,7 +130,9 @@ Showing FindShowing(const json &doc, Assets &assets)
         number += repeat;
     }
     for (Source &s : showing.sources)
-        for (size_t c = 0; c < 32; ++c) s.free[c] = s.free[c] && !cycled[c];
+        if (s.background) Refill(s, cycled);
+        else
+            for (size_t c = 0; c < 32; ++c) s.free[c] = s.free[c] && !cycled[c];
     // Scene numbers rise through the changes, so the source in effect at n is the last change at or before it.
     for (const Shown &w : shown) {
         std::vector<size_t> &list = showing.setSources[w.set];
@@ -256,17 +266,37 @@ std::string MatchSet(const Script &script, LoadedAsset &set, std::vector<Source 
 
 }  // namespace
 
-std::vector<std::string> MatchFaceColours(const Script &script, const json &doc, Assets &assets, bool strict)
+std::vector<std::string> MatchFaceColours(const Script &script, const json &doc, Assets &assets,
+                                          const MakeOptions &options)
 {
     std::vector<std::string> warnings;
     Showing showing = FindShowing(doc, assets);
+    // A reduced picture leaves as many entries free as its faces have colours, so they play as drawn.
+    for (size_t source = 0; source < showing.sources.size(); ++source) {
+        Source &s = showing.sources[source];
+        if (!s.background || s.background->originalColours == 0) continue;
+        std::set<uint16_t> faceColours;
+        for (const LoadedAsset &a : assets.loaded) {
+            auto it = showing.setSources.find(a.name);
+            if (a.kind != Asset::FaceSet || a.keepNumbers || it == showing.setSources.end() ||
+                std::find(it->second.begin(), it->second.end(), source) == it->second.end())
+                continue;
+            for (size_t f = 0; f < a.faces.size(); ++f)
+                for (uint8_t v : a.faces[f].image.pixels)
+                    if (v != 0) faceColours.insert(v < a.facePalettes[f].size() ? Amiga(a.facePalettes[f][v]) : 0);
+        }
+        if (faceColours.empty()) continue;
+        const int room = std::max(1, 32 - static_cast<int>(faceColours.size()));
+        assets.warnings[s.background->reducedWarning] = ReduceBackground(*s.background, room, options);
+        Refill(s, showing.cycled);
+    }
     for (LoadedAsset &a : assets.loaded) {
         if (a.kind != Asset::FaceSet || a.keepNumbers) continue;
         auto it = showing.setSources.find(a.name);
         if (it == showing.setSources.end() || it->second.empty()) continue;
         std::vector<Source *> palettes;
         for (size_t s : it->second) palettes.push_back(&showing.sources[s]);
-        std::string warning = MatchSet(script, a, palettes, showing.firstScene[a.name], strict);
+        std::string warning = MatchSet(script, a, palettes, showing.firstScene[a.name], options.strictColours);
         if (!warning.empty()) warnings.push_back(warning);
     }
     // Pictures and scene palettes whose free entries faces took are written with them.

@@ -18,6 +18,7 @@
 #include "authoring/iff_writer.h"
 #include "authoring/movie_writer.h"
 #include "authoring/script/make_script.hpp"  // qfutil::Outputs, as the command hands it over
+#include "media/png.hpp"
 
 namespace qfauthor::make {
 
@@ -124,6 +125,11 @@ struct LoadedAsset {
     std::vector<FaceEntry> faces;                  // face sets
     std::vector<std::vector<Color>> facePalettes;  // each face's PNG palette
     bool keepNumbers = false;                      // "colours": "numbers"
+    // Backgrounds of more than 32 colours: the picture as read, reduced again to leave faces room.
+    qfmedia::IndexedPicture original;
+    long originalColours = 0;
+    std::string png;
+    size_t reducedWarning = 0;  // its line in Assets::warnings
 };
 
 // The script's assets, and once they are in the stream, each one's number among its kind.
@@ -154,9 +160,13 @@ struct References {
 Assets LoadAssets(const Script &script, const json &doc, bool embedDefault, const MakeOptions &options);
 void StreamAssets(const Script &script, Assets &assets, References &references, MovieWriter &movie);
 
+// make_assets.cpp: a background of more than 32 colours reduced to `colours`; returns its warning.
+std::string ReduceBackground(LoadedAsset &a, int colours, const MakeOptions &options);
+
 // make_colours.cpp: faces whose colours are not the ones their scenes show are given those colours,
 // by free palette entries, equal entries or the nearest; returns one warning line per such face set.
-std::vector<std::string> MatchFaceColours(const Script &script, const json &doc, Assets &assets, bool strict);
+std::vector<std::string> MatchFaceColours(const Script &script, const json &doc, Assets &assets,
+                                          const MakeOptions &options);
 
 // make_scenes.cpp: a scene's "palette", 32 Amiga colours.
 std::array<uint16_t, 32> ScenePalette(const json &p, const Assets &assets);

@@ -259,9 +259,9 @@ MakeResult Make(const std::filesystem::path &scriptPath, const std::filesystem::
     References &references = settings.references;
 
     Assets assets = LoadAssets(script, doc, settings.embedDefault, options);
-    std::vector<std::string> warnings = assets.warnings;
-    for (std::string &w : MatchFaceColours(script, doc, assets, options.strictColours))
-        warnings.push_back(std::move(w));
+    std::vector<std::string> faceWarnings = MatchFaceColours(script, doc, assets, options);
+    std::vector<std::string> warnings = assets.warnings;  // reduced pictures, as faces left them
+    warnings.insert(warnings.end(), faceWarnings.begin(), faceWarnings.end());
     MovieWriter movie;
     StreamAssets(script, assets, references, movie);
     const SceneTotals totals = WriteScenes(script, doc, assets, sceneLabel, movie);

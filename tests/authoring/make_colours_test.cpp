@@ -187,8 +187,8 @@ TEST_F(MakeColours, ABackgroundOfMoreColoursIsReducedOrRefused)
                 HasSubstr("backgrounds[0]: bg.png uses 40 colours; a scene's palette holds 32"));
 }
 
-// A red and white PNG8 ship over a 256-colour gradient: the gradient takes all 32 entries, the ship
-// the nearest of them, and every pixel plays within the distance the warnings give.
+// A red and white PNG8 ship over a 256-colour gradient: the gradient is reduced to 30 colours,
+// leaving the ship two free entries, and every pixel plays within the distance the warnings give.
 TEST_F(MakeColours, AShipOverAGradientPlaysWithinTheStatedDistance)
 {
     std::vector<Rgb> gradient;
@@ -201,10 +201,8 @@ TEST_F(MakeColours, AShipOverAGradientPlaysWithinTheStatedDistance)
     picture("face.png", 2, {1, 2, 1, 1}, {White, Red, White});  // index 0 unused, as ImageMagick may write it
     ASSERT_EQ(make(), "");
     ASSERT_EQ(result.warnings.size(), 2u);
-    EXPECT_THAT(result.warnings[0], HasSubstr("bg.png: 256 colours reduced to 32 ("));
-    EXPECT_THAT(result.warnings[1], HasSubstr("0 took free entries"));
-    EXPECT_THAT(result.warnings[1], HasSubstr("4 pixels moved to the nearest colour"));
-    EXPECT_THAT(result.warnings[1], HasSubstr("scene 1 needs 2 colours more than its palette's 32"));
+    EXPECT_THAT(result.warnings[0], HasSubstr("bg.png: 256 colours reduced to 30 ("));
+    EXPECT_THAT(result.warnings[1], HasSubstr("2 took free entries, 0 equal entries, 0 pixels moved"));
     const std::string &w = result.warnings[1];
     const double stated = std::stod(w.substr(w.find("at most ") + 8));
     std::vector<Rgb> played = frame();
