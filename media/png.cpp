@@ -138,6 +138,12 @@ auto ReadWith(const std::filesystem::path &path, Body body)
 
 namespace {
 
+std::runtime_error PartlyTransparent(const std::filesystem::path &path)
+{
+    return std::runtime_error(path.string() + " has partly transparent pixels; an Amiga picture has none "
+                                              "(make each pixel opaque or fully transparent)");
+}
+
 // A grey or RGB(A) picture with few enough colours becomes an indexed one without changing a pixel:
 // fully transparent pixels take index 0 (as faces want), the colours follow in the order first met.
 IndexedPicture IndexTrueColour(const std::filesystem::path &path, png_structp png, png_infop info)
@@ -162,30 +168,30 @@ IndexedPicture IndexTrueColour(const std::filesystem::path &path, png_structp pn
     std::unordered_map<uint32_t, int> index;
     bool anyTransparent = false;
     for (size_t i = 0; i < rgba.size(); i += 4) {
-        if (rgba[i + 3] != 0 && rgba[i + 3] != 0xff)
-            throw std::runtime_error(path.string() + " has partly transparent pixels; an Amiga picture has none "
-                                                     "(make each pixel opaque or fully transparent)");
+        if (rgba[i + 3] != 0 && rgba[i + 3] != 0xff) throw PartlyTransparent(path);
         anyTransparent |= rgba[i + 3] == 0;
     }
     if (anyTransparent) {
         index[transparent] = 0;
         picture.palette.push_back({0, 0, 0});
+        picture.transparentIndex = 0;
     }
     picture.indices.resize(rgba.size() / 4);
     for (size_t i = 0; i < rgba.size(); i += 4) {
         uint32_t key =
             rgba[i + 3] == 0 ? transparent : uint32_t{rgba[i]} << 16 | uint32_t{rgba[i + 1]} << 8 | rgba[i + 2];
         auto [it, added] = index.try_emplace(key, static_cast<int>(index.size()));
-        if (added) picture.palette.push_back({rgba[i], rgba[i + 1], rgba[i + 2]});
+        if (added && index.size() <= 256) picture.palette.push_back({rgba[i], rgba[i + 1], rgba[i + 2]});
         picture.indices[i / 4] = static_cast<uint8_t>(std::min(it->second, 255));
     }
-    const size_t colours = index.size();
-    if (colours > 256) {
-        const std::string name = path.filename().string();
-        throw std::runtime_error(path.string() + " is a true-colour PNG with " + std::to_string(colours) +
-                                 " colours; a palette holds at most 256 (32 for faces and scenes): reduce it, e.g. "
-                                 "`pngquant --force --output " +
-                                 name + " 32 " + name + "` or `convert " + name + " -colors 32 PNG8:" + name + "`");
+    picture.colours = static_cast<long>(index.size());
+    if (index.size() > 256) {
+        // Too many for a palette: the caller reduces them or refuses the picture with the count.
+        picture.indices.clear();
+        picture.palette.clear();
+        picture.transparentIndex = -1;
+        picture.rgb.reserve(rgba.size() / 4 * 3);
+        for (size_t i = 0; i < rgba.size(); i += 4) picture.rgb.insert(picture.rgb.end(), &rgba[i], &rgba[i + 3]);
     }
     return picture;
 }
@@ -204,6 +210,11 @@ IndexedPicture ReadIndexedPng(const std::filesystem::path &path)
         int count = 0;
         png_get_PLTE(png, info, &colours, &count);
         for (int i = 0; i < count; ++i) picture.palette.push_back({colours[i].red, colours[i].green, colours[i].blue});
+        png_bytep alpha = nullptr;
+        int alphas = 0;
+        if (png_get_tRNS(png, info, &alpha, &alphas, nullptr) & PNG_INFO_tRNS)
+            for (int i = 0; i < alphas && picture.transparentIndex < 0; ++i)
+                if (alpha[i] == 0) picture.transparentIndex = i;
         if (picture.bitDepth < 8) png_set_packing(png);  // one index per byte
         png_set_interlace_handling(png);
         png_read_update_info(png, info);
@@ -213,6 +224,12 @@ IndexedPicture ReadIndexedPng(const std::filesystem::path &path)
             rows[y] = picture.indices.data() + static_cast<size_t>(y) * picture.width;
         png_read_image(png, rows.data());
         png_read_end(png, nullptr);
+        for (uint8_t &v : picture.indices) {
+            if (v >= alphas || alpha[v] == 0xff) continue;
+            if (alpha[v] != 0) throw PartlyTransparent(path);
+            v = static_cast<uint8_t>(picture.transparentIndex);
+        }
+        picture.colours = static_cast<long>(picture.palette.size());
         return picture;
     });
 }

@@ -20,11 +20,16 @@ struct IndexedPicture {
     int bitDepth = 0;                             // as stored: 1, 2, 4 or 8
     std::vector<uint8_t> indices;                 // one byte per pixel, rows packed
     std::vector<std::array<uint8_t, 3>> palette;  // PLTE entries
-    int transparentIndex = -1;                    // written as the one tRNS entry; not read
+    int transparentIndex = -1;                    // the one fully transparent entry (tRNS), read and written
+    long colours = 0;  // as read: the palette's entries, or the distinct colours of a true-colour picture
+    // A picture of more than 256 colours can have no palette: its pixels as RGB, three bytes each;
+    // indices and palette are then empty.
+    std::vector<uint8_t> rgb;
 };
 
-// Reads a palette (colour type 3) PNG as it is; a grey or RGB(A) one with at most 256 colours is
-// indexed exactly (fully transparent pixels as index 0), else the error counts its colours.
+// Reads a palette (colour type 3) PNG as it is, pixels of any other fully transparent entry taking
+// the first one's; a grey or RGB(A) one with at most 256 colours is indexed exactly (fully transparent
+// pixels as index 0), one with more comes as RGB. Partly transparent pixels are refused.
 IndexedPicture ReadIndexedPng(const std::filesystem::path &path);
 // Written at bitDepth when it is 1, 2 or 4 (the indices and palette must fit), else at 8.
 void WriteIndexedPng(const std::filesystem::path &path, const IndexedPicture &picture);

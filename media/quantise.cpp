@@ -23,9 +23,12 @@ struct Free {
 Reduced ReduceColours(const IndexedPicture &picture, int colours, bool dither)
 {
     std::vector<uint8_t> rgba;
-    rgba.reserve(picture.indices.size() * 4);
-    for (uint8_t v : picture.indices) {
-        std::array<uint8_t, 3> c = v < picture.palette.size() ? picture.palette[v] : std::array<uint8_t, 3>{};
+    const size_t pixels = static_cast<size_t>(picture.width) * picture.height;
+    rgba.reserve(pixels * 4);
+    for (size_t i = 0; i < pixels; ++i) {
+        std::array<uint8_t, 3> c{};
+        if (!picture.rgb.empty()) c = {picture.rgb[i * 3], picture.rgb[i * 3 + 1], picture.rgb[i * 3 + 2]};
+        else if (picture.indices[i] < picture.palette.size()) c = picture.palette[picture.indices[i]];
         rgba.insert(rgba.end(), {c[0], c[1], c[2], 255});
     }
     std::unique_ptr<liq_attr, Free> attr(liq_attr_create());
@@ -44,13 +47,14 @@ Reduced ReduceColours(const IndexedPicture &picture, int colours, bool dither)
     out.picture.width = picture.width;
     out.picture.height = picture.height;
     out.picture.bitDepth = 8;
-    out.picture.indices.resize(picture.indices.size());
+    out.picture.indices.resize(pixels);
     if (liq_write_remapped_image(result.get(), image.get(), out.picture.indices.data(), out.picture.indices.size()) !=
         LIQ_OK)
         throw std::runtime_error("cannot reduce colours");
     const liq_palette *palette = liq_get_palette(result.get());
     for (unsigned c = 0; c < palette->count; ++c)
         out.picture.palette.push_back({palette->entries[c].r, palette->entries[c].g, palette->entries[c].b});
+    out.picture.colours = static_cast<long>(out.picture.palette.size());
     out.meanError = liq_get_remapping_error(result.get());
     return out;
 }

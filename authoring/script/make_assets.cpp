@@ -40,8 +40,9 @@ long FitPalette(qfmedia::IndexedPicture &pic, const std::string &png, const Make
 {
     std::array<long, 256> uses{};
     for (uint8_t v : pic.indices) ++uses[v];
-    if (std::all_of(uses.begin() + 32, uses.end(), [](long n) { return n == 0; })) return 0;
-    const auto count = std::count_if(uses.begin(), uses.end(), [](long n) { return n > 0; });
+    const bool trueColour = !pic.rgb.empty();
+    if (!trueColour && std::all_of(uses.begin() + 32, uses.end(), [](long n) { return n == 0; })) return 0;
+    const long count = trueColour ? pic.colours : std::count_if(uses.begin(), uses.end(), [](long n) { return n > 0; });
     if (count > 32) {
         if (options.noQuantise)
             throw std::invalid_argument(
@@ -96,6 +97,34 @@ void LoadBackground(const Script &script, const json &b, LoadedAsset &a, const M
     a.bytes = WriteIlbm(a.image, a.palette, a.ilbm);
 }
 
+// Faces taking the scene's colours keep their PNG's numbers only where those are the scene's: the
+// see-through entry a paint program chose becomes 0, and numbers past 31 are renumbered by colour.
+void SceneColourNumbers(qfmedia::IndexedPicture &pic, const std::string &png)
+{
+    const int t = pic.transparentIndex;
+    if (t > 0 && static_cast<size_t>(t) < pic.palette.size()) {
+        for (uint8_t &v : pic.indices) v = v == t ? 0 : v == 0 ? static_cast<uint8_t>(t) : v;
+        std::swap(pic.palette[0], pic.palette[static_cast<size_t>(t)]);
+        pic.transparentIndex = 0;
+    }
+    if (std::all_of(pic.indices.begin(), pic.indices.end(), [](uint8_t v) { return v < 32; })) return;
+    std::array<int, 256> number;
+    number.fill(-1);
+    number[0] = 0;
+    std::vector<std::array<uint8_t, 3>> palette{pic.palette.empty() ? std::array<uint8_t, 3>{} : pic.palette[0]};
+    for (uint8_t &v : pic.indices) {
+        if (number[v] < 0) {
+            number[v] = static_cast<int>(palette.size());
+            palette.push_back(v < pic.palette.size() ? pic.palette[v] : std::array<uint8_t, 3>{});
+        }
+        v = static_cast<uint8_t>(std::min(number[v], 255));
+    }
+    if (palette.size() > 32)
+        throw std::invalid_argument(png + " uses " + std::to_string(palette.size() - 1) +
+                                    " colours besides transparency; a face has 31");
+    pic.palette = std::move(palette);
+}
+
 void LoadFaceSet(const Script &script, const json &f, LoadedAsset &a)
 {
     const json &faces = f.at("faces");
@@ -109,6 +138,12 @@ void LoadFaceSet(const Script &script, const json &f, LoadedAsset &a)
     for (const json &face : faces) {
         std::string png = face.is_string() ? face.get<std::string>() : Required(face, "png");
         qfmedia::IndexedPicture pic = qfmedia::ReadIndexedPng(script.resolve(png));
+        if (!pic.rgb.empty())
+            throw std::invalid_argument(png + " has " + std::to_string(pic.colours) +
+                                        " colours; faces have 31 and transparency (reduce them, e.g. `pngquant "
+                                        "--force --output " +
+                                        png + " 32 " + png + "`)");
+        if (!a.keepNumbers) SceneColourNumbers(pic, png);
         for (uint8_t v : pic.indices)
             if (v > 31)
                 throw std::invalid_argument(png + " uses colour index " + std::to_string(v) +

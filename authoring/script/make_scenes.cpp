@@ -38,7 +38,11 @@ std::array<uint16_t, 32> ScenePalette(const json &p, const Assets &assets)
         for (size_t c = 0; c < 32; ++c)
             colours[c] = AmigaColor(b.palette[c].red, b.palette[c].green, b.palette[c].blue);
     } else {
-        if (!p.is_array() || p.size() > 32) throw std::invalid_argument("\"palette\" lists up to 32 colours");
+        if (!p.is_array()) throw std::invalid_argument("\"palette\" lists up to 32 colours");
+        // The numbers are the colours' own: no quantiser can choose which 32 of them a picture means.
+        if (p.size() > 32)
+            throw std::invalid_argument("\"palette\" lists " + std::to_string(p.size()) +
+                                        " colours; a scene's palette holds 32");
         for (size_t c = 0; c < p.size(); ++c) colours[c] = ParseColor(p[c]);
     }
     return colours;

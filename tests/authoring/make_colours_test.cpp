@@ -22,7 +22,7 @@ using Rgb = std::array<uint8_t, 3>;
 
 namespace {
 
-constexpr Rgb Black{0, 0, 0}, Red{255, 0, 0}, White{255, 255, 255};
+constexpr Rgb Black{0, 0, 0}, Red{255, 0, 0}, White{255, 255, 255}, Blue{0, 0, 255}, Green{0, 255, 0};
 
 double Apart(const Rgb &a, const Rgb &b)
 {
@@ -38,7 +38,8 @@ protected:
     qftest::ScriptedHost host;
     qftest::Opened opened;
 
-    void picture(const std::string &name, int width, std::vector<uint8_t> indices, std::vector<Rgb> palette)
+    void picture(const std::string &name, int width, std::vector<uint8_t> indices, std::vector<Rgb> palette,
+                 int transparent = -1)
     {
         qfmedia::IndexedPicture p;
         p.width = width;
@@ -46,6 +47,7 @@ protected:
         p.bitDepth = 8;
         p.indices = std::move(indices);
         p.palette = std::move(palette);
+        p.transparentIndex = transparent;
         qfmedia::WriteIndexedPng(files.dir / name, p);
     }
 
@@ -53,11 +55,16 @@ protected:
     std::string make(const std::string &faceSetKeys = "", qfauthor::MakeOptions options = {},
                      const std::string &sceneKeys = "", const std::string &out = "movie.qf")
     {
-        std::string text = R"({ "backgrounds": [{ "name": "bg", "png": "bg.png" }],
+        return run(R"({ "backgrounds": [{ "name": "bg", "png": "bg.png" }],
             "faceSets": [{ "name": "f", "faces": ["face.png"])" +
-                           faceSetKeys + R"( }],
+                       faceSetKeys + R"( }],
             "scenes": [{ "ticks": 6, "background": "bg", "sprites": [{ "faceSet": "f" }])" +
-                           sceneKeys + " }] }";
+                       sceneKeys + " }] }",
+                   options, out);
+    }
+
+    std::string run(const std::string &text, qfauthor::MakeOptions options = {}, const std::string &out = "movie.qf")
+    {
         qftest::WriteFileBytes(files.dir / "script.json", {text.begin(), text.end()});
         qfutil::Outputs outputs(qfutil::Overwrite::Always);
         try {
@@ -74,9 +81,10 @@ protected:
         return qfauthor::Bytes(std::istreambuf_iterator<char>(in), {});
     }
 
-    // The first frame's colours, row by row.
-    std::vector<Rgb> frame()
+    // The colours of the frame shown at `at` seconds (frames come every 40 ms), row by row.
+    std::vector<Rgb> frame(double at = 0.001)
     {
+        CloseVideo(opened.movie);
         qftest::OpenBytes(host, bytes(), opened);
         if (!opened.movie) throw std::runtime_error("the plug-in did not open the movie");
         MovieHandle *m = opened.movie;
@@ -86,7 +94,7 @@ protected:
         VideoFrameRecord record{};
         record.buffers = buffers;
         record.pitches = pitches;
-        TimingPacket packet{0.001};
+        TimingPacket packet{at};
         EXPECT_EQ(DecodeVideoFrame(m, &packet, &record), 0);
         std::vector<Rgb> colours;
         for (uint32_t w : words) {
@@ -214,6 +222,93 @@ TEST_F(MakeColours, AShipOverAGradientPlaysWithinTheStatedDistance)
     for (size_t i = 0; i < 256; ++i)
         if (i % 16 > 1 || i / 16 > 1) worst = std::max(worst, Apart(played[i], gradient[i]));
     EXPECT_LE(worst, 16.0);
+}
+
+// ImageMagick's PNG8 of a white star lists white first and its see-through entry after it: the
+// star stays white, the see-through pixels show the background.
+TEST_F(MakeColours, APaintProgramsSeeThroughEntryIsTransparent)
+{
+    picture("bg.png", 2, {1, 2, 1, 2}, {Black, Blue, Green});
+    picture("face.png", 2, {1, 0, 0, 1}, {White, Black}, 1);
+    ASSERT_EQ(make(), "");
+    EXPECT_THAT(frame(), ElementsAre(Blue, White, White, Green));
+}
+
+// A photo-like background of 300 colours has no palette at all: it is reduced all the same. A face
+// of as many colours is refused with its count.
+TEST_F(MakeColours, ATrueColourBackgroundIsReducedAndSuchAFaceRefused)
+{
+    qfmedia::RgbImage photo(20, 15);
+    for (int i = 0; i < 300; ++i) {
+        uint8_t *p = photo.at(i % 20, i / 20);
+        p[0] = static_cast<uint8_t>(i % 20 * 12), p[1] = static_cast<uint8_t>(i / 20 * 16), p[2] = 128;
+    }
+    qfmedia::WritePng(files.dir / "bg.png", photo);
+    picture("face.png", 1, {0}, {Black});
+    ASSERT_EQ(make(), "");
+    ASSERT_EQ(result.warnings.size(), 1u);
+    EXPECT_THAT(result.warnings[0], HasSubstr("bg.png: 300 colours reduced to 32 ("));
+    std::vector<Rgb> played = frame();
+    double worst = 0;
+    for (int i = 1; i < 300; ++i) {
+        const uint8_t *p = photo.at(i % 20, i / 20);
+        worst = std::max(worst, Apart(played[static_cast<size_t>(i)], {p[0], p[1], p[2]}));
+    }
+    EXPECT_LE(worst, 40.0);
+    EXPECT_THAT(make("", {.noQuantise = true}), HasSubstr("bg.png uses 300 colours; a scene's palette holds 32"));
+
+    qfmedia::WritePng(files.dir / "face.png", photo);
+    EXPECT_THAT(make(), HasSubstr("face.png has 300 colours; faces have 31 and transparency"));
+}
+
+// Shown over two palettes, a colour takes an entry free in both, so it plays as drawn in each:
+// red is entry 1 of the second palette but blue in the first.
+TEST_F(MakeColours, ASetShownUnderTwoPalettesPlaysAsDrawnInBoth)
+{
+    picture("bg.png", 2, {1, 2, 1, 2}, {Black, Blue, Green});
+    picture("face.png", 2, {0, 1, 2, 1}, {Black, Red, White});
+    ASSERT_EQ(run(R"({ "backgrounds": [{ "name": "bg", "png": "bg.png" }],
+        "faceSets": [{ "name": "f", "faces": ["face.png"] }],
+        "scenes": [{ "ticks": 6, "background": "bg", "sprites": [{ "faceSet": "f" }] },
+                   { "palette": ["#000", "#F00"], "sprites": [{ "faceSet": "f" }] }] })"),
+              "");
+    ASSERT_EQ(result.warnings.size(), 1u);
+    EXPECT_THAT(result.warnings[0], HasSubstr("2 took free entries, 0 equal entries, 0 pixels moved"));
+    EXPECT_THAT(frame(), ElementsAre(Blue, Red, White, Red));
+    constexpr Rgb red4{240, 0, 0}, white4{240, 240, 240};
+    // The background's blue number 1 is the second palette's red.
+    EXPECT_THAT(frame(0.13), ElementsAre(red4, red4, white4, red4));
+}
+
+// Entries a cycle turns are not free: red taken into one would turn with it, frame after frame.
+TEST_F(MakeColours, ACycledEntryIsNotGivenAway)
+{
+    picture("bg.png", 2, {1, 2, 1, 2}, {Black, Blue, Green});
+    picture("face.png", 2, {0, 1, 1, 1}, {Black, Red});
+    ASSERT_EQ(make("", {}, R"(, "ticks": 60, "cycles": [{ "low": 2, "high": 12 }])"), "");
+    ASSERT_EQ(result.warnings.size(), 1u);
+    EXPECT_THAT(result.warnings[0], HasSubstr("1 took free entries"));
+    for (double at : {0.001, 0.041, 0.081, 0.201}) EXPECT_EQ(frame(at)[1], Red) << "at " << at;
+}
+
+// Two sets in one scene share what they take: the second finds the first's red as an equal entry
+// and takes the next free one for white.
+TEST_F(MakeColours, CompetingSetsShareTheEntriesTheyTake)
+{
+    picture("bg.png", 2, {1, 2, 1, 2}, {Black, Blue, Green});
+    picture("face.png", 2, {0, 1, 1, 0}, {Black, Red});
+    picture("face2.png", 2, {0, 0, 1, 2}, {Black, Red, White});
+    ASSERT_EQ(run(R"({ "backgrounds": [{ "name": "bg", "png": "bg.png" }],
+        "faceSets": [{ "name": "f", "faces": ["face.png"] }, { "name": "g", "faces": ["face2.png"] }],
+        "scenes": [{ "ticks": 6, "background": "bg",
+                     "sprites": [{ "faceSet": "f" }, { "faceSet": "g", "layer": 1 }] }] })"),
+              "");
+    ASSERT_EQ(result.warnings.size(), 2u);
+    EXPECT_THAT(result.warnings[0],
+                HasSubstr("\"f\": its colours are not its scenes' palette: 1 took free entries, 0 equal"));
+    EXPECT_THAT(result.warnings[1],
+                HasSubstr("\"g\": its colours are not its scenes' palette: 1 took free entries, 1 equal"));
+    EXPECT_THAT(frame(), ElementsAre(Blue, Red, Red, White));
 }
 
 }  // namespace

@@ -202,7 +202,7 @@ TEST_F(MakeScript, PalettesBackgroundsCyclesAndScrolling)
     for (int c = 0; c < 32; ++c) colours33 += R"("#000", )";
     colours33 += R"("#000"])";
     expectRefusals({
-        {scene(colours33.c_str()), at + "\"palette\" lists up to 32 colours"},
+        {scene(colours33.c_str()), at + "\"palette\" lists 33 colours; a scene's palette holds 32"},
         {scene(R"("palette": ["#0000"])"), at + "colour \"#0000\" is not #RGB, #RRGGBB or [r, g, b]"},
         {scene(R"("palette": [[1, 2]])"), at + "a colour array needs 3 numbers"},
         {scene(R"("palette": "boing")"), at + "\"palette\" names no background"},
@@ -285,6 +285,8 @@ TEST_F(MakeScript, AssetsAreEncodedAsTheScriptSays)
          "backgrounds[0]: Amiga file name \"a/b\" must be 1 to 31 characters without : or /, not . or .."},
         {faces(R"([{ "name": "b", "faces": [] }])"), "faceSets[0]: \"faces\" must list at least one PNG"},
         {faces(R"([{ "name": "b", "faces": ["wide.png"] }])"),
+         "faceSets[0]: wide.png uses 138 colours besides transparency; a face has 31"},
+        {faces(R"([{ "name": "b", "faces": ["wide.png"], "colours": "numbers" }])"),
          "faceSets[0]: wide.png uses colour index 35; faces have 32 colours (0 is transparent)"},
         {faces(R"([{ "name": "b", "faces": [{ "png": "ball1.png", "offset": [40000, 0] }] }])"),
          "faceSets[0]: number 40000 is out of range"},
