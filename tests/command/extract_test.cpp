@@ -130,6 +130,15 @@ TEST_F(ExtractTest, TheBounceExampleComesBackAsTheSameMovie)
     EXPECT_EQ(r.status, 1);
 }
 
+// The built-in demo, made before faces took their scenes' colours: its art comes back and makes
+// the same movie again.
+TEST_F(ExtractTest, TheDemoComesBackAsTheSameMovie)
+{
+    Outcome r = run({"demo", "-o", path("demo"), "-y"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    expectRoundTrip(path("demo/demo.qf"), {"--volume", "DemoDisk=" + path("demo/DemoDisk")});
+}
+
 // Two pictures scrolling both ways and none, a scene palette, cycles started, reversed and
 // stopped, sounds on every channel at several periods and volumes, two face sets overlapping in
 // one layer and an animation running on through later scenes.
