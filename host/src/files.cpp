@@ -156,7 +156,8 @@ HostFile OpenThroughChain(Host::State &s, const std::string &name, const std::st
             if (location + "/" + inside != name) s.foundAt[name] = location + "/" + inside;
             return Serve(s, name, std::move(file));
         } catch (const std::exception &e) {
-            why += (i == 0 ? "not in the movie's own " : "; nor in ") + Quote(location) + " (" + e.what() + ")";
+            why += (i == 0 ? "not in the movie's own disk or archive " : "; nor in ") + Quote(location) + " (" +
+                   e.what() + ")";
         }
     }
     if (chain.locations.size() < 2)
