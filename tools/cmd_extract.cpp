@@ -17,16 +17,19 @@ void RegisterExtract(CLI::App &app, Context &context)
 {
     auto o = std::make_shared<ExtractOptions>();
     CLI::App *command = app.add_subcommand(
-        "extract", "Copy the files of a disk image or archive (IMAGE, or IMAGE:folder for one folder) into DIR,\n"
-                   "with their folders and dates; names become UTF-8, links are reported and skipped.\n"
-                   "For a MOVIE: write its backgrounds and faces as indexed PNGs, its sounds as 8-bit WAVs and\n"
+        "extract", "Copy the files of a disk image or archive (IMAGE, IMAGE:folder for one folder, IMAGE:file for\n"
+                   "one file) into DIR, with their folders and dates; names become UTF-8, links are reported and\n"
+                   "skipped. For a MOVIE (or IMAGE:path of one): write its backgrounds and faces as indexed PNGs, its "
+                   "sounds as 8-bit WAVs and\n"
                    "movie.json, a script for `quillframer make` that makes the same movie again.");
-    command->add_option("SOURCE", o->source, "A disk image or archive, IMAGE:folder, or a movie")->required();
+    command->add_option("SOURCE", o->source, "A disk image or archive, IMAGE:folder, IMAGE:file, or a movie")
+        ->required();
     command->add_option("-o,--output", o->out, "The folder to write into")->required()->type_name("DIR");
     AddMovieOptions(*command, context);
     AddOverwriteOptions(*command, context);
     command->callback([&context, o] {
-        if (IsVolumeArgument(o->source)) RunExtractVolume(context, o->source, o->out);
+        // IMAGE:path of a movie is that movie, as a movie file is.
+        if (IsVolumeArgument(o->source) && !IsMovieOnVolume(o->source)) RunExtractVolume(context, o->source, o->out);
         else RunExtractMovie(context, o->source, o->out);
     });
 }

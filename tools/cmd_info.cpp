@@ -34,15 +34,10 @@ PacketCount CountPackets(qfhost::Movie &movie)
     return count;
 }
 
-void RunInfo(const Context &context, const InfoOptions &o, const std::string &path)
+// A movie's details: printed, or into diskJson["movie"] when the movie is a disk's only one.
+void RunInfoMovie(const Context &context, const InfoOptions &o, const std::string &path,
+                  nlohmann::ordered_json *diskJson = nullptr)
 {
-    if (qfhost::SplitImagePath(path).value_or(qfhost::ImagePath{}).image == path) {
-        if (o.scenes)
-            throw ToolError("--scenes describes a movie; \"" + qfutil::Printable(path) +
-                            "\" is a disk image or archive");
-        return RunInfoVolume(context, path, o.files, o.json);
-    }
-    if (o.files) throw ToolError("--files lists a disk image or archive; \"" + qfutil::Printable(path) + "\" is none");
     // Every missing file at once, before the open that would stop (or ask) at the first.
     const MovieContents contents = SurveyMovie(context, path);
     RefuseMissing(contents, path, o.json);
@@ -72,6 +67,10 @@ void RunInfo(const Context &context, const InfoOptions &o, const std::string &pa
         j["audio"] = {{"sampleRate", rate}, {"channels", 2}, {"bits", 16}};
         j["plugin"] = {{"name", text(plugin.name)}, {"version", version}, {"date", text(plugin.date)}};
         AddContents(j, contents);
+        if (diskJson) {
+            (*diskJson)["movie"] = std::move(j);
+            return;
+        }
         // JSON escapes control characters itself; bytes that are no UTF-8 become U+FFFD instead of an exception.
         std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
         return;
@@ -89,6 +88,22 @@ void RunInfo(const Context &context, const InfoOptions &o, const std::string &pa
     std::printf("  plug-in  %s %s (%s)\n", text(plugin.name).c_str(), version.c_str(), text(plugin.date).c_str());
     PrintContents(contents);
     if (o.scenes) PrintScenes(contents);
+}
+
+void RunInfo(const Context &context, const InfoOptions &o, const std::string &path)
+{
+    if (qfhost::SplitImagePath(path).value_or(qfhost::ImagePath{}).image == path) {
+        if (o.scenes)
+            throw ToolError("--scenes describes a movie; \"" + qfutil::Printable(path) +
+                            "\" is a disk image or archive");
+        return RunInfoVolume(context, path, o.files, o.json,
+                             [&](const std::string &movie, nlohmann::ordered_json *json) {
+                                 if (!json) std::printf("\n");
+                                 RunInfoMovie(context, o, movie, json);
+                             });
+    }
+    if (o.files) throw ToolError("--files lists a disk image or archive; \"" + qfutil::Printable(path) + "\" is none");
+    RunInfoMovie(context, o, path);
 }
 
 }  // namespace

@@ -11,7 +11,18 @@ namespace qftools {
 
 bool IsVolumeArgument(const std::string &argument) { return qfhost::SplitImagePath(argument).has_value(); }
 
-void RunInfoVolume(const Context &context, const std::string &image, bool files, bool json)
+bool IsMovieOnVolume(const std::string &argument)
+{
+    std::optional<qfhost::ImagePath> split = qfhost::SplitImagePath(argument);
+    try {
+        return split && qfhost::NamesMovie(*split);
+    } catch (const std::runtime_error &) {
+        return false;  // the volume's own reading says what is wrong
+    }
+}
+
+void RunInfoVolume(const Context &context, const std::string &image, bool files, bool json,
+                   const std::function<void(const std::string &movie, nlohmann::ordered_json *json)> &oneMovie)
 {
     std::optional<qfhost::ImagePath> split = qfhost::SplitImagePath(image);
     if (!split) throw ToolError(qfutil::Quoted(image) + " is no disk image or archive");
@@ -39,6 +50,7 @@ void RunInfoVolume(const Context &context, const std::string &image, bool files,
     }
     std::vector<qfhost::MovieOnVolume> movies = qfhost::FindMovies(*volume);
     if (!json) std::printf("  movies       %zu\n", movies.size());
+    bool playable = false;
     for (const qfhost::MovieOnVolume &m : movies) {
         std::string length, why;
         uint32_t ms = 0;
@@ -46,6 +58,7 @@ void RunInfoVolume(const Context &context, const std::string &image, bool files,
             OpenedMovie opened = OpenMovie(context, split->image.string() + ":" + m.path);
             ms = opened.movie->durationMs();
             length = qfhost::FormatTime(ms);
+            playable = true;
         } catch (const std::runtime_error &e) {
             why = e.what();
         }
@@ -79,7 +92,12 @@ void RunInfoVolume(const Context &context, const std::string &image, bool files,
             for (const std::string &line : qfhost::ListVolume(*volume)) std::printf("%s\n", line.c_str());
         }
     }
-    if (json) std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    // A disk of one movie is mostly that movie.
+    const std::string only = movies.size() == 1 && playable ? split->image.string() + ":" + movies.front().path : "";
+    if (!json && !only.empty()) oneMovie(only, nullptr);
+    if (!json) return;
+    if (!only.empty()) oneMovie(only, &j);
+    std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
 }
 
 }  // namespace qftools

@@ -152,7 +152,7 @@ OpenExplanation ExplainOpen(Host &host, const std::filesystem::path &movie, uint
         HostSettings saved = host.settings();
         HostSettings quiet = saved;
         quiet.policy = RequesterPolicy::FixedMap;
-        for (const auto &[volume, directory] : s->answers) quiet.volumes.emplace(volume, directory);
+        for (const auto &[volume, directory] : s->locationAnswers()) quiet.volumes.emplace(volume, directory);
         FailureRecord firstSaw = s->failure;
         host.settings() = quiet;
         host.beginOpen(movie);

@@ -99,15 +99,9 @@ HostFile Register(OpenedFile *f)
     return f;
 }
 
-HostFile OpenOnVolume(Host::State &s, const std::string &name, const Volume &volume, const std::string &inside)
+// Serves an opened volume file through a handle.
+HostFile Serve(Host::State &s, const std::string &name, VolumeFile file)
 {
-    VolumeFile file;
-    try {
-        file = volume.open(inside);
-    } catch (const std::exception &e) {
-        RecordOpenFailure(&s, name, e.what());
-        return nullptr;
-    }
     auto f = std::make_unique<OpenedFile>();
     if (file.descriptor) {
         struct stat info {};
@@ -131,6 +125,49 @@ HostFile OpenOnVolume(Host::State &s, const std::string &name, const Volume &vol
     return f.release();
 }
 
+HostFile OpenOnVolume(Host::State &s, const std::string &name, const Volume &volume, const std::string &inside)
+{
+    VolumeFile file;
+    try {
+        file = volume.open(inside);
+    } catch (const std::exception &e) {
+        RecordOpenFailure(&s, name, e.what());
+        return nullptr;
+    }
+    return Serve(s, name, std::move(file));
+}
+
+// A file of a movie in a container: from the container, else from what stands for the volume
+// otherwise, looked for only now that it is needed.
+HostFile OpenThroughChain(Host::State &s, const std::string &name, const std::string &answer, Host::State::Chain &chain)
+{
+    std::string inside = name.substr(answer.size());
+    while (!inside.empty() && inside.front() == '/') inside.erase(0, 1);
+    std::string why;
+    for (size_t i = 0; i < chain.locations.size() || (i == 1 && s.fallbackFor(chain)); ++i) {
+        const std::string location = chain.locations[i];
+        try {
+            auto &volume = s.mounted[location];
+            if (!volume) {
+                volume = Volume::Open(location, s.settings.volumeLimits);
+                s.read(location);
+            }
+            VolumeFile file = volume->open(inside);
+            if (location + "/" + inside != name) s.foundAt[name] = location + "/" + inside;
+            return Serve(s, name, std::move(file));
+        } catch (const std::exception &e) {
+            why += (i == 0 ? "not in the movie's own disk or archive " : "; nor in ") + Quote(location) + " (" +
+                   e.what() + ")";
+        }
+    }
+    if (chain.locations.size() < 2)
+        why += "; nothing else stands for the volume (use --volume " + Printable(chain.volume) + "=DIR)";
+    s.foundAt[name] = chain.locations.front() + "/" + inside;
+    s.fail(FailureKind::ReferencedFile,
+           "cannot open " + Quote(Printable(chain.volume) + ":" + Printable(inside)) + ": " + why, name, chain.volume);
+    return nullptr;
+}
+
 HostFile Open(const char *name, int32_t mode, uint32_t option)
 {
     Host::State *s = HostServices::state();
@@ -152,6 +189,9 @@ HostFile Open(const char *name, int32_t mode, uint32_t option)
 
     std::string path = name;
     if (s && !IsMoviePath(s, name)) {
+        const auto *answer = s->answerFor(path);
+        if (auto chain = answer ? s->chains.find(answer->second) : s->chains.end(); chain != s->chains.end())
+            return OpenThroughChain(*s, path, chain->first, chain->second);
         std::string inside;
         std::shared_ptr<const Volume> volume;
         try {

@@ -83,6 +83,8 @@ void Host::beginOpen(const std::filesystem::path &movie)
     s.opensSinceBegin = 0;
     s.answers.clear();
     s.mounted.clear();
+    s.chains.clear();
+    s.foundAt.clear();
     s.badBuffer = nullptr;
 }
 

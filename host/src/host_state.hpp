@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -34,6 +35,17 @@ struct Host::State {
     const char *badBuffer = nullptr;
     std::string badPath;  // what that buffer held: an open of it fails
     uint32_t lastOpenOption = 0;
+    // A movie on a disk image or archive: for each volume it names, that container is tried first
+    // and what stands for the volume otherwise (--volume, a disk by label, a folder beside, the
+    // terminal) only for a file the container lacks. By the answer handed to the plug-in.
+    struct Chain {
+        std::string volume;
+        std::vector<std::string> locations;  // the container, then a fallback once one was needed
+        bool asked = false;                  // the fallback was looked for (found or not)
+    };
+    std::map<std::string, Chain> chains;
+    // Where a file was found, by the path the plug-in asked for, when the two differ (a chain's).
+    std::map<std::string, std::string> foundAt;
     // Volumes opened during this open, by the path chosen for them: an image is read once.
     std::map<std::string, std::shared_ptr<const Volume>> mounted;
     // Every file read for the movie (an image or archive for what it served): never an output.
@@ -46,6 +58,12 @@ struct Host::State {
     std::string volumeOf(const std::string &path) const;
     // The answer (volume, chosen path) whose path starts path, the longest, or null.
     const std::pair<std::string, std::string> *answerFor(const std::string &path) const;
+    // The volume's location when the container lacks a file: --volume, a disk by its label or a
+    // folder by its name, the terminal; each looked for once per open. nullopt: there is none.
+    std::optional<std::string> fallbackFor(Chain &chain);
+    // Answers that name real locations (not a chain's): what a second open of the same movie
+    // may take as mapped, so no one is asked twice.
+    std::vector<std::pair<std::string, std::string>> locationAnswers() const;
 };
 
 // The services as the plug-in calls them. None of them throws: they are called from C.

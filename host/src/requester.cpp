@@ -64,26 +64,61 @@ std::optional<std::string> AskTerminal(const std::string &volume)
     return answer;
 }
 
-// A disk image labelled like the volume, beside the movie or in the search directories; once
-// found it counts as mapped, so later opens neither search nor tell again.
+// A disk image labelled like the volume beside the movie, a folder named like it there, then a
+// disk image so labelled in the search directories; once found it counts as mapped, so later
+// opens neither search nor tell again.
 std::optional<std::string> FoundByLabel(Host::State &s, const std::string &volume)
 {
-    std::vector<std::filesystem::path> directories;
+    namespace fs = std::filesystem;
+    std::optional<fs::path> found;
+    std::string why = "its disk label";
     if (s.settings.searchBesideMovie) {
         std::optional<ImagePath> served = SplitServedPath(s.moviePath);
-        directories.push_back((served ? served->image : std::filesystem::path(s.moviePath)).parent_path());
+        const fs::path beside = (served ? served->image : fs::path(s.moviePath)).parent_path();
+        found = FindImageByLabel(std::span(&beside, 1), volume);
+        if (!found && (found = FindFolderByName(beside, volume))) why = "the folder beside the movie";
     }
-    directories.insert(directories.end(), s.settings.searchDirectories.begin(), s.settings.searchDirectories.end());
-    if (directories.empty()) return std::nullopt;
-    std::optional<std::filesystem::path> found = FindImageByLabel(directories, volume);
+    if (!found) found = FindImageByLabel(s.settings.searchDirectories, volume);
     if (!found) return std::nullopt;
     std::error_code ec;
-    std::filesystem::path image = std::filesystem::absolute(*found, ec).lexically_normal();
-    s.settings.volumes[volume] = image;
+    fs::path location = fs::absolute(*found, ec).lexically_normal();
+    s.settings.volumes[volume] = location;
     if (s.settings.notice)
-        s.settings.notice("using " + Printable(found->string()) + " for Amiga volume \"" + Printable(volume) +
-                          ":\" (its disk label)");
-    return image.string();
+        s.settings.notice("using " + Printable(found->string()) + " for Amiga volume \"" + Printable(volume) + ":\" (" +
+                          why + ")");
+    return location.string();
+}
+
+// The disk image or archive the movie is served from, as the host mounts it, or nullopt.
+std::optional<std::string> OwnContainer(const Host::State &s)
+{
+    std::optional<ImagePath> served = SplitServedPath(s.moviePath);
+    if (!served) return std::nullopt;
+    std::error_code ec;
+    return std::filesystem::absolute(served->image, ec).lexically_normal().string();
+}
+
+// The answer for a volume of a movie in a container: the container's own path when its label is
+// the volume (files keep the paths they always had), else a name below it that no file on an
+// Amiga can have (the colon), so each volume's answer stays its own.
+std::optional<std::string> ChainFor(Host::State &s, const std::string &volume)
+{
+    std::optional<std::string> container = OwnContainer(s);
+    if (!container) return std::nullopt;
+    std::string answer = *container + "/" + volume + ":";
+    try {
+        auto &mounted = s.mounted[*container];
+        if (!mounted) {
+            mounted = Volume::Open(*container, s.settings.volumeLimits);
+            s.read(*container);
+        }
+        if (mounted->kind() == VolumeKind::DiskImage && CompareIgnoringCase(mounted->label(), volume) == 0)
+            answer = *container;
+    } catch (const std::exception &) {
+        return std::nullopt;  // the open of the movie itself says what is wrong with it
+    }
+    s.chains[answer] = Host::State::Chain{volume, {*container}, false};
+    return answer;
 }
 
 }  // namespace
@@ -104,7 +139,8 @@ int32_t HostServices::PathRequester(const char *message, char *buffer, uint32_t 
 
         std::optional<std::string> directory;
         const HostSettings &settings = s->settings;
-        if (settings.policy != RequesterPolicy::Cancel && volume) directory = Mapped(settings, *volume);
+        if (settings.policy != RequesterPolicy::Cancel && volume) directory = ChainFor(*s, *volume);
+        if (!directory && settings.policy != RequesterPolicy::Cancel && volume) directory = Mapped(settings, *volume);
         if (!directory && settings.policy != RequesterPolicy::Cancel && volume) directory = FoundByLabel(*s, *volume);
         if (!directory && settings.policy == RequesterPolicy::Terminal)
             directory = settings.prompt ? settings.prompt(name) : AskTerminal(name);
@@ -121,6 +157,31 @@ int32_t HostServices::PathRequester(const char *message, char *buffer, uint32_t 
     } catch (...) {
         return 0;
     }
+}
+
+std::optional<std::string> Host::State::fallbackFor(Chain &chain)
+{
+    if (!chain.asked) {
+        chain.asked = true;
+        std::optional<std::string> location;
+        if (settings.policy != RequesterPolicy::Cancel) location = Mapped(settings, chain.volume);
+        if (!location && settings.policy != RequesterPolicy::Cancel) location = FoundByLabel(*this, chain.volume);
+        if (!location && settings.policy == RequesterPolicy::Terminal)
+            location = settings.prompt ? settings.prompt(chain.volume) : AskTerminal(chain.volume);
+        if (location && !location->empty()) chain.locations.push_back(*location);
+    }
+    if (chain.locations.size() < 2) return std::nullopt;
+    return chain.locations[1];
+}
+
+std::vector<std::pair<std::string, std::string>> Host::State::locationAnswers() const
+{
+    std::vector<std::pair<std::string, std::string>> real;
+    for (const auto &answer : answers)
+        if (!chains.count(answer.second)) real.push_back(answer);
+    for (const auto &[answer, chain] : chains)
+        if (chain.locations.size() > 1) real.emplace_back(chain.volume, chain.locations[1]);
+    return real;
 }
 
 }  // namespace qfhost

@@ -94,16 +94,20 @@ Survey::Survey(Host &host, const std::filesystem::path &movie, uint32_t openOpti
     // just made keep their answers.
     HostSettings saved = host.settings();
     host.settings().policy = RequesterPolicy::FixedMap;
-    for (const auto &[volume, directory] : HostServices::state()->answers)
+    for (const auto &[volume, directory] : HostServices::state()->locationAnswers())
         host.settings().volumes.emplace(volume, directory);
     host.beginOpen(movie);
     QfSurveyMovie(host.base(), movie.string().c_str(), openOption, skipMissing ? 1 : 0, record_.get());
     host.settings() = std::move(saved);
 
+    // Where the host found a file, when that is not where the plug-in asked for it.
+    const auto &foundAt = HostServices::state()->foundAt;
     for (int32_t i = 0; i < record_->assetCount; ++i) {
         const SurveyedAsset &a = record_->assets[i];
+        auto found = foundAt.find(a.hostPath);
         assets_.push_back({TypeOf(a.kind), OriginOf(a.source), a.index, a.command, a.offset, Printable(a.amigaPath),
-                           Printable(a.volume), Printable(a.hostPath), a.amigaPath});
+                           Printable(a.volume), Printable(found == foundAt.end() ? a.hostPath : found->second),
+                           a.amigaPath});
     }
     const MovieHandle *m = record_->movie;
     if (!m) return;

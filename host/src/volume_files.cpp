@@ -114,6 +114,24 @@ std::vector<MovieOnVolume> FindMovies(const Volume &volume)
     return movies;
 }
 
+bool NamesMovie(const ImagePath &file)
+{
+    const std::string inside = Trimmed(file.inside);
+    if (inside.empty()) return false;
+    bool movie = false;
+    std::unique_ptr<Volume> volume = Volume::Open(file.image);
+    volume->walk([&](const VolumeEntry &e) {
+        if (e.directory || e.link || CompareNamesIgnoringCase(e.path, inside) != 0) return true;
+        try {
+            movie = HasMovieSignature(volume->head(e, QF_SIGNATURE_LENGTH));
+        } catch (const VolumeError &) {
+            // unreadable: extracting the file says why
+        }
+        return false;
+    });
+    return movie;
+}
+
 std::string FileSystemName(const fs::path &location)
 {
     switch (Volume::Detect(location).value_or(VolumeKind::Directory)) {
@@ -128,7 +146,7 @@ std::string FileSystemName(const fs::path &location)
     return name + " (" + image.dosType() + ")";
 }
 
-std::string ResolveMovieArgument(const std::string &argument, HostSettings &settings)
+std::string ResolveMovieArgument(const std::string &argument, HostSettings &)
 {
     std::optional<ImagePath> split = SplitImagePath(argument);
     if (!split) return argument;
@@ -143,14 +161,6 @@ std::string ResolveMovieArgument(const std::string &argument, HostSettings &sett
                               names + "); name one as " + qfutil::Printable(argument) + ":PATH");
         }
         split->inside = movies.front().path;
-    }
-    // A movie on a disk names its pictures by the disk's own label.
-    if (volume->kind() == VolumeKind::DiskImage) {
-        const std::string label = volume->label();
-        bool mapped = std::any_of(settings.volumes.begin(), settings.volumes.end(),
-                                  [&](const auto &v) { return CompareNamesIgnoringCase(v.first, label) == 0; });
-        std::error_code ec;
-        if (!mapped && !label.empty()) settings.volumes[label] = fs::absolute(split->image, ec).lexically_normal();
     }
     return ServedPath(*split);
 }
@@ -174,6 +184,21 @@ std::optional<fs::path> FindImageByLabel(std::span<const fs::path> directories, 
         }
     }
     return std::nullopt;
+}
+
+std::optional<fs::path> FindFolderByName(const fs::path &directory, const std::string &volume)
+{
+    if (volume.empty()) return std::nullopt;
+    std::optional<std::string> match;
+    std::error_code ec;
+    for (fs::directory_iterator it(directory.empty() ? "." : directory, ec), end; !ec && it != end; it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        if (CompareNamesIgnoringCase(name, volume) != 0 || !it->is_directory(ec)) continue;
+        if (name == volume) return it->path();
+        if (!match || name < *match) match = name;
+    }
+    if (!match) return std::nullopt;
+    return (directory.empty() ? fs::path(".") : directory) / *match;
 }
 
 std::string Latin1ToUtf8(std::string_view latin1)
@@ -279,7 +304,21 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
     try {
         volume.walk([&](const VolumeEntry &e) {
             if (!inside.empty()) {
-                if (e.directory && CompareNamesIgnoringCase(e.path, inside) == 0) found = true;
+                const bool named = CompareNamesIgnoringCase(e.path, inside) == 0;
+                if (named && e.directory) found = true;
+                if (named && !e.directory && !e.link && !found) {
+                    // IMAGE:path of a file: that file alone, into the folder.
+                    found = true;
+                    const std::string name = NameOf(e);
+                    if (const char *why = Unusable(name)) {
+                        report("refused " + qfutil::Quoted(Latin1ToUtf8(e.path)) + ": " + why +
+                               " cannot be a file here");
+                        ++result.skipped;
+                    } else {
+                        files.push_back({e, Latin1ToUtf8(name)});
+                    }
+                    return true;
+                }
                 if (!Below(e.path, inside)) return true;
                 found = true;
             }
@@ -339,7 +378,7 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
         walkError = e.what();  // what was walked is still extracted
     }
     if (!found && walkError.empty())
-        throw VolumeError("no folder " + qfutil::Quoted(inside) + " on " + qfutil::Quoted(volume.label()));
+        throw VolumeError("no folder or file " + qfutil::Quoted(inside) + " on " + qfutil::Quoted(volume.label()));
 
     std::vector<fs::path> targets;
     for (const Planned &f : files) targets.push_back(directory / f.relative);

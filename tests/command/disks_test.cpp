@@ -7,9 +7,12 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 
 #include "authoring/adf_writer.h"
+#include "authoring/iff_writer.h"
 #include "authoring/lha_writer.h"
+#include "authoring/movie_writer.h"
 #include "qfhost/adf.hpp"
 #include "testing/run_command.h"
 
@@ -296,6 +299,92 @@ TEST_F(DisksTest, SearchFindsTheDiskByItsLabelAndSaysWhichOne)
     EXPECT_TRUE(Has(r.err, "any-name.adf for Amiga volume \"Work:\"")) << r.err;
     EXPECT_EQ(dump({path("m/bounce.qf"), "--search", path("disks")}), expected);
     EXPECT_NE(run({"dump", path("m/bounce.qf")}).status, 0);  // nothing beside it, no --search
+}
+
+// Each movie of a batch resolves its own volumes: both name Work:Pics/Back, one finds it on its
+// own disk (labelled otherwise), the other in the folder Work beside it.
+TEST_F(DisksTest, EachMovieOfABatchTakesItsVolumesFromItsOwnPlace)
+{
+    auto picture = [](qfauthor::Color colour) {
+        std::vector<qfauthor::Color> palette(32);
+        palette[1] = colour;
+        return qfauthor::WriteIlbm({16, 2, Bytes(32, 1)}, palette);
+    };
+    const Bytes movie = qfauthor::MovieWriter()
+                            .scenes(1)
+                            .reference(qfauthor::Asset::Background, "Work:Pics", "Back")
+                            .scene(1)
+                            .background(0)
+                            .duration(10)
+                            .end()
+                            .bytes();
+    qfauthor::AdfOptions red;
+    red.label = "Red";
+    dir_.write("a/red.adf",
+               qfauthor::AdfWriter(red).file("Red", movie).file("Pics/Back", picture({255, 0, 0})).image());
+    dir_.write("b/blue.qf", movie);
+    dir_.write("b/Work/Pics/Back", picture({0, 0, 255}));
+
+    std::map<std::string, Bytes> alone;
+    for (const char *name : {"a/red.adf", "b/blue.qf"}) {
+        Outcome r = run({"export", path(name), "-o", path("alone.gif"), "-y", "-q"});
+        ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+        alone[name] = ReadBytes(path("alone.gif"));
+    }
+    ASSERT_NE(alone["a/red.adf"], alone["b/blue.qf"]);
+    fs::create_directories(path("out"));
+    for (const char *jobs : {"1", "2"}) {
+        Outcome r = run({"export", path("a/red.adf"), path("b/blue.qf"), "-o", path("out/%n.gif"), "-y", "-j", jobs});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(ReadBytes(path("out/red.gif")), alone["a/red.adf"]);
+        EXPECT_EQ(ReadBytes(path("out/blue.gif")), alone["b/blue.qf"]);
+    }
+}
+
+// A disk holding one movie is mostly that movie: info describes it after the disk, and a file or a
+// movie named inside an image is extracted as that file or that movie.
+TEST_F(DisksTest, OneMovieOrOneFileOnADiskIsDescribedAndExtractedAsItself)
+{
+    ASSERT_EQ(run({"make", Example(), "-o", path("folder/bounce.qf")}).status, 0);
+    ASSERT_EQ(run({"make", Example(), "-o", path("bounce.adf")}).status, 0);
+
+    Outcome info = run({"info", path("bounce.adf")});
+    ASSERT_EQ(info.status, 0) << info.err;
+    const size_t disk = info.out.find("movies       1"), movie = info.out.find(path("bounce.adf") + ":bounce.movie\n");
+    ASSERT_NE(disk, std::string::npos) << info.out;
+    ASSERT_NE(movie, std::string::npos) << info.out;
+    EXPECT_LT(disk, movie);
+    EXPECT_NE(info.out.find("  length   1600 ms", movie), std::string::npos) << info.out;
+    Outcome json = run({"info", path("bounce.adf"), "--json"});
+    EXPECT_TRUE(Has(json.out, "\"movie\":{\"file\":")) << json.out;
+    EXPECT_TRUE(Has(json.out, "\"duration\":1600")) << json.out;
+    // Two movies: the disk alone, as before.
+    dir_.write("two.lha", qfauthor::WriteStoredLha({{"A", ReadBytes(path("folder/bounce.qf"))},
+                                                    {"B", ReadBytes(path("folder/bounce.qf"))}}));
+    info = run({"info", path("two.lha")});
+    EXPECT_TRUE(Has(info.out, "movies       2")) << info.out;
+    EXPECT_FALSE(Has(info.out, "  length ")) << info.out;
+
+    ASSERT_EQ(run({"extract", path("bounce.adf"), "-o", path("all")}).status, 0);
+    Outcome one = run({"extract", path("bounce.adf") + ":bounce/boing", "-o", path("one")});
+    ASSERT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(ReadBytes(path("one/Boing")), ReadBytes(path("all/Bounce/Boing")));
+    EXPECT_EQ(std::distance(fs::directory_iterator(path("one")), fs::directory_iterator()), 1);
+
+    Outcome art = run({"extract", path("bounce.adf") + ":bounce.movie", "-o", path("art")});
+    ASSERT_EQ(art.status, 0) << art.err;
+    Outcome fromFolder = run(
+        {"extract", path("folder/bounce.qf"), "--volume", "Work=" + path("folder/bounce-volume"), "-o", path("art2")});
+    ASSERT_EQ(fromFolder.status, 0) << fromFolder.err;
+    size_t files = 0;
+    for (const auto &e : fs::directory_iterator(path("art2"))) {
+        ++files;
+        EXPECT_EQ(ReadBytes(fs::path(path("art")) / e.path().filename()), ReadBytes(e.path())) << e.path();
+    }
+    EXPECT_GT(files, 1u);  // movie.json and the sound at least
+    Outcome missing = run({"extract", path("bounce.adf") + ":Nothing", "-o", path("none")});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_TRUE(Has(missing.err, "no folder or file \"Nothing\"")) << missing.err;
 }
 
 }  // namespace

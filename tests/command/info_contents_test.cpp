@@ -36,7 +36,8 @@ protected:
         faces[0].image = {3, 2, std::vector<uint8_t>(6, 3)};
         faces[1].image = {2, 2, std::vector<uint8_t>(4, 3)};
         qfauthor::WriteReferencedAsset(dir_ / "art", "Art:Pics", "Sky", picture(1));
-        qfauthor::WriteReferencedAsset(dir_ / "work", "Work:", "Sea", picture(2));
+        // Not "work": a folder named like a volume beside the movie stands for it.
+        qfauthor::WriteReferencedAsset(dir_ / "work-volume", "Work:", "Sea", picture(2));
         qfauthor::AdfWriter music(qfauthor::AdfOptions{.label = "Songs"});
         music.file("Tunes/Boom", qfauthor::Write8svx(std::vector<int8_t>(300, 9)));
         music.file("Faces/Hero", qfauthor::WriteFaceSet(faces, colors));
@@ -63,7 +64,8 @@ protected:
     {
         args.insert(args.end(), {"--volume", "Art=" + (dir_ / "art").string()});
         if (allVolumes)
-            args.insert(args.end(), {"--volume", "Music=" + adf(), "--volume", "Work=" + (dir_ / "work").string()});
+            args.insert(args.end(),
+                        {"--volume", "Music=" + adf(), "--volume", "Work=" + (dir_ / "work-volume").string()});
         return qftest::RunQuillframer(args, dir_.path());
     }
     std::string adf() const { return (dir_ / "music.adf").string(); }
@@ -104,7 +106,7 @@ TEST_F(InfoContentsTest, MissingFilesAreAllListedWithTheFlagsThatSupplyThemAndNo
     // A volume given that lacks the file: named with where it was looked for.
     fs::create_directories(dir_ / "empty");
     r = qftest::RunQuillframer({"info", movie_, "--volume", "Art=" + (dir_ / "empty").string(), "--volume",
-                                "Music=" + adf(), "--volume", "work=" + (dir_ / "work").string()},
+                                "Music=" + adf(), "--volume", "work=" + (dir_ / "work-volume").string()},
                                dir_.path());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err,
@@ -121,7 +123,7 @@ TEST_F(InfoContentsTest, EachFileShowsWhereItWasFoundAndTheJsonSaysTheSame)
              "  picture  40 x 25\n", "  contents 3 scenes, 2 backgrounds, 2 face sets, 2 sounds\n",
              "  file     sound 0       Music:Tunes/Boom (" + adf() + ":Tunes/Boom)  300 samples at ",
              "  file     background 0  Art:Pics/Sky (" + sky + ")  40 x 25, 32 colours\n",
-             "  file     background 1  Work:Sea (" + (dir_ / "work/Sea").string() + ")  40 x 25, 32 colours\n",
+             "  file     background 1  Work:Sea (" + (dir_ / "work-volume/Sea").string() + ")  40 x 25, 32 colours\n",
              "  file     face set 0    music:Faces/Hero (" + adf() + ":Faces/Hero)  2 faces, 4 colours\n",
              "  file     face set 1    embedded  2 faces, 4 colours\n",
              "  file     sound 1       embedded  100 samples at "})

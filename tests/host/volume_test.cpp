@@ -14,6 +14,7 @@
 #include "host_test_support.hpp"
 #include "qfhost/host.hpp"
 #include "qfhost/volume.hpp"
+#include "qfhost/volume_files.hpp"
 #include "testing/tiny_movie.h"
 
 using namespace hosttest;
@@ -147,13 +148,13 @@ Bytes Sound()
     return qfauthor::Write8svx(samples);
 }
 
-// Every video and audio packet's bytes, through the built plug-in with Work mapped to volume.
-std::string Dump(const fs::path &movie, const fs::path &volume)
+// Every video and audio packet's bytes, through the built plug-in: a movie argument (a file, an
+// image holding one movie) opened as the command opens it.
+std::string DumpWith(const std::string &movie, qfhost::HostSettings settings)
 {
-    qfhost::HostSettings settings;
-    settings.volumes["Work"] = volume;
+    const std::string served = qfhost::ResolveMovieArgument(movie, settings);
     qfhost::Plugin plugin(std::getenv("QF_PLUGIN"), settings);
-    auto m = plugin.open(movie);
+    auto m = plugin.open(served);
     std::string out;
     for (qfhost::Packet &p : m->packets()) {
         if (p.isVideo()) {
@@ -165,6 +166,14 @@ std::string Dump(const fs::path &movie, const fs::path &volume)
         }
     }
     return out;
+}
+
+// With Work mapped to volume.
+std::string Dump(const fs::path &movie, const fs::path &volume)
+{
+    qfhost::HostSettings settings;
+    settings.volumes["Work"] = volume;
+    return DumpWith(movie, settings);
 }
 
 TEST(VolumeKinds, AMovieDumpsTheSameFromADirectoryADiskImageAndAnArchive)
@@ -218,6 +227,67 @@ TEST(VolumeKinds, AMovieDumpsTheSameFromADirectoryADiskImageAndAnArchive)
     fs::path empty = dir / "empty.adf";
     qfauthor::AdfWriter().save(empty);
     EXPECT_THROW(Dump(movie, empty), std::runtime_error);
+}
+
+// The movie's own disk or archive stands first for every volume it names, whatever its label;
+// --volume supplies only what the container lacks, and a folder named like the volume beside a
+// movie stands for it as a labelled disk there does.
+TEST(VolumeKinds, AMovieTakesItsFilesFromItsOwnContainerFirst)
+{
+    TempDir dir;
+    const Bytes picture = qftest::TwoRowPicture(), sound = Sound();
+    qfauthor::IndexedImage blank{16, 2, Bytes(32, 0)};
+    const Bytes decoyPicture = qfauthor::WriteIlbm(blank, std::vector<qfauthor::Color>(32, {0, 0, 255}));
+    const Bytes movie = qfauthor::MovieWriter()
+                            .scenes(1)
+                            .reference(qfauthor::Asset::Background, "Work:Pics", "Back")
+                            .reference(qfauthor::Asset::Sound, "Work:Sounds/Effects", "Boom")
+                            .scene(1)
+                            .background(0)
+                            .sound(0, 64, 428, 1)
+                            .duration(10)
+                            .end()
+                            .bytes();
+    dir.write("alone/movie.qf", movie);
+    qfauthor::WriteReferencedAsset(dir / "unpacked", "Work:Pics", "Back", picture);
+    qfauthor::WriteReferencedAsset(dir / "unpacked", "Work:Sounds/Effects", "Boom", sound);
+    const std::string expected = Dump(dir / "alone/movie.qf", dir / "unpacked");
+    qfauthor::WriteReferencedAsset(dir / "decoy", "Work:Pics", "Back", decoyPicture);
+    qfauthor::WriteReferencedAsset(dir / "decoy", "Work:Sounds/Effects", "Boom", sound);
+    ASSERT_NE(Dump(dir / "alone/movie.qf", dir / "decoy"), expected);
+
+    // A disk labelled otherwise, holding the movie, its picture and not its sound.
+    qfauthor::AdfOptions options;
+    options.label = "Other";
+    const fs::path disk = dir / "other.adf";
+    qfauthor::AdfWriter(options).file("Anims/Movie", movie).file("pics/back", picture).save(disk);
+    qfhost::HostSettings decoy;
+    decoy.volumes["Work"] = dir / "decoy";
+    EXPECT_TRUE(DumpWith(disk.string(), decoy) == expected);
+    try {
+        DumpWith(disk.string(), {});
+        ADD_FAILURE() << "opened without the sound";
+    } catch (const std::runtime_error &e) {
+        const std::string why = e.what();
+        EXPECT_NE(why.find("\"Work:Sounds/Effects/Boom\""), std::string::npos) << why;
+        EXPECT_NE(why.find("--volume Work=DIR"), std::string::npos) << why;
+    }
+
+    // An archive has no label and is still the movie's first place for every volume.
+    const fs::path archive =
+        dir.write("all.lha",
+                  qfauthor::WriteStoredLha({{"Movie", movie}, {"Pics/Back", picture}, {"Sounds/Effects/Boom", sound}}));
+    EXPECT_TRUE(DumpWith(archive.string(), decoy) == expected);
+
+    // A folder named like the volume beside the movie, its case aside, without --volume.
+    qfauthor::WriteReferencedAsset(dir / "alone/work", "Work:Pics", "Back", picture);
+    qfauthor::WriteReferencedAsset(dir / "alone/work", "Work:Sounds/Effects", "Boom", sound);
+    qfhost::HostSettings beside;
+    beside.searchBesideMovie = true;
+    std::string told;
+    beside.notice = [&](const std::string &line) { told += line; };
+    EXPECT_TRUE(DumpWith((dir / "alone/movie.qf").string(), beside) == expected);
+    EXPECT_NE(told.find("the folder beside the movie"), std::string::npos) << told;
 }
 
 }  // namespace

@@ -110,6 +110,11 @@ class BrowserTest(unittest.TestCase):
         shutil.copy(cls.movie, cls.work / "movie-disk" / "Movies")
         (cls.work / "movie-disk" / "ReadMe").write_text("A movie starts with xQuillframer.\n")
         cls.movie_adf = cls.work / "Movies.adf"
+        # The movie and its files on one disk whose label is not the volume's.
+        shutil.copytree(cls.volume, cls.work / "full-disk")
+        shutil.copy(cls.movie, cls.work / "full-disk")
+        cls.full_adf = cls.work / "Full.adf"
+        subprocess.run([os.environ["QF_MAKE_ADF"], str(cls.full_adf), "Anims", str(cls.work / "full-disk")], check=True)
         for image, folder in [(cls.adf, cls.volume), (cls.incomplete_adf, cls.incomplete),
                               (cls.movie_adf, cls.work / "movie-disk")]:
             subprocess.run([os.environ["QF_MAKE_ADF"], str(image), "Work", str(folder)], check=True)
@@ -161,6 +166,16 @@ class BrowserTest(unittest.TestCase):
         self.assertEqual(self.driver.find_element(By.ID, "volume-name").text, '"Work:"')
         self.driver.find_element(By.ID, "volume-folder").send_keys(str(folder))
 
+    def asked_again(self, why):
+        """The volume is asked for again, saying what the last answer lacked."""
+        self.wait("const d = document.getElementById('volume-dialog'), w = document.getElementById('volume-why');"
+                  f"return d.open && !w.hidden && w.textContent.includes({json.dumps(why)})", "asked again: " + why)
+
+    def cancel_asked_again(self, why):
+        self.asked_again(why)
+        self.driver.find_element(By.ID, "volume-cancel").click()
+        self.assert_error(why)
+
     def assert_error(self, text):
         self.wait(f"return document.getElementById('message').textContent.includes({json.dumps(text)})", text)
         element = self.driver.find_element(By.ID, "message")
@@ -211,7 +226,7 @@ class BrowserTest(unittest.TestCase):
         self.load()  # a fresh page: answers are remembered only while it is open
         self.open_movie(self.movie)
         self.answer_volume(self.incomplete)
-        self.assert_error('a file the movie needs is missing: "Bounce/Boing" on Amiga volume "Work:"')
+        self.cancel_asked_again('a file the movie needs is missing: "Bounce/Boing" on Amiga volume "Work:"')
 
         self.open_movie(self.escaping)  # Work: is answered now; the join is refused before any lookup
         self.assert_error('a path that is refused, "../nce" on Amiga volume "Work:": ".." climbs out of the directory')
@@ -273,8 +288,8 @@ class BrowserTest(unittest.TestCase):
         self.open_movie(self.movie)
         self.wait("return document.getElementById('volume-dialog').open", "the volume is asked for")
         self.driver.find_element(By.ID, "volume-files").send_keys(str(self.incomplete_adf))
-        self.assert_error('a file the movie needs is missing: "Bounce/Boing" on Amiga volume "Work:" '
-                          '(no file "Bounce/Boing" on the disk)')
+        self.cancel_asked_again('a file the movie needs is missing: "Bounce/Boing" on Amiga volume "Work:" '
+                                '(no file "Bounce/Boing" on the disk)')
 
         self.load()
         self.open_movie(self.movie)
@@ -294,6 +309,29 @@ class BrowserTest(unittest.TestCase):
                   "!document.getElementById('player').hidden", "the movie from its disk")
         self.driver.execute_script("while (quillFramerPage.decodePair());")
         self.assert_same_as_dump(self.records(), dump, what="a movie on a disk image")
+
+    def test_a_movies_disk_is_its_volume_and_answers_change_without_reloading(self):
+        self.load()
+        # Labelled otherwise, holding the movie and its files: no question at all.
+        self.open_movie(self.full_adf)
+        self.wait("return !document.getElementById('player').hidden", "the movie from its own disk")
+        self.assertFalse(self.driver.execute_script("return document.getElementById('volume-dialog').open"))
+        facts = self.driver.find_element(By.ID, "facts").text
+        self.assertIn('Work: the movie\'s disk "Anims"', facts)
+        self.driver.execute_script("while (quillFramerPage.decodePair());")
+        dump = self.dump()
+        self.assert_same_as_dump(self.records(), dump, what="from the movie's own disk")
+
+        # Another answer: one that lacks a file is asked again, then the full folder plays.
+        self.driver.find_element(By.CSS_SELECTOR, "button.change-volume").click()
+        self.answer_volume(self.incomplete)
+        self.asked_again('"Bounce/Boing" on Amiga volume "Work:"')
+        self.assertTrue(self.driver.find_element(By.ID, "volume-disk").is_displayed())
+        self.driver.find_element(By.ID, "volume-folder").send_keys(str(self.volume))
+        self.wait("return !document.getElementById('player').hidden && "
+                  "document.getElementById('facts').textContent.includes('\"bounce-volume\"')", "the folder's answer")
+        self.driver.execute_script("while (quillFramerPage.decodePair());")
+        self.assert_same_as_dump(self.records(), dump, what="after the answer changed")
 
     def test_hostile_disks_are_refused_and_the_page_keeps_working(self):
         self.load()

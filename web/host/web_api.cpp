@@ -95,6 +95,10 @@ EMSCRIPTEN_KEEPALIVE void qfw_remove_files(const char *prefix)
 }
 
 EMSCRIPTEN_KEEPALIVE void qfw_answer_volume(const char *volume, const char *root) { AnswerVolume(volume, root); }
+EMSCRIPTEN_KEEPALIVE void qfw_forget_volume(const char *volume)
+{
+    if (volume) ForgetVolume(volume);
+}
 
 EMSCRIPTEN_KEEPALIVE int qfw_open(const char *path)
 {

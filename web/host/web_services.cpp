@@ -249,6 +249,11 @@ void AnswerVolume(const char *volume, const char *root)
     answers.emplace_back(volume, root);
 }
 
+void ForgetVolume(const char *volume)
+{
+    std::erase_if(answers, [&](const auto &answer) { return CompareNamesIgnoringCase(answer.first, volume) == 0; });
+}
+
 bool StartsLikeMovie(const std::vector<uint8_t> &bytes) { return QfIsMovieSignature(bytes.data(), bytes.size()); }
 
 }  // namespace qfweb

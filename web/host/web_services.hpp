@@ -51,6 +51,8 @@ const std::vector<FoundAsset> &FoundAssets();
 
 // The requester's answer for a volume (names compared ignoring case): the folder it lies under.
 void AnswerVolume(const char *volume, const char *root);
+// The volume is unanswered again: the next open wants it.
+void ForgetVolume(const char *volume);
 
 bool StartsLikeMovie(const std::vector<uint8_t> &bytes);
 

@@ -9,7 +9,9 @@
   const AHEAD_SECONDS = 0.3;   // decoded and scheduled ahead of the audio clock
   const LEAD_SECONDS = 0.06;   // from pressing play to the first sound
   const SEEK_STEP_MS = 5000;
+  const FAILURE_REFERENCED_FILE = 3;
   const FAILURE_VOLUME_WANTED = 4;
+  const MOVIE_DISK = '/movie/disk';  // where a disk image holding the movie is mounted
 
   const $ = (id) => document.getElementById(id);
   const ui = {
@@ -18,7 +20,8 @@
     back: $('back'), forward: $('forward'), time: $('time'), scene: $('scene'), loop: $('loop'),
     volume: $('volume'), scale: $('scale'), aspect: $('aspect'), fullscreen: $('fullscreen'), save: $('save'),
     facts: $('facts'), dialog: $('volume-dialog'), volumeName: $('volume-name'), volumeFolder: $('volume-folder'),
-    volumeFiles: $('volume-files'), volumeCancel: $('volume-cancel'),
+    volumeFiles: $('volume-files'), volumeCancel: $('volume-cancel'), volumeWhy: $('volume-why'),
+    volumeDisk: $('volume-disk'),
   };
 
   let wasm = null;
@@ -45,6 +48,8 @@
   // ---- Volumes: answered once, remembered while the page is open ---------------------------
 
   const volumes = [];  // { name, root, label }
+  let roots = 0;       // volume roots made so far: each answer gets its own
+  let movieDisk = null;  // the label of the disk image the open movie came from, or null
 
   // A disk image given for a volume is mounted whole by the reader for its kind, compiled into
   // the host; each returns the disk's label or throws why it cannot read it.
@@ -64,13 +69,42 @@
 
   // Files from a folder picker keep their path below the folder; loose files sit at the root.
   // A disk image is read by its reader instead.
+  // An answer replaces the volume's earlier one. answer.disk: the disk the movie came from.
   async function mountVolume(name, answer, reader) {
-    const root = '/volumes/' + volumes.length;
-    let label = answer.label;
-    if (reader) label = await reader(root, answer.entries[0].file);
-    else for (const { path, file } of answer.entries) addFile(root + '/' + path, new Uint8Array(await file.arrayBuffer()));
+    let root = MOVIE_DISK, label = movieDisk;
+    if (!answer.disk) {
+      root = '/volumes/' + roots++;
+      label = answer.label;
+      if (reader) label = await reader(root, answer.entries[0].file);
+      else for (const { path, file } of answer.entries) addFile(root + '/' + path, new Uint8Array(await file.arrayBuffer()));
+    }
     withString(name, (n) => withString(root, (r) => wasm._qfw_answer_volume(n, r)));
+    dropVolume(name);
     volumes.push({ name, root, label });
+  }
+
+  function sameVolume(a, b) { return a.toLowerCase() === b.toLowerCase(); }
+
+  function dropVolume(name) {
+    for (let i = volumes.length - 1; i >= 0; i--) if (sameVolume(volumes[i].name, name)) volumes.splice(i, 1);
+  }
+
+  // The user's answer put to use: false (and why, said) when it cannot stand for a volume.
+  async function useAnswer(volume, answer) {
+    const image = !answer.disk && answer.entries.length === 1 && IMAGE_NAME.exec(answer.entries[0].path);
+    const reader = image && imageReaders[image[1].toLowerCase()];
+    if (image && !reader) {
+      say('"' + answer.entries[0].path + '": LHA archives are not supported in the browser yet; unpack it and ' +
+          'pick the folder.', 'error');
+      return false;
+    }
+    try {
+      await mountVolume(volume, answer, reader);
+    } catch (e) {
+      say(e.message, 'error');
+      return false;
+    }
+    return true;
   }
 
   function pickedEntries(files) {
@@ -106,9 +140,13 @@
 
   let answerVolume = null;  // resolves the open dialog: entries and label, or null for cancel
 
-  // The browser's counterpart of the plug-in's requester.
-  function askForVolume(name) {
+  // The browser's counterpart of the plug-in's requester; why: what the last answer lacked.
+  function askForVolume(name, why) {
     ui.volumeName.textContent = '"' + name + ':"';
+    ui.volumeWhy.textContent = why || '';
+    ui.volumeWhy.hidden = !why;
+    ui.volumeDisk.hidden = movieDisk === null;
+    ui.volumeDisk.textContent = 'Use the movie\'s disk "' + movieDisk + '"';
     ui.volumeFolder.value = '';
     ui.volumeFiles.value = '';
     return new Promise((resolve) => {
@@ -123,6 +161,7 @@
     });
   }
   ui.volumeCancel.addEventListener('click', () => answerVolume && answerVolume(null));
+  ui.volumeDisk.addEventListener('click', () => answerVolume && answerVolume({ disk: true }));
   ui.dialog.addEventListener('cancel', () => answerVolume && answerVolume(null));
   ui.dialog.addEventListener('dragover', (e) => e.preventDefault());
   ui.dialog.addEventListener('drop', async (e) => {
@@ -149,57 +188,64 @@
   // Opens until the plug-in is satisfied: each volume it asks for and the page has no folder for
   // is asked of the user, then the movie is opened again with the answer.
   // bytes: the movie's; or a disk image (a File) holding one movie, found by its signature.
+  let opened = null;  // what openMovie was given last, to open again when an answer changes
+
   async function openMovie(name, bytes) {
     await ready;
+    opened = { name, bytes };
     stopPlayback();
     ui.player.hidden = true;
     say('');
     withString('/movie/', (p) => wasm._qfw_remove_files(p));
+    // The last movie's disk stands for no volume of this one.
+    for (const v of volumes.filter((v) => v.root === MOVIE_DISK)) {
+      withString(v.name, (n) => wasm._qfw_forget_volume(n));
+      dropVolume(v.name);
+    }
+    movieDisk = null;
     let path = '/movie/' + name;
     if (bytes instanceof Uint8Array) {
       addFile(path, bytes);
     } else {
       try {
-        await mountDiskImage('/movie/disk', bytes);
+        movieDisk = await mountDiskImage(MOVIE_DISK, bytes);
       } catch (e) {
         say(e.message, 'error');
         return false;
       }
-      const count = withString('/movie/disk', (p) => wasm._qfw_disk_movies(p));
+      const count = withString(MOVIE_DISK, (p) => wasm._qfw_disk_movies(p));
       if (count !== 1) {
         say('"' + name + '" holds ' + (count ? count + ' movies' : 'no movie') + '; this page opens a disk image ' +
             'holding exactly one.', 'error');
         return false;
       }
       path = text(wasm._qfw_disk_message());
-      name += ':' + path.slice('/movie/disk/'.length);
+      name += ':' + path.slice(MOVIE_DISK.length + 1);
     }
+    const offered = new Set();  // volumes the movie's own disk was tried for
     for (;;) {
       if (withString(path, (p) => wasm._qfw_open(p))) break;
-      if (wasm._qfw_failure_kind() !== FAILURE_VOLUME_WANTED) {
-        say(text(wasm._qfw_failure_text()), 'error');
+      const kind = wasm._qfw_failure_kind(), failure = text(wasm._qfw_failure_text());
+      const volume = text(wasm._qfw_failure_volume());
+      // A movie on a disk looks there first, as the command does.
+      if (kind === FAILURE_VOLUME_WANTED && movieDisk !== null && !offered.has(volume.toLowerCase())) {
+        offered.add(volume.toLowerCase());
+        await mountVolume(volume, { disk: true });
+        continue;
+      }
+      // A file missing from the volume's answer: asked again, saying what was missing.
+      const missing = kind === FAILURE_REFERENCED_FILE && volume !== '';
+      if (kind !== FAILURE_VOLUME_WANTED && !missing) {
+        say(failure, 'error');
         return false;
       }
-      const volume = text(wasm._qfw_failure_volume());
-      const answer = await askForVolume(volume);
+      const answer = await askForVolume(volume, missing ? failure : '');
       if (!answer) {
-        say('No folder was chosen for the Amiga volume "' + volume + ':", so "' + name +
+        say(missing ? failure : 'No folder was chosen for the Amiga volume "' + volume + ':", so "' + name +
             '" cannot be opened: the movie reads its pictures or sounds from there.', 'error');
         return false;
       }
-      const image = answer.entries.length === 1 && IMAGE_NAME.exec(answer.entries[0].path);
-      const reader = image && imageReaders[image[1].toLowerCase()];
-      if (image && !reader) {
-        say('"' + answer.entries[0].path + '": LHA archives are not supported in the browser yet; unpack it and ' +
-            'pick the folder.', 'error');
-        return false;
-      }
-      try {
-        await mountVolume(volume, answer, reader);
-      } catch (e) {
-        say(e.message, 'error');
-        return false;
-      }
+      if (!(await useAnswer(volume, answer))) return false;
     }
     Object.assign(movie, {
       name, path, width: wasm._qfw_width(), height: wasm._qfw_height(), duration: wasm._qfw_duration() >>> 0,
@@ -255,8 +301,23 @@
       '<tr><th>Assets</th><td>' + count('picture', wasm._qfw_asset_count(0)) + ', ' +
         count('face set', wasm._qfw_asset_count(1)) + ', ' + count('sound', wasm._qfw_asset_count(2)) + '</td></tr>' +
       '<tr><th>Plug-in</th><td>' + escape(text(wasm._qfw_plugin_name())) + '</td></tr>' +
+      volumes.map((v) => '<tr><th>' + escape(v.name) + ':</th><td>' +
+        escape(v.root === MOVIE_DISK ? 'the movie\'s disk "' + v.label + '"' : '"' + v.label + '"') +
+        ' <button type="button" class="change-volume" data-volume="' + escape(v.name) + '">Change…</button></td></tr>').join('') +
       '</table>' + (rows.length ? '<table class="assets">' + rows.join('') + '</table>' : '');
   }
+
+  // Another answer for a volume, then the movie again with it, without reloading the page.
+  async function changeVolume(name) {
+    const answer = await askForVolume(name, '');
+    if (!answer || !opened || !(await useAnswer(name, answer))) return;
+    await openMovie(opened.name, opened.bytes);
+  }
+
+  ui.facts.addEventListener('click', (e) => {
+    const name = e.target.dataset && e.target.dataset.volume;
+    if (name) changeVolume(name);
+  });
 
   function escape(s) {
     return s.replace(/[&<>"]/g, (c) => ({ '&': '&amp;', '<': '&lt;', '>': '&gt;', '"': '&quot;' })[c]);

@@ -48,20 +48,27 @@ struct MovieOnVolume {
 };
 // Every file on the volume that starts with a movie signature, whatever its name, in listing order.
 std::vector<MovieOnVolume> FindMovies(const Volume &volume);
+// True when IMAGE:path names a file on the image that starts with a movie signature.
+bool NamesMovie(const ImagePath &file);
 
 // "FFS, international names (DOS\3)", "LHA archive", "directory".
 std::string FileSystemName(const std::filesystem::path &location);
 
 // The path the host is to open for a movie named as a file, an image or IMAGE:path. A plain file stays as it is. For an image
-// (holding exactly one movie) or IMAGE:path, the served path of the movie, and the image's own
-// volume label is mapped to the image in settings unless that name is mapped already. Throws
-// VolumeError when the image holds no movie or several, naming them.
+// (holding exactly one movie) or IMAGE:path, the served path of the movie: the host then looks
+// for each volume the movie names in that image or archive first. Throws VolumeError when the
+// image holds no movie or several, naming them.
 std::string ResolveMovieArgument(const std::string &argument, HostSettings &settings);
 
 // The first disk image (in name order, in the directories in the order given) whose volume label
 // is `label`, ignoring case. Archives have no label and never match.
 std::optional<std::filesystem::path> FindImageByLabel(std::span<const std::filesystem::path> directories,
                                                       const std::string &label);
+
+// The folder in `directory` named `volume`, ignoring case (the exact name first, else the smallest
+// of those that match): an unpacked disk kept beside a movie.
+std::optional<std::filesystem::path> FindFolderByName(const std::filesystem::path &directory,
+                                                      const std::string &volume);
 
 // Amiga names are Latin-1.
 std::string Latin1ToUtf8(std::string_view latin1);
@@ -80,7 +87,8 @@ struct ExtractResult {
 // An entry with an empty name, a symbolic link in the way, a file that cannot be read or written,
 // and damage that ends the walk are reported and counted as failed; the rest still comes out. A
 // name that lands on a file this extraction made (case ignored by the file system) becomes NAME~2.
-// Throws VolumeError when `inside` is no folder on the volume.
+// When `inside` names a file, that file alone is copied into directory. Throws VolumeError when
+// `inside` is neither a folder nor a file on the volume.
 ExtractResult ExtractVolume(const Volume &volume, const std::string &inside, const std::filesystem::path &directory,
                             qfutil::Outputs &outputs, const std::function<void(const std::string &)> &report);
 
