@@ -27,7 +27,7 @@ void Export(const Context &context, const ExportCommand &o, const std::string &m
     options.fit = o.picture.fit;
     const std::string out = NameOutput(o.out, movie);
     if (!o.start.empty()) options.startMs = TimeOption("--start", o.start);
-    if (!o.duration.empty()) { options.durationMs = TimeOption("--duration", o.duration); }
+    if (!o.duration.empty()) options.durationMs = TimeOption("--duration", o.duration);
     qfutil::Outputs outputs = CommandOutputs(context, {movie});
     try {
         // Before the movie is opened: a typo or a refused output costs nothing.
