@@ -58,7 +58,7 @@ Window::Window(const std::string &title, int movieWidth, int movieHeight, PixelA
     : movieWidth_(movieWidth), movieHeight_(movieHeight)
 {
     // The texture holds the picture in the screen's shape at scale 1; the renderer scales it
-    // by whole steps and letterboxes the rest, in a window and in full screen alike.
+    // and letterboxes the rest (see fitPicture).
     layout_ = PlacePicture(movieWidth, movieHeight, 1, aspect);
     const int w = layout_.width, h = layout_.height;
     SDL_Rect usable{};
@@ -89,11 +89,23 @@ void Window::present(std::span<const uint32_t> pixels, const Caption *caption)
         RgbImage image = RenderPicture(pixels, movieWidth_, movieHeight_, layout_);
         SDL_UpdateTexture(texture_.get(), nullptr, image.rgb.data(), image.width * 3);
     }
+    fitPicture();
     SDL_SetRenderDrawColor(renderer_.get(), 0, 0, 0, 255);
     SDL_RenderClear(renderer_.get());
     SDL_RenderCopy(renderer_.get(), texture_.get(), nullptr, nullptr);
     if (caption) drawCaption(*caption);
     SDL_RenderPresent(renderer_.get());
+}
+
+// Whole steps keep every pixel the same size; full screen, or a window too small for one step,
+// scales to fit instead, so the whole picture shows with black bars and its shape kept.
+void Window::fitPicture()
+{
+    int w = 0, h = 0;
+    SDL_GetRendererOutputSize(renderer_.get(), &w, &h);
+    const bool wholeSteps = !fullscreen() && w >= layout_.width && h >= layout_.height;
+    SDL_RenderSetLogicalSize(renderer_.get(), layout_.width, layout_.height);
+    SDL_RenderSetIntegerScale(renderer_.get(), wholeSteps ? SDL_TRUE : SDL_FALSE);
 }
 
 bool Window::fullscreen() const { return SDL_GetWindowFlags(window_.get()) & SDL_WINDOW_FULLSCREEN_DESKTOP; }
@@ -129,8 +141,7 @@ void Window::drawCaption(const Caption &caption)
     SDL_Rect at{left, top, band.width, band.height};
     SDL_RenderCopy(renderer_.get(), text, nullptr, &at);
     SDL_DestroyTexture(text);
-    SDL_RenderSetLogicalSize(renderer_.get(), layout_.width, layout_.height);
-    SDL_RenderSetIntegerScale(renderer_.get(), SDL_TRUE);
+    fitPicture();
 }
 
 }  // namespace qfmedia::detail

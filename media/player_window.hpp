@@ -1,5 +1,5 @@
-// The player's window: SDL's video, and the picture drawn at a whole scale with an optional
-// caption over it.
+// The player's window: SDL's video, and the picture drawn at a whole scale (scaled to fit in full
+// screen) with an optional caption over it.
 #pragma once
 
 #include <SDL.h>
@@ -38,6 +38,7 @@ public:
 
 private:
     void drawCaption(const Caption &caption);
+    void fitPicture();
 
     int movieWidth_, movieHeight_;
     Layout layout_;

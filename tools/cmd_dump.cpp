@@ -30,7 +30,7 @@ uint32_t SeekOption(const std::string &text)
         for (char c : text) ms = ms * 10 + static_cast<uint64_t>(c - '0');
         if (ms <= UINT32_MAX) return static_cast<uint32_t>(ms);
     }
-    throw ToolError("--seek takes whole milliseconds (0 to 4294967295), as SeekVideo takes them; got \"" + text + "\"");
+    throw BadUsage("--seek takes whole milliseconds (0 to 4294967295), as SeekVideo takes them; got \"" + text + "\"");
 }
 
 std::ofstream OpenOutput(const std::optional<qfutil::PendingOutput> &pending, const char *what)

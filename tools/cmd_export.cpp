@@ -3,6 +3,7 @@
 
 #include "common.hpp"
 #include "media/export.hpp"
+#include "qfutil/printable.hpp"
 
 namespace qftools {
 
@@ -26,10 +27,7 @@ void Export(const Context &context, const ExportCommand &o, const std::string &m
     options.fit = o.picture.fit;
     const std::string out = NameOutput(o.out, movie);
     if (!o.start.empty()) options.startMs = TimeOption("--start", o.start);
-    if (!o.duration.empty()) {
-        options.durationMs = TimeOption("--duration", o.duration);
-        if (*options.durationMs == 0) throw ToolError("--duration must be more than 0");
-    }
+    if (!o.duration.empty()) options.durationMs = TimeOption("--duration", o.duration);
     qfutil::Outputs outputs = CommandOutputs(context, {movie});
     try {
         // Before the movie is opened: a typo or a refused output costs nothing.
@@ -40,6 +38,13 @@ void Export(const Context &context, const ExportCommand &o, const std::string &m
     }
     OpenedMovie opened = OpenMovie(context, movie);
     AddInputsRead(opened.plugin->host(), outputs);
+    // out/%n.mp4 names a folder of its own, made as a PNG pattern's is.
+    if (const std::filesystem::path folder = std::filesystem::path(out).parent_path();
+        !qfutil::IsStandardOutput(out) && !folder.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(folder, ec);
+        if (ec) throw ToolError("cannot make the folder " + qfutil::Printable(folder.string()) + ": " + ec.message());
+    }
     try {
         qfmedia::ExportResult result = qfmedia::ExportMovie(*opened.movie, out, options, outputs);
         // With the movie on stdout, the summary goes to stderr so that a pipe gets the movie alone.
@@ -100,8 +105,17 @@ void RegisterExport(CLI::App &app, Context &context)
             if (std::string problem = qfmedia::StreamProblem(*o->format); !problem.empty())
                 throw CLI::ValidationError(problem);
         }
-        if (o->movies.size() > 1 && NameOutput(o->out, "a") == NameOutput(o->out, "b"))
-            throw ToolError("several movies need %n in -o, such as out/%n.mp4");
+        if (!o->start.empty()) TimeOption("--start", o->start);
+        if (!o->duration.empty() && TimeOption("--duration", o->duration) == 0)
+            throw BadUsage("--duration must be more than 0");
+        if (!o->format) {
+            try {
+                qfmedia::RequireFormat(o->out);
+            } catch (const std::runtime_error &e) {
+                throw BadUsage(e.what());
+            }
+        }
+        RequireNamePerMovie(o->movies, o->out, "out/%n.mp4");
         ForEachMovie(context, o->movies, o->jobs,
                      [&context, o](const std::string &movie) { Export(context, *o, movie); });
     });

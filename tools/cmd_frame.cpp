@@ -1,9 +1,9 @@
-// quillframer frame: one picture of a movie as PNG.
+// quillframer frame: one picture of a movie as PNG, JPEG or WebP.
 #include <cstdio>
 
 #include "common.hpp"
 #include "media/image.hpp"
-#include "media/png.hpp"
+#include "media/still.hpp"
 #include "qfhost/time.hpp"
 
 namespace qftools {
@@ -21,6 +21,7 @@ void Frame(const Context &context, const FrameCommand &o, const std::string &pat
 {
     const uint32_t at = TimeOption("--at", o.at);
     const std::string out = NameOutput(o.out, path);
+    const qfmedia::StillFormat format = StillOutput(out);
     qfutil::Outputs outputs = CommandOutputs(context, {path});
     outputs.claim(out);
     OpenedMovie opened = OpenMovie(context, path);
@@ -36,7 +37,7 @@ void Frame(const Context &context, const FrameCommand &o, const std::string &pat
         const qfmedia::Layout layout =
             qfmedia::PlacePicture(movie.width(), movie.height(), o.scale, o.picture.aspect, o.picture.fit);
         qfmedia::RgbImage image = qfmedia::RenderPicture(*picture, movie.width(), movie.height(), layout);
-        outputs.write(out, [&](const std::filesystem::path &file) { qfmedia::WritePng(file, image); });
+        outputs.write(out, [&](const std::filesystem::path &file) { qfmedia::WriteStill(file, image, format); });
         if (!context.quiet)
             std::printf("wrote %s: %dx%d at %s\n", out.c_str(), image.width, image.height, when.c_str());
     } catch (const std::runtime_error &e) {
@@ -49,11 +50,15 @@ void Frame(const Context &context, const FrameCommand &o, const std::string &pat
 void RegisterFrame(CLI::App &app, Context &context)
 {
     auto o = std::make_shared<FrameCommand>();
-    CLI::App *command =
-        app.add_subcommand("frame", "Write the picture at time T as PNG (a seek to T, then the next picture).");
+    CLI::App *command = app.add_subcommand(
+        "frame", "Write the picture at time T (a seek to T, then the next picture) as PNG, JPEG or WebP,\n"
+                 "as the output's extension says.");
     command->add_option("MOVIE", o->movies, "The movie files")->required();
     command->add_option("--at", o->at, "The time: seconds, mm:ss.fff or hh:mm:ss (default 0)");
-    command->add_option("-o,--output", o->out, "The PNG file to write; %n is the movie's name")->required();
+    command
+        ->add_option("-o,--output", o->out,
+                     "The picture to write: .png, .jpg or .jpeg (JPEG), .webp (lossless WebP); %n is the movie's name")
+        ->required();
     command->add_option("--scale", o->scale, "Integer picture scale, nearest neighbour (default 1)")
         ->check(CLI::Range(1, 16));
     AddPictureOptions(*command, o->picture, true);
@@ -61,8 +66,10 @@ void RegisterFrame(CLI::App &app, Context &context)
     AddMovieOptions(*command, context);
     AddOverwriteOptions(*command, context);
     command->callback([&context, o] {
-        if (o->movies.size() > 1 && NameOutput(o->out, "a") == NameOutput(o->out, "b"))
-            throw ToolError("several movies need %n in -o, such as %n.png");
+        // Bad values before any movie is opened.
+        StillOutput(o->out);
+        TimeOption("--at", o->at);
+        RequireNamePerMovie(o->movies, o->out, "%n.png");
         ForEachMovie(context, o->movies, o->jobs,
                      [&context, o](const std::string &movie) { Frame(context, *o, movie); });
     });

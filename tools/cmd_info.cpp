@@ -75,7 +75,7 @@ void RunInfoMovie(const Context &context, const InfoOptions &o, const std::strin
         std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
         return;
     }
-    std::printf("%s\n", qfutil::Printable(path).c_str());
+    std::printf("%s\n", qfutil::Printable(MovieName(path)).c_str());
     std::printf("  picture  %d x %d\n", movie.width(), movie.height());
     std::printf("  length   %u ms (%s)\n", movie.durationMs(), qfhost::FormatTime(movie.durationMs()).c_str());
     std::printf("  frames   %llu at %d per second", static_cast<unsigned long long>(frames), QF_FRAMES_PER_SECOND);
@@ -122,7 +122,9 @@ void RegisterInfo(CLI::App &app, Context &context)
         ->add_option("MOVIE", options->movies,
                      "The movie files, or disk images or archives to describe (one block, or JSON line, each)")
         ->required();
-    command->add_flag("--json", options->json, "Print one JSON object instead of text");
+    command->add_flag_callback(
+        "--json", [&context, options] { options->json = context.json = true; },
+        "Print one JSON object instead of text; a failure too, as {\"error\": \"...\", \"status\": N}");
     command->add_flag("--scenes", options->scenes, "For a movie: a table of its scenes too, one line each");
     command->add_flag("--files", options->files, "For a disk image or archive: list every file and folder too");
     AddJobsOption(*command, options->jobs);

@@ -2,7 +2,7 @@
 #include <cstdio>
 
 #include "common.hpp"
-#include "media/png.hpp"
+#include "media/still.hpp"
 #include "media/sheet.hpp"
 #include "qfhost/time.hpp"
 
@@ -22,13 +22,11 @@ struct SheetCommand {
 void MakeSheet(const Context &context, const SheetCommand &o, const std::string &path)
 {
     const std::string out = NameOutput(o.out, path);
+    const qfmedia::StillFormat format = StillOutput(out);
     qfutil::Outputs outputs = CommandOutputs(context, {path});
     outputs.claim(out);
     qfmedia::SheetOptions options;
-    if (!o.every.empty()) {
-        options.everyMs = TimeOption("--every", o.every);
-        if (*options.everyMs == 0) throw ToolError("--every must be more than 0");
-    }
+    if (!o.every.empty()) { options.everyMs = TimeOption("--every", o.every); }
     options.columns = o.columns;
     options.shrink = o.shrink;
     options.quiet = context.quiet || context.noBars;
@@ -40,7 +38,7 @@ void MakeSheet(const Context &context, const SheetCommand &o, const std::string 
                     std::to_string(opened.movie->height()) + "  " + qfhost::FormatTime(opened.movie->durationMs());
     try {
         qfmedia::Sheet sheet = qfmedia::MakeSheet(*opened.movie, options);
-        outputs.write(out, [&](const std::filesystem::path &file) { qfmedia::WritePng(file, sheet.image); });
+        outputs.write(out, [&](const std::filesystem::path &file) { qfmedia::WriteStill(file, sheet.image, format); });
         if (!context.quiet) {
             std::printf("wrote %s: %d thumbnails, %dx%d\n", out.c_str(), sheet.thumbnails, sheet.image.width,
                         sheet.image.height);
@@ -62,7 +60,10 @@ void RegisterSheet(CLI::App &app, Context &context)
         "sheet", "Make a contact sheet: a labelled thumbnail at each scene change (a new picture or palette),\n"
                  "and at least one per twelfth of the movie; or one per --every interval.");
     command->add_option("MOVIE", o->movies, "The movie files")->required();
-    command->add_option("-o,--output", o->out, "The PNG file to write; %n is the movie's name")->required();
+    command
+        ->add_option("-o,--output", o->out,
+                     "The picture to write: .png, .jpg or .jpeg (JPEG), .webp (lossless WebP); %n is the movie's name")
+        ->required();
     command->add_option("--every", o->every,
                         "A thumbnail every T (seconds, mm:ss.fff or hh:mm:ss) instead of at changes");
     command->add_option("--columns", o->columns, "Thumbnails per row (default 4)")->check(CLI::Range(1, 64));
@@ -73,8 +74,10 @@ void RegisterSheet(CLI::App &app, Context &context)
     AddMovieOptions(*command, context);
     AddOverwriteOptions(*command, context);
     command->callback([&context, o] {
-        if (o->movies.size() > 1 && NameOutput(o->out, "a") == NameOutput(o->out, "b"))
-            throw ToolError("several movies need %n in -o, such as %n-sheet.png");
+        // Bad values before any movie is opened.
+        StillOutput(o->out);
+        if (!o->every.empty() && TimeOption("--every", o->every) == 0) throw BadUsage("--every must be more than 0");
+        RequireNamePerMovie(o->movies, o->out, "%n-sheet.png");
         ForEachMovie(context, o->movies, o->jobs,
                      [&context, o](const std::string &movie) { MakeSheet(context, *o, movie); });
     });

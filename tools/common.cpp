@@ -7,8 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <pwd.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <nlohmann/json.hpp>
 
 #include "qfhost/time.hpp"
 #include "qfhost/volume.hpp"
@@ -21,6 +24,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
+struct VolumeArgument {
+    std::string name, path;
+};
+
+// NAME=PATH (NAME: accepted too); nullopt otherwise.
+std::optional<VolumeArgument> SplitVolume(const std::string &given)
+{
+    size_t eq = given.find('=');
+    std::string name = given.substr(0, eq);
+    if (!name.empty() && name.back() == ':') name.pop_back();
+    if (eq == std::string::npos || name.empty() || eq + 1 == given.size()) return std::nullopt;
+    return VolumeArgument{name, given.substr(eq + 1)};
+}
+
+std::string VolumeWanted(const std::string &given) { return "wants NAME=PATH, got \"" + given + "\""; }
+
 // Each occurrence adds to the context, wherever on the line it stands.
 void AddVolumeOption(CLI::App &command, Context &context)
 {
@@ -31,7 +50,10 @@ void AddVolumeOption(CLI::App &command, Context &context)
                     "(repeatable), e.g. --volume Work=./amiga/Work or --volume Work=work.adf")
         ->type_name("NAME=PATH")
         ->allow_extra_args(false)
-        ->each([&context](const std::string &v) { context.volumes.push_back(v); });
+        ->each([&context](const std::string &v) {
+            if (!SplitVolume(v)) throw CLI::ValidationError(VolumeWanted(v));  // CLI11 puts --volume in front
+            context.volumes.push_back(v);
+        });
 }
 
 void AddSearchOption(CLI::App &command, Context &context)
@@ -62,6 +84,16 @@ fs::path ExpandHome(const std::string &path)
         home = entry->pw_dir;
     }
     return rest.empty() ? fs::path(home) : fs::path(home) / rest;
+}
+
+void PrintJsonError(const std::string &message, int status, const std::string &movie)
+{
+    nlohmann::ordered_json j;
+    if (!movie.empty()) j["file"] = MovieName(movie);
+    j["error"] = message;
+    j["status"] = status;
+    std::printf("%s\n", j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    std::fflush(stdout);
 }
 
 void AddQuietOption(CLI::App &command, Context &context)
@@ -115,13 +147,11 @@ qfhost::HostSettings MakeSettings(const Context &context, int32_t version)
     qfhost::HostSettings settings;
     settings.version = version;
     for (const std::string &given : context.volumes) {
-        size_t eq = given.find('=');
-        std::string name = given.substr(0, eq);
-        if (!name.empty() && name.back() == ':') name.pop_back();
-        if (eq == std::string::npos || name.empty() || eq + 1 == given.size())
-            throw ToolError("--volume wants NAME=PATH, got \"" + given + "\"");
+        const std::optional<VolumeArgument> volume = SplitVolume(given);
+        if (!volume) throw BadUsage("--volume " + VolumeWanted(given));
+        const auto &[name, path] = *volume;
         // The shell leaves the ~ of NAME=~/x alone.
-        fs::path dir = ExpandHome(given.substr(eq + 1));
+        fs::path dir = ExpandHome(path);
         std::error_code ec;
         if (!qfhost::Volume::Detect(dir))
             throw ToolError("--volume " + name + "=" + dir.string() +
@@ -142,8 +172,54 @@ fs::path PluginPath(const Context &context)
     return context.plugin.empty() ? qfhost::Plugin::defaultPath() : ExpandHome(context.plugin);
 }
 
+namespace {
+
+// Standard input, read whole the first time, in an anonymous in-memory file: the host opens it by
+// its /proc path like any file, a playlist can go back to it, and nothing is left on disk.
+std::string StandardInputFile(uint64_t limit)
+{
+    static int descriptor = -1;
+    if (descriptor >= 0) return "/proc/self/fd/" + std::to_string(descriptor);
+    if (::isatty(STDIN_FILENO)) throw BadUsage("- reads a movie from standard input, which is a terminal");
+    std::vector<uint8_t> bytes;
+    uint8_t chunk[65536];
+    while (true) {
+        ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw ToolError(std::string("cannot read standard input: ") + std::strerror(errno));
+        if (n == 0) break;
+        bytes.insert(bytes.end(), chunk, chunk + n);
+        if (bytes.size() > limit)
+            throw ToolError("standard input holds more than " + std::to_string(limit) +
+                            " bytes; --max-file-size raises the limit");
+    }
+    if (bytes.empty()) throw ToolError("standard input is empty: no movie to read");
+    const int fd = ::memfd_create("standard input", MFD_CLOEXEC);
+    if (fd < 0) throw ToolError(std::string("cannot hold standard input: ") + std::strerror(errno));
+    for (size_t done = 0; done < bytes.size();) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int error = errno;
+            ::close(fd);
+            throw ToolError(std::string("cannot hold standard input: ") + std::strerror(error));
+        }
+        done += static_cast<size_t>(n);
+    }
+    descriptor = fd;
+    return "/proc/self/fd/" + std::to_string(descriptor);
+}
+
+}  // namespace
+
+std::string MovieName(const std::string &movie) { return movie == "-" ? "standard input" : movie; }
+
 std::string ServedMovie(const std::string &movie, qfhost::HostSettings &settings)
 {
+    if (movie == "-") {
+        settings.searchBesideMovie = false;  // it has no folder
+        return StandardInputFile(settings.volumeLimits.fileBytes);
+    }
     try {
         return qfhost::ResolveMovieArgument(movie, settings);
     } catch (const std::runtime_error &e) {
@@ -168,8 +244,9 @@ OpenedMovie OpenMovie(const Context &context, const fs::path &movie, uint32_t op
     }
     // Messages name a movie inside an image as it was given, not by the path the host serves.
     auto asGiven = [&](std::string text) {
-        for (size_t at; served != movie.string() && (at = text.find(served)) != std::string::npos;)
-            text.replace(at, served.size(), movie.string());
+        const std::string name = MovieName(movie.string());
+        for (size_t at; served != name && (at = text.find(served)) != std::string::npos;)
+            text.replace(at, served.size(), name);
         return text;
     };
     try {
@@ -208,8 +285,23 @@ uint32_t TimeOption(const char *name, const std::string &text)
 {
     std::optional<uint64_t> ms = qfhost::ParseTime(text);
     if (!ms || *ms > UINT32_MAX)
-        throw ToolError(std::string(name) + ": \"" + text + "\" is not a time (seconds, mm:ss.fff or hh:mm:ss)");
+        throw BadUsage(std::string(name) + ": \"" + text + "\" is not a time (seconds, mm:ss.fff or hh:mm:ss)");
     return static_cast<uint32_t>(*ms);
+}
+
+qfmedia::StillFormat StillOutput(const std::string &out)
+{
+    try {
+        return qfmedia::StillFormatOf(out);
+    } catch (const std::runtime_error &e) {
+        throw BadUsage(qfutil::Printable(out) + ": " + e.what());
+    }
+}
+
+void RequireNamePerMovie(const std::vector<std::string> &movies, const std::string &out, const char *example)
+{
+    if (movies.size() > 1 && NameOutput(out, "a") == NameOutput(out, "b"))
+        throw BadUsage(std::string("several movies need %n in -o, such as ") + example);
 }
 
 }  // namespace qftools
@@ -254,7 +346,7 @@ std::string NameOutput(const std::string &out, const fs::path &movie)
             named += "%%";
             ++i;
         } else if (out[i] == '%' && i + 1 < out.size() && out[i + 1] == 'n') {
-            named += movie.stem().string();
+            named += movie == "-" ? "stdin" : movie.stem().string();
             ++i;
         } else {
             named += out[i];
@@ -266,17 +358,22 @@ std::string NameOutput(const std::string &out, const fs::path &movie)
 namespace {
 
 // In the child: the movie's command; its error is printed there, its status is the child's.
-int RunChild(const std::string &movie, const std::function<void(const std::string &)> &run)
+int RunChild(const Context &context, const std::string &movie, const std::function<void(const std::string &)> &run)
 {
+    auto fail = [&](const std::string &message, int status) {
+        std::fprintf(stderr, "quillframer: %s: %s\n", qfutil::Printable(MovieName(movie)).c_str(),
+                     qfutil::Printable(message).c_str());
+        if (context.json) PrintJsonError(message, status, movie);
+        return status;
+    };
     try {
         run(movie);
+    } catch (const BadUsage &e) {
+        return fail(e.what(), 2);
     } catch (const std::bad_alloc &) {
-        std::fprintf(stderr, "quillframer: %s: out of memory\n", qfutil::Printable(movie).c_str());
-        return 1;
+        return fail("out of memory", 1);
     } catch (const std::exception &e) {
-        std::fprintf(stderr, "quillframer: %s: %s\n", qfutil::Printable(movie).c_str(),
-                     qfutil::Printable(e.what()).c_str());
-        return 1;
+        return fail(e.what(), 1);
     }
     return 0;
 }
@@ -287,16 +384,18 @@ void ForEachMovie(Context &context, const std::vector<std::string> &movies, int 
                   const std::function<void(const std::string &)> &run)
 {
     if (movies.size() == 1) return run(movies[0]);
+    // Read before the children part: each of them sees all of it.
+    if (std::find(movies.begin(), movies.end(), "-") != movies.end()) StandardInputFile(context.maxFileBytes);
     context.noBars = context.noBars || jobs > 1;
     std::vector<std::string> failed;
-    auto child = [&](size_t i) { return RunChild(movies[i], run); };
+    auto child = [&](size_t i) { return RunChild(context, movies[i], run); };
     auto done = [&](const qfutil::ChildDone &worker) {
         std::fwrite(worker.output.data(), 1, worker.output.size(), stdout);
         std::fflush(stdout);
         if (!WIFEXITED(worker.status) || WEXITSTATUS(worker.status) != 0) {
             if (WIFSIGNALED(worker.status))
                 std::fprintf(stderr, "quillframer: %s: stopped by signal %d\n",
-                             qfutil::Printable(movies[worker.index]).c_str(), WTERMSIG(worker.status));
+                             qfutil::Printable(MovieName(movies[worker.index])).c_str(), WTERMSIG(worker.status));
             failed.push_back(movies[worker.index]);
         }
     };
@@ -311,7 +410,7 @@ void ForEachMovie(Context &context, const std::vector<std::string> &movies, int 
         return;
     }
     std::string names;
-    for (const std::string &movie : failed) names += (names.empty() ? "" : ", ") + qfutil::Printable(movie);
+    for (const std::string &movie : failed) names += (names.empty() ? "" : ", ") + qfutil::Printable(MovieName(movie));
     throw ToolError(count + ", " + std::to_string(movies.size() - failed.size()) + " done, " +
                     std::to_string(failed.size()) + " failed: " + names);
 }

@@ -15,6 +15,7 @@
 #include "qfhost/host.hpp"
 #include "qfutil/output.hpp"
 #include "media/image.hpp"
+#include "media/still.hpp"
 
 namespace qftools {
 
@@ -28,6 +29,7 @@ struct Context {
     uint64_t maxPixels = uint64_t{64} << 20;                   // --max-pixels: larger pictures are refused at the open
     uint64_t maxFileBytes = qfhost::VolumeLimits{}.fileBytes;  // --max-file-size: for a file read whole from an image
     bool noBars = false;  // movies converted side by side: their bars would overwrite each other
+    bool json = false;    // --json: a failure is also told on stdout, as a JSON object
 };
 
 // Ends the command with one line on stderr and exit status 1.
@@ -35,6 +37,16 @@ class ToolError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// A bad option value found after parsing: one line on stderr and exit status 2, as CLI11's own.
+class BadUsage : public ToolError {
+public:
+    using ToolError::ToolError;
+};
+
+// A failure as one JSON line on stdout, for --json: {"file": movie (when given), "error": message,
+// "status": exit status}.
+void PrintJsonError(const std::string &message, int status, const std::string &movie = "");
 
 // Adds --volume, --search, --plugin and --quiet to a command that opens movies.
 void AddMovieOptions(CLI::App &command, Context &context);
@@ -65,9 +77,13 @@ struct OpenedMovie {
     std::string served;  // the name the plug-in opened (a path inside an image is served by the host)
 };
 
-// The name the host serves for a movie argument: the file itself, or a movie inside a disk image
-// or archive (settings learn the image's volume). Throws ToolError.
+// The name the host serves for a movie argument: the file itself, a movie inside a disk image
+// or archive (settings learn the image's volume), or for "-" standard input, read whole once (at
+// most settings.volumeLimits.fileBytes) into an in-memory file. Throws ToolError.
 std::string ServedMovie(const std::string &movie, qfhost::HostSettings &settings);
+
+// How messages name a movie argument: "standard input" for "-".
+std::string MovieName(const std::string &movie);
 
 // "1 scene", "3 scenes".
 std::string Count(size_t n, const char *one, const char *many);
@@ -87,9 +103,15 @@ void CheckPixelBudget(const Context &context, int width, int height);
 // A progress bar belongs on stderr when it is a terminal and --quiet was not given.
 bool WantProgress(const Context &context);
 
-// A time option's value (seconds, mm:ss.fff or hh:mm:ss) in milliseconds; throws ToolError naming
+// A time option's value (seconds, mm:ss.fff or hh:mm:ss) in milliseconds; throws BadUsage naming
 // the option otherwise.
 uint32_t TimeOption(const char *name, const std::string &text);
+
+// The format -o names for frame and sheet; throws BadUsage for an extension it cannot write.
+qfmedia::StillFormat StillOutput(const std::string &out);
+
+// Refuses (BadUsage) several movies into one -o without %n; example is such an -o.
+void RequireNamePerMovie(const std::vector<std::string> &movies, const std::string &out, const char *example);
 
 // --aspect square|pal|ntsc and, when fit is given, --fit WxH.
 struct PictureOptions {
@@ -101,7 +123,7 @@ void AddPictureOptions(CLI::App &command, PictureOptions &picture, bool withFit)
 // -j N, how many movies are converted at once.
 void AddJobsOption(CLI::App &command, int &jobs);
 
-// out with each %n replaced by the movie's name (its file name without the extension).
+// out with each %n replaced by the movie's name (its file name without the extension; "stdin" for "-").
 std::string NameOutput(const std::string &out, const std::filesystem::path &movie);
 
 // Runs `run` for each movie. One movie runs here, and its error ends the command as usual.

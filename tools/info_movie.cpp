@@ -137,7 +137,7 @@ void RefuseMissing(const MovieContents &contents, const std::string &movie, bool
             }
         }
     if (!json) {
-        std::printf("%s\n", qfutil::Printable(movie).c_str());
+        std::printf("%s\n", qfutil::Printable(MovieName(movie)).c_str());
         const char *heading = "  missing  ";
         for (const auto &group : groups) {
             const std::string &volume = group[0]->volume;

@@ -66,6 +66,26 @@ int UsageError(const std::string &message)
     return 2;
 }
 
+// One line on stderr, and with --json the same as a JSON object on stdout.
+int Fail(const Context &context, const std::string &message, int status)
+{
+    std::fprintf(stderr, "quillframer: %s\n", qfutil::Printable(message).c_str());
+    if (context.json) PrintJsonError(message, status);
+    return status;
+}
+
+// `help [COMMAND]` is `[COMMAND] --help`, as in git.
+std::vector<char *> HelpAsOption(int argc, char **argv)
+{
+    std::vector<char *> args(argv, argv + argc);
+    const char *word = SubcommandWord(argc, argv);
+    if (!word || std::string_view(word) != "help") return args;
+    args.erase(std::find(args.begin(), args.end(), word));
+    static char help[] = "--help";
+    args.push_back(help);
+    return args;
+}
+
 }  // namespace
 }  // namespace qftools
 
@@ -90,7 +110,12 @@ int main(int argc, char **argv)
     RegisterPlay(app, context);
     RegisterMake(app, context);
     RegisterDemo(app, context);
+    app.add_subcommand("help", "Show this usage, or a command's: help COMMAND is COMMAND --help")
+        ->add_option("COMMAND", "The command to explain");
 
+    std::vector<char *> args = HelpAsOption(argc, argv);
+    argc = static_cast<int>(args.size());
+    argv = args.data();
     try {
         if (const char *word = SubcommandWord(argc, argv)) {
             std::vector<std::string_view> names;
@@ -106,19 +131,23 @@ int main(int argc, char **argv)
             PrintVersion(context);
             return 0;
         }
-        if (app.get_subcommands().empty()) return UsageError("no command given");
+        if (app.get_subcommands().empty()) {
+            // The usage is the answer to a bare command; a script still sees the usage error's 2.
+            std::fprintf(stderr, "%s", app.help().c_str());
+            return 2;
+        }
     } catch (const CLI::CallForHelp &e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp &e) {
         return app.exit(e);
     } catch (const CLI::ParseError &e) {
-        return UsageError(e.what());
+        return Fail(context, e.what(), 2);
+    } catch (const BadUsage &e) {
+        return Fail(context, e.what(), 2);
     } catch (const std::bad_alloc &) {
-        std::fprintf(stderr, "quillframer: out of memory\n");
-        return 1;
+        return Fail(context, "out of memory", 1);
     } catch (const std::exception &e) {
-        std::fprintf(stderr, "quillframer: %s\n", qfutil::Printable(e.what()).c_str());
-        return 1;
+        return Fail(context, e.what(), 1);
     }
     return 0;
 }

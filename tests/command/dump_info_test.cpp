@@ -162,7 +162,6 @@ TEST_F(ToolTest, FailuresExitOneWithOneLineNamingTheCause)
          OneSceneMovie([](MovieWriter &m) { m.reference(Asset::FaceSet, std::string(64, 'V') + ":", "pic"); }),
          {},
          {"64 characters", "at most 63"}},
-        {"tiny.qf", OneSceneMovie(), {"--volume", "Work"}, {"NAME=PATH"}},
         {"tiny.qf", OneSceneMovie(), {"--volume", "Work=" + path("nowhere").string()}, {"not a directory"}},
         {"tiny.qf", OneSceneMovie(), {"--plugin", path("none.vtp").string()}, {"none.vtp"}},
     };
@@ -196,9 +195,18 @@ TEST_F(ToolTest, UsageErrorsExitTwoWithOneLine)
         {{"exprot", "x.qf"}, "unknown command 'exprot' \u2014 did you mean 'export'?"},
         {{"--volume", "W=/tmp", "ifno"}, "did you mean 'info'?"},
         {{"zebra"}, "unknown command 'zebra'"},
-        {{}, "no command"},
+        {{"help", "fram"}, "unknown command 'fram' \u2014 did you mean 'frame'?"},
         {{"info"}, "MOVIE"},
         {{"dump", "x.qf", "--packets", "many"}, "--packets"},
+        // Bad values too, found before the (here missing) movie is opened.
+        {{"frame", "x.qf", "--at", "soon", "-o", "a.png"}, "--at: \"soon\" is not a time"},
+        {{"frame", "x.qf", "-o", "a.tiff"}, "a.tiff: .tiff is no picture format"},
+        {{"frame", "x.qf", "y.qf", "-o", "a.png"}, "several movies need %n in -o"},
+        {{"sheet", "x.qf", "-o", "s.png", "--every", "0"}, "--every must be more than 0"},
+        {{"export", "x.qf", "-o", "x.avi"}, "unknown output type"},
+        {{"export", "x.qf", "-o", "x.wav", "--duration", "0"}, "--duration must be more than 0"},
+        {{"info", "x.qf", "--volume", "Work"}, "--volume: wants NAME=PATH, got \"Work\""},
+        {{"dump", "x.qf", "--seek", "1.5"}, "--seek takes whole milliseconds"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.mention);
@@ -210,6 +218,49 @@ TEST_F(ToolTest, UsageErrorsExitTwoWithOneLine)
         EXPECT_NE(r.err.find(c.mention), std::string::npos) << r.err;
     }
     EXPECT_EQ(run({"zebra"}).err.find("did you mean"), std::string::npos);
+}
+
+// The usage: alone (a usage error, on stderr), `help` and `help COMMAND` (on stdout).
+TEST_F(ToolTest, HelpShowsTheUsage)
+{
+    Outcome r = run({});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("Usage: quillframer [OPTIONS] [SUBCOMMAND]"), std::string::npos) << r.err;
+    r = run({"help"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Subcommands:"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  help "), std::string::npos) << r.out;
+    r = run({"help", "frame"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Usage: quillframer frame [OPTIONS] MOVIE..."), std::string::npos) << r.out;
+    EXPECT_EQ(r.out, run({"frame", "--help"}).out);
+}
+
+// --json tells a failure on stdout too, as one object with the status, one per movie when several.
+TEST_F(ToolTest, JsonFailuresAreJsonObjects)
+{
+    Outcome r = run({"info", path("absent.qf").string(), "--json"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.starts_with("{\"error\":\"") && r.out.ends_with("\",\"status\":1}\n")) << r.out;
+    EXPECT_NE(r.out.find("absent.qf"), std::string::npos) << r.out;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+
+    r = run({"info", "--json"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.out.starts_with("{\"error\":") && r.out.ends_with(",\"status\":2}\n")) << r.out;
+
+    const std::string good = write("good.qf", OneSceneMovie()).string();
+    r = run({"info", good, path("absent.qf").string(), "--json"});
+    EXPECT_EQ(r.status, 1);
+    std::vector<std::string> lines;
+    for (size_t at = 0, end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1)
+        lines.push_back(r.out.substr(at, end - at));
+    ASSERT_EQ(lines.size(), 3u) << r.out;
+    EXPECT_TRUE(lines[0].starts_with("{\"file\":")) << lines[0];  // the good one's object
+    EXPECT_EQ(lines[0].find("\"error\""), std::string::npos) << lines[0];
+    EXPECT_TRUE(lines[1].starts_with("{\"file\":\"" + path("absent.qf").string() + "\",\"error\":")) << lines[1];
+    EXPECT_TRUE(lines[2].starts_with("{\"error\":\"2 movies, 1 done, 1 failed")) << lines[2];
 }
 
 TEST_F(ToolTest, VersionNamesTheCommandThePlugInAndTheLibraries)

@@ -311,7 +311,7 @@ TEST(DumpE2E, FourChannelsMixAndStartAfreshAfterASeek)
     ExpectShape(RunDump(dir, movie, {"--seek", "5000"}), 4, 2, 800, 0);
     // --seek takes whole milliseconds only, as SeekVideo does.
     Dump fractional = RunDump(dir, movie, {"--seek", "2.5"});
-    EXPECT_EQ(fractional.run.status, 1);
+    EXPECT_EQ(fractional.run.status, 2);  // a bad option value
     EXPECT_NE(fractional.run.err.find("whole milliseconds"), std::string::npos) << fractional.run.err;
 }
 

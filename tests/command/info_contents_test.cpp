@@ -89,7 +89,8 @@ TEST_F(InfoContentsTest, MissingFilesAreAllListedWithTheFlagsThatSupplyThemAndNo
 
     r = run({"info", movie_, "--json"}, false);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.out, "{\"error\":\"" + line.substr(std::string("quillframer: ").size(), line.size() - 14) +
+                         "\",\"status\":1}\n");  // no listing, only the line as JSON
     EXPECT_EQ(r.err, line);
 
     // On a terminal, where the normal open would ask for each volume in turn.

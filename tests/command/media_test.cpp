@@ -283,6 +283,7 @@ TEST_F(MediaTest, VideoFilesHaveTheirCodecsRateLengthAndPicture)
 }
 
 void ExpectUsageError(const Outcome &r, const std::string &needle);
+void ExpectError(const Outcome &r, const std::string &needle);
 
 // -o - streams through a pipe: a WAV byte for byte as its file (its sizes are known before the
 // sound), whole or a window of it; Matroska with the file's pictures and sound.
@@ -344,6 +345,60 @@ TEST_F(MediaTest, FrameAndSheet)
     EXPECT_NE(r.out.find("4 thumbnails"), std::string::npos) << r.out;
 }
 
+// frame and sheet write what the extension names: lossless WebP gives the PNG's pixels exactly,
+// JPEG is close to them; an extension no command writes is refused before anything is opened.
+TEST_F(MediaTest, FrameAndSheetWriteTheFormatTheirExtensionNames)
+{
+    const Bytes at = RgbFrames(Dump("at-formats", 500, 1), static_cast<size_t>(Width) * Height)[0];
+    for (const char *name : {"at.webp", "at.JPG", "at.jpeg"}) {
+        SCOPED_TRACE(name);
+        Outcome r = Run({"frame", movie_, "--at", "0.5", "-o", Path(name), "--volume", volume_});
+        ASSERT_EQ(r.status, 0) << r.err;
+        Decoded d = DecodeFile(Path(name));
+        ASSERT_EQ(d.frames.size(), 1u);
+        if (std::string(name).ends_with("webp")) {
+            EXPECT_EQ(d.video, AV_CODEC_ID_WEBP);
+            EXPECT_EQ(d.frames[0], at);
+        } else {
+            EXPECT_EQ(d.video, AV_CODEC_ID_MJPEG);
+            EXPECT_GT(Psnr(d.frames[0], at, Width, Height, 1), 30);
+        }
+    }
+    Outcome r = Run({"sheet", movie_, "-o", Path("sheet.webp"), "--every", "0.4", "--volume", volume_, "-q"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(DecodeFile(Path("sheet.webp")).video, AV_CODEC_ID_WEBP);
+
+    for (const char *command : {"frame", "sheet"}) {
+        ExpectUsageError(Run({command, movie_, "-o", Path("still.bmp"), "--volume", volume_}),
+                         Path("still.bmp") +
+                             ": .bmp is no picture format this command writes (.png, .jpg or .jpeg, .webp)");
+        EXPECT_FALSE(fs::exists(Path("still.bmp")));
+    }
+}
+
+// "-" is a movie read from standard input: the same picture as from the file, named
+// "standard input" in messages and "stdin" by %n.
+TEST_F(MediaTest, StandardInputIsAMovie)
+{
+    auto fromStdin = [](const std::string &input, const std::vector<std::string> &args) {
+        std::string line = qftest::Quote((fs::path(std::getenv("QF_BUILD_DIR")) / "quillframer").string());
+        for (const std::string &a : args) line += " " + qftest::Quote(a);
+        return qftest::RunCommand("sh", {"-c", line + " <" + qftest::Quote(input)}, dir_->path(),
+                                  "unset QUILLFRAMER_PLUGIN;");
+    };
+    ASSERT_EQ(Run({"frame", movie_, "--at", "0.5", "-o", Path("file.png"), "--volume", volume_, "-y"}).status, 0);
+    Outcome r = fromStdin(movie_, {"frame", "-", "--at", "0.5", "-o", Path("%n.png"), "--volume", volume_, "-y"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(Path("stdin.png")), ReadBytes(Path("file.png")));
+
+    r = fromStdin(movie_, {"info", "-", "--volume", volume_});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out.starts_with("standard input\n  picture  64 x 48\n")) << r.out;
+    ExpectError(fromStdin("/dev/null", {"info", "-"}), "standard input is empty");
+    ExpectError(fromStdin(movie_, {"info", "-", "--volume", volume_, "--max-file-size", "100"}),
+                "standard input holds more than 100 bytes");
+}
+
 // Every label of a sheet, given to `frame --at`, gives exactly its thumbnail. The example
 // changes scene every 200 ms on the stream's drifting clock: its eleventh picture is played at
 // 0.39999999999999997 s, still in the second scene, where a seek to 0.4 s is in the third. Each
@@ -388,8 +443,6 @@ TEST_F(MediaTest, EachSheetLabelFramesItsThumbnail)
         if (mode.size() == 2 && mode[1] == "0.4") { EXPECT_EQ(count, 4); }
     }
 }
-
-void ExpectError(const Outcome &r, const std::string &needle);
 
 // Shapes worked by hand. A lores PAL 320x256 picture filled a 4:3 screen: its shape is 4:3, and
 // the smallest 4:3 rectangle that keeps all 320 columns and 256 rows is 344x258 (86 x 4:3), where
@@ -491,7 +544,8 @@ TEST_F(MediaTest, BatchConvertsTheGoodMoviesAndNamesTheBadOne)
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
     EXPECT_LT(r.out.find("one.qf"), r.out.find("two.qf"));
-    ExpectError(Run({"frame", Path("batch/one.qf"), Path("batch/two.qf"), "-o", Path("same.png")}), "%n");
+    ExpectUsageError(Run({"frame", Path("batch/one.qf"), Path("batch/two.qf"), "-o", Path("same.png")}),
+                     "several movies need %n in -o, such as %n.png");
 }
 
 // The player under SDL's dummy driver, driven by keys: a frame step lands on the next or
@@ -557,6 +611,45 @@ TEST_F(MediaTest, PlaylistMovesOnByKeyAndAtTheEnd)
     r = Run({"play", movie_, Path("second.qf"), "--volume", volume_, "--frames", "30", "--script", ""}, dummy);
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, first);
+
+    // A movie that cannot be opened is skipped, going on and going back, and the status says so.
+    std::ofstream(Path("broken.qf")) << "not a movie";
+    const std::vector<std::string> three{movie_, Path("broken.qf"), Path("second.qf"), "--volume", volume_};
+    auto play = [&](std::vector<std::string> extra) {
+        std::vector<std::string> args{"play"};
+        args.insert(args.end(), three.begin(), three.end());
+        args.insert(args.end(), extra.begin(), extra.end());
+        return Run(args, dummy);
+    };
+    const std::string one = "window: quillframer - bounce.qf (1/3)\n",
+                      three3 = "window: quillframer - second.qf (3/3)\n";
+    r = play({"--frames", "50", "--script", ""});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(inOrder(r.out, {one, three3}));
+    EXPECT_TRUE(inOrder(r.err, {"broken.qf: ", "not a Quill Framer movie", "; skipped\n",
+                                "quillframer: 1 of 3 movies could not be played\n"}));
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+    r = play({"--script", "> < q"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(inOrder(r.out, {one, three3, one})) << "< skips it back to the first";
+    ExpectError(Run({"play", Path("broken.qf")}, dummy), "not a Quill Framer movie");  // alone: an error
+}
+
+// No sound device: one line says so, whatever the sound libraries would print, and the movie plays.
+TEST_F(MediaTest, PlayerWithoutSoundSaysSoInOneLine)
+{
+    Outcome r = Run({"play", movie_, movie_, "--volume", volume_, "--frames", "45", "--script", ""},
+                    "SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=no-such-driver");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "quillframer: no sound device (Audio target 'no-such-driver' not available); playing without "
+                     "sound\n");  // once for the two movies
+    // ALSA with no card (or with one: then nothing at all is said).
+    r = Run({"play", movie_, "--volume", volume_, "--frames", "3", "--script", ""},
+            "SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=alsa");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.err.empty() || (r.err.starts_with("quillframer: no sound device (") &&
+                                  std::count(r.err.begin(), r.err.end(), '\n') == 1))
+        << r.err;
 }
 
 // One line on stderr, exit status 1, naming the cause. A missing movie and a bad signature are
@@ -578,13 +671,16 @@ void ExpectUsageError(const Outcome &r, const std::string &needle)
 
 TEST_F(MediaTest, ErrorsNameTheirCause)
 {
-    ExpectError(Export("movie.avi"), "unknown output type");
-    ExpectError(Export("single.png"), "pattern");
-    ExpectError(Export("no/such/dir/out.mp4"), "no/such/dir/out.mp4");
+    ExpectUsageError(Export("movie.avi"), "unknown output type");
+    ExpectUsageError(Export("single.png"), "PNG output needs a frame number pattern");
+    // The folders an output names are made, as a PNG pattern's are.
+    ASSERT_EQ(Export("made/here/%n.wav").status, 0);
+    EXPECT_TRUE(fs::is_regular_file(Path("made/here/bounce.wav")));
+    ExpectError(Export("made/here/bounce.wav/x.wav"), "cannot make the folder");
     ExpectError(Run({"export", movie_, "-o", Path("c.wav")}), "Work");  // volume not given: cancelled
     EXPECT_FALSE(fs::exists(Path("c.wav")));
     ExpectError(Export("late.wav", {"--start", "5"}), "past the end");
-    ExpectError(Export("bad.wav", {"--start", "1:xx"}), "not a time");
+    ExpectUsageError(Export("bad.wav", {"--start", "1:xx"}), "--start: \"1:xx\" is not a time");
     ExpectError(Run({"frame", movie_, "--at", "9", "-o", Path("f.png"), "--volume", volume_}), "past the end");
 
     std::ofstream(Path("bad.json")) << R"({"scenes": [{"ticks": 10, "sprites": [{"faceSet": "nope"}]}]})";

@@ -98,9 +98,12 @@ TEST_F(OutputsTest, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten)
             SCOPED_TRACE(std::string(c.name) + " through " + how);
             fs::remove_all(dir_.path());
             fs::create_directories(dir_.path());
-            fs::path in = write("movie.wav", c.input), out = in;  // .wav: a name export accepts
-            if (std::strcmp(how, "symlink") == 0) fs::create_symlink("movie.wav", out = path("link.wav"));
-            if (std::strcmp(how, "hard link") == 0) fs::create_hard_link(in, out = path("hard.wav"));
+            // A name the command accepts for its output: frame and sheet write pictures only.
+            const bool picture = std::strcmp(c.name, "frame") == 0 || std::strcmp(c.name, "sheet") == 0;
+            const std::string ext = picture ? ".png" : ".wav";
+            fs::path in = write("movie" + ext, c.input), out = in;
+            if (std::strcmp(how, "symlink") == 0) fs::create_symlink("movie" + ext, out = path("link" + ext));
+            if (std::strcmp(how, "hard link") == 0) fs::create_hard_link(in, out = path("hard" + ext));
             const std::set<std::string> before = listing();
             std::vector<std::string> args = c.args;
             for (auto &a : args) a = a == "IN" ? in.string() : a == "OUT" ? out.string() : a;
