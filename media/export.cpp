@@ -321,7 +321,8 @@ ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out,
                                      " ms long");
         sink->finish();
         if (pending) pending->commit();
-        result.seconds = static_cast<double>(pairs * QF_PACKET_MS) / 1000.0;
+        result.playedMs = qfhost::PlayedMs(pairs);
+        result.seconds = static_cast<double>(result.playedMs) / 1000.0;
     } catch (...) {
         progress.finish();
         throw;  // the sink closes, then the temporary file goes; out is as it was
@@ -353,8 +354,8 @@ std::string SummaryLine(const std::filesystem::path &out, const ExportResult &r)
                                            std::to_string(r.height) + ", "
                                      : std::string();
     const std::string name = qfutil::IsStandardOutput(out) ? "standard output" : out.string();
-    std::snprintf(line, sizeof line, "wrote %s: %s%.2f s, %s, %s in %.1f s", name.c_str(), what.c_str(), r.seconds,
-                  r.codecs.c_str(), size, r.elapsed);
+    std::snprintf(line, sizeof line, "wrote %s: %s%s, %s, %s in %.1f s", name.c_str(), what.c_str(),
+                  qfhost::FormatSeconds(r.playedMs).c_str(), r.codecs.c_str(), size, r.elapsed);
     return line;
 }
 

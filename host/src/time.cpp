@@ -13,6 +13,15 @@ std::string FormatTime(uint64_t ms)
     return text;
 }
 
+std::string FormatSeconds(uint64_t ms)
+{
+    char text[48];
+    const unsigned long long whole = ms / 1000, rest = ms % 1000;
+    if (rest % 10) std::snprintf(text, sizeof text, "%llu.%03llu s", whole, rest);
+    else std::snprintf(text, sizeof text, "%llu.%02llu s", whole, rest / 10);
+    return text;
+}
+
 std::optional<uint64_t> ParseTime(std::string_view text)
 {
     constexpr uint64_t limit = uint64_t(1) << 40;  // far beyond any movie, far below overflow

@@ -19,6 +19,17 @@ TEST(HostTime, FormatsMinutesSecondsAndMillisecondsWithHoursWhenNeeded)
     EXPECT_EQ(qfhost::MillisecondsOf(-1.0), 0u);
 }
 
+// Lengths are shown as export's summary always showed them, and keep a millisecond they have.
+TEST(HostTime, FormatsLengthsInSecondsToTheMillisecondTheyHave)
+{
+    EXPECT_EQ(qfhost::FormatSeconds(10440), "10.44 s");
+    EXPECT_EQ(qfhost::FormatSeconds(0), "0.00 s");
+    EXPECT_EQ(qfhost::FormatSeconds(600), "0.60 s");
+    EXPECT_EQ(qfhost::FormatSeconds(1234), "1.234 s");
+    EXPECT_EQ(qfhost::FormatSeconds(3723005), "3723.005 s");
+    EXPECT_EQ(qfhost::PlayedMs(261), 10440u);
+}
+
 TEST(HostTime, ParsesSecondsMinutesAndHoursToTheMillisecond)
 {
     const struct {
