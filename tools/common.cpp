@@ -156,6 +156,14 @@ std::string Count(size_t n, const char *one, const char *many)
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// Messages name a movie inside an image as it was given, not by the path the host serves.
+std::string AsGiven(std::string text, const std::string &served, const std::string &given)
+{
+    for (size_t at = 0; served != given && (at = text.find(served, at)) != std::string::npos; at += given.size())
+        text.replace(at, served.size(), given);
+    return text;
+}
+
 OpenedMovie OpenMovie(const Context &context, const fs::path &movie, uint32_t openOption)
 {
     OpenedMovie opened;
@@ -166,12 +174,7 @@ OpenedMovie OpenMovie(const Context &context, const fs::path &movie, uint32_t op
     } catch (const std::runtime_error &e) {
         throw ToolError(e.what());
     }
-    // Messages name a movie inside an image as it was given, not by the path the host serves.
-    auto asGiven = [&](std::string text) {
-        for (size_t at; served != movie.string() && (at = text.find(served)) != std::string::npos;)
-            text.replace(at, served.size(), movie.string());
-        return text;
-    };
+    auto asGiven = [&](std::string text) { return AsGiven(std::move(text), served, movie.string()); };
     try {
         opened.movie = opened.plugin->open(served, openOption);
     } catch (const qfhost::OpenError &e) {

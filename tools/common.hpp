@@ -68,6 +68,8 @@ struct OpenedMovie {
 // The name the host serves for a movie argument: the file itself, or a movie inside a disk image
 // or archive (settings learn the image's volume). Throws ToolError.
 std::string ServedMovie(const std::string &movie, qfhost::HostSettings &settings);
+// A message about the served name, naming the movie as it was given instead.
+std::string AsGiven(std::string text, const std::string &served, const std::string &given);
 
 // "1 scene", "3 scenes".
 std::string Count(size_t n, const char *one, const char *many);

@@ -13,6 +13,8 @@
 #include "qfhost/volume.hpp"
 #include "qfutil/printable.hpp"
 
+struct OpenDiagnostics;
+
 namespace qfhost {
 
 // Every name the host shows from a movie goes through the one escaping rule.
@@ -47,6 +49,10 @@ struct Host::State {
     // The answer (volume, chosen path) whose path starts path, the longest, or null.
     const std::pair<std::string, std::string> *answerFor(const std::string &path) const;
 };
+
+// One line for an open that failed as d records, in the words every subcommand uses; hostSaw is
+// what the host recorded on the way. Not yet escaped for printing.
+std::string DescribeOpenFailure(const OpenDiagnostics &d, const std::string &movie, const FailureRecord &hostSaw);
 
 // The services as the plug-in calls them. None of them throws: they are called from C.
 struct HostServices {

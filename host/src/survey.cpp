@@ -103,9 +103,11 @@ Survey::Survey(Host &host, const std::filesystem::path &movie, uint32_t openOpti
     for (int32_t i = 0; i < record_->assetCount; ++i) {
         const SurveyedAsset &a = record_->assets[i];
         assets_.push_back({TypeOf(a.kind), OriginOf(a.source), a.index, a.command, a.offset, Printable(a.amigaPath),
-                           Printable(a.volume), Printable(a.hostPath), a.amigaPath});
+                           Printable(a.volume), Printable(a.hostPath), a.amigaPath, Printable(a.fileName)});
     }
     const MovieHandle *m = record_->movie;
+    if (!record_->opened)
+        failure_ = Printable(DescribeOpenFailure(record_->diagnostics, movie.string(), HostServices::state()->failure));
     if (!m) return;
     std::vector<const BackgroundImage *> backgrounds = ListOf(m->backgrounds, m->backgroundCount);
     std::vector<const FaceSet *> faceSets = ListOf(m->faceSets, m->faceSetCount);
