@@ -266,8 +266,7 @@ ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out,
     if (options.durationMs && *options.durationMs == 0) throw std::runtime_error("--duration must be positive");
     const uint32_t length = movie.durationMs();
     if (options.startMs > 0 && options.startMs >= length)
-        throw std::runtime_error("--start " + qfhost::FormatTime(options.startMs) + " is past the end of the movie (" +
-                                 qfhost::FormatTime(length) + ")");
+        throw std::runtime_error(qfhost::PastTheEnd("--start", options.startMs, length));
     if (movie.width() <= 0 || movie.height() <= 0) throw std::runtime_error("the movie has an empty picture");
 
     const uint64_t endMs =

@@ -150,9 +150,10 @@ void NoteCurrentScene(const MovieHandle *movie, int32_t scene)
 
 // The loading command's path fields run past the end of the file: the path is made of what was
 // there, so its file is not missing, the stream is broken.
-static int32_t PathCutOff(const Recorder *recorder)
+static int32_t PathCutOff(const Recorder *recorder, int32_t kind)
 {
-    int64_t end = recorder->commandOffset + 1 + (int64_t)CommandPayloadSize('a');
+    uint32_t command = kind == AssetBackground ? 'a' : kind == AssetFaceSet ? 'b' : 'j';
+    int64_t end = recorder->commandOffset + 1 + (int64_t)CommandPayloadSize(command);
     return recorder->commandOffset >= 0 && recorder->record.fileSize >= 0 && end > recorder->record.fileSize;
 }
 
@@ -199,9 +200,8 @@ void NoteAssetEnd(const MovieHandle *movie)
 
 int32_t GoOnWithoutFile(const MovieHandle *movie, int32_t kind, int32_t source, const char *volume)
 {
-    (void)kind;
     Recorder *recorder = RecorderOf(movie);
-    if (!recorder || !recorder->survey || PathCutOff(recorder)) return 0;
+    if (!recorder || !recorder->survey || PathCutOff(recorder, kind)) return 0;
     if (!SurveyMissingFile(recorder->survey, source, volume)) return 0;
     // Recorded with the file instead: the open goes on.
     OpenDiagnostics *record = &recorder->record;

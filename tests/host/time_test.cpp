@@ -28,6 +28,11 @@ TEST(HostTime, FormatsLengthsInSecondsToTheMillisecondTheyHave)
     EXPECT_EQ(qfhost::FormatSeconds(1234), "1.234 s");
     EXPECT_EQ(qfhost::FormatSeconds(3723005), "3723.005 s");
     EXPECT_EQ(qfhost::PlayedMs(261), 10440u);
+    EXPECT_EQ(qfhost::PastTheEnd("--at", 10420, 10400),
+              "--at 00:10.420 is past the end of the movie: it plays 10.44 s, and times up to 00:10.399 reach its "
+              "last picture");
+    EXPECT_EQ(qfhost::PastTheEnd("--start", 5, 0),
+              "--start 00:00.005 is past the end of the movie: it has no pictures");
 }
 
 TEST(HostTime, ParsesSecondsMinutesAndHoursToTheMillisecond)

@@ -39,4 +39,8 @@ inline uint64_t PlayedMs(uint64_t pictures) { return pictures * 40; }
 // "10.44 s", 1234 ms -> "1.234 s".
 std::string FormatSeconds(uint64_t ms);
 
+// "--start 00:10.420 is past the end of the movie: it plays 10.44 s, and times up to 00:10.399
+// reach its last picture". Seeks run on the plug-in's clock, which ends where the scenes end.
+std::string PastTheEnd(const std::string &option, uint64_t ms, uint32_t durationMs);
+
 }  // namespace qfhost
