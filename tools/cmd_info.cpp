@@ -103,13 +103,11 @@ void RegisterInfo(CLI::App &app, Context &context)
 {
     auto options = std::make_shared<InfoOptions>();
     CLI::App *command = app.add_subcommand(
-        "info",
-        "Show a movie's picture size, length and frame count at 25 per second (the pictures its packets\n"
-        "deliver, counted by playing the timeline, as export writes them), the number of packets, the audio\n"
-        "format and the plug-in's\n"
-        "name and version; then how many scenes, pictures, face sets and sounds it has and each file it loads,\n"
-        "embedded or by Amiga path with where it was found. Missing files are all listed at once, with the\n"
-        "--volume flags that would supply them.");
+        "info", "Show a movie's picture size, its length and frame count at 25 per second (the pictures its packets\n"
+                "deliver, counted by playing the timeline, as export writes them), the number of packets, the audio\n"
+                "format and the plug-in's name and version; then how many scenes, pictures, face sets and sounds it\n"
+                "has and each file it loads, embedded or by Amiga path with where it was found. A broken movie is\n"
+                "named first; missing files are all listed at once, with the --volume flags that would supply them.");
     command
         ->add_option("MOVIE", options->movies,
                      "The movie files, or disk images or archives to describe (one block, or JSON line, each)")
