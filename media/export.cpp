@@ -266,8 +266,7 @@ ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out,
     if (options.durationMs && *options.durationMs == 0) throw std::runtime_error("--duration must be positive");
     const uint32_t length = movie.durationMs();
     if (options.startMs > 0 && options.startMs >= length)
-        throw std::runtime_error("--start " + qfhost::FormatTime(options.startMs) + " is past the end of the movie (" +
-                                 qfhost::FormatTime(length) + ")");
+        throw std::runtime_error(qfhost::PastTheEnd("--start", options.startMs, length));
     if (movie.width() <= 0 || movie.height() <= 0) throw std::runtime_error("the movie has an empty picture");
 
     const uint64_t endMs =
@@ -321,7 +320,8 @@ ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out,
                                      " ms long");
         sink->finish();
         if (pending) pending->commit();
-        result.seconds = static_cast<double>(pairs * QF_PACKET_MS) / 1000.0;
+        result.playedMs = qfhost::PlayedMs(pairs);
+        result.seconds = static_cast<double>(result.playedMs) / 1000.0;
     } catch (...) {
         progress.finish();
         throw;  // the sink closes, then the temporary file goes; out is as it was
@@ -353,8 +353,8 @@ std::string SummaryLine(const std::filesystem::path &out, const ExportResult &r)
                                            std::to_string(r.height) + ", "
                                      : std::string();
     const std::string name = qfutil::IsStandardOutput(out) ? "standard output" : out.string();
-    std::snprintf(line, sizeof line, "wrote %s: %s%.2f s, %s, %s in %.1f s", name.c_str(), what.c_str(), r.seconds,
-                  r.codecs.c_str(), size, r.elapsed);
+    std::snprintf(line, sizeof line, "wrote %s: %s%s, %s, %s in %.1f s", name.c_str(), what.c_str(),
+                  qfhost::FormatSeconds(r.playedMs).c_str(), r.codecs.c_str(), size, r.elapsed);
     return line;
 }
 

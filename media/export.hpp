@@ -54,8 +54,9 @@ struct ExportResult {
     uint64_t audioPackets = 0;
     int width = 0;  // of the written picture, after scaling
     int height = 0;
-    double seconds = 0;  // length written, 0.04 s per packet pair
-    std::string codecs;  // e.g. "H.264 + AAC"
+    double seconds = 0;     // length written, 0.04 s per packet pair
+    uint64_t playedMs = 0;  // the same in milliseconds, as info counts a movie's length
+    std::string codecs;     // e.g. "H.264 + AAC"
     uint64_t bytes = 0;
     double elapsed = 0;  // wall-clock seconds spent
 };
@@ -66,7 +67,8 @@ struct ExportResult {
 ExportResult ExportMovie(qfhost::Movie &movie, const std::filesystem::path &out, const ExportOptions &options,
                          qfutil::Outputs &outputs);
 
-// "wrote demo.mp4: 251 frames, 640x480, 10.04 s, H.264 + AAC, 1.2 MB in 3.4 s"
+// "wrote demo.mp4: 251 frames, 640x480, 10.04 s, H.264 + AAC, 1.2 MB in 3.4 s"; the length is
+// qfhost::FormatSeconds's, as info shows it
 std::string SummaryLine(const std::filesystem::path &out, const ExportResult &result);
 
 // The file name a PNG frame pattern gives for frame index i (counted from 0).

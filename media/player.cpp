@@ -153,12 +153,13 @@ private:
     // Time and length, then frame number, scene and state.
     detail::Caption makeCaption() const
     {
-        const uint32_t length = movie_.durationMs();
+        // Counted from 1 on screen, of the pictures the stream delivers, and how long they play
+        // (info's counts).
+        const uint64_t pictures = qfhost::PicturesDelivered(movie_.durationMs());
         detail::Caption caption;
-        caption.time = qfhost::FormatTime(qfhost::MillisecondsOf(current_.time)) + " / " + qfhost::FormatTime(length);
-        // Counted from 1 on screen, of the pictures the stream delivers (info's count).
-        caption.state =
-            "FRAME " + std::to_string(frameNumber() + 1) + "/" + std::to_string(qfhost::PicturesDelivered(length));
+        caption.time = qfhost::FormatTime(qfhost::MillisecondsOf(current_.time)) + " / " +
+                       qfhost::FormatTime(qfhost::PlayedMs(pictures));
+        caption.state = "FRAME " + std::to_string(frameNumber() + 1) + "/" + std::to_string(pictures);
         caption.state += sceneText("  SCENE ");
         if (clock_.paused()) caption.state += "  PAUSED";
         if (loop_) caption.state += "  LOOP";

@@ -75,6 +75,7 @@ static int32_t CreateSceneTable(MovieHandle *movie, ParserState *state)
     movie->scenes = (SceneRecord *)AllocZeroed(((size_t)count + 1) * sizeof(SceneRecord));
     state->currentScene = 0;
     if (!movie->scenes) return QF_FAIL(movie, Memory, "the scene table", ((size_t)count + 1) * sizeof(SceneRecord));
+    QF_NOTE(NoteCurrentScene(movie, 0));
     return 1;
 }
 
@@ -84,6 +85,7 @@ static int32_t ChooseScene(MovieHandle *movie, ParserState *state)
     int32_t index = (int32_t)ReadU16(movie->file);
     if (index > movie->sceneCount) return QF_FAIL(movie, Index, SubjectScene, index, movie->sceneCount + 1);
     state->currentScene = index;
+    QF_NOTE(NoteCurrentScene(movie, index));
     return 1;
 }
 

@@ -87,6 +87,7 @@ void NoteNoMovieRecord(Recorder *recorder, size_t size);
 void NoteStreamSize(const MovieHandle *movie);
 void NoteCommandStart(const MovieHandle *movie);
 void NoteCommandFailed(const MovieHandle *movie, uint32_t command);
+void NoteCurrentScene(const MovieHandle *movie, int32_t scene);
 void NoteAssetStart(const MovieHandle *movie, int32_t kind, int32_t embedded, const char *directory,
                     const char *fileName);
 void NoteAssetHostPath(const MovieHandle *movie, const char *path);

@@ -63,6 +63,7 @@ void SurveyAssetStart(SurveyRecord *survey, const MovieHandle *movie, int32_t ki
     asset->index = -1;
     asset->offset = offset;
     asset->command = kind == AssetBackground ? 'a' : kind == AssetFaceSet ? 'b' : 'j';
+    CopyText(asset->fileName, fileName);  // an embedded file's name too, where its writer gave one
     if (embedded) return;
     JoinAmigaPath(asset->amigaPath, directory, fileName);
     const char *colon = strchr(directory, ':');

@@ -39,6 +39,7 @@ struct SurveyedAsset {
     char amigaPath[SurveyPathSize];  // "Work:Anims/Hero" ("" when embedded)
     char volume[SurveyPathSize];     // "Work", without colon
     char hostPath[SurveyPathSize];   // where the host was asked to open it ("" when not asked)
+    char fileName[SurveyPathSize];   // the command's file-name field, read in both modes: "Hero"
 };
 
 struct MovieSurvey {

@@ -130,11 +130,31 @@ void NoteCommandFailed(const MovieHandle *movie, uint32_t command)
     record->command = command;
     record->offset = recorder->commandOffset;
     record->payloadSize = CommandPayloadSize(command);
+    record->scene = recorder->scene;
+    record->listed = command == 'a'   ? movie->backgroundCount
+                     : command == 'b' ? movie->faceSetCount
+                     : command == 'j' ? movie->soundCount
+                                      : 0;
     // Bytes past the end read as zero: a payload cut off names nonsense, so say what happened.
     int64_t end = recorder->commandOffset + 1 + (int64_t)record->payloadSize;
     int32_t cutOff = recorder->commandOffset >= 0 && record->fileSize >= 0 && end > record->fileSize;
     if (cutOff && record->failure != OpenFailureMemory) record->failure = OpenFailureTruncated;
     if (record->failure == OpenFailureNone) record->failure = OpenFailureOrder;
+}
+
+void NoteCurrentScene(const MovieHandle *movie, int32_t scene)
+{
+    Recorder *recorder = RecorderOf(movie);
+    if (recorder) recorder->scene = scene;
+}
+
+// The loading command's path fields run past the end of the file: the path is made of what was
+// there, so its file is not missing, the stream is broken.
+static int32_t PathCutOff(const Recorder *recorder, int32_t kind)
+{
+    uint32_t command = kind == AssetBackground ? 'a' : kind == AssetFaceSet ? 'b' : 'j';
+    int64_t end = recorder->commandOffset + 1 + (int64_t)CommandPayloadSize(command);
+    return recorder->commandOffset >= 0 && recorder->record.fileSize >= 0 && end > recorder->record.fileSize;
 }
 
 void NoteAssetLoad(const MovieHandle *movie, int32_t loaded, int32_t kind, const char *path)
@@ -180,9 +200,9 @@ void NoteAssetEnd(const MovieHandle *movie)
 
 int32_t GoOnWithoutFile(const MovieHandle *movie, int32_t kind, int32_t source, const char *volume)
 {
-    (void)kind;
     Recorder *recorder = RecorderOf(movie);
-    if (!recorder || !recorder->survey || !SurveyMissingFile(recorder->survey, source, volume)) return 0;
+    if (!recorder || !recorder->survey || PathCutOff(recorder, kind)) return 0;
+    if (!SurveyMissingFile(recorder->survey, source, volume)) return 0;
     // Recorded with the file instead: the open goes on.
     OpenDiagnostics *record = &recorder->record;
     record->failure = OpenFailureNone;

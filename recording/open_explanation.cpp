@@ -14,7 +14,9 @@ int32_t OpenRecorded(HostBase *host, const char *name, uint32_t openOption, Movi
     memset(&recorder->record, 0, sizeof recorder->record);
     recorder->record.offset = -1;
     recorder->record.fileSize = -1;
+    recorder->record.scene = -1;
     recorder->commandOffset = -1;
+    recorder->scene = -1;
     StreamDescriptor descriptor;
     memset(&descriptor, 0, sizeof descriptor);
     descriptor.openOption = openOption;

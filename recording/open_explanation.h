@@ -33,6 +33,8 @@ struct OpenDiagnostics {
     int64_t offset;                      // its offset in the movie file, -1 when not known
     int64_t fileSize;                    // of the movie file, -1 when not known
     uint32_t payloadSize;                // fixed payload bytes after the command byte
+    int32_t scene;                       // the current scene when the command ran, -1 before the scene table
+    int32_t listed;                      // "a", "b", "j": files of its kind loaded before it, so its number
     int32_t subject;                     // OpenFailureIndex: IndexSubject
     int64_t index;                       // OpenFailureIndex: the value; OpenFailurePath: the volume name's length
     int64_t limit;                       // OpenFailureIndex: how many there are; OpenFailurePath: the longest allowed
@@ -61,6 +63,7 @@ struct SurveyRecord;
 struct Recorder {
     OpenDiagnostics record;
     int64_t commandOffset;  // of the command being run, -1 before the stream
+    int32_t scene;          // the parser's current scene, -1 before the scene table
     // A survey's, null otherwise: the files the stream loads, in the survey's own memory.
     struct SurveyRecord *survey;
 };

@@ -28,9 +28,7 @@ void Frame(const Context &context, const FrameCommand &o, const std::string &pat
     AddInputsRead(opened.plugin->host(), outputs);
     qfhost::Movie &movie = *opened.movie;
     const std::string when = qfhost::FormatTime(at);
-    if (at >= movie.durationMs())
-        throw ToolError("--at " + when + " is past the end of the movie (" + qfhost::FormatTime(movie.durationMs()) +
-                        ")");
+    if (at >= movie.durationMs()) throw ToolError(qfhost::PastTheEnd("--at", at, movie.durationMs()));
     const std::optional<std::span<const uint32_t>> picture = movie.pictureAt(at);
     if (!picture) throw ToolError("no picture at " + when);
     try {

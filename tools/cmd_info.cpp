@@ -18,6 +18,7 @@ struct InfoOptions {
     bool json = false;
     bool files = false;
     bool scenes = false;
+    bool verbose = false;
     int jobs = 1;
 };
 
@@ -40,14 +41,17 @@ void RunInfoMovie(const Context &context, const InfoOptions &o, const std::strin
 {
     // Every missing file at once, before the open that would stop (or ask) at the first.
     const MovieContents contents = SurveyMovie(context, path);
+    RefuseBroken(contents);
     RefuseMissing(contents, path, o.json);
     OpenedMovie opened = OpenMovie(context, path);
     qfhost::Movie &movie = *opened.movie;
     const PluginInfo &plugin = opened.plugin->info();
-    // The pictures the stream delivers; GetVideoFrames can be one fewer (see PicturesDelivered).
+    // The pictures the stream delivers and how long they play: the counts every output shows.
+    // The plug-in's GetVideoFrames and duration can be less (see PicturesDelivered).
     const uint32_t pluginFrames = movie.frames();
     const PacketCount packets = CountPackets(movie);
     const uint64_t frames = packets.video;
+    const uint64_t lengthMs = qfhost::PlayedMs(frames);
     const uint32_t rate = movie.descriptor().sampleRate;
     const std::string version = std::to_string(plugin.version) + "." + std::to_string(plugin.revision);
     auto text = [](const char *s) { return std::string(s ? s : ""); };
@@ -57,10 +61,11 @@ void RunInfoMovie(const Context &context, const InfoOptions &o, const std::strin
         j["file"] = path;
         j["width"] = movie.width();
         j["height"] = movie.height();
-        j["duration"] = movie.durationMs();
-        j["length"] = qfhost::FormatTime(movie.durationMs());
+        j["duration"] = lengthMs;
+        j["length"] = qfhost::FormatTime(lengthMs);
         j["frames"] = frames;
         j["pluginFrames"] = pluginFrames;
+        j["pluginDuration"] = movie.durationMs();
         j["packets"] = packets.video + packets.audio;
         j["videoPackets"] = packets.video;
         j["audioPackets"] = packets.audio;
@@ -77,10 +82,11 @@ void RunInfoMovie(const Context &context, const InfoOptions &o, const std::strin
     }
     std::printf("%s\n", qfutil::Printable(MovieName(path)).c_str());
     std::printf("  picture  %d x %d\n", movie.width(), movie.height());
-    std::printf("  length   %u ms (%s)\n", movie.durationMs(), qfhost::FormatTime(movie.durationMs()).c_str());
-    std::printf("  frames   %llu at %d per second", static_cast<unsigned long long>(frames), QF_FRAMES_PER_SECOND);
-    if (frames != pluginFrames) std::printf(" (GetVideoFrames: %u)", pluginFrames);
-    std::printf("\n");
+    std::printf("  length   %s (%s)\n", qfhost::FormatSeconds(lengthMs).c_str(), qfhost::FormatTime(lengthMs).c_str());
+    std::printf("  frames   %llu at %d per second\n", static_cast<unsigned long long>(frames), QF_FRAMES_PER_SECOND);
+    if (o.verbose)
+        std::printf("  stream   duration %u ms, GetVideoFrames %u (the plug-in's own counts)\n", movie.durationMs(),
+                    pluginFrames);
     std::printf("  packets  %llu (%llu video, %llu audio)\n",
                 static_cast<unsigned long long>(packets.video + packets.audio),
                 static_cast<unsigned long long>(packets.video), static_cast<unsigned long long>(packets.audio));
@@ -112,12 +118,11 @@ void RegisterInfo(CLI::App &app, Context &context)
 {
     auto options = std::make_shared<InfoOptions>();
     CLI::App *command = app.add_subcommand(
-        "info",
-        "Show a movie's picture size, length (ms and mm:ss.mmm), frame count at 25 per second, the number of\n"
-        "packets the plug-in hands out (counted by playing the timeline), the audio format and the plug-in's\n"
-        "name and version; then how many scenes, pictures, face sets and sounds it has and each file it loads,\n"
-        "embedded or by Amiga path with where it was found. Missing files are all listed at once, with the\n"
-        "--volume flags that would supply them.");
+        "info", "Show a movie's picture size, its length and frame count at 25 per second (the pictures its packets\n"
+                "deliver, counted by playing the timeline, as export writes them), the number of packets, the audio\n"
+                "format and the plug-in's name and version; then how many scenes, pictures, face sets and sounds it\n"
+                "has and each file it loads, embedded or by Amiga path with where it was found. A broken movie is\n"
+                "named first; missing files are all listed at once, with the --volume flags that would supply them.");
     command
         ->add_option("MOVIE", options->movies,
                      "The movie files, or disk images or archives to describe (one block, or JSON line, each)")
@@ -126,6 +131,9 @@ void RegisterInfo(CLI::App &app, Context &context)
         "--json", [&context, options] { options->json = context.json = true; },
         "Print one JSON object instead of text; a failure too, as {\"error\": \"...\", \"status\": N}");
     command->add_flag("--scenes", options->scenes, "For a movie: a table of its scenes too, one line each");
+    command->add_flag("-v,--verbose", options->verbose,
+                      "For a movie: the plug-in's own duration and GetVideoFrames too, which can be less than\n"
+                      "what its packets deliver");
     command->add_flag("--files", options->files, "For a disk image or archive: list every file and folder too");
     AddJobsOption(*command, options->jobs);
     AddMovieOptions(*command, context);

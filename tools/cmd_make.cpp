@@ -1,8 +1,11 @@
 // quillframer make: author a movie from a JSON script (see docs/make-script.md).
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 #include "common.hpp"
 #include "authoring/script/make_script.hpp"
+#include "qfhost/time.hpp"
 
 namespace qftools {
 
@@ -45,8 +48,11 @@ void RegisterMake(CLI::App &app, Context &context)
         }
         for (const std::string &w : r.warnings) std::fprintf(stderr, "quillframer: warning: %s\n", w.c_str());
         if (context.quiet) return;
-        std::printf("wrote %s: %s, %.2f s, %s, %s, %s (%llu bytes)\n", o->out.c_str(),
-                    Count(r.scenes, "scene", "scenes").c_str(), r.seconds,
+        // The length info and export will show: the pictures the scenes' ticks deliver.
+        const uint64_t ticksMs = std::min<uint64_t>(qfhost::MillisecondsOf(r.seconds), UINT32_MAX);
+        const uint64_t playedMs = qfhost::PlayedMs(qfhost::PicturesDelivered(static_cast<uint32_t>(ticksMs)));
+        std::printf("wrote %s: %s, %s, %s, %s, %s (%llu bytes)\n", o->out.c_str(),
+                    Count(r.scenes, "scene", "scenes").c_str(), qfhost::FormatSeconds(playedMs).c_str(),
                     Count(r.backgrounds, "background", "backgrounds").c_str(),
                     Count(r.faceSets, "face set", "face sets").c_str(), Count(r.sounds, "sound", "sounds").c_str(),
                     static_cast<unsigned long long>(r.bytes));

@@ -232,6 +232,14 @@ std::string Count(size_t n, const char *one, const char *many)
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+// Messages name a movie inside an image as it was given, not by the path the host serves.
+std::string AsGiven(std::string text, const std::string &served, const std::string &given)
+{
+    for (size_t at = 0; served != given && (at = text.find(served, at)) != std::string::npos; at += given.size())
+        text.replace(at, served.size(), given);
+    return text;
+}
+
 OpenedMovie OpenMovie(const Context &context, const fs::path &movie, uint32_t openOption)
 {
     OpenedMovie opened;
@@ -242,13 +250,7 @@ OpenedMovie OpenMovie(const Context &context, const fs::path &movie, uint32_t op
     } catch (const std::runtime_error &e) {
         throw ToolError(e.what());
     }
-    // Messages name a movie inside an image as it was given, not by the path the host serves.
-    auto asGiven = [&](std::string text) {
-        const std::string name = MovieName(movie.string());
-        for (size_t at; served != name && (at = text.find(served)) != std::string::npos;)
-            text.replace(at, served.size(), name);
-        return text;
-    };
+    auto asGiven = [&](std::string text) { return AsGiven(std::move(text), served, MovieName(movie.string())); };
     try {
         opened.movie = opened.plugin->open(served, openOption);
     } catch (const qfhost::OpenError &e) {

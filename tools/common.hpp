@@ -81,6 +81,8 @@ struct OpenedMovie {
 // or archive (settings learn the image's volume), or for "-" standard input, read whole once (at
 // most settings.volumeLimits.fileBytes) into an in-memory file. Throws ToolError.
 std::string ServedMovie(const std::string &movie, qfhost::HostSettings &settings);
+// A message about the served name, naming the movie as it was given instead.
+std::string AsGiven(std::string text, const std::string &served, const std::string &given);
 
 // How messages name a movie argument: "standard input" for "-".
 std::string MovieName(const std::string &movie);

@@ -74,6 +74,14 @@ std::string MissingWhy(const AssetEntry &a)
     return "";
 }
 
+// The name a sound's loading command gives it (the script's, for a movie made by make), else "".
+std::string SoundName(const MovieContents &c, int sound)
+{
+    for (const AssetEntry &a : c.assets)
+        if (a.type == AssetType::Sound && a.index == sound) return a.name;
+    return "";
+}
+
 bool SameVolume(const std::string &a, const std::string &b) { return qfhost::CompareNamesIgnoringCase(a, b) == 0; }
 
 }  // namespace
@@ -87,6 +95,7 @@ MovieContents SurveyMovie(const Context &context, const std::string &movie)
     qfhost::Survey survey(host, served, 0, true);
     MovieContents c;
     c.opened = survey.opened();
+    c.failure = AsGiven(survey.failure(), served, MovieName(movie));
     c.assets = survey.assets();
     c.scenes = survey.scenes();
     c.missingVolumes = survey.missingVolumes();
@@ -109,6 +118,11 @@ MovieContents SurveyMovie(const Context &context, const std::string &movie)
         c.sizes.push_back(size);
     }
     return c;
+}
+
+void RefuseBroken(const MovieContents &contents)
+{
+    if (!contents.opened && !contents.failure.empty()) throw ToolError(contents.failure);
 }
 
 void RefuseMissing(const MovieContents &contents, const std::string &movie, bool json)
@@ -172,7 +186,9 @@ void PrintContents(const MovieContents &c)
                 Count(c.faceSets, "face set", "face sets").c_str(), Count(c.sounds, "sound", "sounds").c_str());
     for (size_t i = 0; i < c.assets.size(); ++i) {
         const AssetEntry &a = c.assets[i];
-        std::string from = a.origin == AssetOrigin::Embedded ? "embedded" : a.amigaPath + " (" + Where(a) + ")";
+        std::string from = a.origin != AssetOrigin::Embedded ? a.amigaPath + " (" + Where(a) + ")"
+                           : a.name.empty()                  ? "embedded"
+                                                             : "embedded as " + qfutil::Quoted(a.name);
         if (a.origin == AssetOrigin::NotLoaded) from += " not loaded: the movie plays without it";
         if (a.missing()) from += " missing" + MissingWhy(a);
         const std::string size = SizeText(a.type, c.sizes[i]);
@@ -185,7 +201,7 @@ void PrintContents(const MovieContents &c)
 void PrintScenes(const MovieContents &c)
 {
     std::printf("  scene  start      length     background  palette            sprites  face sets  "
-                "channel 1 to 4: sound rate volume\n");
+                "channel 0 to 3: sound rate volume\n");
     for (const qfhost::SceneEntry &s : c.scenes) {
         // Playback loads a palette only when it has all 32 colours; otherwise the colours before stay.
         std::string palette = s.paletteColors == 0 ? "kept"
@@ -197,13 +213,12 @@ void PrintScenes(const MovieContents &c)
         for (int f : s.faceSets) faces += (faces.empty() ? "" : ",") + std::to_string(f);
         std::string channels;
         for (const qfhost::ChannelEntry &ch : s.channels) {
-            char cell[48];
-            if (ch.sound < 0) std::snprintf(cell, sizeof cell, "%-16s", "-");
-            else
-                std::snprintf(
-                    cell, sizeof cell, "%-16s",
-                    (std::to_string(ch.sound) + " " + std::to_string(ch.rate) + "Hz v" + std::to_string(ch.volume))
-                        .c_str());
+            // A sound by the name the script gave it, where the movie carries one.
+            const std::string name = ch.sound < 0 ? "" : SoundName(c, ch.sound);
+            std::string cell = ch.sound < 0 ? "-"
+                                            : (name.empty() ? std::to_string(ch.sound) : name) + " " +
+                                                  std::to_string(ch.rate) + "Hz v" + std::to_string(ch.volume);
+            cell.resize(std::max<size_t>(cell.size() + 1, 16), ' ');
             channels += cell;
         }
         while (!channels.empty() && channels.back() == ' ') channels.pop_back();
@@ -234,9 +249,11 @@ void AddContents(nlohmann::ordered_json &j, const MovieContents &c)
             {"cycles", s.cycles}};
         scene["channels"] = nlohmann::json::array();
         for (const qfhost::ChannelEntry &ch : s.channels)
-            scene["channels"].push_back(
-                ch.sound < 0 ? nlohmann::ordered_json()
-                             : nlohmann::ordered_json{{"sound", ch.sound}, {"rate", ch.rate}, {"volume", ch.volume}});
+            scene["channels"].push_back(ch.sound < 0 ? nlohmann::ordered_json()
+                                                     : nlohmann::ordered_json{{"sound", ch.sound},
+                                                                              {"name", SoundName(c, ch.sound)},
+                                                                              {"rate", ch.rate},
+                                                                              {"volume", ch.volume}});
         j["scenes"].push_back(scene);
     }
     j["assets"] = nlohmann::json::array();
@@ -245,6 +262,7 @@ void AddContents(nlohmann::ordered_json &j, const MovieContents &c)
         const AssetSize &size = c.sizes[i];
         nlohmann::ordered_json asset{{"type", a.type == AssetType::FaceSet ? "faceSet" : qfhost::AssetTypeName(a.type)},
                                      {"number", a.index},
+                                     {"name", a.name},
                                      {"origin", OriginName(a.origin)},
                                      {"offset", a.offset}};
         if (a.origin != AssetOrigin::Embedded) {

@@ -27,6 +27,7 @@ struct MovieContents {
     int assetsDropped = 0;  // files past what a survey records
     uint32_t durationMs = 0;
     bool opened = false;
+    std::string failure;  // why a survey that skips missing files still could not open it
 };
 
 // Surveys the movie (a file, an image holding one, or IMAGE:path) with the volumes the options
@@ -34,6 +35,8 @@ struct MovieContents {
 // movie can then be opened normally.
 MovieContents SurveyMovie(const Context &context, const std::string &movie);
 
+// A broken stream first: throws a ToolError with the words every subcommand uses.
+void RefuseBroken(const MovieContents &contents);
 // When files are missing: lists them by volume on stdout (not with json) and throws a ToolError
 // naming the --volume flags that would supply them. Returns when nothing is missing.
 void RefuseMissing(const MovieContents &contents, const std::string &movie, bool json);

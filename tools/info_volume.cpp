@@ -56,7 +56,7 @@ void RunInfoVolume(const Context &context, const std::string &image, bool files,
         uint32_t ms = 0;
         try {
             OpenedMovie opened = OpenMovie(context, split->image.string() + ":" + m.path);
-            ms = opened.movie->durationMs();
+            ms = static_cast<uint32_t>(qfhost::PlayedMs(qfhost::PicturesDelivered(opened.movie->durationMs())));
             length = qfhost::FormatTime(ms);
             playable = true;
         } catch (const std::runtime_error &e) {

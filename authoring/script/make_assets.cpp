@@ -247,7 +247,8 @@ void StreamAssets(const Script &script, Assets &assets, References &references, 
             if (embedPass) {
                 if (!switched) movie.embedded();
                 switched = true;
-                movie.load(a.kind, a.bytes);
+                // The name field is not read for embedded files; it keeps the script's name for info.
+                movie.load(a.kind, a.bytes, "", a.fileName);
             } else {
                 movie.reference(a.kind, references.amigaDir, a.fileName);
                 if (references.onDisk)

@@ -1,5 +1,6 @@
 // Why an open failed: the loaded plug-in only returns null, so the same open runs again through
 // the plug-in's code built to record its failure (qfcore_explain), on this host's services.
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
@@ -65,8 +66,35 @@ std::string IndexProblem(const OpenDiagnostics &d)
     return "names " + what + " " + index + ", but only " + limit + " " + what + "(s) are loaded, counted from 0";
 }
 
+std::string SceneName(int32_t scene) { return scene < 0 ? "" : "scene " + std::to_string(scene) + "'s "; }
+
+// What a command's fixed payload holds, in the words of a movie's author: "scene 2's palette".
+std::string PayloadMeaning(const OpenDiagnostics &d)
+{
+    const std::string scene = SceneName(d.scene);
+    const std::string listed = std::to_string(d.listed);
+    switch (d.command) {
+    case 'a': return "the Amiga path of background " + listed;
+    case 'b': return "the Amiga path of face set " + listed;
+    case 'j': return "the Amiga path of sound " + listed;
+    case 'c': return "the choice of a scene";
+    case 'd': return "the choice of a face set for sprites";
+    case 'e': return "a sprite placement";
+    case 'f': return scene.empty() ? "a scene's background" : scene + "background";
+    case 'g': return scene.empty() ? "a scene's scroll" : scene + "scroll";
+    case 'h': return scene.empty() ? "a scene's sound" : scene + "sound";
+    case 'i': return scene.empty() ? "a scene's duration" : scene + "duration";
+    case 'k': return scene.empty() ? "a scene's colour cycles" : scene + "colour cycles";
+    case 'l': return scene.empty() ? "a scene's palette" : scene + "palette";
+    case 'w': return "the scene table";
+    default: return "a block the player skips";
+    }
+}
+
+}  // namespace
+
 // One line for a failure the recording build saw; hostSaw is what the host recorded on the way.
-std::string Describe(const OpenDiagnostics &d, const std::string &movie, const FailureRecord &hostSaw)
+std::string DescribeOpenFailure(const OpenDiagnostics &d, const std::string &movie, const FailureRecord &hostSaw)
 {
     const std::string where = Where(d);
     const std::string context = where.empty() ? "" : " (" + where + ")";
@@ -80,15 +108,22 @@ std::string Describe(const OpenDiagnostics &d, const std::string &movie, const F
     case OpenFailureUnknownCommand:
         return malformed + "unknown command byte " + CommandName(d.command) + " at offset " + std::to_string(d.offset);
     case OpenFailureTruncated: {
+        // The user's words first; the command and offset are for whoever reads the bytes.
+        std::string ends =
+            d.fileSize >= 0 ? "the movie file ends at byte " + std::to_string(d.fileSize) : "the movie file ends";
         std::string left = d.fileSize >= 0 && d.offset >= 0
-                               ? ", the file has " + std::to_string(d.fileSize - d.offset - 1) + " left"
+                               ? ", " + std::to_string(std::max<int64_t>(0, d.fileSize - d.offset - 1)) + " left"
                                : "";
-        return malformed + where + " is cut off by the end of the file (its payload is " +
-               std::to_string(d.payloadSize) + " bytes" + left + ")";
+        return Quote(movie) + " is cut off: " + ends + ", in the middle of " + PayloadMeaning(d) + " (" +
+               std::to_string(d.payloadSize) + " bytes needed" + left + "; " + where + ")";
     }
     case OpenFailureIndex: return malformed + where + " " + IndexProblem(d);
     case OpenFailureOrder: return malformed + where + (d.what ? ": " + std::string(d.what) : " was refused");
-    case OpenFailureNoScenes: return malformed + "the stream has no scene table (no \"w\" command)";
+    case OpenFailureNoScenes:
+        if (d.fileSize >= 0)
+            return Quote(movie) + " is not a valid Quill Framer movie: the movie file ends at byte " +
+                   std::to_string(d.fileSize) + " without a scene table (no \"w\" command)";
+        return malformed + "the stream has no scene table (no \"w\" command)";
     case OpenFailureMemory: {
         std::string what = d.what ? d.what : "the movie";
         return "out of memory opening " + Quote(movie) + ": " + std::to_string(d.size) + " bytes for " + what +
@@ -109,6 +144,8 @@ std::string Describe(const OpenDiagnostics &d, const std::string &movie, const F
     default: return malformed + (where.empty() ? "refused" : where + " was refused");
     }
 }
+
+namespace {
 
 FailureKind KindOf(int32_t failure, const FailureRecord &hostSaw)
 {
@@ -168,7 +205,7 @@ OpenExplanation ExplainOpen(Host &host, const std::filesystem::path &movie, uint
             explanation.warnings.push_back("and " + std::to_string(record->warningsDropped) +
                                            " more file(s) were not loaded");
         if (!opened) {
-            explanation.error = Printable(Describe(*record, name, hostSaw));
+            explanation.error = Printable(DescribeOpenFailure(*record, name, hostSaw));
             s->fail(KindOf(record->failure, hostSaw), explanation.error, hostSaw.path, hostSaw.volume);
         }
     } catch (const std::bad_alloc &) {

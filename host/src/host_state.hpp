@@ -14,6 +14,8 @@
 #include "qfhost/volume.hpp"
 #include "qfutil/printable.hpp"
 
+struct OpenDiagnostics;
+
 namespace qfhost {
 
 // Every name the host shows from a movie goes through the one escaping rule.
@@ -65,6 +67,10 @@ struct Host::State {
     // may take as mapped, so no one is asked twice.
     std::vector<std::pair<std::string, std::string>> locationAnswers() const;
 };
+
+// One line for an open that failed as d records, in the words every subcommand uses; hostSaw is
+// what the host recorded on the way. Not yet escaped for printing.
+std::string DescribeOpenFailure(const OpenDiagnostics &d, const std::string &movie, const FailureRecord &hostSaw);
 
 // The services as the plug-in calls them. None of them throws: they are called from C.
 struct HostServices {

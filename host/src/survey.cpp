@@ -107,9 +107,11 @@ Survey::Survey(Host &host, const std::filesystem::path &movie, uint32_t openOpti
         auto found = foundAt.find(a.hostPath);
         assets_.push_back({TypeOf(a.kind), OriginOf(a.source), a.index, a.command, a.offset, Printable(a.amigaPath),
                            Printable(a.volume), Printable(found == foundAt.end() ? a.hostPath : found->second),
-                           a.amigaPath});
+                           a.amigaPath, Printable(a.fileName)});
     }
     const MovieHandle *m = record_->movie;
+    if (!record_->opened)
+        failure_ = Printable(DescribeOpenFailure(record_->diagnostics, movie.string(), HostServices::state()->failure));
     if (!m) return;
     std::vector<const BackgroundImage *> backgrounds = ListOf(m->backgrounds, m->backgroundCount);
     std::vector<const FaceSet *> faceSets = ListOf(m->faceSets, m->faceSetCount);

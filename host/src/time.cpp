@@ -13,6 +13,23 @@ std::string FormatTime(uint64_t ms)
     return text;
 }
 
+std::string FormatSeconds(uint64_t ms)
+{
+    char text[48];
+    const unsigned long long whole = ms / 1000, rest = ms % 1000;
+    if (rest % 10) std::snprintf(text, sizeof text, "%llu.%03llu s", whole, rest);
+    else std::snprintf(text, sizeof text, "%llu.%02llu s", whole, rest / 10);
+    return text;
+}
+
+std::string PastTheEnd(const std::string &option, uint64_t ms, uint32_t durationMs)
+{
+    std::string line = option + " " + FormatTime(ms) + " is past the end of the movie";
+    if (durationMs == 0) return line + ": it has no pictures";
+    return line + ": it plays " + FormatSeconds(PlayedMs(PicturesDelivered(durationMs))) + ", and times up to " +
+           FormatTime(durationMs - 1) + " reach its last picture";
+}
+
 std::optional<uint64_t> ParseTime(std::string_view text)
 {
     constexpr uint64_t limit = uint64_t(1) << 40;  // far beyond any movie, far below overflow

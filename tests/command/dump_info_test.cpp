@@ -94,12 +94,12 @@ TEST_F(ToolTest, InfoReportsTheMovie)
     ASSERT_EQ(r.status, 0) << r.err;
     for (const char *part :
          {"\"width\":352,\"height\":240,\"duration\":120,\"length\":\"00:00.120\",\"frames\":3,\"pluginFrames\":3,"
-          "\"packets\":6,\"videoPackets\":3,\"audioPackets\":3",
+          "\"pluginDuration\":120,\"packets\":6,\"videoPackets\":3,\"audioPackets\":3",
           "\"audio\":{\"sampleRate\":22050,\"channels\":2,\"bits\":16}", "\"version\":\"1.2\""})
         EXPECT_NE(r.out.find(part), std::string::npos) << part << " in\n" << r.out;
     r = run({"info", movie});
     ASSERT_EQ(r.status, 0) << r.err;
-    for (const char *part : {"352 x 240", "120 ms (00:00.120)", "6 (3 video, 3 audio)", "22050 Hz, 2 channels, 16-bit",
+    for (const char *part : {"352 x 240", "0.12 s (00:00.120)", "6 (3 video, 3 audio)", "22050 Hz, 2 channels, 16-bit",
                              "Quill Framer 1.2"})
         EXPECT_NE(r.out.find(part), std::string::npos) << part << " in\n" << r.out;
 }
@@ -110,6 +110,9 @@ TEST_F(ToolTest, FailuresExitOneWithOneLineNamingTheCause)
     Bytes cutOff = OneSceneMovie();  // "i" 6 "z" replaced by a "d" that the file cuts off
     cutOff.resize(cutOff.size() - 4);
     cutOff.insert(cutOff.end(), {'d', 0, 0});
+    Bytes cutScene = OneSceneMovie();  // scene 1's "f" with one byte of its four
+    cutScene.resize(cutScene.size() - 4);
+    cutScene.insert(cutScene.end(), {'f', 0});
     Bytes lastWhole = OneSceneMovie();  // an "f" whose payload ends with the file is not cut off
     lastWhole.resize(lastWhole.size() - 4);
     lastWhole.insert(lastWhole.end(), {'f', 0, 3, 0, 0});
@@ -152,7 +155,12 @@ TEST_F(ToolTest, FailuresExitOneWithOneLineNamingTheCause)
         {"cut.qf",
          cutOff,
          {},
-         {"\"d\" command at offset 47", "cut off by the end of the file", "payload is 42 bytes, the file has 2 left"}},
+         {"cut.qf\" is cut off: the movie file ends at byte 50, in the middle of the choice of a face set for "
+          "sprites (42 bytes needed, 2 left; the \"d\" command at offset 47)"}},
+        {"scene.qf",
+         cutScene,
+         {},
+         {"ends at byte 49, in the middle of scene 1's background (4 bytes needed, 1 left; the \"f\" command"}},
         {"whole.qf", lastWhole, {}, {"\"f\" command at offset 47", "names background 3"}},
         {"colon.qf",
          OneSceneMovie([](MovieWriter &m) { m.reference(Asset::Background, "Work", "pic"); }),
@@ -276,24 +284,71 @@ TEST_F(ToolTest, VersionNamesTheCommandThePlugInAndTheLibraries)
 
 namespace {
 
-// info's frames are the pictures the stream delivers, which export's progress counts to; the
-// plug-in's GetVideoFrames is shown beside them and is one fewer where the 0.04 s clock drifts.
-TEST_F(ToolTest, InfoCountsThePicturesTheStreamDelivers)
+// One count of pictures and one length wherever they appear: info's text and JSON and export's
+// summary agree, also where the scenes' length is no whole number of 40 ms pictures (580 ms) or
+// the stream's 0.04 s clock drifts into one more picture (10.4 s). The plug-in's own counts are
+// only in --verbose and the JSON.
+TEST_F(ToolTest, InfoAndExportShowThePicturesTheStreamDeliversAndHowLongTheyPlay)
 {
     const struct {
         uint16_t ticks;
         int pictures, pluginFrames;
-    } cases[] = {{6, 3, 3}, {29, 15, 14}, {520, 261, 260}, {1000, 501, 500}};
+        const char *seconds, *time;
+    } cases[] = {{6, 3, 3, "0.12 s", "00:00.120"},
+                 {29, 15, 14, "0.60 s", "00:00.600"},
+                 {520, 261, 260, "10.44 s", "00:10.440"},
+                 {1000, 501, 500, "20.04 s", "00:20.040"}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.ticks);
-        std::string movie = write("t.qf", OneSceneMovie({}, {}, "xQuillframer", c.ticks)).string();
+        std::string movie =
+            write("t.qf", OneSceneMovie([](MovieWriter &m) { m.embedded().load(Asset::Background, TwoRowPicture()); },
+                                        [](MovieWriter &m) { m.background(0); }, QF_SIGNATURE_QUILLFRAMER, c.ticks))
+                .string();
+        const std::string pictures = std::to_string(c.pictures), ms = std::to_string(c.pictures * 40);
         Outcome r = run({"info", movie, "--json"});
         ASSERT_EQ(r.status, 0) << r.err;
-        const std::string counts = "\"frames\":" + std::to_string(c.pictures) +
-                                   ",\"pluginFrames\":" + std::to_string(c.pluginFrames) +
-                                   ",\"packets\":" + std::to_string(2 * c.pictures);
-        EXPECT_NE(r.out.find(counts), std::string::npos) << counts << " in " << r.out;
-        EXPECT_EQ(qfhost::PicturesDelivered(c.ticks * 20u), static_cast<uint64_t>(c.pictures));
+        for (const std::string &part :
+             {"\"duration\":" + ms + ",\"length\":\"" + c.time + "\",\"frames\":" + pictures +
+              ",\"pluginFrames\":" + std::to_string(c.pluginFrames) +
+              ",\"pluginDuration\":" + std::to_string(c.ticks * 20) + ",\"packets\":" + std::to_string(2 * c.pictures)})
+            EXPECT_NE(r.out.find(part), std::string::npos) << part << " in " << r.out;
+
+        r = run({"info", movie});
+        ASSERT_EQ(r.status, 0) << r.err;
+        for (const std::string &part : {"length   " + std::string(c.seconds) + " (" + c.time + ")\n",
+                                        "frames   " + pictures + " at 25 per second\n"})
+            EXPECT_NE(r.out.find(part), std::string::npos) << part << " in " << r.out;
+        EXPECT_EQ(r.out.find("GetVideoFrames"), std::string::npos) << r.out;
+        r = run({"info", movie, "--verbose"});
+        EXPECT_NE(r.out.find("GetVideoFrames " + std::to_string(c.pluginFrames)), std::string::npos) << r.out;
+
+        r = run({"export", movie, "-o", path("t.gif").string(), "-y"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::string summary = ": " + pictures + " frames, 16x2, " + c.seconds + ", ";
+        EXPECT_NE(r.out.find(summary), std::string::npos) << summary << " in " << r.out;
+    }
+}
+
+// A movie cut off in the middle of a path it names: not a missing file, the same one line from
+// info as from every other subcommand, and nothing listed on stdout.
+TEST_F(ToolTest, InfoReportsACutOffStreamBeforeMissingFilesInTheSameWords)
+{
+    Bytes bytes = MovieWriter().reference(Asset::Background, "Work:Pics", "Sky").bytes();
+    bytes.resize(33 + 1 + 100);  // the "a" at offset 33, 100 of its 288 bytes
+    const std::string movie = write("cut.qf", bytes).string();
+    const std::string line = "quillframer: \"" + movie +
+                             "\" is cut off: the movie file ends at byte 134, in the middle of the Amiga path of "
+                             "background 0 (288 bytes needed, 100 left; the \"a\" command at offset 33)\n";
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"info", movie},
+                                                 {"info", movie, "--json"},
+                                                 {"dump", movie},
+                                                 {"export", movie, "-o", path("x.wav").string()},
+                                                 {"frame", movie, "--at", "0", "-o", path("x.png").string()}}) {
+        SCOPED_TRACE(args[0]);
+        Outcome r = run(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, line);
+        EXPECT_EQ(r.out, "");
     }
 }
 

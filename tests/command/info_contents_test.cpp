@@ -195,9 +195,61 @@ TEST_F(InfoContentsTest, SceneStartsAddUpAndEachOneSeeksIntoItsScene)
         pictures.push_back(qftest::ReadBytes(at));
         EXPECT_EQ(pictures.back(), qftest::ReadBytes(half));
     }
-    EXPECT_EQ(end, info["duration"].get<uint64_t>()) << "the last scene ends with the movie";
+    EXPECT_EQ(end, info["pluginDuration"].get<uint64_t>()) << "the last scene ends with the movie's scenes";
     EXPECT_NE(pictures[0], pictures[1]);
     EXPECT_NE(pictures[1], pictures[2]);
+}
+
+// A movie made from a script names its sounds and channels as the script did: channel 0 to 3,
+// each sound by its name, embedded or not, in the table and in the JSON.
+TEST(InfoNames, ChannelsAndSoundsAreTheScriptsOwn)
+{
+    const char *source = std::getenv("QF_SOURCE_DIR");
+    ASSERT_NE(source, nullptr);
+    qftest::TempDir dir;
+    const std::string wav = (fs::path(source) / "docs/examples/bounce/boing.wav").string();
+    const nlohmann::json script = {
+        {"sounds",
+         {{{"name", "boing"}, {"file", wav}, {"rate", 11025}},
+          {{"name", "ping"}, {"file", wav}, {"rate", 11025}, {"embed", false}}}},
+        {"scenes",
+         {{{"ticks", 10},
+           {"sounds", {{{"sound", "ping"}, {"channel", 3}, {"volume", 40}}, {{"sound", "boing"}, {"channel", 0}}}}}}}};
+    dir.write("s.json", [&] {
+        const std::string text = script.dump();
+        return std::vector<uint8_t>(text.begin(), text.end());
+    }());
+    const std::string movie = (dir / "s.qf").string();
+    Outcome r = qftest::RunQuillframer({"make", (dir / "s.json").string(), "-o", movie}, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> volume{"--volume", "Work=" + (dir / "s-volume").string()};
+
+    std::vector<std::string> args{"info", movie, "--json"};
+    args.insert(args.end(), volume.begin(), volume.end());
+    r = qftest::RunQuillframer(args, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const nlohmann::json info = nlohmann::json::parse(r.out);
+    // Referenced files load first, so "ping" is sound 0 though the script lists it second.
+    EXPECT_EQ(info["assets"][0]["name"], "ping");
+    EXPECT_EQ(info["assets"][1]["name"], "boing");
+    EXPECT_EQ(info["assets"][1]["origin"], "embedded");
+    const nlohmann::json &channels = info["scenes"][0]["channels"];
+    EXPECT_EQ(channels[0]["name"], "boing");
+    EXPECT_EQ(channels[0]["sound"], 1);
+    EXPECT_EQ(channels[3]["name"], "ping");
+    EXPECT_EQ(channels[3]["volume"], 40);
+    EXPECT_TRUE(channels[1].is_null() && channels[2].is_null());
+
+    args = {"info", movie, "--scenes"};
+    args.insert(args.end(), volume.begin(), volume.end());
+    r = qftest::RunQuillframer(args, dir.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string row = r.out.substr(r.out.rfind("\n      1 ") + 1);
+    EXPECT_TRUE(Has(r.out, "channel 0 to 3: sound rate volume")) << r.out;
+    EXPECT_TRUE(Has(r.out, "file     sound 1       embedded as \"boing\"")) << r.out;
+    // Channel 0 first, then two silent ones, then channel 3.
+    const size_t boing = row.find("boing "), dash = row.find(" -  ", boing), ping = row.find("ping ", dash);
+    EXPECT_TRUE(boing != std::string::npos && dash != std::string::npos && ping != std::string::npos) << row;
 }
 
 }  // namespace

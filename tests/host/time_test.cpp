@@ -19,6 +19,22 @@ TEST(HostTime, FormatsMinutesSecondsAndMillisecondsWithHoursWhenNeeded)
     EXPECT_EQ(qfhost::MillisecondsOf(-1.0), 0u);
 }
 
+// Lengths are shown as export's summary always showed them, and keep a millisecond they have.
+TEST(HostTime, FormatsLengthsInSecondsToTheMillisecondTheyHave)
+{
+    EXPECT_EQ(qfhost::FormatSeconds(10440), "10.44 s");
+    EXPECT_EQ(qfhost::FormatSeconds(0), "0.00 s");
+    EXPECT_EQ(qfhost::FormatSeconds(600), "0.60 s");
+    EXPECT_EQ(qfhost::FormatSeconds(1234), "1.234 s");
+    EXPECT_EQ(qfhost::FormatSeconds(3723005), "3723.005 s");
+    EXPECT_EQ(qfhost::PlayedMs(261), 10440u);
+    EXPECT_EQ(qfhost::PastTheEnd("--at", 10420, 10400),
+              "--at 00:10.420 is past the end of the movie: it plays 10.44 s, and times up to 00:10.399 reach its "
+              "last picture");
+    EXPECT_EQ(qfhost::PastTheEnd("--start", 5, 0),
+              "--start 00:00.005 is past the end of the movie: it has no pictures");
+}
+
 TEST(HostTime, ParsesSecondsMinutesAndHoursToTheMillisecond)
 {
     const struct {

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "qfhost/time.hpp"
 #include "quillframer/host_api.h"
 #include "web_disks.hpp"
 #include "web_facts.hpp"
@@ -129,7 +130,20 @@ EMSCRIPTEN_KEEPALIVE int qfw_width() { return descriptor.width; }
 EMSCRIPTEN_KEEPALIVE int qfw_height() { return descriptor.height; }
 EMSCRIPTEN_KEEPALIVE uint32_t qfw_duration() { return descriptor.duration; }
 EMSCRIPTEN_KEEPALIVE uint32_t qfw_sample_rate() { return descriptor.sampleRate; }
-EMSCRIPTEN_KEEPALIVE uint32_t qfw_frames() { return movie ? GetVideoFrames(movie) : 0; }
+// The pictures the packets deliver and how long they play, as `info` counts and prints them (not
+// GetVideoFrames, which can be one fewer).
+EMSCRIPTEN_KEEPALIVE uint32_t qfw_frames()
+{
+    return movie ? static_cast<uint32_t>(qfhost::PicturesDelivered(descriptor.duration)) : 0;
+}
+EMSCRIPTEN_KEEPALIVE uint32_t qfw_length_ms() { return static_cast<uint32_t>(qfhost::PlayedMs(qfw_frames())); }
+// "10.44 s (00:10.440)": info's length line.
+EMSCRIPTEN_KEEPALIVE const char *qfw_length_text()
+{
+    static std::string text;
+    text = qfhost::FormatSeconds(qfw_length_ms()) + " (" + qfhost::FormatTime(qfw_length_ms()) + ")";
+    return text.c_str();
+}
 
 EMSCRIPTEN_KEEPALIVE int qfw_found_count() { return static_cast<int>(FoundAssets().size()); }
 EMSCRIPTEN_KEEPALIVE const char *qfw_found_asked(int i) { return Found(i).asked.c_str(); }

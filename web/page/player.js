@@ -183,7 +183,8 @@
 
   // ---- Opening a movie ----------------------------------------------------------------------
 
-  const movie = { name: '', path: '', width: 0, height: 0, duration: 0, frames: 0, scenes: [] };
+  // duration: where the scenes end, the seek range; length: how long the frames play, as shown.
+  const movie = { name: '', path: '', width: 0, height: 0, duration: 0, length: 0, frames: 0, scenes: [] };
 
   // Opens until the plug-in is satisfied: each volume it asks for and the page has no folder for
   // is asked of the user, then the movie is opened again with the answer.
@@ -249,7 +250,7 @@
     }
     Object.assign(movie, {
       name, path, width: wasm._qfw_width(), height: wasm._qfw_height(), duration: wasm._qfw_duration() >>> 0,
-      frames: wasm._qfw_frames() >>> 0,
+      frames: wasm._qfw_frames() >>> 0, length: wasm._qfw_length_ms() >>> 0,
     });
     movie.scenes = [];
     for (let k = 1; k <= wasm._qfw_scene_count(); k++) movie.scenes.push(wasm._qfw_scene_start(k) >>> 0);
@@ -294,7 +295,7 @@
       '<table>' +
       '<tr><th>Movie</th><td>' + escape(movie.name) + '</td></tr>' +
       '<tr><th>Picture</th><td>' + movie.width + ' × ' + movie.height + '</td></tr>' +
-      '<tr><th>Length</th><td>' + movie.duration + ' ms (' + clock(movie.duration) + '), ' + movie.frames +
+      '<tr><th>Length</th><td>' + escape(text(wasm._qfw_length_text())) + ', ' + movie.frames +
         ' frames at 25 per second</td></tr>' +
       '<tr><th>Scenes</th><td>' + movie.scenes.length + '</td></tr>' +
       '<tr><th>Sound</th><td>' + (wasm._qfw_sample_rate() >>> 0) + ' Hz, 2 channels, 16-bit</td></tr>' +
@@ -326,10 +327,10 @@
   function drawMarks() {
     ui.marks.textContent = '';
     movie.scenes.forEach((start, i) => {
-      if (i === 0 || !movie.duration || start >= movie.duration) return;
+      if (i === 0 || !movie.length || start >= movie.duration) return;
       const mark = document.createElement('div');
       mark.className = 'mark';
-      mark.style.left = (100 * start / movie.duration) + '%';
+      mark.style.left = (100 * start / movie.length) + '%';
       mark.title = 'Scene ' + (i + 1) + ' at ' + clock(start);
       ui.marks.appendChild(mark);
     });
@@ -520,8 +521,8 @@
   }
 
   function updateTime(ms) {
-    ui.time.textContent = clock(ms) + ' / ' + clock(movie.duration);
-    ui.progress.style.width = (movie.duration ? Math.min(100, 100 * ms / movie.duration) : 0) + '%';
+    ui.time.textContent = clock(ms) + ' / ' + clock(movie.length);
+    ui.progress.style.width = (movie.length ? Math.min(100, 100 * ms / movie.length) : 0) + '%';
     const scene = wasm._qfw_scene_at(ms);
     ui.scene.textContent = movie.scenes.length ? 'scene ' + scene + ' of ' + movie.scenes.length : 'no scenes';
   }
@@ -581,7 +582,7 @@
 
   function seekFromPointer(e) {
     const box = ui.seekbar.getBoundingClientRect();
-    seek(Math.min(1, Math.max(0, (e.clientX - box.left) / box.width)) * movie.duration);
+    seek(Math.min(1, Math.max(0, (e.clientX - box.left) / box.width)) * movie.length);
   }
   ui.seekbar.addEventListener('pointerdown', (e) => {
     ui.seekbar.setPointerCapture(e.pointerId);

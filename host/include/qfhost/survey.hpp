@@ -49,6 +49,9 @@ struct AssetEntry {
     std::string volume;        // without colon
     std::string hostPath;      // where the host looked; for a volume on a disk image, a path inside it
     std::string rawAmigaPath;  // amigaPath byte for byte, unescaped: for tools that make file names of it
+    // The file name its loading command gives, embedded too ("" where the writer gave none): the
+    // name a make script gave the asset (its amigaName, by default its name).
+    std::string name;
     bool missing() const;
 };
 
@@ -149,6 +152,9 @@ public:
     Survey &operator=(const Survey &) = delete;
 
     bool opened() const;
+    // Why it did not open, in the words every open uses (skipping missing files, so a broken
+    // stream); "" when it opened.
+    const std::string &failure() const { return failure_; }
     int width() const;
     int height() const;
     uint32_t durationMs() const;
@@ -169,6 +175,7 @@ public:
 private:
     std::unique_ptr<MovieSurvey> record_;
     std::vector<AssetEntry> assets_;
+    std::string failure_;
     std::vector<SceneEntry> scenes_;
     std::vector<std::optional<PictureArt>> backgrounds_;
     std::vector<std::optional<FaceSetArt>> faceSets_;

@@ -31,4 +31,16 @@ inline uint64_t MillisecondsOf(double seconds)
 // duration, so its drift can add one more (10.4 s: 261 pictures, GetVideoFrames 260).
 uint64_t PicturesDelivered(uint32_t durationMs, uint32_t startMs = 0, std::optional<uint32_t> endMs = std::nullopt);
 
+// How long those pictures play, 40 ms each: the length the command, its JSON and the page show,
+// and what an export of them lasts (10.4 s of scenes: 261 pictures, 10.44 s).
+inline uint64_t PlayedMs(uint64_t pictures) { return pictures * 40; }
+
+// A length in seconds, with two decimals or three when the milliseconds need them: 10440 ms ->
+// "10.44 s", 1234 ms -> "1.234 s".
+std::string FormatSeconds(uint64_t ms);
+
+// "--start 00:10.420 is past the end of the movie: it plays 10.44 s, and times up to 00:10.399
+// reach its last picture". Seeks run on the plug-in's clock, which ends where the scenes end.
+std::string PastTheEnd(const std::string &option, uint64_t ms, uint32_t durationMs);
+
 }  // namespace qfhost
