@@ -24,7 +24,8 @@ void RegisterMake(CLI::App &app, Context &context)
     command
         ->add_option("-o,--output", o->out,
                      "The movie file to write; NAME.adf: a floppy image holding the movie and its referenced files")
-        ->required();
+        ->required()
+        ->type_name("FILE");
     AddQuietOption(*command, context);
     AddOverwriteOptions(*command, context);
     command->callback([&context, o] {

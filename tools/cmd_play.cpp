@@ -29,6 +29,7 @@ void RegisterPlay(CLI::App &app, Context &context)
                 "q or Esc quit.");
     command->add_option("MOVIE", o->movies, "The movie files, played in this order")->required();
     command->add_option("--scale", o->player.scale, "Integer picture scale (default: about two thirds of the screen)")
+        ->type_name("N")
         ->check(CLI::Range(1, 64));
     command->add_flag("--fullscreen", o->player.fullscreen, "Start in full screen");
     command->add_flag("--loop", o->player.loop, "Start each movie again at its end");
@@ -37,6 +38,7 @@ void RegisterPlay(CLI::App &app, Context &context)
     // Keys pressed by a test, answered on stdout; not for people.
     command->add_option("--script", o->script)->group("");
     command->add_option("--frames", o->player.frames, "Quit after showing N pictures (of all the movies)")
+        ->type_name("N")
         ->check(CLI::PositiveNumber);
     AddMovieOptions(*command, context);
     command->callback([&context, o, command] {

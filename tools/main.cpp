@@ -23,6 +23,9 @@ void RegisterSheet(CLI::App &app, Context &context);
 void RegisterPlay(CLI::App &app, Context &context);
 void RegisterMake(CLI::App &app, Context &context);
 void RegisterDemo(CLI::App &app, Context &context);
+void RegisterThumbnail(CLI::App &app, Context &context);
+// describe.cpp: the options as JSON, for scripts/gen-docs.py.
+int DescribeOptions(const CLI::App &app);
 
 namespace {
 
@@ -90,6 +93,9 @@ int main(int argc, char **argv)
     RegisterPlay(app, context);
     RegisterMake(app, context);
     RegisterDemo(app, context);
+    RegisterThumbnail(app, context);
+    // Hidden: the man page, the completions and docs/commands.md are written from this.
+    if (argc == 2 && std::string_view(argv[1]) == "--describe-options") return DescribeOptions(app);
 
     try {
         if (const char *word = SubcommandWord(argc, argv)) {
