@@ -1,5 +1,5 @@
 # The README's commands. Each installs what is missing first.
-.PHONY: deps demo test bench release release-plugin asan install clean format format-check
+.PHONY: deps demo test bench release release-plugin asan install docs clean format format-check
 
 PREFIX ?= /usr/local
 
@@ -32,8 +32,15 @@ bench: release
 	@bash scripts/run-benchmarks.sh build/release
 
 # The release build under PREFIX (make install PREFIX=$$HOME/.local); DESTDIR is honoured.
+# Without DESTDIR the desktop's MIME cache learns the movie type at once (packages do it in a trigger).
 install: release
 	@cmake --install build/release --prefix "$(PREFIX)"
+	@if [ -z "$(DESTDIR)" ] && command -v update-mime-database >/dev/null; then \
+		update-mime-database "$(PREFIX)/share/mime"; fi
+
+# The man page, the completions and the option reference of docs/commands.md, from the options.
+docs: release
+	@python3 scripts/gen-docs.py build/release/quillframer
 
 # clang-format with the tree's .clang-format: format rewrites, format-check only reports.
 format: deps

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <numeric>
 #include <stdexcept>
+#include <utility>
 
 namespace qfmedia {
 
@@ -169,6 +170,43 @@ RgbImage Shrink(const RgbImage &image, int factor)
             for (int c = 0; c < 3; ++c) q[c] = static_cast<uint8_t>((sum[c] + count / 2) / count);
         }
     return out;
+}
+
+RgbImage Resize(const RgbImage &image, int width, int height)
+{
+    RgbImage out(width, height);
+    if (image.width <= 0 || image.height <= 0) return out;
+    // Each output pixel covers source columns [x0, x1) and rows [y0, y1), at least one of each.
+    auto span = [](int i, int from, int to) {
+        const int a = static_cast<int>(int64_t{i} * from / to);
+        const int b = static_cast<int>(int64_t{i + 1} * from / to);
+        return std::pair{a, std::max(a + 1, b)};
+    };
+    for (int y = 0; y < height; ++y) {
+        const auto [y0, y1] = span(y, image.height, height);
+        for (int x = 0; x < width; ++x) {
+            const auto [x0, x1] = span(x, image.width, width);
+            uint64_t sum[3] = {0, 0, 0};
+            for (int sy = y0; sy < y1; ++sy)
+                for (int sx = x0; sx < x1; ++sx) {
+                    const uint8_t *p = image.at(sx, sy);
+                    sum[0] += p[0], sum[1] += p[1], sum[2] += p[2];
+                }
+            const uint64_t count = uint64_t(y1 - y0) * uint64_t(x1 - x0);
+            uint8_t *q = out.at(x, y);
+            for (int c = 0; c < 3; ++c) q[c] = static_cast<uint8_t>((sum[c] + count / 2) / count);
+        }
+    }
+    return out;
+}
+
+RgbImage ResizeLongestSide(const RgbImage &image, int longest)
+{
+    const int64_t w = std::max(1, image.width), h = std::max(1, image.height), side = std::max(1, longest);
+    // Rounded to the nearest pixel, never below one.
+    if (w >= h)
+        return Resize(image, static_cast<int>(side), static_cast<int>(std::max<int64_t>(1, (h * side + w / 2) / w)));
+    return Resize(image, static_cast<int>(std::max<int64_t>(1, (w * side + h / 2) / h)), static_cast<int>(side));
 }
 
 void Blit(RgbImage &dst, const RgbImage &src, int x, int y)

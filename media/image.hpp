@@ -68,6 +68,11 @@ RgbImage RenderPicture(std::span<const uint32_t> words, int width, int height, c
 
 // Shrinks by an integer factor, averaging each factor x factor block.
 RgbImage Shrink(const RgbImage &image, int factor);
+// Any size to any size: each pixel the average of the block of pixels it covers (one pixel when
+// enlarging). A whole-number shrink gives what Shrink gives.
+RgbImage Resize(const RgbImage &image, int width, int height);
+// Resized, shape kept, so that the longer side is `longest` pixels.
+RgbImage ResizeLongestSide(const RgbImage &image, int longest);
 void Blit(RgbImage &dst, const RgbImage &src, int x, int y);
 void FillRect(RgbImage &dst, int x, int y, int w, int h, Rgb colour);
 

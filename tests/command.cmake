@@ -22,4 +22,11 @@ add_dependencies(command_extract_test quillframer quillframer_vtp)
 add_test(NAME command_docs_examples
          COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/command/docs_examples.sh $<TARGET_FILE:quillframer> ${PROJECT_SOURCE_DIR})
 # `cmake --install` into a temporary prefix, then the installed command on its own.
-add_test(NAME command_install COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/command/install_check.sh ${PROJECT_BINARY_DIR})
+add_test(NAME command_install
+         COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/command/install_check.sh ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR})
+# --help, the man page, docs/commands.md and the bash and zsh completions agree, and the generated
+# parts are what scripts/gen-docs.py writes from today's options.
+add_test(NAME command_options
+         COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/command/options_check.sh $<TARGET_FILE:quillframer> ${PROJECT_SOURCE_DIR})
+add_test(NAME command_docs_generated
+         COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/gen-docs.py --check $<TARGET_FILE:quillframer>)

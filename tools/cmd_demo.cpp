@@ -12,8 +12,10 @@ namespace qftools {
 
 namespace {
 
+constexpr const char *DefaultFolder = "quillframer-demo";
+
 struct DemoCommand {
-    std::string dir = "build/demo";
+    std::string dir;
     bool webOnly = false;
 };
 
@@ -34,13 +36,20 @@ void RegisterDemo(CLI::App &app, Context &context)
     CLI::App *command = app.add_subcommand(
         "demo", "Author the built-in demo movie (about ten seconds, made in code: no asset files) and export it\n"
                 "to demo.mp4, demo.gif, demo.wav and a contact sheet sheet.png; web/index.html plays it in a browser.");
-    command->add_option("-o,--output", o->dir, "The directory to write into (default build/demo)");
+    command
+        ->add_option("-o,--output", o->dir,
+                     "The folder to write into (default: quillframer-demo in the current folder, said when used)")
+        ->type_name("DIR");
     command->add_flag("--web-only", o->webOnly, "Write only the movie, its volume and the web page");
     AddMovieOptions(*command, context);
     AddOverwriteOptions(*command, context);
     command->callback([&context, o] {
         namespace fs = std::filesystem;
-        fs::path dir = o->dir;
+        // Without -o the files land in a folder named for what they are, and the user is told where.
+        fs::path dir = o->dir.empty() ? fs::path(DefaultFolder) : fs::path(o->dir);
+        if (o->dir.empty())
+            std::fprintf(stderr, "quillframer: no -o given: writing the demo into %s\n",
+                         (fs::current_path() / dir).c_str());
         qfutil::Outputs outputs = CommandOutputs(context, {});
         std::vector<fs::path> targets;
         for (const char *name : {"demo.qf", "demo.mp4", "demo.gif", "demo.wav", "sheet.png"})

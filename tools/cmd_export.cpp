@@ -74,7 +74,8 @@ void RegisterExport(CLI::App &app, Context &context)
     command
         ->add_option("-o,--output", o->out,
                      "The file (or PNG pattern) to write, - for standard output; %n is the movie's name")
-        ->required();
+        ->required()
+        ->type_name("OUT");
     command
         ->add_option_function<std::string>(
             "-f,--format",
@@ -85,13 +86,14 @@ void RegisterExport(CLI::App &app, Context &context)
                                                "mp4, webm, mkv (matroska), gif or wav, not \"" + name + "\"");
             },
             "The container, whatever the extension: mp4, webm, mkv (matroska), gif or wav")
-        ->type_name("FORMAT");
+        ->type_name("mp4|webm|mkv|matroska|gif|wav");
     command
         ->add_option("--scale", o->scale,
                      "Integer picture scale, nearest neighbour (default 2 for video, 1 for GIF and PNG)")
+        ->type_name("N")
         ->check(CLI::Range(1, 16));
-    command->add_option("--start", o->start, "Start at T (seconds, mm:ss.fff or hh:mm:ss)");
-    command->add_option("--duration", o->duration, "Export T (seconds, mm:ss.fff or hh:mm:ss)");
+    command->add_option("--start", o->start, "Start at T (seconds, mm:ss.fff or hh:mm:ss)")->type_name("T");
+    command->add_option("--duration", o->duration, "Export T (seconds, mm:ss.fff or hh:mm:ss)")->type_name("T");
     AddPictureOptions(*command, o->picture, true);
     AddJobsOption(*command, o->jobs);
     AddMovieOptions(*command, context);

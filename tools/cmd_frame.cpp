@@ -2,11 +2,26 @@
 #include <cstdio>
 
 #include "common.hpp"
+#include "frame.hpp"
 #include "media/image.hpp"
 #include "media/still.hpp"
 #include "qfhost/time.hpp"
 
 namespace qftools {
+
+qfmedia::RgbImage PictureAt(qfhost::Movie &movie, uint32_t at, int scale, const PictureOptions &picture)
+{
+    if (at >= movie.durationMs()) throw ToolError(qfhost::PastTheEnd("--at", at, movie.durationMs()));
+    const std::optional<std::span<const uint32_t>> words = movie.pictureAt(at);
+    if (!words) throw ToolError("no picture at " + qfhost::FormatTime(at));
+    try {
+        const qfmedia::Layout layout =
+            qfmedia::PlacePicture(movie.width(), movie.height(), scale, picture.aspect, picture.fit);
+        return qfmedia::RenderPicture(*words, movie.width(), movie.height(), layout);
+    } catch (const std::runtime_error &e) {
+        throw ToolError(e.what());
+    }
+}
 
 namespace {
 
@@ -26,21 +41,14 @@ void Frame(const Context &context, const FrameCommand &o, const std::string &pat
     outputs.claim(out);
     OpenedMovie opened = OpenMovie(context, path);
     AddInputsRead(opened.plugin->host(), outputs);
-    qfhost::Movie &movie = *opened.movie;
-    const std::string when = qfhost::FormatTime(at);
-    if (at >= movie.durationMs()) throw ToolError(qfhost::PastTheEnd("--at", at, movie.durationMs()));
-    const std::optional<std::span<const uint32_t>> picture = movie.pictureAt(at);
-    if (!picture) throw ToolError("no picture at " + when);
+    qfmedia::RgbImage image = PictureAt(*opened.movie, at, o.scale, o.picture);
     try {
-        const qfmedia::Layout layout =
-            qfmedia::PlacePicture(movie.width(), movie.height(), o.scale, o.picture.aspect, o.picture.fit);
-        qfmedia::RgbImage image = qfmedia::RenderPicture(*picture, movie.width(), movie.height(), layout);
         outputs.write(out, [&](const std::filesystem::path &file) { qfmedia::WriteStill(file, image, format); });
-        if (!context.quiet)
-            std::printf("wrote %s: %dx%d at %s\n", out.c_str(), image.width, image.height, when.c_str());
     } catch (const std::runtime_error &e) {
         throw ToolError(e.what());
     }
+    if (!context.quiet)
+        std::printf("wrote %s: %dx%d at %s\n", out.c_str(), image.width, image.height, qfhost::FormatTime(at).c_str());
 }
 
 }  // namespace
@@ -52,12 +60,14 @@ void RegisterFrame(CLI::App &app, Context &context)
         "frame", "Write the picture at time T (a seek to T, then the next picture) as PNG, JPEG or WebP,\n"
                  "as the output's extension says.");
     command->add_option("MOVIE", o->movies, "The movie files")->required();
-    command->add_option("--at", o->at, "The time: seconds, mm:ss.fff or hh:mm:ss (default 0)");
+    command->add_option("--at", o->at, "The time: seconds, mm:ss.fff or hh:mm:ss (default 0)")->type_name("T");
     command
         ->add_option("-o,--output", o->out,
                      "The picture to write: .png, .jpg or .jpeg (JPEG), .webp (lossless WebP); %n is the movie's name")
-        ->required();
+        ->required()
+        ->type_name("FILE");
     command->add_option("--scale", o->scale, "Integer picture scale, nearest neighbour (default 1)")
+        ->type_name("N")
         ->check(CLI::Range(1, 16));
     AddPictureOptions(*command, o->picture, true);
     AddJobsOption(*command, o->jobs);

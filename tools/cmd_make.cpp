@@ -28,7 +28,8 @@ void RegisterMake(CLI::App &app, Context &context)
     command
         ->add_option("-o,--output", o->out,
                      "The movie file to write; NAME.adf: a floppy image holding the movie and its referenced files")
-        ->required();
+        ->required()
+        ->type_name("FILE");
     command->add_flag("--strict-colours", o->options.strictColours,
                       "Refuse a face colour that the palette of the scenes showing it lacks, instead of taking "
                       "the nearest");

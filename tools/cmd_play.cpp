@@ -34,6 +34,7 @@ void RegisterPlay(CLI::App &app, Context &context)
                      "The movies, played in this order; one that cannot be opened is skipped with a message")
         ->required();
     command->add_option("--scale", o->player.scale, "Integer picture scale (default: about two thirds of the screen)")
+        ->type_name("N")
         ->check(CLI::Range(1, 64));
     command->add_flag("--fullscreen", o->player.fullscreen,
                       "Start in full screen: the whole picture, scaled to fit, with black bars (f toggles)");
@@ -43,6 +44,7 @@ void RegisterPlay(CLI::App &app, Context &context)
     // Keys pressed by a test, answered on stdout; not for people.
     command->add_option("--script", o->script)->group("");
     command->add_option("--frames", o->player.frames, "Quit after showing N pictures (of all the movies)")
+        ->type_name("N")
         ->check(CLI::PositiveNumber);
     AddMovieOptions(*command, context);
     command->callback([&context, o, command] {

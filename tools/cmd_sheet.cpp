@@ -63,11 +63,16 @@ void RegisterSheet(CLI::App &app, Context &context)
     command
         ->add_option("-o,--output", o->out,
                      "The picture to write: .png, .jpg or .jpeg (JPEG), .webp (lossless WebP); %n is the movie's name")
-        ->required();
-    command->add_option("--every", o->every,
-                        "A thumbnail every T (seconds, mm:ss.fff or hh:mm:ss) instead of at changes");
-    command->add_option("--columns", o->columns, "Thumbnails per row (default 4)")->check(CLI::Range(1, 64));
+        ->required()
+        ->type_name("FILE");
+    command
+        ->add_option("--every", o->every, "A thumbnail every T (seconds, mm:ss.fff or hh:mm:ss) instead of at changes")
+        ->type_name("T");
+    command->add_option("--columns", o->columns, "Thumbnails per row (default 4)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 64));
     command->add_option("--shrink", o->shrink, "Thumbnail = picture / N (default 2, or 1 for small pictures)")
+        ->type_name("N")
         ->check(CLI::Range(1, 16));
     AddPictureOptions(*command, o->picture, false);
     AddJobsOption(*command, o->jobs);

@@ -337,6 +337,7 @@ void AddPictureOptions(CLI::App &command, PictureOptions &picture, bool withFit)
 void AddJobsOption(CLI::App &command, int &jobs)
 {
     command.add_option("-j,--jobs", jobs, "Convert N movies at once, each in its own process (default 1)")
+        ->type_name("N")
         ->check(CLI::Range(1, 64));
 }
 

@@ -23,6 +23,9 @@ void RegisterSheet(CLI::App &app, Context &context);
 void RegisterPlay(CLI::App &app, Context &context);
 void RegisterMake(CLI::App &app, Context &context);
 void RegisterDemo(CLI::App &app, Context &context);
+void RegisterThumbnail(CLI::App &app, Context &context);
+// describe.cpp: the options as JSON, for scripts/gen-docs.py.
+int DescribeOptions(const CLI::App &app);
 
 namespace {
 
@@ -46,7 +49,7 @@ void PrintVersion(const Context &context)
 // The first word that is neither an option nor an option's value: what the user meant as the subcommand.
 const char *SubcommandWord(int argc, char **argv)
 {
-    static constexpr std::array<std::string_view, 4> withValue = {"--volume", "--plugin", "--max-pixels",
+    static constexpr std::array<std::string_view, 5> withValue = {"--volume", "--plugin", "--max-pixels", "--search",
                                                                   "--max-file-size"};
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
@@ -110,8 +113,11 @@ int main(int argc, char **argv)
     RegisterPlay(app, context);
     RegisterMake(app, context);
     RegisterDemo(app, context);
+    RegisterThumbnail(app, context);
     app.add_subcommand("help", "Show this usage, or a command's: help COMMAND is COMMAND --help")
         ->add_option("COMMAND", "The command to explain");
+    // Hidden: the man page, the completions and docs/commands.md are written from this.
+    if (argc == 2 && std::string_view(argv[1]) == "--describe-options") return DescribeOptions(app);
 
     std::vector<char *> args = HelpAsOption(argc, argv);
     argc = static_cast<int>(args.size());

@@ -477,6 +477,61 @@ TEST(PictureLayout, IntegerScaleThenTheSmallestExactCorrection)
     EXPECT_THROW(qfmedia::PlacePicture(320, 256, 1, PixelAspect::Square, qfmedia::Size{319, 256}), std::runtime_error);
 }
 
+// Hand-worked: an output pixel averages the block it covers (halves round up) and repeats a pixel
+// when enlarging; a whole-number shrink is Shrink; the longer side gets the size, the other rounds.
+TEST(Resize, AveragesWhatEachPixelCoversAndKeepsTheShape)
+{
+    auto row = [](std::initializer_list<uint8_t> greys) {
+        qfmedia::RgbImage image(static_cast<int>(greys.size()), 1);
+        int x = 0;
+        for (uint8_t grey : greys) std::fill_n(image.at(x++, 0), 3, grey);
+        return image;
+    };
+    auto greys = [](const qfmedia::RgbImage &image) {
+        std::vector<int> out;
+        for (size_t i = 0; i < image.rgb.size(); i += 3) out.push_back(image.rgb[i]);
+        return out;
+    };
+    EXPECT_EQ(greys(qfmedia::Resize(row({0, 255}), 1, 1)), std::vector<int>{128});
+    EXPECT_EQ(greys(qfmedia::Resize(row({10, 20, 30}), 2, 1)), (std::vector<int>{10, 25}));
+    EXPECT_EQ(greys(qfmedia::Resize(row({10, 20, 30}), 6, 1)), (std::vector<int>{10, 10, 20, 20, 30, 30}));
+    qfmedia::RgbImage block(4, 2);
+    for (size_t i = 0; i < block.rgb.size(); ++i) block.rgb[i] = static_cast<uint8_t>(i * 37);
+    EXPECT_EQ(qfmedia::Resize(block, 2, 1).rgb, qfmedia::Shrink(block, 2).rgb);
+    EXPECT_EQ(qfmedia::Resize(block, 4, 2).rgb, block.rgb);
+
+    const struct {
+        int w, h, side, wantW, wantH;
+    } sizes[] = {{320, 240, 128, 128, 96}, {300, 200, 128, 128, 85}, {200, 300, 128, 85, 128},
+                 {64, 48, 500, 500, 375},  {1000, 1, 128, 128, 1},   {3, 2, 4, 4, 3}};
+    for (const auto &c : sizes) {
+        qfmedia::RgbImage got = qfmedia::ResizeLongestSide(qfmedia::RgbImage(c.w, c.h), c.side);
+        EXPECT_EQ(std::pair(got.width, got.height), std::pair(c.wantW, c.wantH))
+            << c.w << "x" << c.h << " to " << c.side;
+    }
+}
+
+// The poster is frame's picture, resized; OUT is replaced, as file managers expect; a size beyond
+// reason is refused before anything is made.
+TEST_F(MediaTest, ThumbnailIsTheFrameResized)
+{
+    Outcome r = Run({"frame", movie_, "--at", "0.5", "-o", Path("poster-frame.png"), "--volume", volume_});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Decoded at = DecodeFile(Path("poster-frame.png"));
+    qfmedia::RgbImage picture(at.width, at.height);
+    picture.rgb = at.frames.at(0);
+    std::ofstream(Path("poster.png")) << "an older poster";
+    r = Run({"thumbnail", "-s", "40", movie_, Path("poster.png"), "--at", "0.5", "--volume", volume_});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Decoded poster = DecodeFile(Path("poster.png"));
+    EXPECT_EQ(std::pair(poster.width, poster.height), std::pair(40, 30));  // 64x48
+    EXPECT_EQ(poster.frames.at(0), qfmedia::ResizeLongestSide(picture, 40).rgb);
+
+    r = Run({"thumbnail", "-s", "100000", movie_, Path("huge.png"), "--volume", volume_});
+    EXPECT_NE(r.status, 0);
+    EXPECT_FALSE(fs::exists(Path("huge.png")));
+}
+
 // Video files declare the pixel shape and keep every pixel; GIF and PNG are resampled; --fit pads.
 TEST_F(MediaTest, AspectIsDeclaredInVideoAndResampledInPictures)
 {
@@ -698,15 +753,18 @@ TEST_F(MediaTest, ErrorsNameTheirCause)
 }
 
 // The one demo run (about 25 s under the sanitizers).
+// Without -o the demo goes into ./quillframer-demo, and the command says so.
 TEST_F(MediaTest, DemoMakesAllFourFiles)
 {
-    Outcome r = Run({"demo", "-o", Path("demo"), "--quiet"});
+    fs::create_directories(Path("here"));
+    Outcome r = Run({"demo", "--quiet"}, "cd " + qftest::Quote(Path("here")) + " &&");
     ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find(Path("here/quillframer-demo")), std::string::npos) << r.err;
     for (const char *name : {"demo.mp4", "demo.gif", "demo.wav", "sheet.png"}) {
-        EXPECT_GT(fs::file_size(Path("demo/" + std::string(name))), 1000u) << name;
+        EXPECT_GT(fs::file_size(Path("here/quillframer-demo/" + std::string(name))), 1000u) << name;
         EXPECT_NE(r.out.find(name), std::string::npos) << r.out;
     }
-    EXPECT_NEAR(DecodeFile(Path("demo/demo.wav")).soundFrames / 22050.0, 10.0, 0.5);  // about ten seconds
+    EXPECT_NEAR(DecodeFile(Path("here/quillframer-demo/demo.wav")).soundFrames / 22050.0, 10.0, 0.5);  // ten seconds
 }
 
 }  // namespace
