@@ -34,7 +34,7 @@ _quillframer()
                 --plugin) _quillframer_paths -f "$cur"; return ;;
             esac
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "-h --help --json --scenes --files -j --jobs --volume --search --plugin --max-pixels --max-file-size -q --quiet" -- "$cur"))
+                COMPREPLY=($(compgen -W "-h --help --json --scenes -v --verbose --files -j --jobs --volume --search --plugin --max-pixels --max-file-size -q --quiet" -- "$cur"))
             else
                 _quillframer_paths -f "$cur"
             fi
@@ -121,7 +121,7 @@ _quillframer()
                 -o | --output) _quillframer_paths -f "$cur"; return ;;
             esac
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "-h --help -o --output -q --quiet -y --overwrite -n --no-overwrite" -- "$cur"))
+                COMPREPLY=($(compgen -W "-h --help -o --output --strict-colours --no-quantise --dither -q --quiet -y --overwrite -n --no-overwrite" -- "$cur"))
             else
                 _quillframer_paths -f "$cur"
             fi
@@ -148,6 +148,15 @@ _quillframer()
                 _quillframer_paths -f "$cur"
             fi
             ;;
+        help)
+            case $prev in
+            esac
+            if [[ $cur == -* ]]; then
+                COMPREPLY=($(compgen -W "-h --help" -- "$cur"))
+            else
+                COMPREPLY=($(compgen -W "info dump export extract frame sheet play make demo thumbnail help" -- "$cur"))
+            fi
+            ;;
         *)
             case $prev in
                 --volume | --max-pixels | --max-file-size) :; return ;;
@@ -157,7 +166,7 @@ _quillframer()
             if [[ $cur == -* ]]; then
                 COMPREPLY=($(compgen -W "-h --help --volume --search --plugin --max-pixels --max-file-size -q --quiet -V --version" -- "$cur"))
             else
-                COMPREPLY=($(compgen -W "info dump export extract frame sheet play make demo thumbnail" -- "$cur"))
+                COMPREPLY=($(compgen -W "info dump export extract frame sheet play make demo thumbnail help" -- "$cur"))
             fi
             ;;
     esac
