@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <optional>
@@ -203,6 +204,35 @@ private:
     LHAFileHeader *header_ = nullptr;
 };
 
+// Volume paths are Latin-1, as Amiga names are. An archive made on Unix holds UTF-8 names: those
+// within Latin-1 are brought to it, so they come out as written; anything else stays as stored.
+std::string Utf8AsLatin1(const std::string &name)
+{
+    std::string out;
+    for (size_t i = 0; i < name.size(); ++i) {
+        auto c = uint8_t(name[i]);
+        if (c < 0x80) {
+            out += char(c);
+        } else if ((c == 0xC2 || c == 0xC3) && i + 1 < name.size() && (uint8_t(name[i + 1]) & 0xC0) == 0x80) {
+            out += char((c & 0x03) << 6 | (uint8_t(name[++i]) & 0x3F));
+        } else {
+            return name;
+        }
+    }
+    return out;
+}
+
+// An MS-DOS time stamp (levels 0 and 1) in local time, as liblhasa reads it for the other members.
+std::time_t MsDosTime(uint32_t raw)
+{
+    if (raw == 0) return 0;
+    std::tm t{};
+    t.tm_sec = int(raw << 1 & 0x3E), t.tm_min = int(raw >> 5 & 0x3F), t.tm_hour = int(raw >> 11 & 0x1F);
+    t.tm_mday = int(raw >> 16 & 0x1F), t.tm_mon = int(raw >> 21 & 0xF) - 1, t.tm_year = 80 + int(raw >> 25 & 0x7F);
+    t.tm_isdst = -1;
+    return std::mktime(&t);
+}
+
 // What the index keeps of a member, beside its entry.
 struct Member {
     VolumeEntry entry;
@@ -366,9 +396,14 @@ private:
     }
 
     // A zero-length entry with a folder and no file name, which liblhasa refuses (only -lhd- may
-    // lack a file name): how old Amiga archivers stored a directory. Its path, and where the next
-    // member starts.
-    std::optional<std::pair<std::string, uint64_t>> namelessEntry(Source &source, uint64_t offset) const
+    // lack a file name): how old Amiga archivers stored a directory. Its path, time, and where the
+    // next member starts.
+    struct Nameless {
+        std::string path;
+        std::time_t modified = 0;
+        uint64_t next = 0;
+    };
+    std::optional<Nameless> namelessEntry(Source &source, uint64_t offset) const
     {
         auto le = [](const uint8_t *p, int bytes) {
             uint64_t v = 0;
@@ -420,7 +455,8 @@ private:
         }
         std::string path = folder + (folder.empty() || folder.back() == '/' ? "" : "/") + file;
         if (packed != 0 || (!path.empty() && path.back() != '/')) return std::nullopt;
-        return std::make_pair(path, offset + raw.size());
+        return Nameless{path, level == 2 ? std::time_t(le(b + 15, 4)) : MsDosTime(uint32_t(le(b + 15, 4))),
+                        offset + raw.size()};
     }
 
     void index()
@@ -433,10 +469,11 @@ private:
             if (!h) {
                 if (auto nameless = namelessEntry(source, offset)) {
                     Member m;
-                    m.entry.path = MemberPath(nameless->first);
+                    m.entry.path = MemberPath(nameless->path);
                     m.entry.directory = true;
+                    m.entry.modified = nameless->modified;
                     m.offset = offset;
-                    offset = nameless->second;
+                    offset = nameless->next;
                     if (!m.entry.path.empty()) members_.push_back(std::move(m));
                     continue;
                 }
@@ -453,6 +490,7 @@ private:
             }
             Member m;
             m.entry.path = MemberPath(*h);
+            if (h->os_type == LHA_OS_TYPE_UNIX) m.entry.path = Utf8AsLatin1(m.entry.path);
             bool dirMethod = std::string_view(h->compress_method) == LHA_COMPRESS_TYPE_DIR;
             // A zero-length entry whose name ends in '/', or with the MS-DOS directory attribute
             // (on the Amiga that bit is the archive flag, so there only what lies inside one says so).
