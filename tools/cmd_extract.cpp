@@ -10,6 +10,7 @@ void RunExtractMovie(const Context &context, const std::string &movie, const std
 namespace {
 struct ExtractOptions {
     std::string source, out;
+    bool salvage = false;
 };
 }  // namespace
 
@@ -23,10 +24,12 @@ void RegisterExtract(CLI::App &app, Context &context)
                    "movie.json, a script for `quillframer make` that makes the same movie again.");
     command->add_option("SOURCE", o->source, "A disk image or archive, IMAGE:folder, or a movie")->required();
     command->add_option("-o,--output", o->out, "The folder to write into")->required()->type_name("DIR");
+    command->add_flag("--salvage", o->salvage,
+                      "Also write what can be read of a damaged file, up to its damage (each is still reported)");
     AddMovieOptions(*command, context);
     AddOverwriteOptions(*command, context);
     command->callback([&context, o] {
-        if (IsVolumeArgument(o->source)) RunExtractVolume(context, o->source, o->out);
+        if (IsVolumeArgument(o->source)) RunExtractVolume(context, o->source, o->out, o->salvage);
         else RunExtractMovie(context, o->source, o->out);
     });
 }

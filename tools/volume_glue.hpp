@@ -15,7 +15,8 @@ bool IsVolumeArgument(const std::string &argument);
 // every file and folder, like `unadf -l`.
 void RunInfoVolume(const Context &context, const std::string &image, bool files, bool json);
 
-// `extract IMAGE[:folder] -o DIR`: the files, with their folders, into DIR.
-void RunExtractVolume(const Context &context, const std::string &image, const std::string &directory);
+// `extract IMAGE[:folder] -o DIR`: the files, with their folders, into DIR; with salvage, also
+// what can be read of a damaged file.
+void RunExtractVolume(const Context &context, const std::string &image, const std::string &directory, bool salvage);
 
 }  // namespace qftools

@@ -264,6 +264,11 @@ bool AdfImage::fastFileSystem() const { return flags_ & flagFast; }
 bool AdfImage::international() const { return flags_ & (flagInternational | flagDirCache); }
 bool AdfImage::directoryCache() const { return flags_ & flagDirCache; }
 uint32_t AdfImage::blockCount() const { return count_; }
+bool AdfImage::bitmapValid() const
+{
+    adf::Blocks w = Walker::Blocks(*this);
+    return Get32(w.header(root_, [] { return std::string("root"); }), BitmapFlagOffset(size_)) == 0xFFFFFFFF;
+}
 
 void AdfImage::walk(const AdfVisitor &visit) const
 {

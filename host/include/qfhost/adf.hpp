@@ -148,6 +148,8 @@ public:
     bool international() const;
     bool directoryCache() const;
     uint32_t blockCount() const;  // of the file system's partition
+    // Whether the root's bitmap flag says the bitmap is valid (AmigaDOS validated the disk).
+    bool bitmapValid() const;
 
     // Every file, directory and link, parents before children, each directory in hash-table order,
     // one at a time; deeper than the options' depth is an AdfError naming the path so far.
