@@ -90,6 +90,7 @@ void RunInfoVolume(const Context &context, const std::string &image, bool files,
                                          {"size", e.size},
                                          {"modified", static_cast<int64_t>(e.modified)}};
                 if (e.link) f["target"] = qfhost::Latin1ToUtf8(e.linkTarget);
+                if (!e.damage.empty()) f["damage"] = e.damage;
                 j["files"].push_back(f);
             }
         } else {

@@ -207,6 +207,7 @@ public:
                 v.linkTarget = a.linkTarget;
                 v.name = a.name;
                 v.id = a.block;
+                v.damage = a.damage;
                 return visit(v);
             });
         } catch (const AdfError &e) {

@@ -101,7 +101,7 @@ std::vector<MovieOnVolume> FindMovies(const Volume &volume)
 {
     std::vector<MovieOnVolume> movies;
     volume.walk([&](const VolumeEntry &e) {
-        if (e.directory || e.link || e.size < QF_SIGNATURE_LENGTH) return true;
+        if (e.directory || e.link || !e.damage.empty() || e.size < QF_SIGNATURE_LENGTH) return true;
         std::vector<uint8_t> head;
         try {
             head = volume.head(e, QF_SIGNATURE_LENGTH);
@@ -308,6 +308,11 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
             const unsigned position = ++children[parent];
             if (std::any_of(refused.begin(), refused.end(), [&](const std::string &r) { return Inside(e.path, r); }))
                 return true;
+            if (!e.damage.empty()) {
+                ++result.damaged;
+                failed(e.damage);
+                return true;
+            }
             if (name.empty()) {
                 // Damage no Amiga file system makes: this entry alone cannot come out.
                 failed("entry " + std::to_string(position) + " of " +
@@ -510,6 +515,7 @@ std::vector<std::string> ListVolume(const Volume &volume)
                            "  " + qfutil::Printable(Latin1ToUtf8(e.path));
         if (e.directory) line += "/";
         if (e.link) line += " -> " + qfutil::Printable(Latin1ToUtf8(e.linkTarget));
+        if (!e.damage.empty()) line += "  (unreadable: " + qfutil::Printable(e.damage) + ")";
         lines.push_back(std::move(line));
         return true;
     });
