@@ -10,6 +10,7 @@ void RunExtractMovie(const Context &context, const std::string &movie, const std
 namespace {
 struct ExtractOptions {
     std::string source, out;
+    bool salvage = false;
 };
 }  // namespace
 
@@ -25,11 +26,14 @@ void RegisterExtract(CLI::App &app, Context &context)
     command->add_option("SOURCE", o->source, "A disk image or archive, IMAGE:folder, IMAGE:file, or a movie")
         ->required();
     command->add_option("-o,--output", o->out, "The folder to write into")->required()->type_name("DIR");
+    command->add_flag("--salvage", o->salvage,
+                      "Also write what can be read of a damaged file, up to its damage (each is still reported)");
     AddMovieOptions(*command, context);
     AddOverwriteOptions(*command, context);
     command->callback([&context, o] {
         // IMAGE:path of a movie is that movie, as a movie file is.
-        if (IsVolumeArgument(o->source) && !IsMovieOnVolume(o->source)) RunExtractVolume(context, o->source, o->out);
+        if (IsVolumeArgument(o->source) && !IsMovieOnVolume(o->source))
+            RunExtractVolume(context, o->source, o->out, o->salvage);
         else RunExtractMovie(context, o->source, o->out);
     });
 }

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "qfhost/adf.hpp"
 #include "qfutil/printable.hpp"
 #include "qfhost/time.hpp"
 #include "qfhost/volume_files.hpp"
@@ -37,6 +38,21 @@ void RunInfoVolume(const Context &context, const std::string &image, bool files,
     const bool labelled = volume->kind() == qfhost::VolumeKind::DiskImage;
     const std::string label = labelled ? qfhost::Latin1ToUtf8(volume->label()) : "";
 
+    // What the disk's own checks say: blocks whose checksums fail (the root's among them, when its
+    // label may be garbage) and a bitmap AmigaDOS would have to validate.
+    std::vector<std::string> warnings;
+    if (labelled) {
+        try {
+            qfhost::AdfImage disk = qfhost::AdfImage::Load(split->image);
+            if (!disk.bitmapValid())
+                warnings.push_back("the bitmap is marked invalid: AmigaDOS would validate the disk before writing");
+            disk.list();
+            warnings.insert(warnings.end(), disk.warnings().begin(), disk.warnings().end());
+        } catch (const qfhost::AdfError &e) {
+            warnings.push_back(e.what());
+        }
+    }
+
     nlohmann::ordered_json j;
     j["file"] = split->image.string();
     j["label"] = label;
@@ -47,7 +63,9 @@ void RunInfoVolume(const Context &context, const std::string &image, bool files,
         std::printf("  volume       %s\n", labelled ? ("\"" + qfutil::Printable(label) + ":\"").c_str()
                                                     : "(none: an archive maps only with --volume)");
         std::printf("  file system  %s\n", fileSystem.c_str());
+        for (const std::string &w : warnings) std::printf("  warning      %s\n", qfutil::Printable(w).c_str());
     }
+    if (!warnings.empty()) j["warnings"] = warnings;
     std::vector<qfhost::MovieOnVolume> movies = qfhost::FindMovies(*volume);
     if (!json) std::printf("  movies       %zu\n", movies.size());
     bool playable = false;
@@ -85,6 +103,7 @@ void RunInfoVolume(const Context &context, const std::string &image, bool files,
                                          {"size", e.size},
                                          {"modified", static_cast<int64_t>(e.modified)}};
                 if (e.link) f["target"] = qfhost::Latin1ToUtf8(e.linkTarget);
+                if (!e.damage.empty()) f["damage"] = e.damage;
                 j["files"].push_back(f);
             }
         } else {

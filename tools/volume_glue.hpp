@@ -21,7 +21,8 @@ bool IsMovieOnVolume(const std::string &argument);
 void RunInfoVolume(const Context &context, const std::string &image, bool files, bool json,
                    const std::function<void(const std::string &movie, nlohmann::ordered_json *json)> &oneMovie);
 
-// `extract IMAGE[:folder|:file] -o DIR`: the files, with their folders, into DIR.
-void RunExtractVolume(const Context &context, const std::string &image, const std::string &directory);
+// `extract IMAGE[:folder|:file] -o DIR`: the files, with their folders, into DIR; with salvage,
+// also what can be read of a damaged file.
+void RunExtractVolume(const Context &context, const std::string &image, const std::string &directory, bool salvage);
 
 }  // namespace qftools

@@ -54,12 +54,16 @@ void Blocks::checksum(std::span<const uint8_t> b, uint32_t n, const What &what) 
 Block Blocks::header(uint32_t n, const What &what) const
 {
     Block b = block(n, what);
-    int32_t type = int32_t(Get32(b, 0));
-    uint32_t key = Get32(b, 4);  // the root's own key is 0
-    if (type != typeHeader || (key != n && !(n == p_.root && key == 0)))
+    if (!isHeader(b, n))
         throw AdfError("damaged disk: block " + std::to_string(n) + " (" + what() + ") is not a header block");
     checksum(b, n, what);
     return b;
+}
+
+bool Blocks::isHeader(std::span<const uint8_t> b, uint32_t n) const
+{
+    uint32_t key = Get32(b, 4);  // the root's own key is 0
+    return int32_t(Get32(b, 0)) == typeHeader && (key == n || (n == p_.root && key == 0));
 }
 
 int32_t Blocks::secondary(std::span<const uint8_t> b) const { return int32_t(Get32(b, SecondaryTypeOffset(p_.size))); }

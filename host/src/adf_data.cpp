@@ -65,7 +65,10 @@ void Content(const Blocks &blocks, uint32_t file, const std::string &path,
         size_t take = size_t(std::min<uint64_t>(payload, size - done));
         std::span<const uint8_t> piece(d);
         if (ofs) {
-            if (int32_t(Get32(d, 0)) != typeData || Get32(d, 4) != file || Get32(d, 8) != sequence)
+            if (int32_t(Get32(d, 0)) != typeData)
+                throw AdfError("damaged disk: \"" + path + "\": its data blocks are not data blocks (block " +
+                               std::to_string(n) + " is not one)");
+            if (Get32(d, 4) != file || Get32(d, 8) != sequence)
                 throw AdfError("damaged disk: block " + std::to_string(n) + " (" + what() +
                                ") is not the data block expected");
             blocks.checksum(d, n, what);

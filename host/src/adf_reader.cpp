@@ -264,6 +264,11 @@ bool AdfImage::fastFileSystem() const { return flags_ & flagFast; }
 bool AdfImage::international() const { return flags_ & (flagInternational | flagDirCache); }
 bool AdfImage::directoryCache() const { return flags_ & flagDirCache; }
 uint32_t AdfImage::blockCount() const { return count_; }
+bool AdfImage::bitmapValid() const
+{
+    adf::Blocks w = Walker::Blocks(*this);
+    return Get32(w.header(root_, [] { return std::string("root"); }), BitmapFlagOffset(size_)) == 0xFFFFFFFF;
+}
 
 void AdfImage::walk(const AdfVisitor &visit) const
 {
@@ -271,11 +276,27 @@ void AdfImage::walk(const AdfVisitor &visit) const
     adf::TreeWalk tree(w);
     AdfEntry entry;
     while (std::optional<uint32_t> n = tree.next()) {
-        Block e = w.header(*n, [&] { return "an entry of " + adf::Shown(tree.path()); });
+        adf::What what = [&] { return "an entry of " + adf::Shown(tree.path()); };
+        Block e = w.block(*n, what);
+        entry.damage.clear();
+        if (!w.isHeader(e, *n)) {
+            // Nothing of it can be trusted, its name included: named by its folder and block.
+            entry = AdfEntry{};
+            entry.path.assign(tree.path()).append("/");
+            entry.block = *n;
+            entry.damage = "damaged disk: block " + std::to_string(*n) + " (" + what() + ") is not a header block";
+            if (!visit(entry)) return;
+            continue;
+        }
+        w.checksum(e, *n, what);
         entry.name = w.name(e);
         entry.path.assign(tree.path()).append(tree.path().empty() ? "" : "/").append(entry.name);
         tree.admit(*n, entry.path);
-        adf::FillEntry(w, e, *n, entry);
+        try {
+            adf::FillEntry(w, e, *n, entry);
+        } catch (const AdfError &error) {
+            entry.kind = AdfEntry::Kind::File, entry.size = 0, entry.damage = error.what();
+        }
         if (!visit(entry)) return;
         if (entry.kind == AdfEntry::Kind::Directory) tree.enter(*n, entry.path);
     }

@@ -16,8 +16,12 @@ std::vector<uint32_t> Entries(const Blocks &blocks, uint32_t directory, const st
         for (uint32_t n = Get32(d, hashTableOffset + 4 * slot); n != 0;) {
             if (!seen.insert(n).second)
                 throw AdfError("damaged disk: a hash chain in " + Shown(path) + " loops at block " + std::to_string(n));
-            Block e = blocks.header(n, [&] { return "an entry of " + Shown(path); });
+            What what = [&] { return "an entry of " + Shown(path); };
+            Block e = blocks.block(n, what);
             found.push_back(n);
+            // The walk reports it; the rest of its chain cannot be found.
+            if (!blocks.isHeader(e, n)) break;
+            blocks.checksum(e, n, what);
             n = Get32(e, HashChainOffset(blocks.size()));
         }
     }

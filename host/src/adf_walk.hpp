@@ -65,6 +65,8 @@ public:
     void checksum(std::span<const uint8_t> b, uint32_t n, const What &what) const;
     // A header block (root, directory, file or link), checked.
     Block header(uint32_t n, const What &what) const;
+    // Whether block n's bytes b are a header block's (its type, and its own number as its key).
+    bool isHeader(std::span<const uint8_t> b, uint32_t n) const;
 
     int32_t secondary(std::span<const uint8_t> b) const;
     std::string name(std::span<const uint8_t> b) const;

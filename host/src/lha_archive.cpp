@@ -9,10 +9,12 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 extern "C" {
 #include <lhasa.h>
@@ -67,14 +69,18 @@ struct ReaderCloser {
     void operator()(LHAReader *r) const { lha_reader_free(r); }
 };
 
-// A member's path with its directory, without leading "./" or slashes and without a trailing slash.
+// A member's path without leading "./" or slashes and without a trailing slash.
+std::string MemberPath(std::string path)
+{
+    while (path.starts_with("./") || path.starts_with("/")) path.erase(0, path.front() == '/' ? 1 : 2);
+    while (!path.empty() && path.back() == '/') path.pop_back();
+    return path;
+}
 std::string MemberPath(const LHAFileHeader &h)
 {
     std::string path = h.path ? h.path : "";
     if (h.filename) path += (path.empty() || path.back() == '/' ? "" : "/") + std::string(h.filename);
-    while (path.starts_with("./") || path.starts_with("/")) path.erase(0, path.front() == '/' ? 1 : 2);
-    while (!path.empty() && path.back() == '/') path.pop_back();
-    return path;
+    return MemberPath(std::move(path));
 }
 
 // The archive's bytes through a read-ahead buffer: the index reads thousands of small headers in
@@ -160,6 +166,15 @@ bool LhasaStartsHere(const uint8_t (&b)[7])
            (family == "pm" && b[5] != 's');
 }
 
+// The stub of a self-extracting archive: an Amiga executable (HUNK_HEADER) or an MS-DOS one.
+bool IsExecutable(const uint8_t (&b)[7])
+{
+    return (b[0] == 0 && b[1] == 0 && b[2] == 0x03 && b[3] == 0xF3) || (b[0] == 'M' && b[1] == 'Z');
+}
+
+// How far lhasa looks past such a stub for the first header.
+constexpr uint64_t StubReach = uint64_t(1) << 16;
+
 // liblhasa positioned on the header at a given offset; no header when there is none right there.
 class MemberReader {
 public:
@@ -189,13 +204,43 @@ private:
     LHAFileHeader *header_ = nullptr;
 };
 
+// Volume paths are Latin-1, as Amiga names are. An archive made on Unix holds UTF-8 names: those
+// within Latin-1 are brought to it, so they come out as written; anything else stays as stored.
+std::string Utf8AsLatin1(const std::string &name)
+{
+    std::string out;
+    for (size_t i = 0; i < name.size(); ++i) {
+        auto c = uint8_t(name[i]);
+        if (c < 0x80) {
+            out += char(c);
+        } else if ((c == 0xC2 || c == 0xC3) && i + 1 < name.size() && (uint8_t(name[i + 1]) & 0xC0) == 0x80) {
+            out += char((c & 0x03) << 6 | (uint8_t(name[++i]) & 0x3F));
+        } else {
+            return name;
+        }
+    }
+    return out;
+}
+
+// An MS-DOS time stamp (levels 0 and 1) in local time, as liblhasa reads it for the other members.
+std::time_t MsDosTime(uint32_t raw)
+{
+    if (raw == 0) return 0;
+    std::tm t{};
+    t.tm_sec = int(raw << 1 & 0x3E), t.tm_min = int(raw >> 5 & 0x3F), t.tm_hour = int(raw >> 11 & 0x1F);
+    t.tm_mday = int(raw >> 16 & 0x1F), t.tm_mon = int(raw >> 21 & 0xF) - 1, t.tm_year = 80 + int(raw >> 25 & 0x7F);
+    t.tm_isdst = -1;
+    return std::mktime(&t);
+}
+
 // What the index keeps of a member, beside its entry.
 struct Member {
     VolumeEntry entry;
     uint64_t offset = 0;  // of its header
     uint64_t length = 0;  // declared, 64-bit where the header has the extended size
     uint16_t crc = 0;
-    bool file = false;  // has data to decode (not a directory or link)
+    bool file = false;   // has data to decode (not a directory or link)
+    bool empty = false;  // a zero-length -lh0- (or other method) entry: maybe a folder
 };
 
 // Read ahead of a member's decoder: enough for most headers and a signature in one read.
@@ -336,29 +381,123 @@ private:
         return cut ? "a member header cut short by the end of the archive" : "no member header there";
     }
 
+    // Where the members begin: at 0, or past a self-extracting stub at the first place liblhasa
+    // reads a header, in its first 64 KB, as lhasa finds it.
+    uint64_t firstMember(Source &source) const
+    {
+        uint8_t b[7] = {};
+        if (!source.readAll(0, b, std::min<uint64_t>(sizeof b, size_)) || LhasaStartsHere(b) || !IsExecutable(b))
+            return 0;
+        for (uint64_t at = 1; at < std::min(size_, StubReach); ++at) {
+            if (size_ - at < 22 || !source.readAll(at, b, sizeof b)) break;
+            if (LhasaStartsHere(b) && MemberReader(source, at).header()) return at;
+        }
+        return 0;
+    }
+
+    // A zero-length entry with a folder and no file name, which liblhasa refuses (only -lhd- may
+    // lack a file name): how old Amiga archivers stored a directory. Its path, time, and where the
+    // next member starts.
+    struct Nameless {
+        std::string path;
+        std::time_t modified = 0;
+        uint64_t next = 0;
+    };
+    std::optional<Nameless> namelessEntry(Source &source, uint64_t offset) const
+    {
+        auto le = [](const uint8_t *p, int bytes) {
+            uint64_t v = 0;
+            for (int i = 0; i < bytes; ++i) v |= uint64_t(p[i]) << (8 * i);
+            return v;
+        };
+        uint8_t b[24];
+        if (size_ - offset < sizeof b || !source.readAll(offset, b, sizeof b)) return std::nullopt;
+        std::string_view method(reinterpret_cast<const char *>(b + 2), 5);
+        uint64_t packed = le(b + 7, 4), length = le(b + 11, 4);
+        unsigned level = b[20];
+        if ((method != "-lh0-" && method != LHA_COMPRESS_TYPE_DIR) || length != 0 || level > 2) return std::nullopt;
+        size_t size = level == 2 ? size_t(le(b, 2)) : size_t(b[0]) + 2;
+        if (size < (level == 2 ? 26 : 24) || size > size_ - offset) return std::nullopt;
+        std::vector<uint8_t> raw(size);
+        if (!source.readAll(offset, raw.data(), size)) return std::nullopt;
+        std::string file, folder;
+        size_t extended = 24;
+        if (level < 2) {
+            uint8_t sum = 0;
+            for (size_t i = 2; i < size; ++i) sum = uint8_t(sum + raw[i]);
+            if (sum != raw[1] || 22u + raw[21] + 2 > size) return std::nullopt;
+            file.assign(raw.begin() + 22, raw.begin() + 22 + raw[21]);
+            std::replace(file.begin(), file.end(), '\\', '/');
+            extended = size - 2;
+            // Level 1 extended headers follow the fixed ones, and count in the packed size.
+            for (uint64_t next = level == 1 ? le(&raw[size - 2], 2) : 0; next != 0;
+                 next = le(&raw[raw.size() - 2], 2)) {
+                if (next < 3 || next > packed || next > size_ - offset - raw.size() || raw.size() + next > 65536)
+                    return std::nullopt;
+                packed -= next;
+                size_t at = raw.size();
+                raw.resize(at + size_t(next));
+                if (!source.readAll(offset + at, raw.data() + at, size_t(next))) return std::nullopt;
+            }
+        }
+        if (level == 0) extended = raw.size();
+        for (size_t at = extended; at + 2 <= raw.size();) {
+            size_t length = size_t(le(&raw[at], 2));
+            if (length == 0) break;
+            if (length < 3 || length > raw.size() - at) return std::nullopt;
+            std::string text(raw.begin() + long(at) + 3, raw.begin() + long(at + length));
+            if (raw[at + 2] == 1) file = text;
+            if (raw[at + 2] == 2) {
+                std::replace(text.begin(), text.end(), '\xFF', '/');
+                folder = text;
+            }
+            at += length;
+        }
+        std::string path = folder + (folder.empty() || folder.back() == '/' ? "" : "/") + file;
+        if (packed != 0 || (!path.empty() && path.back() != '/')) return std::nullopt;
+        return Nameless{path, level == 2 ? std::time_t(le(b + 15, 4)) : MsDosTime(uint32_t(le(b + 15, 4))),
+                        offset + raw.size()};
+    }
+
     void index()
     {
         Source source(descriptor_.get(), size_, size_t(1) << 16);
-        uint64_t offset = 0;
+        uint64_t offset = firstMember(source);
         while (!endsHere(source, offset)) {
             MemberReader reader(source, offset);
             const LHAFileHeader *h = reader.header();
             if (!h) {
+                if (auto nameless = namelessEntry(source, offset)) {
+                    Member m;
+                    m.entry.path = MemberPath(nameless->path);
+                    m.entry.directory = true;
+                    m.entry.modified = nameless->modified;
+                    m.offset = offset;
+                    offset = nameless->next;
+                    if (!m.entry.path.empty()) members_.push_back(std::move(m));
+                    continue;
+                }
                 damage_ = Damaged(offset, Unreadable(source, offset));
-                return;
+                break;
             }
             uint64_t packed = h->compressed_length, length = h->length;
             if (auto sizes = LhaExtendedSizes({h->raw_data, h->raw_data_len})) {
                 if (uint32_t(sizes->packed) != packed || uint32_t(sizes->original) != length) {
                     damage_ = Damaged(offset, "a member header whose two sizes disagree");
-                    return;
+                    break;
                 }
                 packed = sizes->packed, length = sizes->original;
             }
             Member m;
             m.entry.path = MemberPath(*h);
+            if (h->os_type == LHA_OS_TYPE_UNIX) m.entry.path = Utf8AsLatin1(m.entry.path);
             bool dirMethod = std::string_view(h->compress_method) == LHA_COMPRESS_TYPE_DIR;
-            m.entry.directory = dirMethod && !h->symlink_target;
+            // A zero-length entry whose name ends in '/', or with the MS-DOS directory attribute
+            // (on the Amiga that bit is the archive flag, so there only what lies inside one says so).
+            bool empty = length == 0 && packed == 0;
+            bool named = h->filename && *h->filename;
+            bool attribute = h->raw_data_len > 19 && (h->raw_data[19] & 0x10) && h->os_type != LHA_OS_TYPE_AMIGA;
+            m.entry.directory = (dirMethod && !h->symlink_target) || (empty && (!named || attribute));
             m.entry.link = h->symlink_target != nullptr;
             if (m.entry.link) m.entry.linkTarget = h->symlink_target;
             m.entry.size = m.entry.directory || m.entry.link ? 0 : length;
@@ -366,22 +505,33 @@ private:
             m.offset = offset;
             m.length = length;
             m.crc = h->crc;
-            m.file = !dirMethod;
+            m.file = !dirMethod && !m.entry.directory;
+            m.empty = empty && !dirMethod;
             uint64_t data = offset + h->raw_data_len;
             if (packed > size_ - data) {
                 damage_ = Damaged(offset,
                                   "member " + qfutil::Quoted(m.entry.path) + " is cut short by the end of the archive");
-                return;
+                break;
             }
             offset = data + packed;
             if (m.entry.path.empty()) continue;
-            m.entry.id = members_.size();
-            if (m.file) {
-                exact_.try_emplace(m.entry.path, members_.size());
-                auto [it, added] = folded_.try_emplace(m.entry.path, members_.size());
-                if (!added && m.entry.path < members_[it->second].entry.path) it->second = members_.size();
-            }
             members_.push_back(std::move(m));
+        }
+        // An empty file that other members lie in is the folder they need.
+        std::unordered_set<std::string> folders;
+        for (const Member &m : members_)
+            for (size_t slash = m.entry.path.find('/'); slash != std::string::npos;
+                 slash = m.entry.path.find('/', slash + 1))
+                folders.insert(m.entry.path.substr(0, slash));
+        for (Member &m : members_)
+            if (m.file && m.empty && folders.count(m.entry.path)) m.entry.directory = true, m.file = false;
+        for (size_t i = 0; i < members_.size(); ++i) {
+            Member &m = members_[i];
+            m.entry.id = i;
+            if (!m.file) continue;
+            exact_.try_emplace(m.entry.path, i);
+            auto [it, added] = folded_.try_emplace(m.entry.path, i);
+            if (!added && m.entry.path < members_[it->second].entry.path) it->second = i;
         }
     }
 
@@ -445,6 +595,27 @@ private:
 };
 
 }  // namespace
+
+bool LooksLikeLha(std::span<const uint8_t> head, const fs::path &location)
+{
+    // An LHA member header: its method id ("-lh5-", "-lz4-"...) right after two bytes of size and sum.
+    auto method = [](const uint8_t *b) {
+        return b[2] == '-' && b[3] == 'l' && (b[4] == 'h' || b[4] == 'z') && b[6] == '-';
+    };
+    if (head.size() < 7) return false;
+    if (method(head.data())) return true;
+    uint8_t start[7];
+    std::copy_n(head.begin(), 7, start);
+    if (!IsExecutable(start)) return false;
+    FileDescriptor fd(::open(location.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat info {};
+    if (!fd || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    Source source(fd.get(), uint64_t(info.st_size), size_t(StubReach));
+    uint8_t b[7];
+    for (uint64_t at = 1; at < std::min(source.size(), StubReach) && source.size() - at >= 22; ++at)
+        if (source.readAll(at, b, sizeof b) && method(b) && MemberReader(source, at).header()) return true;
+    return false;
+}
 
 std::unique_ptr<Volume> OpenArchiveVolume(const fs::path &archive, const VolumeLimits &limits)
 {

@@ -13,6 +13,7 @@
 
 #include "host_state.hpp"
 #include "qfhost/adf.hpp"
+#include "qfhost/lha.hpp"
 #include "qfhost/volume.hpp"
 
 namespace qfhost {
@@ -206,6 +207,7 @@ public:
                 v.linkTarget = a.linkTarget;
                 v.name = a.name;
                 v.id = a.block;
+                v.damage = a.damage;
                 return visit(v);
             });
         } catch (const AdfError &e) {
@@ -281,9 +283,7 @@ std::optional<VolumeKind> Volume::Detect(const fs::path &location)
     uint64_t size = fs::file_size(location, ec);
     if (ec) return std::nullopt;
     if (LooksLikeAdf(head, size)) return VolumeKind::DiskImage;
-    // An LHA member header: its method id ("-lh5-", "-lz4-"...) right after two bytes of size and sum.
-    if (head.size() >= 7 && head[2] == '-' && head[3] == 'l' && (head[4] == 'h' || head[4] == 'z') && head[6] == '-')
-        return VolumeKind::Archive;
+    if (LooksLikeLha(head, location)) return VolumeKind::Archive;
     return std::nullopt;
 }
 

@@ -101,7 +101,7 @@ std::vector<MovieOnVolume> FindMovies(const Volume &volume)
 {
     std::vector<MovieOnVolume> movies;
     volume.walk([&](const VolumeEntry &e) {
-        if (e.directory || e.link || e.size < QF_SIGNATURE_LENGTH) return true;
+        if (e.directory || e.link || !e.damage.empty() || e.size < QF_SIGNATURE_LENGTH) return true;
         std::vector<uint8_t> head;
         try {
             head = volume.head(e, QF_SIGNATURE_LENGTH);
@@ -267,6 +267,24 @@ private:
     FileDescriptor deep_;
 };
 
+// A name the output's file system refused, made printable and short: the characters other systems
+// refuse ('*', '?', ':' ...) and control characters become '_', and it is cut to 200 bytes (room
+// for a temporary name beside it) at a character's start. Empty when that changes nothing.
+std::string Replacement(const std::string &name)
+{
+    std::string out;
+    for (char ch : name) {
+        auto c = uint8_t(ch);
+        out += c < 0x20 || c == 0x7F || std::strchr("\\:*?\"<>|", ch) ? '_' : ch;
+    }
+    if (out.size() > 200) {
+        size_t cut = 200;
+        while (cut > 0 && (uint8_t(out[cut]) & 0xC0) == 0x80) --cut;
+        out.resize(cut);
+    }
+    return out == name ? "" : out;
+}
+
 void WriteAll(int fd, std::span<const uint8_t> bytes)
 {
     while (!bytes.empty()) {
@@ -280,7 +298,8 @@ void WriteAll(int fd, std::span<const uint8_t> bytes)
 }  // namespace
 
 ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven, const fs::path &directory,
-                            qfutil::Outputs &outputs, const std::function<void(const std::string &)> &report)
+                            qfutil::Outputs &outputs, const std::function<void(const std::string &)> &report,
+                            bool salvage)
 {
     const std::string inside = Trimmed(insideGiven);
     ExtractResult result;
@@ -328,6 +347,11 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
             const unsigned position = ++children[parent];
             if (std::any_of(refused.begin(), refused.end(), [&](const std::string &r) { return Inside(e.path, r); }))
                 return true;
+            if (!e.damage.empty()) {
+                ++result.damaged;
+                failed(e.damage);
+                return true;
+            }
             if (name.empty()) {
                 // Damage no Amiga file system makes: this entry alone cannot come out.
                 failed("entry " + std::to_string(position) + " of " +
@@ -390,8 +414,40 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
         throw VolumeError("cannot open folder " + qfutil::Quoted(directory.string()) + ": " + std::strerror(errno));
     FolderOpener opener(root.get());
     std::string why;
+    // Folders kept under another name, and where a planned path lands because of them.
+    std::map<fs::path, fs::path> moved;
+    auto landing = [&](const fs::path &relative) {
+        fs::path out, planned;
+        for (const fs::path &part : relative) {
+            planned /= part;
+            auto it = moved.find(planned);
+            out = it != moved.end() ? it->second : out / part;
+        }
+        return out;
+    };
+    auto keptAs = [&](const std::string &shown, const std::string &other, const std::string &cause) {
+        report("kept " + shown + " as " + qfutil::Quoted(other) + ": the output folder refuses its name (" + cause +
+               ")");
+    };
+    // A folder made a component at a time (those the listing never gave too): one the file system
+    // refuses is made under its replacement, and what lies inside follows it.
+    auto makeFolder = [&](const fs::path &planned, std::string &cause) {
+        fs::path done;
+        int fd = opener.open(fs::path(), true, cause);
+        for (const fs::path &part : planned) {
+            done /= part;
+            const fs::path at = landing(done);
+            if ((fd = opener.open(at, true, cause)) >= 0) continue;
+            const std::string other = Replacement(at.filename().string());
+            std::string again;
+            if (other.empty() || (fd = opener.open(at.parent_path() / other, true, again)) < 0) return -1;
+            moved[done] = at.parent_path() / other;
+            keptAs(qfutil::Quoted(done.string()), other, cause);
+        }
+        return fd;
+    };
     for (const Planned &d : folders) {
-        if (opener.open(d.relative, true, why) < 0) {
+        if (makeFolder(d.relative, why) < 0) {
             failed("cannot extract " + qfutil::Quoted(Latin1ToUtf8(d.entry.path)) + ": " + why);
             continue;
         }
@@ -402,14 +458,15 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
     // ignores case, or a name twice in one folder) must not replace it.
     std::set<std::pair<dev_t, ino_t>> made;
     for (const Planned &f : files) {
-        const fs::path target = directory / f.relative;
         const std::string shown = qfutil::Quoted(Latin1ToUtf8(f.entry.path));
-        int folder = opener.open(f.relative.parent_path(), true, why);
+        int folder = makeFolder(f.relative.parent_path(), why);
+        const fs::path relative = landing(f.relative);
+        const fs::path target = directory / relative;
         if (folder < 0) {
             failed("cannot extract " + shown + ": " + why);
             continue;
         }
-        std::string name = f.relative.filename().string();
+        std::string name = relative.filename().string();
         struct stat there {};
         if (::fstatat(folder, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(there.st_mode)) {
             failed("cannot extract " + shown + ": a symbolic link stands in its way in the output folder");
@@ -425,25 +482,59 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
                    ": this folder cannot hold its name beside a file already extracted");
             name = kept;
         }
-        try {
-            outputs.writeAt(folder, name, target.parent_path() / name, [&](int fd) {
-                volume.copy(f.entry, [&](std::span<const uint8_t> bytes) { WriteAll(fd, bytes); });
+        // The volume's message names the file; a salvaged file keeps the bytes read before the damage.
+        std::string damage;
+        auto write = [&](const std::string &as) {
+            outputs.writeAt(folder, as, target.parent_path() / as, [&](int fd) {
+                try {
+                    volume.copy(f.entry, [&](std::span<const uint8_t> bytes) { WriteAll(fd, bytes); });
+                } catch (const VolumeError &e) {
+                    damage = e.what();
+                    if (!salvage) throw;
+                }
                 struct timespec times[2] = {{0, UTIME_OMIT}, {f.entry.modified, 0}};
                 ::futimens(fd, times);
                 struct stat info {};
                 if (::fstat(fd, &info) == 0) made.insert({info.st_dev, info.st_ino});
             });
+        };
+        try {
+            try {
+                write(name);
+            } catch (const VolumeError &) {
+                throw;
+            } catch (const std::runtime_error &e) {
+                // Written as another name only when the file system refused this one.
+                const std::string other = Replacement(name);
+                if (other.empty()) throw;
+                try {
+                    write(other);
+                } catch (const std::runtime_error &) {
+                    throw e;
+                }
+                keptAs(shown, other, e.what());
+            }
+        } catch (const VolumeError &e) {
+            ++result.damaged;
+            failed(e.what());
+            continue;
         } catch (const std::runtime_error &e) {
             failed("cannot extract " + shown + ": " + e.what());
+            continue;
+        }
+        if (!damage.empty()) {
+            ++result.damaged, ++result.salvaged;
+            failed(damage + " (its readable part was kept)");
             continue;
         }
         ++result.files;
     }
     // Folders last and deepest first: writing into a folder changes its time.
     for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
-        int parent = opener.open(it->relative.parent_path(), false, why);
+        const fs::path relative = landing(it->relative);
+        int parent = opener.open(relative.parent_path(), false, why);
         struct timespec times[2] = {{0, UTIME_OMIT}, {it->entry.modified, 0}};
-        if (parent >= 0) ::utimensat(parent, it->relative.filename().c_str(), times, AT_SYMLINK_NOFOLLOW);
+        if (parent >= 0) ::utimensat(parent, relative.filename().c_str(), times, AT_SYMLINK_NOFOLLOW);
     }
     if (!walkError.empty()) failed(walkError);
     return result;
@@ -463,6 +554,7 @@ std::vector<std::string> ListVolume(const Volume &volume)
                            "  " + qfutil::Printable(Latin1ToUtf8(e.path));
         if (e.directory) line += "/";
         if (e.link) line += " -> " + qfutil::Printable(Latin1ToUtf8(e.linkTarget));
+        if (!e.damage.empty()) line += "  (unreadable: " + qfutil::Printable(e.damage) + ")";
         lines.push_back(std::move(line));
         return true;
     });

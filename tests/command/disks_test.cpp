@@ -388,3 +388,105 @@ TEST_F(DisksTest, OneMovieOrOneFileOnADiskIsDescribedAndExtractedAsItself)
 }
 
 }  // namespace
+
+namespace {
+
+// The header block of the file stored under this name (searched for, as Rename does).
+std::span<uint8_t> HeaderOf(Bytes &image, const std::string &name)
+{
+    const std::string stored = char(name.size()) + name;
+    auto at = std::search(image.begin(), image.end(), stored.begin(), stored.end());
+    size_t block = size_t(at - image.begin()) / 512 * 512;
+    return std::span<uint8_t>(image.data() + block, 512);
+}
+
+}  // namespace
+
+// One file of a floppy whose second data block is no data block: every other file still comes out,
+// the damaged one is named with its cause and summed up, and --salvage keeps its first block.
+TEST_F(DisksTest, ExtractOfADamagedDiskWritesEveryFileItCanRead)
+{
+    namespace dos = qfhost::amigados;
+    qfauthor::AdfWriter writer;  // OFS: data blocks carry their type
+    std::vector<std::pair<std::string, Bytes>> files;
+    for (int i = 0; i < 21; ++i)
+        files.emplace_back("File" + std::to_string(i), Bytes(size_t(100 + 37 * i), uint8_t(i)));
+    Bytes broken(1200);
+    for (size_t i = 0; i < broken.size(); ++i) broken[i] = uint8_t(i * 7);
+    for (const auto &[name, bytes] : files) writer.file("Dir/" + name, bytes);
+    writer.file("Dir/CD-Player (Pseudofile)", broken);
+    Bytes image = writer.image();
+    std::span<uint8_t> header = HeaderOf(image, "CD-Player (Pseudofile)");
+    uint32_t second = dos::Get32(header, 24 + 4 * (72 - 2));
+    dos::Put32(std::span<uint8_t>(image).subspan(second * 512, 512), 0, 0);
+    dir_.write("damaged.adf", image);
+
+    for (bool salvage : {false, true}) {
+        SCOPED_TRACE(salvage);
+        std::string out = path(salvage ? "s" : "d");
+        std::vector<std::string> args{"extract", path("damaged.adf"), "-o", out};
+        if (salvage) args.push_back("--salvage");
+        Outcome r = run(args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(Has(r.err, "\"Dir/CD-Player (Pseudofile)\": its data blocks are not data blocks (block " +
+                                   std::to_string(second) + " is not one)"))
+            << r.err;
+        EXPECT_TRUE(Has(r.err, "21 of 22 files, 1 damaged")) << r.err;
+        for (const auto &[name, bytes] : files) EXPECT_EQ(ReadBytes(out + "/Dir/" + name), bytes) << name;
+        const std::string damaged = out + "/Dir/CD-Player (Pseudofile)";
+        if (salvage) {
+            EXPECT_EQ(ReadBytes(damaged), Bytes(broken.begin(), broken.begin() + 488));
+            EXPECT_TRUE(Has(r.err, "its readable part was kept")) << r.err;
+        } else {
+            EXPECT_FALSE(fs::exists(damaged));
+            EXPECT_TRUE(Has(r.err, "--salvage writes what can be read")) << r.err;
+        }
+    }
+}
+
+// A root block whose checksum fails (its label overwritten with control bytes) and a bitmap marked
+// invalid are warnings of info, and the label shows escaped.
+TEST_F(DisksTest, InfoWarnsOfABadRootChecksumAndAnInvalidBitmap)
+{
+    namespace dos = qfhost::amigados;
+    qfauthor::AdfOptions o;
+    o.label = "Work";
+    Bytes image = qfauthor::AdfWriter(o).file("Note", {'n'}).image();
+    std::span<uint8_t> root = std::span<uint8_t>(image).subspan(880 * 512, 512);
+    root[512 - 80 + 2] = 0x00, root[512 - 80 + 4] = 0x1B;  // "W\0r\x1b"
+    dos::Put32(root, 512 - 200, 0);                        // bitmap flag
+    dir_.write("worn.adf", image);
+    Outcome r = run({"info", path("worn.adf")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Has(r.out, "volume       \"W\\x00r\\x1b:\"")) << r.out;
+    EXPECT_TRUE(Has(r.out, "warning      block 880 (root) has a checksum that does not match")) << r.out;
+    EXPECT_TRUE(Has(r.out, "warning      the bitmap is marked invalid")) << r.out;
+    r = run({"info", path("worn.adf"), "--json"});
+    EXPECT_TRUE(Has(r.out, "\"warnings\":[\"the bitmap is marked invalid")) << r.out;
+}
+
+// Names as the archive's own system wrote them (Latin-1 on the Amiga, UTF-8 on Unix) come out in
+// UTF-8 once; a name the output's file system refuses (here one too long for it) is kept shortened
+// with a message, never dropped, and one it takes ("dir1*" here) is kept as it is.
+TEST_F(DisksTest, ExtractKeepsEveryNameTheArchiveHolds)
+{
+    const Bytes a{'a'}, b{'b', 'b'}, c{'c'}, d{'d'};
+    auto member = [](const std::string &path, const Bytes &bytes, char os) {
+        qfauthor::LhaMember m = qfauthor::StoredLhaMember(path, bytes, 2);
+        m.os = os;
+        return m;
+    };
+    const std::string folder(300, 'x'), file = "Long" + std::string(296, 'y');
+    dir_.write("names.lha",
+               qfauthor::WriteLha({member("dir1*/In", a, 'A'), member(folder + "/F", b, 'A'), member(file, c, 'A'),
+                                   member("Caf\xe9", d, 'A'), member("Na\xc3\xafve", d, 'U')}));
+    Outcome r = run({"extract", path("names.lha"), "-o", path("n")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadBytes(path("n/dir1*/In")), a);
+    EXPECT_EQ(ReadBytes(path("n/" + folder.substr(0, 200) + "/F")), b);
+    EXPECT_EQ(ReadBytes(path("n/" + file.substr(0, 200))), c);
+    EXPECT_TRUE(Has(r.err, "kept \"" + folder + "\" as \"" + folder.substr(0, 200) + "\": the output folder refuses"))
+        << r.err;
+    EXPECT_EQ(ReadBytes(path("n/Caf\xc3\xa9")), d);
+    EXPECT_EQ(ReadBytes(path("n/Na\xc3\xafve")), d);
+}

@@ -250,6 +250,25 @@ TEST(AdfDamage, EachDamageIsOneClearLineInBoundedTime)
     }
 }
 
+// An entry whose block is no header block, or a header of no known type, is listed with its
+// damage and the walk goes on to the entries after it.
+TEST(AdfDamage, AnEntryThatCannotBeReadIsListedWithItsDamageAndTheWalkGoesOn)
+{
+    Bytes bytes = DamageImage();
+    uint32_t a = RootSlot(bytes, "A"), d = RootSlot(bytes, "D");
+    dos::Put32(Block(bytes, a), 0, 99);
+    dos::Put32(Block(bytes, d), 512 - 4, 7), Seal(bytes, d);
+    qfhost::AdfImage image(bytes);
+    std::map<std::string, std::string> damage;
+    for (const auto &e : image.list()) damage[e.path] = e.damage;
+    ASSERT_EQ(damage.size(), 3u);  // nothing inside "D" is walked
+    EXPECT_EQ(damage["/"],
+              "damaged disk: block " + std::to_string(a) + " (an entry of the root) is not a header block");
+    EXPECT_NE(damage["D"].find("has the unknown type 7"), std::string::npos) << damage["D"];
+    EXPECT_EQ(damage["Big"], "");
+    EXPECT_EQ(image.read("Big"), Pattern(300 * 512, 6));
+}
+
 TEST(AdfDamage, BadChecksumsWarnUnlessStrictAndCommonSmallFaultsStillRead)
 {
     Bytes bytes = DamageImage();

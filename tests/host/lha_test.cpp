@@ -327,3 +327,84 @@ TEST(LhaRegressions, KeptInputsAreRefusedOrReadWithinBounds)
 }
 
 }  // namespace
+
+namespace {
+
+// "path/" for a folder, "path" for a file: a walk as one comparable list.
+std::vector<std::string> Kinds(const qfhost::Volume &volume)
+{
+    std::vector<std::string> kinds;
+    for (const qfhost::VolumeEntry &e : volume.list()) kinds.push_back(e.path + (e.directory ? "/" : ""));
+    return kinds;
+}
+
+LhaMember Attributed(std::string path, int level, uint8_t attribute, char os)
+{
+    LhaMember m = StoredLhaMember(std::move(path), {}, level);
+    m.attribute = attribute;
+    m.os = os;
+    return m;
+}
+
+}  // namespace
+
+// Directories as archivers wrote them: -lhd-, a zero-length -lh0- entry with a trailing '/' and no
+// file name (which liblhasa refuses at levels 1 and 2), the MS-DOS directory attribute, and an
+// empty file that others lie in. On the Amiga 0x10 is the archive flag: an empty file keeps it.
+TEST(LhaAmiga, DirectoryEntriesAreFoldersAtEveryHeaderLevel)
+{
+    qftest::TempDir dir;
+    const Bytes a{'a'}, b{'b', 'b'};
+    for (int level : {0, 1, 2}) {
+        SCOPED_TRACE(level);
+        LhaMember slashed = Attributed("Slash/", level, 0x20, 'A');
+        LhaMember backslashed = StoredLhaMember("Back/In", a, 0);
+        backslashed.backslashes = true;
+        auto volume =
+            OpenBytes(dir, "dirs" + std::to_string(level) + ".lha",
+                      qfauthor::WriteLha({StoredLhaMember("One", a, level), slashed,
+                                          Attributed("Attr", level, 0x10, 'M'), qfauthor::LhaDirectory("Lhd", level),
+                                          StoredLhaMember("Lhd/In", b, level), StoredLhaMember("Used", {}, level),
+                                          StoredLhaMember("Used/In", a, level), Attributed("Flagged", level, 0x10, 'A'),
+                                          backslashed, StoredLhaMember("Last", b, level)}));
+        // A level 0 header names no system: its attribute is taken as MS-DOS meant it.
+        const std::string flagged = level == 0 ? "Flagged/" : "Flagged";
+        const std::vector<std::string> expected{"One",   "Slash/",  "Attr/", "Lhd/",    "Lhd/In",
+                                                "Used/", "Used/In", flagged, "Back/In", "Last"};
+        EXPECT_EQ(Kinds(*volume), expected);
+        EXPECT_EQ(Walked(*volume).second, "");
+        EXPECT_EQ(volume->open("Last").bytes, b);
+        EXPECT_EQ(volume->open("lhd/in").bytes, b);
+        EXPECT_EQ(volume->open("Back/In").bytes, a);
+        if (level > 0) EXPECT_TRUE(volume->open("Flagged").bytes.empty());
+        EXPECT_NE(Refusal([&] { volume->open("Slash"); }).find("no member"), std::string::npos);
+    }
+}
+
+// The archive inside an Amiga executable is found past the stub, as lhasa finds it; an executable
+// without one is no archive.
+TEST(LhaAmiga, ASelfExtractingArchiveIsFoundAfterItsStub)
+{
+    qftest::TempDir dir;
+    const Bytes a{'a'}, b(3000, 'b');
+    Bytes archive = qfauthor::WriteLha(
+        {StoredLhaMember("One", a, 2), qfauthor::LhaDirectory("D", 1), StoredLhaMember("D/Two", b, 1)});
+    fs::path sfx = dir.write("Tools.run", qfauthor::SelfExtractingLha(archive));
+    ASSERT_EQ(qfhost::Volume::Detect(sfx), qfhost::VolumeKind::Archive);
+    auto volume = qfhost::Volume::Open(sfx);
+    EXPECT_EQ(Kinds(*volume), (std::vector<std::string>{"One", "D/", "D/Two"}));
+    EXPECT_EQ(volume->open("D/Two").bytes, b);
+
+    // Against lhasa: the same files with the same bytes.
+    fs::path out = dir / "lhasa";
+    fs::create_directories(out);
+    qftest::RunCommand("lhasa", {"xqw=" + out.string(), sfx.string()}, dir.path());
+    EXPECT_EQ(qftest::ReadBytes(out / "One"), a);
+    EXPECT_EQ(qftest::ReadBytes(out / "D/Two"), b);
+
+    Bytes stubOnly = qfauthor::SelfExtractingLha({});
+    EXPECT_FALSE(qfhost::Volume::Detect(dir.write("Plain", stubOnly)).has_value());
+    // A stub whose code holds a method id is no archive either: no header follows it.
+    stubOnly.insert(stubOnly.end(), {'x', 'x', '-', 'l', 'h', '5', '-', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+    EXPECT_FALSE(qfhost::Volume::Detect(dir.write("Text", stubOnly)).has_value());
+}

@@ -107,6 +107,7 @@ struct AdfEntry {
     std::string comment;
     std::string linkTarget;  // a soft link's text; a hard link's object, as a path from the root
     uint32_t block = 0;      // its header block: the key to read a walked file by
+    std::string damage;      // why the entry cannot be read (a damaged block): the walk goes on past it
 };
 
 struct AdfReadOptions {
@@ -148,9 +149,13 @@ public:
     bool international() const;
     bool directoryCache() const;
     uint32_t blockCount() const;  // of the file system's partition
+    // Whether the root's bitmap flag says the bitmap is valid (AmigaDOS validated the disk).
+    bool bitmapValid() const;
 
     // Every file, directory and link, parents before children, each directory in hash-table order,
-    // one at a time; deeper than the options' depth is an AdfError naming the path so far.
+    // one at a time; deeper than the options' depth is an AdfError naming the path so far. An entry
+    // whose block is no header block or of no known type comes with its damage, and the walk goes on
+    // (its hash chain ends there).
     void walk(const AdfVisitor &visit) const;
     // The whole walk at once.
     std::vector<AdfEntry> list() const;

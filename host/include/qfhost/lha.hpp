@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <span>
 
@@ -19,5 +20,9 @@ struct LhaSizes {
 };
 // The sizes from that extended header of a whole member header (its raw bytes), if it has one.
 std::optional<LhaSizes> LhaExtendedSizes(std::span<const uint8_t> header);
+
+// Whether a file is an LHA archive, by its first bytes (head): a member header, or the stub of a
+// self-extracting archive (an Amiga or MS-DOS executable) with one in its first 64 KB.
+bool LooksLikeLha(std::span<const uint8_t> head, const std::filesystem::path &location);
 
 }  // namespace qfhost

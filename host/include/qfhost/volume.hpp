@@ -36,8 +36,9 @@ struct VolumeEntry {
     uint64_t size = 0;
     std::time_t modified = 0;
     std::string linkTarget;
-    std::string name;  // as stored, where it may differ from the path's last part (a '/' inside)
-    uint64_t id = 0;   // the volume's own key for the entry (a header block, a member's place), for copy()
+    std::string name;    // as stored, where it may differ from the path's last part (a '/' inside)
+    uint64_t id = 0;     // the volume's own key for the entry (a header block, a member's place), for copy()
+    std::string damage;  // why this entry cannot be read: the walk went on past it
 };
 
 // Called for each entry of a walk, parents before children; false ends the walk. The entry is only

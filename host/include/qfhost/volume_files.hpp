@@ -76,8 +76,10 @@ std::string Latin1ToUtf8(std::string_view latin1);
 struct ExtractResult {
     int files = 0;
     int directories = 0;
-    int skipped = 0;  // links and refused names
-    int failed = 0;   // entries that could not come out (each reported): the extraction failed
+    int skipped = 0;   // links and refused names
+    int failed = 0;    // entries that could not come out (each reported): the extraction failed
+    int damaged = 0;   // of those, files the volume could not read (counted in failed)
+    int salvaged = 0;  // damaged files whose readable part was written all the same
 };
 
 // Copies the files and folders below `inside` (empty: all) into directory, names in UTF-8 and
@@ -87,10 +89,12 @@ struct ExtractResult {
 // An entry with an empty name, a symbolic link in the way, a file that cannot be read or written,
 // and damage that ends the walk are reported and counted as failed; the rest still comes out. A
 // name that lands on a file this extraction made (case ignored by the file system) becomes NAME~2.
-// When `inside` names a file, that file alone is copied into directory. Throws VolumeError when
-// `inside` is neither a folder nor a file on the volume.
+// When `inside` names a file, that file alone is copied into directory. A file the volume cannot
+// read is reported as "PATH: why" and, with salvage, its bytes up to the damage are written all the
+// same. Throws VolumeError when `inside` is neither a folder nor a file on the volume.
 ExtractResult ExtractVolume(const Volume &volume, const std::string &inside, const std::filesystem::path &directory,
-                            qfutil::Outputs &outputs, const std::function<void(const std::string &)> &report);
+                            qfutil::Outputs &outputs, const std::function<void(const std::string &)> &report,
+                            bool salvage = false);
 
 // One line per entry, like `unadf -l`: size (files), date and time (UTC), the UTF-8 path, a '/'
 // after a folder, "-> target" after a link.
