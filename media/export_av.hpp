@@ -10,9 +10,13 @@ extern "C" {
 }
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace qfmedia::detail {
+
+// FFmpeg's words for an error code.
+std::string AvError(int code);
 
 // How one format is written: its muxer and encoders, and what the summary calls them.
 struct Plan {

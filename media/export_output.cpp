@@ -19,13 +19,6 @@ using WrittenBytes = const uint8_t *;
 using WrittenBytes = uint8_t *;
 #endif
 
-std::string AvError(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
-
 // The RIFF and data sizes of a WAV header whose data chunk comes last, for `data` bytes of sound.
 // False when the header is not laid out that way.
 bool SetWavSizes(std::span<uint8_t> header, uint64_t data)
@@ -53,6 +46,13 @@ bool SetWavSizes(std::span<uint8_t> header, uint64_t data)
 }
 
 }  // namespace
+
+std::string AvError(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
 
 // Standard output as FFmpeg's output: written front to back with no seek, so a pipe takes it.
 // There a WAV muxer would leave its two sizes unknown; instead its header is held back until it

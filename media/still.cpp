@@ -12,6 +12,7 @@ extern "C" {
 #include <stdexcept>
 #include <string>
 
+#include "media/export_av.hpp"
 #include "media/png.hpp"
 #include "qfutil/output.hpp"
 
@@ -19,22 +20,10 @@ namespace qfmedia {
 
 namespace {
 
-struct CodecFree {
-    void operator()(AVCodecContext *c) const { avcodec_free_context(&c); }
-};
-struct FrameFree {
-    void operator()(AVFrame *f) const { av_frame_free(&f); }
-};
-struct PacketFree {
-    void operator()(AVPacket *p) const { av_packet_free(&p); }
-};
-
-std::string AvError(int rc)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(rc, text, sizeof text);
-    return text;
-}
+using detail::AvError;
+using detail::CodecDeleter;
+using detail::FrameDeleter;
+using detail::PacketDeleter;
 
 // RGB24 into the encoder's frame: 4:4:4 full-range YUV for JPEG (no colour smeared across the
 // pixel art's hard edges), native ARGB words for lossless WebP.
@@ -68,9 +57,9 @@ void WriteEncoded(const std::filesystem::path &path, const RgbImage &image, Stil
     const char *label = jpeg ? "JPEG" : "WebP";
     const AVCodec *codec = avcodec_find_encoder_by_name(jpeg ? "mjpeg" : "libwebp");
     if (!codec) throw std::runtime_error(std::string("this FFmpeg has no ") + label + " encoder");
-    std::unique_ptr<AVCodecContext, CodecFree> c(avcodec_alloc_context3(codec));
-    std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
-    std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
+    std::unique_ptr<AVCodecContext, CodecDeleter> c(avcodec_alloc_context3(codec));
+    std::unique_ptr<AVFrame, FrameDeleter> frame(av_frame_alloc());
+    std::unique_ptr<AVPacket, PacketDeleter> packet(av_packet_alloc());
     if (!c || !frame || !packet) throw std::bad_alloc();
     c->width = image.width;
     c->height = image.height;

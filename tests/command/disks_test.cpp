@@ -354,7 +354,7 @@ TEST_F(DisksTest, OneMovieOrOneFileOnADiskIsDescribedAndExtractedAsItself)
     ASSERT_NE(disk, std::string::npos) << info.out;
     ASSERT_NE(movie, std::string::npos) << info.out;
     EXPECT_LT(disk, movie);
-    EXPECT_NE(info.out.find("  length   1600 ms", movie), std::string::npos) << info.out;
+    EXPECT_NE(info.out.find("  length   1.60 s (00:01.600)", movie), std::string::npos) << info.out;
     Outcome json = run({"info", path("bounce.adf"), "--json"});
     EXPECT_TRUE(Has(json.out, "\"movie\":{\"file\":")) << json.out;
     EXPECT_TRUE(Has(json.out, "\"duration\":1600")) << json.out;
