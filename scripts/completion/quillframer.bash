@@ -72,7 +72,7 @@ _quillframer()
                 --plugin) _quillframer_paths -f "$cur"; return ;;
             esac
             if [[ $cur == -* ]]; then
-                COMPREPLY=($(compgen -W "-h --help -o --output --volume --search --plugin --max-pixels --max-file-size -q --quiet -y --overwrite -n --no-overwrite" -- "$cur"))
+                COMPREPLY=($(compgen -W "-h --help -o --output --salvage --volume --search --plugin --max-pixels --max-file-size -q --quiet -y --overwrite -n --no-overwrite" -- "$cur"))
             else
                 _quillframer_paths -f "$cur"
             fi
