@@ -83,6 +83,9 @@ std::vector<char *> HelpAsOption(int argc, char **argv)
     std::vector<char *> args(argv, argv + argc);
     const char *word = SubcommandWord(argc, argv);
     if (!word || std::string_view(word) != "help") return args;
+    // `help --help` is about help itself.
+    for (char *arg : args)
+        if (std::string_view(arg) == "--help" || std::string_view(arg) == "-h") return args;
     args.erase(std::find(args.begin(), args.end(), word));
     static char help[] = "--help";
     args.push_back(help);

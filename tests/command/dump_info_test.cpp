@@ -1,6 +1,7 @@
 // The built quillframer command on tiny movies written byte by byte: dump's output and JSON line,
 // info, and the one-line reasons of failed opens. stdin is never a terminal here.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "authoring/iff_writer.h"
 #include "authoring/movie_writer.h"
@@ -348,7 +349,14 @@ TEST_F(ToolTest, InfoReportsACutOffStreamBeforeMissingFilesInTheSameWords)
         Outcome r = run(args);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, line);
-        EXPECT_EQ(r.out, "");
+        // --json tells the same failure as a JSON object too.
+        if (args.back() == "--json") {
+            const auto failure = nlohmann::json::parse(r.out);
+            EXPECT_EQ("quillframer: " + failure.at("error").get<std::string>() + "\n", line);
+            EXPECT_EQ(failure.at("status"), 1);
+        } else {
+            EXPECT_EQ(r.out, "");
+        }
     }
 }
 

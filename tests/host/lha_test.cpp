@@ -376,9 +376,7 @@ TEST(LhaAmiga, DirectoryEntriesAreFoldersAtEveryHeaderLevel)
         EXPECT_EQ(volume->open("Last").bytes, b);
         EXPECT_EQ(volume->open("lhd/in").bytes, b);
         EXPECT_EQ(volume->open("Back/In").bytes, a);
-        if (level > 0) {
-            EXPECT_TRUE(volume->open("Flagged").bytes.empty());
-        }
+        if (level > 0) { EXPECT_TRUE(volume->open("Flagged").bytes.empty()); }
         EXPECT_NE(Refusal([&] { volume->open("Slash"); }).find("no member"), std::string::npos);
     }
 }
