@@ -355,7 +355,7 @@ def zsh_action(kind):
     return " "
 
 
-def zsh_option_specs(option):
+def zsh_option_rules(option):
     names = option["names"]
     if ALONE & set(names):
         exclusion = "(- *)"
@@ -364,33 +364,33 @@ def zsh_option_specs(option):
         exclusion = f"({' '.join(excluded)})" if excluded else ""
     star = "*" if option["repeatable"] else ""
     kind = value_kind(option)
-    specs = []
+    rules = []
     for name in names:
-        spec = f"{exclusion}{star}{name}"
+        rule = f"{exclusion}{star}{name}"
         if kind[0] == "flag":
-            spec += f"[{zsh_description(option['description'])}]"
+            rule += f"[{zsh_description(option['description'])}]"
         else:
-            spec += ("=" if name.startswith("--") else "") + f"[{zsh_description(option['description'])}]"
-            spec += f":{option['value']}:{zsh_action(kind)}"
-        specs.append(zsh_quote(spec))
-    return specs
+            rule += ("=" if name.startswith("--") else "") + f"[{zsh_description(option['description'])}]"
+            rule += f":{option['value']}:{zsh_action(kind)}"
+        rules.append(zsh_quote(rule))
+    return rules
 
 
-def zsh_positional_specs(command):
-    specs = []
+def zsh_positional_rules(command):
+    rules = []
     for positional in command["positionals"]:
         head = "*" if positional["repeatable"] else ""
         optional = "" if positional["required"] else ":"
         action = zsh_action(positional_kind(positional))
         if action == "->command":
             action = "(" + " ".join(c["name"] for c in command.get("siblings", [])) + ")"
-        specs.append(zsh_quote(f"{head}:{optional}{positional['name']}:{action}"))
-    return specs
+        rules.append(zsh_quote(f"{head}:{optional}{positional['name']}:{action}"))
+    return rules
 
 
-def zsh_arguments(specs, indent):
+def zsh_arguments(rules, indent):
     pad = " " * indent
-    return [f"{pad}_arguments -S \\"] + [f"{pad}  {spec} \\" for spec in specs[:-1]] + [f"{pad}  {specs[-1]}"]
+    return [f"{pad}_arguments -S \\"] + [f"{pad}  {rule} \\" for rule in rules[:-1]] + [f"{pad}  {rules[-1]}"]
 
 
 def zsh_part(top):
@@ -405,9 +405,9 @@ def zsh_part(top):
     ]
     out += [f"  {zsh_quote(c['name'] + ':' + summary(c['description']))}" for c in top["commands"]]
     out.append(")")
-    specs = [spec for option in top["options"] for spec in zsh_option_specs(option)]
-    specs += ["'1:command:->command'", "'*::argument:->argument'"]
-    out += zsh_arguments(specs, 0)[:-1] + [zsh_arguments(specs, 0)[-1] + " && return"]
+    rules = [rule for option in top["options"] for rule in zsh_option_rules(option)]
+    rules += ["'1:command:->command'", "'*::argument:->argument'"]
+    out += zsh_arguments(rules, 0)[:-1] + [zsh_arguments(rules, 0)[-1] + " && return"]
     out += [
         "case $state in",
         "  command) _describe -t commands 'quillframer command' commands ;;",
@@ -417,10 +417,10 @@ def zsh_part(top):
     ]
     for command in top["commands"]:
         command = dict(command, siblings=top["commands"])
-        specs = [spec for option in command["options"] for spec in zsh_option_specs(option)]
-        specs += zsh_positional_specs(command)
+        rules = [rule for option in command["options"] for rule in zsh_option_rules(option)]
+        rules += zsh_positional_rules(command)
         out.append(f"      {command['name']})")
-        out += zsh_arguments(specs, 8)
+        out += zsh_arguments(rules, 8)
         out.append("        ;;")
     out += ["    esac", "    ;;", "esac"]
     return out
