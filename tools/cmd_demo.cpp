@@ -66,8 +66,9 @@ void RegisterDemo(CLI::App &app, Context &context)
         withVolume.volumes.push_back(demo.volumeName + "=" + demo.volumeDirectory.string());
 
         std::vector<std::pair<fs::path, std::string>> made;
-        made.emplace_back(demo.movie, "the movie (open it with --volume " + demo.volumeName + "=" +
-                                          demo.volumeDirectory.string() + ")");
+        // The volume's folder lies beside the movie, where the host looks without --volume.
+        made.emplace_back(demo.movie, "the movie (its picture and bell are in " +
+                                          demo.volumeDirectory.filename().string() + "/ beside it)");
         std::optional<fs::path> page;
         try {
             for (const char *name : {"demo.mp4", "demo.gif", "demo.wav"}) {
@@ -103,8 +104,7 @@ void RegisterDemo(CLI::App &app, Context &context)
         std::printf("demo made in %s:\n", dir.c_str());
         for (auto &[file, what] : made)
             std::printf("  %-28s %9s  %s\n", file.c_str(), Size(file).c_str(), what.c_str());
-        std::printf("play it: quillframer play %s --volume %s=%s\n", demo.movie.c_str(), demo.volumeName.c_str(),
-                    demo.volumeDirectory.c_str());
+        std::printf("play it: quillframer play %s\n", demo.movie.c_str());
         if (page) std::printf("or in a browser: open %s\n", fs::absolute(*page).c_str());
     });
 }
