@@ -122,6 +122,19 @@ def paragraphs(description):
     return [(line.startswith(" "), line) for line in description.split("\n")]
 
 
+def laid_out(description, start, end, plain, verbatim):
+    """A description's lines, its indented runs kept as laid out between start and end."""
+    out, inside = [], False
+    for indented, line in paragraphs(description):
+        if indented != inside:
+            out.append(start if indented else end)
+            inside = indented
+        out.append(verbatim(line) if indented else plain(line))
+    if inside:
+        out.append(end)
+    return out
+
+
 # ---- the man page
 
 def roff(text):
@@ -130,15 +143,7 @@ def roff(text):
 
 
 def roff_description(description):
-    out, laid_out = [], False
-    for indented, line in paragraphs(description):
-        if indented != laid_out:
-            out.append(".nf" if indented else ".fi")
-            laid_out = indented
-        out.append(roff(line))
-    if laid_out:
-        out.append(".fi")
-    return out
+    return laid_out(description, ".nf", ".fi", roff, roff)
 
 
 def roff_names(option):
@@ -197,15 +202,7 @@ def md_option(option):
 
 
 def md_description(description):
-    out, laid_out = [], False
-    for indented, line in paragraphs(description):
-        if indented != laid_out:
-            out.append("```text" if indented else "```")
-            laid_out = indented
-        out.append(line if indented else md_escape(line))
-    if laid_out:
-        out.append("```")
-    return out
+    return laid_out(description, "```text", "```", md_escape, lambda line: line)
 
 
 def md_part(top):
