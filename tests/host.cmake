@@ -14,4 +14,6 @@ qf_test(host_volume_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/volume_test.cp
 add_dependencies(host_volume_test quillframer_vtp quillframer)
 # LHA archives against hostile headers, and the kept fuzz inputs (fuzz/regressions/lha_volume/).
 qf_test(host_lha_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/lha_test.cpp LIBS qfhost qfauthor)
+# Containers inside containers, and the limits on nesting.
+qf_test(host_volume_member_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/volume_member_test.cpp LIBS qfhost qfauthor)
 qf_test(host_extract_volume_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/extract_volume_test.cpp LIBS qfhost)
