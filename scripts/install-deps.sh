@@ -11,7 +11,7 @@ packages=(
   python3  # scripts/gen-docs.py writes the man page, completions and option reference
   zsh file shared-mime-info libglib2.0-bin  # the completion, magic, MIME and thumbnailer checks
   ffmpeg  # the command-line yardstick of bench/export-vs-ffmpeg.sh
-  liblhasa-dev unadf lhasa jlha-utils
+  liblhasa-dev unadf lhasa jlha-utils xdms  # xdms: the DMS peer the tests compare with
   emscripten node-acorn chromium chromium-driver python3-selenium
 )
 

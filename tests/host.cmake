@@ -17,3 +17,5 @@ qf_test(host_lha_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/lha_test.cpp LIBS
 # Containers inside containers, and the limits on nesting.
 qf_test(host_volume_member_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/volume_member_test.cpp LIBS qfhost qfauthor)
 qf_test(host_extract_volume_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/extract_volume_test.cpp LIBS qfhost)
+# DMS archives against xdms, with damaged, cut and encrypted ones.
+qf_test(host_dms_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/dms_test.cpp LIBS qfhost qfauthor)

@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "qfhost/adf.hpp"
+#include "qfhost/dms.hpp"
 #include "qfutil/printable.hpp"
 #include "qfhost/time.hpp"
 #include "qfhost/volume_files.hpp"
@@ -22,6 +23,56 @@ bool IsMovieOnVolume(const std::string &argument)
     }
 }
 
+namespace {
+
+std::vector<std::string> Lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = std::min(text.find('\n', start), text.size());
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+// The facts of a DMS archive beside the disk's own: how it was packed, and the texts it carries.
+void ShowDms(const qfhost::DmsDisk &d, bool json, nlohmann::ordered_json &j)
+{
+    std::vector<std::string> modes;
+    for (unsigned m = 0; m < qfhost::dms::modeCount; ++m)
+        if (d.modesUsed & (1u << m)) modes.emplace_back(qfhost::dms::ModeName(qfhost::dms::Mode(m)));
+    // Texts are the packer's 8-bit characters: shown as Latin-1, as the disk's names are.
+    const std::string banner = qfhost::Latin1ToUtf8(d.banner), fileId = qfhost::Latin1ToUtf8(d.fileId);
+    if (json) {
+        nlohmann::ordered_json o{{"modes", modes},           {"density", d.highDensity ? "HD" : "DD"},
+                                 {"tracks", d.tracks},       {"lowTrack", d.lowTrack},
+                                 {"highTrack", d.highTrack}, {"encrypted", d.encrypted}};
+        if (d.creatorVersion) o["creatorVersion"] = d.creatorVersion;
+        if (!banner.empty()) o["banner"] = banner;
+        if (!fileId.empty()) o["fileId"] = fileId;
+        j["dms"] = o;
+        return;
+    }
+    std::string joined;
+    for (const std::string &m : modes) joined += (joined.empty() ? "" : ", ") + m;
+    std::printf("  packed       DMS, %s; %u tracks (%u-%u) of a %s floppy%s\n", joined.c_str(), d.tracks, d.lowTrack,
+                d.highTrack, d.highDensity ? "HD" : "DD", d.encrypted ? "; encrypted" : "");
+    if (d.creatorVersion) std::printf("  packed by    DMS version %u\n", d.creatorVersion);
+    for (auto [title, text] : {std::pair{"banner     ", &banner}, std::pair{"FILEID.DIZ ", &fileId}}) {
+        const char *head = title;
+        for (const std::string &line : Lines(*text)) {
+            std::printf("  %s  %s\n", head, qfutil::Printable(line).c_str());
+            head = "           ";
+        }
+    }
+}
+
+}  // namespace
+
 void RunInfoVolume(const Context &context, const std::string &image, bool files, bool json,
                    const std::function<void(const std::string &movie, nlohmann::ordered_json *json)> &oneMovie)
 {
@@ -29,9 +80,11 @@ void RunInfoVolume(const Context &context, const std::string &image, bool files,
     if (!split) throw ToolError(qfutil::Quoted(image) + " is no disk image or archive");
     std::unique_ptr<qfhost::Volume> volume;
     std::string fileSystem;
+    std::optional<qfhost::DmsDisk> packed;
     try {
         volume = qfhost::Volume::Open(split->image);
         fileSystem = qfhost::FileSystemName(split->image);
+        packed = qfhost::LoadDms(split->image);
     } catch (const std::runtime_error &e) {
         throw ToolError(e.what());
     }
@@ -66,6 +119,7 @@ void RunInfoVolume(const Context &context, const std::string &image, bool files,
         for (const std::string &w : warnings) std::printf("  warning      %s\n", qfutil::Printable(w).c_str());
     }
     if (!warnings.empty()) j["warnings"] = warnings;
+    if (packed) ShowDms(*packed, json, j);
     std::vector<qfhost::MovieOnVolume> movies = qfhost::FindMovies(*volume);
     if (!json) std::printf("  movies       %zu\n", movies.size());
     bool playable = false;

@@ -12,6 +12,7 @@
 #include <unordered_set>
 
 #include "adf_walk.hpp"
+#include "qfhost/dms.hpp"
 
 namespace qfhost {
 namespace fs = std::filesystem;
@@ -166,6 +167,7 @@ RigidDiskPartition ReadPartition(const AdfImage::Source &source, uint64_t imageB
 
 bool LooksLikeAdf(std::span<const uint8_t> head, uint64_t fileSize)
 {
+    if (LooksLikeDms(head)) return true;
     if (head.size() >= 4 && head[0] == 'D' && head[1] == 'O' && head[2] == 'S' && head[3] <= 7) return true;
     for (size_t at = 0; at + 4 <= head.size() && at < 16 * blockSize; at += blockSize)
         if (std::string_view(reinterpret_cast<const char *>(&head[at]), 4) == "RDSK") return true;
@@ -249,6 +251,17 @@ AdfImage AdfImage::Load(const fs::path &image, AdfReadOptions options)
     if (!S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode)) {
         ::close(fd);
         throw AdfError("disk image \"" + image.string() + "\" is not a regular file");
+    }
+    std::optional<DmsDisk> packed;
+    try {
+        packed = LoadDms(image);
+    } catch (const DmsError &) {
+        ::close(fd);
+        throw;
+    }
+    if (packed) {
+        ::close(fd);
+        return AdfImage(std::move(packed->image), options);
     }
     return AdfImage(std::make_unique<FileSource>(fd, uint64_t(std::max<off_t>(size, 0)), image.string()), options);
 }

@@ -13,6 +13,7 @@
 
 #include "host_state.hpp"
 #include "qfhost/adf.hpp"
+#include "qfhost/dms.hpp"
 #include "qfhost/lha.hpp"
 #include "qfhost/volume.hpp"
 
@@ -189,6 +190,8 @@ public:
     try : image_(AdfImage::Load(location, {.depth = limits.depth})), limits_(limits) {
     } catch (const AdfError &e) {
         throw VolumeError(location.string() + ": " + e.what());
+    } catch (const DmsError &e) {  // names the file already
+        throw VolumeError(e.what());
     }
 
     VolumeKind kind() const override { return VolumeKind::DiskImage; }

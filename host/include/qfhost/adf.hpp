@@ -141,6 +141,7 @@ public:
     explicit AdfImage(std::vector<uint8_t> bytes, AdfReadOptions options = {});
     explicit AdfImage(std::unique_ptr<const Source> source, AdfReadOptions options = {});
     // Opens the file and reads only the blocks asked for, when asked.
+    // A DMS archive is decoded into memory first; its refusals are DmsErrors naming the file.
     static AdfImage Load(const std::filesystem::path &image, AdfReadOptions options = {});
 
     std::string label() const;    // the volume name in the root block
@@ -184,7 +185,8 @@ private:
     mutable std::vector<uint32_t> warned_;  // blocks already in warnings_
 };
 
-// True when the bytes start like an AmigaDOS image: a "DOS" boot block or a rigid disk block.
+// True when the bytes start like an AmigaDOS image: a "DOS" boot block or a rigid disk block, or a
+// DMS archive (a packed floppy, which Load decodes).
 bool LooksLikeAdf(std::span<const uint8_t> head, uint64_t fileSize);
 
 }  // namespace qfhost
