@@ -103,7 +103,8 @@ std::vector<Token> FindMatches(Mirror &m, uint16_t &at, LzLimits lim, std::span<
                 const unsigned distance = (at - unsigned(candidate) - 1) & lim.mask;
                 unsigned n = 0;
                 while (n < want) {
-                    uint8_t b = n <= distance ? m.window[(unsigned(candidate) + n) & lim.mask] : in[pos + n - distance - 1];
+                    uint8_t b =
+                        n <= distance ? m.window[(unsigned(candidate) + n) & lim.mask] : in[pos + n - distance - 1];
                     if (b != in[pos + n]) break;
                     ++n;
                 }
@@ -199,14 +200,20 @@ HeavyCode MakeHeavyCode(const std::vector<Token> &tokens, unsigned np, bool ever
         else ++distance[DistanceClass(t.value)], last = uint16_t(t.value);
     }
     HeavyCode code;
-    auto used = [](const std::vector<uint32_t> &c) { return std::count_if(c.begin(), c.end(), [](uint32_t x) { return x; }); };
+    auto used = [](const std::vector<uint32_t> &c) {
+        return std::count_if(c.begin(), c.end(), [](uint32_t x) { return x; });
+    };
     if (used(literal) <= 1) {
         code.literalConstant = true;
-        code.onlyLiteral = unsigned(std::find_if(literal.begin(), literal.end(), [](uint32_t x) { return x; }) - literal.begin()) % 510;
+        code.onlyLiteral =
+            unsigned(std::find_if(literal.begin(), literal.end(), [](uint32_t x) { return x; }) - literal.begin()) %
+            510;
     }
     if (used(distance) <= 1) {
         code.distanceConstant = true;
-        code.onlyDistance = unsigned(std::find_if(distance.begin(), distance.end(), [](uint32_t x) { return x; }) - distance.begin()) % np;
+        code.onlyDistance =
+            unsigned(std::find_if(distance.begin(), distance.end(), [](uint32_t x) { return x; }) - distance.begin()) %
+            np;
     }
     code.literalLengths = HuffmanLengths(literal, 16);
     code.distanceLengths = HuffmanLengths(distance, 15);

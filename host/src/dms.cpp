@@ -16,7 +16,7 @@ namespace dms {
 std::string_view ModeName(Mode mode)
 {
     static constexpr std::array<std::string_view, modeCount> names{"NOCOMP", "SIMPLE", "QUICK", "MEDIUM",
-                                                                    "DEEP",   "HEAVY1", "HEAVY2"};
+                                                                   "DEEP",   "HEAVY1", "HEAVY2"};
     return names[size_t(mode)];
 }
 
@@ -276,8 +276,7 @@ class LzOutput {
 public:
     LzOutput(State &state, std::span<uint8_t> out, uint16_t &at, unsigned mask)
         : window_(state.window), out_(out), at_(at), mask_(mask)
-    {
-    }
+    {}
     bool done() const { return pos_ >= out_.size(); }
     void literal(uint8_t b)
     {
@@ -421,7 +420,12 @@ std::string TrackName(uint16_t number)
 // "track 17's header checksum is wrong"
 std::string Damaged(const Track &t, const std::string &what) { return TrackName(t.number) + "'s " + what; }
 
-enum class Unpacked { Ok, Broken, UnknownMode, WrongSum };
+enum class Unpacked {
+    Ok,
+    Broken,
+    UnknownMode,
+    WrongSum
+};
 
 // Unpacks one track into out (its length), then resets the state unless the track hands it on.
 Unpacked UnpackTrack(State &s, const Track &t, std::span<const uint8_t> packed, std::vector<uint8_t> &out)
@@ -474,13 +478,13 @@ std::vector<uint8_t> Decrypt(std::span<const uint8_t> in, uint16_t &key)
     return out;
 }
 
-constexpr size_t maxTrackBytes = 32000;   // what the packer's own buffers hold
-constexpr size_t maxTrackRecords = 256;   // 80 cylinders and a few texts, with room to spare
-constexpr size_t smallestCylinder = 2048; // smaller "tracks" below 80 are advertising boot blocks
+constexpr size_t maxTrackBytes = 32000;    // what the packer's own buffers hold
+constexpr size_t maxTrackRecords = 256;    // 80 cylinders and a few texts, with room to spare
+constexpr size_t smallestCylinder = 2048;  // smaller "tracks" below 80 are advertising boot blocks
 
 // Decodes the cylinders in archive order; an empty string when all decode, else why not.
-std::string DecodeCylinders(const std::vector<const Track *> &cylinders, size_t trackBytes,
-                            std::vector<uint8_t> &image, const uint16_t *key)
+std::string DecodeCylinders(const std::vector<const Track *> &cylinders, size_t trackBytes, std::vector<uint8_t> &image,
+                            const uint16_t *key)
 {
     State state;
     uint16_t running = key ? *key : 0;
@@ -559,9 +563,10 @@ DmsDisk DecodeDms(std::span<const uint8_t> file)
         for (uint16_t n : {packedLength, t.middleLength, t.length})
             if (n > maxTrackBytes)
                 throw DmsError(TrackName(t.number) + " claims " + std::to_string(n) + " bytes, more than " +
-                                              std::to_string(maxTrackBytes) + " (damaged archive)");
+                               std::to_string(maxTrackBytes) + " (damaged archive)");
         at += trackHeaderSize;
-        if (file.size() - at < packedLength) throw DmsError("is cut off in " + TrackName(t.number) + " (truncated archive)");
+        if (file.size() - at < packedLength)
+            throw DmsError("is cut off in " + TrackName(t.number) + " (truncated archive)");
         t.packed = file.subspan(at, packedLength);
         at += packedLength;
         if (Crc16(t.packed) != Get16(h, 16)) throw DmsError(Damaged(t, "data checksum is wrong (damaged archive)"));

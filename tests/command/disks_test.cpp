@@ -10,6 +10,7 @@
 #include <map>
 
 #include "authoring/adf_writer.h"
+#include "authoring/dms_writer.h"
 #include "authoring/iff_writer.h"
 #include "authoring/lha_writer.h"
 #include "authoring/movie_writer.h"
@@ -80,6 +81,47 @@ TEST_F(DisksTest, MovieMadeOntoADiskPlaysAsMadeIntoAFolder)
     Outcome listed = qftest::RunCommand("unadf", {"-r", "-l", path("bounce.adf")}, dir_.path());
     for (const char *line : {"\"Work\"", "2326  2026/01/01  12:00:00  bounce.movie", "Bounce/Boing"})
         EXPECT_TRUE(Has(listed.out, line)) << line << "\n" << listed.out;
+}
+
+// A made floppy packed as DMS is the same volume: info shows the packing and the banner beside the
+// disk, extract copies out the files, and the movie on it plays as from the floppy.
+TEST_F(DisksTest, DmsArchiveOfAMadeFloppyIsThatFloppy)
+{
+    ASSERT_EQ(run({"make", Example(), "-o", path("bounce.adf")}).status, 0);
+    qfauthor::DmsOptions o;
+    o.mode = qfhost::dms::Mode::Heavy2;
+    o.banner = "Packed for the \x1b[31mparty\n";
+    o.creatorVersion = 111;
+    dir_.write("bounce.dms", qfauthor::WriteDms(ReadBytes(path("bounce.adf")), o));
+
+    Outcome info = run({"info", path("bounce.dms")});
+    EXPECT_EQ(info.status, 0) << info.err;
+    for (const char *line : {"\"Work:\"", "FFS", "bounce.movie  2326 bytes  00:01.600",
+                             "  packed       DMS, HEAVY2; 80 tracks (0-79) of a DD floppy\n",
+                             "  packed by    DMS version 111\n", "  banner       Packed for the \\x1b[31mparty\n"})
+        EXPECT_TRUE(Has(info.out, line)) << line << "\n" << info.out;
+    Outcome json = run({"info", path("bounce.dms"), "--json"});
+    EXPECT_TRUE(Has(json.out, "\"dms\":{\"modes\":[\"HEAVY2\"],\"density\":\"DD\",\"tracks\":80")) << json.out;
+    // Other disks say nothing of packing.
+    EXPECT_FALSE(Has(run({"info", path("bounce.adf")}).out, "packed"));
+
+    EXPECT_EQ(dump({path("bounce.dms") + ":bounce.movie"}), dump({path("bounce.adf")}));
+    Outcome out = run({"extract", path("bounce.dms"), "-o", path("out")});
+    ASSERT_EQ(out.status, 0) << out.err;
+    ASSERT_EQ(run({"extract", path("bounce.adf"), "-o", path("plain")}).status, 0);
+    for (const char *file : {"bounce.movie", "Bounce/Boing"})
+        EXPECT_EQ(ReadBytes(path("out/") + file), ReadBytes(path("plain/") + file)) << file;
+    EXPECT_EQ(fs::file_size(path("out/bounce.movie")), 2326u);
+
+    // One damaged byte, and the archive is refused whole, naming the file and the track.
+    Bytes damaged = ReadBytes(path("bounce.dms"));
+    damaged.back() ^= 1;
+    dir_.write("damaged.dms", damaged);
+    Outcome refused = run({"info", path("damaged.dms")});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(
+        Has(refused.err, "\"" + path("damaged.dms") + "\": track 79's data checksum is wrong (damaged archive)"))
+        << refused.err;
 }
 
 // A disk written here with a Latin-1 name, a date, and one name patched to hold a '/'.

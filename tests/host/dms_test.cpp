@@ -97,9 +97,7 @@ TEST_P(DmsPeer, XdmsUnpacksWhatWasWrittenAndTheDecoderAgrees)
 {
     const Bytes floppy = Floppy(GetParam().highDensity);
     const Bytes archive = qfauthor::WriteDms(floppy, GetParam().options);
-    if (GetParam().options.mode != Mode::NoComp) {
-        EXPECT_LT(archive.size(), floppy.size() * 9 / 10);
-    }
+    if (GetParam().options.mode != Mode::NoComp) { EXPECT_LT(archive.size(), floppy.size() * 9 / 10); }
 
     const DmsDisk disk = Decode(archive);
     EXPECT_TRUE(disk.image == floppy);
@@ -126,8 +124,14 @@ INSTANTIATE_TEST_SUITE_P(
                       Variant{"Heavy2", With(Mode::Heavy2)},
                       Variant{"Heavy1WithoutRle", With(Mode::Heavy1, [](auto &o) { o.heavyRle = false; })},
                       Variant{"Heavy2CarriedTables", With(Mode::Heavy2, [](auto &o) { o.heavyTablesOnce = true; })},
-                      Variant{"DeepWithResets", With(Mode::Deep, [](auto &o) { o.resetAfter = {0, 9, 40, 41}; })},
-                      Variant{"QuickWithResets", With(Mode::Quick, [](auto &o) { o.resetAfter = {3, 77}; })},
+                      Variant{"DeepWithResets", With(Mode::Deep,
+                                                     [](auto &o) {
+                                                         o.resetAfter = {0, 9, 40, 41};
+                                                     })},
+                      Variant{"QuickWithResets", With(Mode::Quick,
+                                                      [](auto &o) {
+                                                          o.resetAfter = {3, 77};
+                                                      })},
                       Variant{"Heavy2Encrypted", With(Mode::Heavy2,
                                                       [](auto &o) {
                                                           o.encrypt = true;
@@ -325,7 +329,8 @@ TEST(DmsArchive, AVolumeOfTheFloppyInside)
         qfhost::Volume::Open(bad);
         ADD_FAILURE() << "opened";
     } catch (const qfhost::VolumeError &e) {
-        EXPECT_EQ(std::string(e.what()), "\"" + bad.string() + "\": track 79's data checksum is wrong (damaged archive)");
+        EXPECT_EQ(std::string(e.what()),
+                  "\"" + bad.string() + "\": track 79's data checksum is wrong (damaged archive)");
     }
     EXPECT_EQ(qfhost::LoadDms(dir.write("x.adf", Floppy())), std::nullopt);
 }

@@ -26,15 +26,23 @@ constexpr size_t trackHeaderSize = 20;
 constexpr unsigned cylinders = 80;
 constexpr size_t trackBytesDD = 11 * 512 * 2;  // both heads of a cylinder
 constexpr size_t trackBytesHD = 22 * 512 * 2;
-constexpr uint16_t fileIdTrack = 80;   // FILEID.DIZ text
+constexpr uint16_t fileIdTrack = 80;  // FILEID.DIZ text
 constexpr uint16_t bannerTrack = 0xFFFF;
 constexpr uint16_t flagEncrypted = 2;  // in the header's general flags
 constexpr uint16_t flagHighDensity = 16;
-constexpr uint8_t trackKeepsState = 1;  // track flags: the next track carries on this one's state
+constexpr uint8_t trackKeepsState = 1;   // track flags: the next track carries on this one's state
 constexpr uint8_t trackHeavyTables = 2;  // HEAVY: the track carries new Huffman tables
 constexpr uint8_t trackHeavyRle = 4;     // HEAVY: the LZ output is run-length packed again
 
-enum class Mode : uint8_t { NoComp, Simple, Quick, Medium, Deep, Heavy1, Heavy2 };
+enum class Mode : uint8_t {
+    NoComp,
+    Simple,
+    Quick,
+    Medium,
+    Deep,
+    Heavy1,
+    Heavy2
+};
 constexpr unsigned modeCount = 7;
 std::string_view ModeName(Mode mode);  // "NOCOMP", "SIMPLE", ...
 
@@ -87,7 +95,6 @@ struct PrefixTable {
 };
 inline constexpr PrefixTable prefix;
 
-
 // DEEP's adaptive Huffman tree over 314 symbols (literals, then lengths 3..60); each symbol coded
 // moves it up. Rebuilt with halved counts when the root's count reaches 0x8000.
 class AdaptiveTree {
@@ -121,9 +128,9 @@ struct DmsDisk {
     dms::Mode headerMode = dms::Mode::NoComp;
     unsigned creatorVersion = 0;  // 0 when the header does not say
     bool encrypted = false;
-    uint16_t key = 0;     // the key that decodes an encrypted archive
-    std::string banner;   // raw text, as the archive holds it
-    std::string fileId;   // FILEID.DIZ
+    uint16_t key = 0;    // the key that decodes an encrypted archive
+    std::string banner;  // raw text, as the archive holds it
+    std::string fileId;  // FILEID.DIZ
 };
 
 // True when bytes begin with the archive's signature.
