@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "qfhost/adf.hpp"
+#include "qfhost/dms.hpp"
 #include "qfhost/name_rules.hpp"
 #include "qfutil/output.hpp"
 #include "qfutil/printable.hpp"
@@ -180,6 +181,8 @@ std::optional<fs::path> FindImageByLabel(std::span<const fs::path> directories, 
                 if (CompareNamesIgnoringCase(AdfImage::Load(candidate).label(), label) == 0) return candidate;
             } catch (const AdfError &) {
                 // a damaged image is no candidate
+            } catch (const DmsError &) {
+                // nor a damaged archive of one
             }
         }
     }

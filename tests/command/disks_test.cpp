@@ -117,6 +117,15 @@ TEST_F(DisksTest, DmsArchiveOfAMadeFloppyIsThatFloppy)
     Bytes damaged = ReadBytes(path("bounce.dms"));
     damaged.back() ^= 1;
     dir_.write("damaged.dms", damaged);
+
+    // Beside a movie, the archive is found by its disk's label; a damaged one is passed over.
+    ASSERT_EQ(run({"make", Example(), "-o", path("folder/bounce.qf")}).status, 0);
+    dir_.write("beside/bounce.qf", ReadBytes(path("folder/bounce.qf")));
+    dir_.write("beside/a-damaged.dms", damaged);
+    dir_.write("beside/work.dms", ReadBytes(path("bounce.dms")));
+    EXPECT_EQ(dump({path("beside/bounce.qf")}),
+              dump({path("folder/bounce.qf"), "--volume", "Work=" + path("folder/bounce-volume")}));
+
     Outcome refused = run({"info", path("damaged.dms")});
     EXPECT_EQ(refused.status, 1);
     EXPECT_TRUE(

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "qfhost/adf.hpp"
+#include "qfhost/dms.hpp"
 
 namespace qfweb {
 namespace {
@@ -27,6 +28,7 @@ bool Under(std::string_view path, std::string_view root)
 bool MountDiskImage(const std::string &root, std::vector<uint8_t> bytes, std::string &labelOrError)
 {
     try {
+        if (qfhost::LooksLikeDms(bytes)) bytes = qfhost::DecodeDms(bytes).image;  // a packed floppy
         qfhost::AdfImage image(std::move(bytes));
         std::vector<std::string> paths;
         for (const qfhost::AdfEntry &e : image.list())
@@ -35,7 +37,7 @@ bool MountDiskImage(const std::string &root, std::vector<uint8_t> bytes, std::st
         std::erase_if(disks, [&](const auto &d) { return d->root == root; });
         disks.push_back(std::make_unique<Disk>(Disk{root, std::move(image), std::move(paths)}));
         return true;
-    } catch (const std::exception &e) {  // AdfError, or memory running out
+    } catch (const std::exception &e) {  // AdfError, DmsError, or memory running out
         labelOrError = e.what();
         return false;
     }

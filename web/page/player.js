@@ -53,8 +53,8 @@
 
   // A disk image given for a volume is mounted whole by the reader for its kind, compiled into
   // the host; each returns the disk's label or throws why it cannot read it.
-  const IMAGE_NAME = /\.(adf|hdf|lha|lzh)$/i;
-  const imageReaders = { adf: mountDiskImage, hdf: mountDiskImage };
+  const IMAGE_NAME = /\.(adf|hdf|dms|lha|lzh)$/i;
+  const imageReaders = { adf: mountDiskImage, hdf: mountDiskImage, dms: mountDiskImage };
 
   async function mountDiskImage(root, file) {
     const bytes = new Uint8Array(await file.arrayBuffer());
@@ -620,7 +620,7 @@
 
   async function openFile(file) {
     if (!file) return;
-    const image = /\.(adf|hdf)$/i.test(file.name);
+    const image = /\.(adf|hdf|dms)$/i.test(file.name);
     const ok = await openMovie(file.name, image ? file : new Uint8Array(await file.arrayBuffer()));
     if (ok) say('');
   }
