@@ -45,7 +45,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         qfhost::AdfImage image(std::move(disk.image));
         image.list();
     } catch (const qfhost::DmsError &) {
-    } catch (const qfhost::AdfError &) {
-    }
+    } catch (const qfhost::AdfError &) {}
     return 0;
 }

@@ -5,8 +5,10 @@
 
 #include "authoring/adf_writer.h"
 #include "authoring/dms_writer.h"
+#include "authoring/lha_writer.h"
 #include "qfhost/dms.hpp"
 #include "qfhost/volume.hpp"
+#include "qfhost/volume_member.hpp"
 #include "testing/run_command.h"
 
 namespace {
@@ -333,6 +335,46 @@ TEST(DmsArchive, AVolumeOfTheFloppyInside)
                   "\"" + bad.string() + "\": track 79's data checksum is wrong (damaged archive)");
     }
     EXPECT_EQ(qfhost::LoadDms(dir.write("x.adf", Floppy())), std::nullopt);
+}
+
+TEST(DmsArchive, HostileHuffmanTablesAreRefused)
+{
+    qfauthor::DmsOptions o = With(Mode::Heavy1);
+    o.heavyTablesOnce = true;
+    const Bytes good = qfauthor::WriteDms(Floppy(), o);
+    const size_t t0 = CylinderAt(good, 0);
+
+    Bytes a = good;  // the first cylinder without tables of its own: there are none to carry on with
+    a[t0 + 12] &= uint8_t(~qfhost::dms::trackHeavyTables);
+    FixTrackHeader(a, t0);
+    EXPECT_EQ(Refusal(a), "track 0 does not unpack (damaged archive)");
+
+    // Literal tables of 2 lengths, 1 and 0 (half a code: 000000010 00001 00000), and of the one
+    // symbol 510, past the last (000000000 111111110).
+    for (std::array<uint8_t, 3> bits : {std::array<uint8_t, 3>{0x01, 0x04, 0x00}, {0x00, 0x7F, 0x80}}) {
+        a = good;
+        std::copy(bits.begin(), bits.end(), a.begin() + ptrdiff_t(t0 + 20));
+        Put16(a, t0 + 16, qfhost::dms::Crc16(std::span(a).subspan(t0 + 20, Get16(a, t0 + 6))));
+        FixTrackHeader(a, t0);
+        EXPECT_EQ(Refusal(a), "track 0 does not unpack (damaged archive)") << int(bits[0]);
+    }
+}
+
+TEST(DmsArchive, AnArchiveInsideAnArchiveOpensAsItsFloppy)
+{
+    TempDir dir;
+    const Bytes packed = qfauthor::WriteDms(Floppy(), With(Mode::Deep));
+    auto outer = qfhost::Volume::Open(
+        dir.write("set.lha", qfauthor::WriteLha({qfauthor::StoredLhaMember("Disk1.dms", packed)})));
+    qfhost::VolumeEntry entry;
+    for (const qfhost::VolumeEntry &e : outer->list())
+        if (e.path == "Disk1.dms") entry = e;
+    qfhost::NestBudget budget;
+    auto disk = qfhost::OpenMember(*outer, entry, "set.lha:Disk1.dms", budget);
+    ASSERT_NE(disk, nullptr);
+    EXPECT_EQ(disk->kind(), qfhost::VolumeKind::DiskImage);
+    EXPECT_EQ(disk->label(), "Packed");
+    EXPECT_EQ(disk->open("Copy/Flight").bytes, disk->open("Anims/Flight").bytes);
 }
 
 }  // namespace
