@@ -112,14 +112,14 @@ class BrowserTest(unittest.TestCase):
         (cls.work / "movie-disk" / "Movies").mkdir(parents=True)
         shutil.copy(cls.movie, cls.work / "movie-disk" / "Movies")
         (cls.work / "movie-disk" / "ReadMe").write_text("A movie starts with xQuillframer.\n")
-        cls.movie_adf = cls.work / "Movies.adf"
+        cls.movie_adf, cls.movie_dms = cls.work / "Movies.adf", cls.work / "Movies.dms"
         # The movie and its files on one disk whose label is not the volume's.
         shutil.copytree(cls.volume, cls.work / "full-disk")
         shutil.copy(cls.movie, cls.work / "full-disk")
         cls.full_adf = cls.work / "Full.adf"
         subprocess.run([os.environ["QF_MAKE_ADF"], str(cls.full_adf), "Anims", str(cls.work / "full-disk")], check=True)
         for image, folder in [(cls.adf, cls.volume), (cls.incomplete_adf, cls.incomplete),
-                              (cls.movie_adf, cls.work / "movie-disk")]:
+                              (cls.movie_adf, cls.work / "movie-disk"), (cls.movie_dms, cls.work / "movie-disk")]:
             subprocess.run([os.environ["QF_MAKE_ADF"], str(image), "Work", str(folder)], check=True)
         # Hostile disks: directories 15,000 deep, and a partition whose first byte wraps past 2^64.
         cls.deep_adf = cls.work / "Deep.adf"
@@ -321,6 +321,12 @@ class BrowserTest(unittest.TestCase):
                   "!document.getElementById('player').hidden", "the movie from its disk")
         self.driver.execute_script("while (quillFramerPage.decodePair());")
         self.assert_same_as_dump(self.records(), dump, what="a movie on a disk image")
+        # The same floppy packed as a DMS archive.
+        self.open_movie(self.movie_dms)
+        self.wait("return quillFramerPage.movie.name === 'Movies.dms:Movies/bounce.qf' && "
+                  "!document.getElementById('player').hidden", "the movie from its DMS archive")
+        self.driver.execute_script("while (quillFramerPage.decodePair());")
+        self.assert_same_as_dump(self.records(), dump, what="a movie in a DMS archive")
 
     def test_a_movies_disk_is_its_volume_and_answers_change_without_reloading(self):
         self.load()

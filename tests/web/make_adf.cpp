@@ -1,11 +1,13 @@
-// Writes a folder into an ADF floppy for the browser test: make_adf OUT.adf LABEL FOLDER; or a
-// disk of one chain of directories DEPTH deep: make_adf OUT.adf --deep DEPTH.
+// Writes a folder into an ADF floppy for the browser test: make_adf OUT.adf LABEL FOLDER (OUT.dms
+// packs the floppy as a DMS archive); or a disk of one chain of directories DEPTH deep: make_adf
+// OUT.adf --deep DEPTH.
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 
 #include "authoring/adf_writer.h"
+#include "authoring/dms_writer.h"
 
 int main(int argc, char **argv)
 {
@@ -27,5 +29,11 @@ int main(int argc, char **argv)
         std::ifstream in(entry.path(), std::ios::binary);
         disk.file(path, qfauthor::Bytes(std::istreambuf_iterator<char>(in), {}));
     }
-    disk.save(argv[1]);
+    if (fs::path(argv[1]).extension() != ".dms") {
+        disk.save(argv[1]);
+        return 0;
+    }
+    const qfauthor::Bytes packed = qfauthor::WriteDms(disk.image(), {.mode = qfhost::dms::Mode::Heavy2});
+    std::ofstream(argv[1], std::ios::binary)
+        .write(reinterpret_cast<const char *>(packed.data()), std::streamsize(packed.size()));
 }
