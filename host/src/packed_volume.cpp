@@ -150,8 +150,10 @@ public:
                               std::to_string(found->entry.size) + " bytes, over the limit of " +
                               std::to_string(limits_.fileBytes) + " for a file read whole");
         VolumeFile file;
-        decode(*found, [&](std::span<const uint8_t> piece) { file.bytes.insert(file.bytes.end(), piece.begin(), piece.end()); },
-               limits_.fileBytes);
+        decode(
+            *found,
+            [&](std::span<const uint8_t> piece) { file.bytes.insert(file.bytes.end(), piece.begin(), piece.end()); },
+            limits_.fileBytes);
         return file;
     }
 
@@ -189,8 +191,7 @@ private:
             m.entry.path = MemberPath(path);
             if (const char *target = archive_entry_symlink(e); target && type == AE_IFLNK)
                 m.entry.link = true, m.entry.linkTarget = target;
-            else if (const char *hard = archive_entry_hardlink(e))
-                m.entry.link = true, m.entry.linkTarget = hard;
+            else if (const char *hard = archive_entry_hardlink(e)) m.entry.link = true, m.entry.linkTarget = hard;
             m.entry.modified = archive_entry_mtime(e);
             m.entry.id = members_.size();
             if (archive_entry_is_encrypted(e))
@@ -201,7 +202,8 @@ private:
                 try {
                     bool ended = false;
                     if (kept < HeadsKept) {
-                        m.head.assign(buffer.begin(), buffer.begin() + long(ReadSome(a.get(), buffer.data(), HeadKept)));
+                        m.head.assign(buffer.begin(),
+                                      buffer.begin() + long(ReadSome(a.get(), buffer.data(), HeadKept)));
                         kept += m.head.size();
                         ended = m.head.size() < HeadKept;
                     }
@@ -327,10 +329,14 @@ Packing PackingOf(std::span<const uint8_t> head)
 {
     auto starts = [&](std::string_view magic, size_t at = 0) {
         return head.size() >= at + magic.size() && std::equal(magic.begin(), magic.end(), head.begin() + long(at),
-                                                               [](char a, uint8_t b) { return uint8_t(a) == b; });
+                                                              [](char a, uint8_t b) { return uint8_t(a) == b; });
     };
     using namespace std::string_view_literals;
-    if (starts("\x1f\x8b"sv) || starts("\xfd" "7zXZ\0"sv) || starts("BZh"sv)) return Packing::Stream;
+    if (starts("\x1f\x8b"sv) ||
+        starts("\xfd"
+               "7zXZ\0"sv) ||
+        starts("BZh"sv))
+        return Packing::Stream;
     if (starts("PK\x03\x04"sv) || starts("PK\x05\x06"sv) || starts("7z\xbc\xaf\x27\x1c"sv) || starts("ustar"sv, 257))
         return Packing::Archive;
     return Packing::None;
@@ -385,15 +391,13 @@ void ExpandStream(const fs::path &location, int fd, NestBudget &budget)
         } catch (const VolumeError &error) {
             throw VolumeError(std::string("damaged (") + error.what() + ")");
         }
-        if (archive_read_next_header(a.get(), &e) < ARCHIVE_WARN)
-            throw VolumeError("damaged (" + Why(a.get()) + ")");
+        if (archive_read_next_header(a.get(), &e) < ARCHIVE_WARN) throw VolumeError("damaged (" + Why(a.get()) + ")");
         uint64_t total = 0;
         auto read = [&] {
             try {
                 return ReadSome(a.get(), buffer.data(), buffer.size());
             } catch (const VolumeError &error) {
-                throw VolumeError("damaged after " + std::to_string(total) + " expanded bytes (" + error.what() +
-                                  ")");
+                throw VolumeError("damaged after " + std::to_string(total) + " expanded bytes (" + error.what() + ")");
             }
         };
         while (size_t n = read()) {

@@ -50,8 +50,8 @@ protected:
         qfauthor::AdfOptions options;
         options.label = "Other";
         dir_.write("Disk2.adf", qfauthor::AdfWriter(options).file("note", Bytes{'n'}).image());
-        ASSERT_EQ(sh("gzip -c bounce.adf > Disk1.adz && zip -q set.zip Disk1.adz Disk2.adf && zip -q outer.zip set.zip"),
-                  0);
+        ASSERT_EQ(
+            sh("gzip -c bounce.adf > Disk1.adz && zip -q set.zip Disk1.adz Disk2.adf && zip -q outer.zip set.zip"), 0);
     }
     qftest::TempDir dir_;
     int dumps_ = 0;

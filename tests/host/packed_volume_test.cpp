@@ -113,9 +113,7 @@ TEST_F(PackedVolume, AGzippedFloppyIsTheFloppyAndAZipListsAndCopiesOutAsUnzipDoe
     EXPECT_EQ(Paths(*zip), (std::vector<std::string>{"Anims/", "Anims/Flight", "top"}));
     EXPECT_EQ(Text(zip->open("anims/flight")), "one");
     for (const qfhost::VolumeEntry &e : zip->list())
-        if (e.path == "top") {
-            EXPECT_EQ(zip->head(e, 1), (std::vector<uint8_t>{'t'}));
-        }
+        if (e.path == "top") { EXPECT_EQ(zip->head(e, 1), (std::vector<uint8_t>{'t'})); }
 
     qfutil::Outputs outputs(qfutil::Overwrite::Never);
     qfhost::ExtractResult r = qfhost::ExtractVolume(*zip, "", path("ours"), outputs, [](const std::string &) {});
