@@ -12,6 +12,9 @@ qf_test(command_outputs_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/command/outputs
 add_dependencies(command_outputs_test quillframer quillframer_vtp)
 qf_test(command_disks_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/command/disks_test.cpp LIBS qfauthor qfhost)
 add_dependencies(command_disks_test quillframer quillframer_vtp)
+# Compressed disks and archives of them, nested, against gzip, zip, unzip and unadf.
+qf_test(command_containers_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/command/containers_test.cpp LIBS qfauthor)
+add_dependencies(command_containers_test quillframer quillframer_vtp)
 find_package(nlohmann_json REQUIRED)
 qf_test(command_info_contents_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/command/info_contents_test.cpp
         LIBS qfauthor qfhost nlohmann_json::nlohmann_json)

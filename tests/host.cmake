@@ -16,6 +16,9 @@ add_dependencies(host_volume_test quillframer_vtp quillframer)
 qf_test(host_lha_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/lha_test.cpp LIBS qfhost qfauthor)
 # Containers inside containers, and the limits on nesting.
 qf_test(host_volume_member_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/volume_member_test.cpp LIBS qfhost qfauthor)
+# ZIP, 7-Zip, tar and compressed streams, against zip/unzip/gzip, and one path through nests.
+qf_test(host_packed_volume_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/packed_volume_test.cpp
+        LIBS qfhost qfauthor PkgConfig::LIBARCHIVE)
 qf_test(host_extract_volume_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/extract_volume_test.cpp LIBS qfhost)
 # DMS archives against xdms, with damaged, cut and encrypted ones.
 qf_test(host_dms_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/host/dms_test.cpp LIBS qfhost qfauthor)

@@ -98,7 +98,9 @@ void RunInfoMovie(const Context &context, const InfoOptions &o, const std::strin
 
 void RunInfo(const Context &context, const InfoOptions &o, const std::string &path)
 {
-    if (qfhost::SplitImagePath(path).value_or(qfhost::ImagePath{}).image == path) {
+    // A container, however deep in others (set.zip:Disk1.adz), not a path inside one.
+    std::optional<qfhost::ImagePath> split = qfhost::SplitImagePath(path);
+    if (split && split->inside.empty() && split->shown() == path) {
         if (o.scenes)
             throw ToolError("--scenes describes a movie; \"" + qfutil::Printable(path) +
                             "\" is a disk image or archive");

@@ -46,8 +46,9 @@ void AddVolumeOption(CLI::App &command, Context &context)
     static std::vector<std::string> ignored;
     command
         .add_option("--volume", ignored,
-                    "Use PATH for the Amiga volume NAME: a directory, an ADF disk image or an LHA/LZH archive "
-                    "(repeatable), e.g. --volume Work=./amiga/Work or --volume Work=work.adf")
+                    "Use PATH for the Amiga volume NAME: a directory, an ADF disk image (gzipped too) or an "
+                    "LHA/LZH, ZIP, 7-Zip or tar archive, or one inside another (set.zip:Disk1.adz) (repeatable), "
+                    "e.g. --volume Work=./amiga/Work or --volume Work=work.adf")
         ->type_name("NAME=PATH")
         ->allow_extra_args(false)
         ->each([&context](const std::string &v) {
@@ -153,9 +154,14 @@ qfhost::HostSettings MakeSettings(const Context &context, int32_t version)
         // The shell leaves the ~ of NAME=~/x alone.
         fs::path dir = ExpandHome(path);
         std::error_code ec;
+        // A container inside containers (set.zip:Disk1.adz) is mapped by its served form.
+        if (!fs::exists(dir, ec))
+            if (std::optional<qfhost::ImagePath> split = qfhost::SplitImagePath(dir.string());
+                split && split->inside.empty())
+                dir = split->image;
         if (!qfhost::Volume::Detect(dir))
-            throw ToolError("--volume " + name + "=" + dir.string() +
-                            ": not a directory, an AmigaDOS disk image or an LHA archive");
+            throw ToolError("--volume " + name + "=" + ExpandHome(path).string() +
+                            ": not a directory, an AmigaDOS disk image or an archive (LHA, ZIP, 7-Zip, tar)");
         settings.volumes[name] = fs::absolute(dir, ec);
     }
     settings.searchBesideMovie = true;

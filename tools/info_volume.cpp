@@ -83,8 +83,9 @@ void RunInfoVolume(const Context &context, const std::string &image, bool files,
     std::optional<qfhost::DmsDisk> packed;
     try {
         volume = qfhost::Volume::Open(split->image);
-        fileSystem = qfhost::FileSystemName(split->image);
-        packed = qfhost::LoadDms(split->image);
+        fileSystem = volume->fileSystem();
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(split->image, ec)) packed = qfhost::LoadDms(split->image);
     } catch (const std::runtime_error &e) {
         throw ToolError(e.what());
     }
@@ -94,9 +95,9 @@ void RunInfoVolume(const Context &context, const std::string &image, bool files,
     // What the disk's own checks say: blocks whose checksums fail (the root's among them, when its
     // label may be garbage) and a bitmap AmigaDOS would have to validate.
     std::vector<std::string> warnings;
-    if (labelled) {
+    if (labelled && volume->disk()) {
         try {
-            qfhost::AdfImage disk = qfhost::AdfImage::Load(split->image);
+            qfhost::AdfImage disk = *volume->disk();
             if (!disk.bitmapValid())
                 warnings.push_back("the bitmap is marked invalid: AmigaDOS would validate the disk before writing");
             disk.list();
@@ -107,12 +108,12 @@ void RunInfoVolume(const Context &context, const std::string &image, bool files,
     }
 
     nlohmann::ordered_json j;
-    j["file"] = split->image.string();
+    j["file"] = split->shown();
     j["label"] = label;
     j["fileSystem"] = fileSystem;
     j["movies"] = nlohmann::json::array();
     if (!json) {
-        std::printf("%s\n", qfutil::Printable(split->image.string()).c_str());
+        std::printf("%s\n", qfutil::Printable(split->shown()).c_str());
         std::printf("  volume       %s\n", labelled ? ("\"" + qfutil::Printable(label) + ":\"").c_str()
                                                     : "(none: an archive maps only with --volume)");
         std::printf("  file system  %s\n", fileSystem.c_str());
@@ -127,7 +128,7 @@ void RunInfoVolume(const Context &context, const std::string &image, bool files,
         std::string length, why;
         uint32_t ms = 0;
         try {
-            OpenedMovie opened = OpenMovie(context, split->image.string() + ":" + m.path);
+            OpenedMovie opened = OpenMovie(context, split->shown() + ":" + m.path);
             ms = static_cast<uint32_t>(qfhost::PlayedMs(qfhost::PicturesDelivered(opened.movie->durationMs())));
             length = qfhost::FormatTime(ms);
             playable = true;
@@ -166,7 +167,7 @@ void RunInfoVolume(const Context &context, const std::string &image, bool files,
         }
     }
     // A disk of one movie is mostly that movie.
-    const std::string only = movies.size() == 1 && playable ? split->image.string() + ":" + movies.front().path : "";
+    const std::string only = movies.size() == 1 && playable ? split->shown() + ":" + movies.front().path : "";
     if (!json && !only.empty()) oneMovie(only, nullptr);
     if (!json) return;
     if (!only.empty()) oneMovie(only, &j);

@@ -24,6 +24,7 @@ extern "C" {
 #include "qfhost/name_rules.hpp"
 #include "qfutil/printable.hpp"
 #include "qfhost/volume.hpp"
+#include "volume_open.hpp"
 
 namespace qfhost {
 namespace fs = std::filesystem;
@@ -58,6 +59,24 @@ std::optional<LhaSizes> LhaExtendedSizes(std::span<const uint8_t> header)
         at += size;
     }
     return sizes;
+}
+
+// An archive made on Unix holds UTF-8 names: those within Latin-1 come out as written; anything
+// else stays as stored.
+std::string Utf8AsLatin1(const std::string &name)
+{
+    std::string out;
+    for (size_t i = 0; i < name.size(); ++i) {
+        auto c = uint8_t(name[i]);
+        if (c < 0x80) {
+            out += char(c);
+        } else if ((c == 0xC2 || c == 0xC3) && i + 1 < name.size() && (uint8_t(name[i + 1]) & 0xC0) == 0x80) {
+            out += char((c & 0x03) << 6 | (uint8_t(name[++i]) & 0x3F));
+        } else {
+            return name;
+        }
+    }
+    return out;
 }
 
 namespace {
@@ -204,24 +223,6 @@ private:
     LHAFileHeader *header_ = nullptr;
 };
 
-// Volume paths are Latin-1, as Amiga names are. An archive made on Unix holds UTF-8 names: those
-// within Latin-1 are brought to it, so they come out as written; anything else stays as stored.
-std::string Utf8AsLatin1(const std::string &name)
-{
-    std::string out;
-    for (size_t i = 0; i < name.size(); ++i) {
-        auto c = uint8_t(name[i]);
-        if (c < 0x80) {
-            out += char(c);
-        } else if ((c == 0xC2 || c == 0xC3) && i + 1 < name.size() && (uint8_t(name[i + 1]) & 0xC0) == 0x80) {
-            out += char((c & 0x03) << 6 | (uint8_t(name[++i]) & 0x3F));
-        } else {
-            return name;
-        }
-    }
-    return out;
-}
-
 // An MS-DOS time stamp (levels 0 and 1) in local time, as liblhasa reads it for the other members.
 std::time_t MsDosTime(uint32_t raw)
 {
@@ -260,6 +261,7 @@ public:
 
     VolumeKind kind() const override { return VolumeKind::Archive; }
     std::string label() const override { return location_.stem().string(); }
+    std::string fileSystem() const override { return "LHA archive"; }
 
     void walk(const EntryVisitor &visit) const override
     {

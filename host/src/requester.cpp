@@ -74,7 +74,7 @@ std::optional<std::string> FoundByLabel(Host::State &s, const std::string &volum
     std::string why = "its disk label";
     if (s.settings.searchBesideMovie) {
         std::optional<ImagePath> served = SplitServedPath(s.moviePath);
-        const fs::path beside = (served ? served->image : fs::path(s.moviePath)).parent_path();
+        const fs::path beside = (served ? HostFileOf(served->image.string()) : fs::path(s.moviePath)).parent_path();
         found = FindImageByLabel(std::span(&beside, 1), volume);
         if (!found && (found = FindFolderByName(beside, volume))) why = "the folder beside the movie";
     }

@@ -16,6 +16,8 @@
 #include "qfhost/dms.hpp"
 #include "qfhost/lha.hpp"
 #include "qfhost/volume.hpp"
+#include "qfhost/volume_member.hpp"
+#include "volume_open.hpp"
 
 namespace qfhost {
 namespace fs = std::filesystem;
@@ -196,6 +198,14 @@ public:
 
     VolumeKind kind() const override { return VolumeKind::DiskImage; }
     std::string label() const override { return image_.label(); }
+    const AdfImage *disk() const override { return &image_; }
+    std::string fileSystem() const override
+    {
+        std::string name = image_.fastFileSystem() ? "FFS" : "OFS";
+        if (image_.directoryCache()) name += ", directory cache";
+        else if (image_.international()) name += ", international names";
+        return name + " (" + image_.dosType() + ")";
+    }
 
     void walk(const EntryVisitor &visit) const override
     {
@@ -274,20 +284,78 @@ int OpenBeneath(int directory, const std::string &path, int flags, bool useOpena
     return OpenWithoutLinks(directory, path, flags);
 }
 
-std::optional<VolumeKind> Volume::Detect(const fs::path &location)
+namespace {
+
+// A directory, disk image or LHA archive: the kinds read from the file itself.
+std::optional<VolumeKind> PlainKind(const fs::path &location, std::vector<uint8_t> &head, uint64_t &size)
 {
     std::error_code ec;
     if (fs::is_directory(location, ec)) return VolumeKind::Directory;
     std::ifstream in(location, std::ios::binary);
     if (!in) return std::nullopt;
-    std::vector<uint8_t> head(16 * amigados::blockSize);
+    head.resize(size_t(1) << 16);
     in.read(reinterpret_cast<char *>(head.data()), std::streamsize(head.size()));
     head.resize(size_t(in.gcount()));
-    uint64_t size = fs::file_size(location, ec);
+    size = fs::file_size(location, ec);
     if (ec) return std::nullopt;
-    if (LooksLikeAdf(head, size)) return VolumeKind::DiskImage;
-    if (LooksLikeLha(head, location)) return VolumeKind::Archive;
+    std::span<const uint8_t> first(head.data(), std::min(head.size(), size_t(16) * amigados::blockSize));
+    if (LooksLikeAdf(first, size)) return VolumeKind::DiskImage;
+    if (LooksLikeLha(first, location)) return VolumeKind::Archive;
     return std::nullopt;
+}
+
+// The size a gzip file gives for what it holds (modulo 4 GiB), so a floppy whose boot block was
+// wiped is still known by its size.
+uint64_t GzipSize(const fs::path &location, std::span<const uint8_t> head)
+{
+    if (head.size() < 2 || head[0] != 0x1f || head[1] != 0x8b) return 0;
+    std::ifstream in(location, std::ios::binary);
+    uint8_t tail[4] = {};
+    if (!in.seekg(-4, std::ios::end) || !in.read(reinterpret_cast<char *>(tail), 4)) return 0;
+    return tail[0] | uint64_t(tail[1]) << 8 | uint64_t(tail[2]) << 16 | uint64_t(tail[3]) << 24;
+}
+
+}  // namespace
+
+std::optional<VolumeKind> Volume::Detect(const fs::path &location)
+{
+    std::vector<uint8_t> head;
+    uint64_t size = 0;
+    std::error_code ec;
+    if (!fs::exists(location, ec)) {
+        // A place inside containers: known only by opening the way there.
+        try {
+            return Open(location)->kind();
+        } catch (const VolumeError &) {
+            return std::nullopt;
+        }
+    }
+    if (std::optional<VolumeKind> kind = PlainKind(location, head, size)) return kind;
+    switch (PackingOf(head)) {
+    case Packing::Archive: return VolumeKind::Archive;
+    case Packing::Stream:
+        if (StreamHoldsArchive(location)) return VolumeKind::Archive;
+        // A stream is known by its signature: what it holds may only show once it is expanded
+        // (a floppy whose boot block was wiped), so it is taken for a disk until then.
+        return DetectContent(UnpackedHead(head, size_t(16) * amigados::blockSize), GzipSize(location, head))
+            .value_or(VolumeKind::DiskImage);
+    case Packing::None: break;
+    }
+    return std::nullopt;
+}
+
+std::unique_ptr<Volume> OpenPlain(const fs::path &location, const VolumeLimits &limits)
+{
+    std::vector<uint8_t> head;
+    uint64_t size = 0;
+    std::optional<VolumeKind> kind = PlainKind(location, head, size);
+    if (!kind) return nullptr;
+    switch (*kind) {
+    case VolumeKind::Directory: return std::make_unique<DirectoryVolume>(location);
+    case VolumeKind::DiskImage: return std::make_unique<DiskImageVolume>(location, limits);
+    case VolumeKind::Archive: return OpenArchiveVolume(location, limits);
+    }
+    return nullptr;
 }
 
 std::vector<VolumeEntry> Volume::list() const
@@ -300,21 +368,20 @@ std::vector<VolumeEntry> Volume::list() const
     return entries;
 }
 
+std::string Volume::fileSystem() const
+{
+    switch (kind()) {
+    case VolumeKind::Directory: return "directory";
+    case VolumeKind::DiskImage: return "disk image";
+    case VolumeKind::Archive: return "archive";
+    }
+    return "";
+}
+
 std::unique_ptr<Volume> Volume::Open(const fs::path &location, const VolumeLimits &limits)
 {
-    std::optional<VolumeKind> kind = Detect(location);
-    if (!kind) {
-        std::error_code ec;
-        if (!fs::exists(location, ec)) throw VolumeError(Quote(location.string()) + " does not exist");
-        throw VolumeError(Quote(location.string()) +
-                          " is neither a directory, an AmigaDOS disk image nor an LHA archive");
-    }
-    switch (*kind) {
-    case VolumeKind::Directory: return std::make_unique<DirectoryVolume>(location);
-    case VolumeKind::DiskImage: return std::make_unique<DiskImageVolume>(location, limits);
-    case VolumeKind::Archive: return OpenArchiveVolume(location, limits);
-    }
-    return nullptr;
+    NestBudget budget(limits.nest);
+    return OpenWithin(location, limits, budget, location.string());
 }
 
 }  // namespace qfhost

@@ -13,6 +13,7 @@
 #include "qfhost/adf.hpp"
 #include "qfhost/dms.hpp"
 #include "qfhost/name_rules.hpp"
+#include "qfhost/volume_member.hpp"
 #include "qfutil/output.hpp"
 #include "qfutil/printable.hpp"
 #include "quillframer/movie_format.h"
@@ -65,20 +66,82 @@ const char *Unusable(const std::string &name)
 
 }  // namespace
 
+namespace {
+
+// The member of volume named `path` (case ignored) when it is itself a disk image or archive.
+bool IsContainerMember(const Volume &volume, const std::string &path)
+{
+    if (path.empty()) return false;
+    for (const std::string &part : {std::string("."), std::string("..")})
+        if (path == part || path.starts_with(part + "/") || path.ends_with("/" + part) ||
+            path.find("/" + part + "/") != std::string::npos)
+            return false;  // the served path would leave the container
+    bool container = false;
+    volume.walk([&](const VolumeEntry &e) {
+        if (e.directory || e.link || !e.damage.empty() || CompareNamesIgnoringCase(e.path, path) != 0) return true;
+        try {
+            container = DetectContent(volume.head(e, size_t(1) << 16), e.size).has_value();
+        } catch (const VolumeError &) {
+            // unreadable: not a way in
+        }
+        return false;
+    });
+    return container;
+}
+
+// From a host container on: each next segment that names a container member goes into the image;
+// with `whole`, so does a last segment that names one.
+ImagePath Descend(ImagePath split, const std::string &separators, bool whole)
+{
+    std::string image = split.image.string();
+    while (!split.inside.empty()) {
+        std::unique_ptr<Volume> volume;
+        try {
+            volume = Volume::Open(image);
+        } catch (const VolumeError &) {
+            break;  // opening the whole says why
+        }
+        bool deeper = false;
+        for (size_t cut = split.inside.find_first_of(separators); !deeper;
+             cut = split.inside.find_first_of(separators, cut + 1)) {
+            const bool last = cut == std::string::npos;
+            if (last && !whole) break;
+            const std::string member = Trimmed(split.inside.substr(0, cut));
+            if (IsContainerMember(*volume, member)) {
+                image += "/" + member;
+                split.given = split.shown() + ":" + member;
+                split.image = image;
+                split.inside = last ? "" : split.inside.substr(cut + 1);
+                deeper = true;
+            }
+            if (last) break;
+        }
+        if (!deeper) break;
+    }
+    split.inside = Trimmed(split.inside);
+    return split;
+}
+
+}  // namespace
+
 std::optional<ImagePath> SplitImagePath(const std::string &argument)
 {
-    if (IsImageFile(argument)) return ImagePath{argument, {}};
+    if (IsImageFile(argument)) return ImagePath{argument, {}, {}};
     for (size_t colon = argument.find(':'); colon != std::string::npos; colon = argument.find(':', colon + 1))
         if (colon > 0 && IsImageFile(argument.substr(0, colon)))
-            return ImagePath{argument.substr(0, colon), Trimmed(argument.substr(colon + 1))};
+            return Descend(ImagePath{argument.substr(0, colon), argument.substr(colon + 1), {}}, ":", true);
     return std::nullopt;
 }
 
 std::optional<ImagePath> SplitServedPath(const std::string &path)
 {
     for (size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0; slash = path.rfind('/', slash - 1))
-        if (IsImageFile(path.substr(0, slash)))
-            return ImagePath{path.substr(0, slash), Trimmed(path.substr(slash + 1))};
+        if (IsImageFile(path.substr(0, slash))) {
+            ImagePath split =
+                Descend(ImagePath{path.substr(0, slash), Trimmed(path.substr(slash + 1)), {}}, "/", false);
+            split.given.clear();
+            return split;
+        }
     return std::nullopt;
 }
 
@@ -93,7 +156,10 @@ fs::path HostFileOf(const std::string &argument)
     std::error_code ec;
     if (fs::exists(argument, ec)) return argument;
     std::optional<ImagePath> split = SplitImagePath(argument);
-    return split ? split->image : fs::path(argument);
+    // Inside containers (set.zip/Disk1.adz): the host file the way starts from.
+    fs::path host = split ? split->image : fs::path(argument);
+    while (!fs::exists(host, ec) && !host.filename().empty()) host = host.parent_path();
+    return fs::is_regular_file(host, ec) ? host : fs::path(argument);
 }
 
 bool HasMovieSignature(std::span<const uint8_t> head) { return QfIsMovieSignature(head.data(), head.size()); }
@@ -137,14 +203,10 @@ std::string FileSystemName(const fs::path &location)
 {
     switch (Volume::Detect(location).value_or(VolumeKind::Directory)) {
     case VolumeKind::Directory: return "directory";
-    case VolumeKind::Archive: return "LHA archive";
+    case VolumeKind::Archive:
     case VolumeKind::DiskImage: break;
     }
-    AdfImage image = AdfImage::Load(location);
-    std::string name = image.fastFileSystem() ? "FFS" : "OFS";
-    if (image.directoryCache()) name += ", directory cache";
-    else if (image.international()) name += ", international names";
-    return name + " (" + image.dosType() + ")";
+    return Volume::Open(location)->fileSystem();
 }
 
 std::string ResolveMovieArgument(const std::string &argument, HostSettings &)

@@ -2,13 +2,17 @@
 // like any file on disk.
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include "qfhost/adf.hpp"
 #include "qfhost/lha.hpp"
+#include "qfhost/name_rules.hpp"
 #include "qfhost/volume_member.hpp"
 #include "qfutil/printable.hpp"
+#include "volume_open.hpp"
 
 namespace qfhost {
 namespace {
@@ -36,7 +40,8 @@ std::string FdPath(const FileDescriptor &fd) { return "/proc/self/fd/" + std::to
 
 std::string Renamed(std::string text, const std::string &from, const std::string &to)
 {
-    for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size()) text.replace(at, from.size(), to);
+    for (size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+        text.replace(at, from.size(), to);
     return text;
 }
 
@@ -44,18 +49,24 @@ std::string Renamed(std::string text, const std::string &from, const std::string
 // would say the memory file's.
 class MemberVolume : public Volume {
 public:
-    MemberVolume(FileDescriptor bytes, std::unique_ptr<Volume> inner, std::string path, std::string name)
-        : bytes_(std::move(bytes)), inner_(std::move(inner)), path_(std::move(path)), name_(std::move(name))
-    {
-    }
+    MemberVolume(FileDescriptor bytes, std::unique_ptr<Volume> inner, std::string path, std::string name,
+                 std::string packing = {})
+        : bytes_(std::move(bytes)), inner_(std::move(inner)), path_(std::move(path)), name_(std::move(name)),
+          packing_(std::move(packing))
+    {}
     VolumeKind kind() const override { return inner_->kind(); }
+    std::string fileSystem() const override { return inner_->fileSystem() + packing_; }
+    const AdfImage *disk() const override { return inner_->disk(); }
     std::string label() const override
     {
         if (inner_->kind() == VolumeKind::DiskImage) return inner_->label();
         const size_t slash = name_.find_last_of("/:");
         return slash == std::string::npos ? name_ : name_.substr(slash + 1);
     }
-    void walk(const EntryVisitor &visit) const override { Named([&] { inner_->walk(visit); }); }
+    void walk(const EntryVisitor &visit) const override
+    {
+        Named([&] { inner_->walk(visit); });
+    }
     VolumeFile open(std::string_view inside) const override
     {
         VolumeFile file;
@@ -74,7 +85,8 @@ public:
     }
 
 private:
-    template <typename F> void Named(F &&work) const
+    template <typename F>
+    void Named(F &&work) const
     {
         try {
             work();
@@ -87,7 +99,64 @@ private:
     std::unique_ptr<Volume> inner_;
     std::string path_;
     std::string name_;
+    std::string packing_;  // how the bytes were compressed, for fileSystem()
 };
+
+// Refusals of the budget name what was being opened.
+template <typename F>
+auto Naming(const std::string &name, F &&work)
+{
+    try {
+        return work();
+    } catch (const VolumeError &e) {
+        throw VolumeError(qfutil::Quoted(name) + ": " + e.what());
+    }
+}
+
+std::string PackingName(std::span<const uint8_t> head)
+{
+    if (head.size() >= 2 && head[0] == 0x1f) return ", gzip-compressed";
+    if (head.size() >= 1 && head[0] == 'B') return ", bzip2-compressed";
+    return ", xz-compressed";
+}
+
+std::optional<VolumeKind> DetectWithin(std::span<const uint8_t> head, uint64_t size, unsigned depth)
+{
+    if (LooksLikeAdf(head, size)) return VolumeKind::DiskImage;
+    switch (PackingOf(head)) {
+    case Packing::Archive: return VolumeKind::Archive;
+    case Packing::Stream: {
+        // A stream may hold a stream; one that holds itself must not recurse forever.
+        if (depth == 0) return std::nullopt;
+        std::vector<uint8_t> inner = UnpackedHead(head, head.size());
+        if (inner.empty()) return std::nullopt;
+        return DetectWithin(inner, 0, depth - 1);
+    }
+    case Packing::None: break;
+    }
+    // The archive test searches past an executable stub in a file; hand it the head as one.
+    FileDescriptor fd = MemoryFile("head");
+    WriteAll(fd.get(), head, "head");
+    if (LooksLikeLha(head, FdPath(fd))) return VolumeKind::Archive;
+    return std::nullopt;
+}
+
+// The way from a host file through members of containers to the location: the host file, and the
+// '/'-separated rest inside it. nullopt when no leading part of location is a file here.
+std::optional<std::pair<std::filesystem::path, std::string>> HostAndRest(const std::filesystem::path &location)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path host = location;
+    std::string rest;
+    while (!fs::exists(host, ec)) {
+        if (host.filename().empty() || host.parent_path() == host) return std::nullopt;
+        rest = host.filename().string() + (rest.empty() ? "" : "/" + rest);
+        host = host.parent_path();
+    }
+    if (rest.empty() || !fs::is_regular_file(host, ec)) return std::nullopt;
+    return std::make_pair(host, rest);
+}
 
 }  // namespace
 
@@ -117,12 +186,7 @@ NestBudget::Level::Level(NestBudget &budget) : budget_(budget)
 
 std::optional<VolumeKind> DetectContent(std::span<const uint8_t> head, uint64_t size)
 {
-    if (LooksLikeAdf(head, size)) return VolumeKind::DiskImage;
-    // The archive test searches past an executable stub in a file; hand it the head as one.
-    FileDescriptor fd = MemoryFile("head");
-    WriteAll(fd.get(), head, "head");
-    if (LooksLikeLha(head, FdPath(fd))) return VolumeKind::Archive;
-    return std::nullopt;
+    return DetectWithin(head, size, 8);
 }
 
 std::unique_ptr<Volume> OpenMember(const Volume &parent, const VolumeEntry &file, const std::string &name,
@@ -130,22 +194,84 @@ std::unique_ptr<Volume> OpenMember(const Volume &parent, const VolumeEntry &file
 {
     if (file.directory || file.link || !file.damage.empty()) return nullptr;
     if (!DetectContent(parent.head(file, headBytes), file.size)) return nullptr;
-    budget.expand(file.size);
+    Naming(name, [&] { budget.expand(file.size); });
     FileDescriptor fd = MemoryFile(name);
     uint64_t copied = 0;
     parent.copy(file, [&](std::span<const uint8_t> piece) {
         copied += piece.size();
-        if (copied > file.size) budget.expand(piece.size());  // a member longer than it said
+        if (copied > file.size) Naming(name, [&] { budget.expand(piece.size()); });  // a member longer than it said
         WriteAll(fd.get(), piece, name);
     });
     const std::string path = FdPath(fd);
     std::unique_ptr<Volume> inner;
     try {
-        inner = Volume::Open(path, limits);
+        inner = OpenWithin(path, limits, budget, name);
     } catch (const VolumeError &e) {
         throw VolumeError(Renamed(e.what(), path, name));
     }
     return std::make_unique<MemberVolume>(std::move(fd), std::move(inner), path, name);
+}
+
+std::unique_ptr<Volume> OpenWithin(const std::filesystem::path &location, const VolumeLimits &limits,
+                                   NestBudget &budget, const std::string &name)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (!fs::exists(location, ec)) {
+        auto way = HostAndRest(location);
+        if (!way) throw VolumeError(qfutil::Quoted(name) + " does not exist");
+        std::string shown = way->first.string();
+        std::unique_ptr<Volume> volume = OpenWithin(way->first, limits, budget, shown);
+        std::vector<std::unique_ptr<NestBudget::Level>> levels;
+        for (std::string rest = way->second; !rest.empty();) {
+            // The member whose path the rest begins with: a file, so the shortest such is the only one.
+            std::optional<VolumeEntry> member;
+            volume->walk([&](const VolumeEntry &e) {
+                Naming(shown, [&] { budget.member(); });
+                if (e.directory || e.path.empty() || e.path.size() > rest.size()) return true;
+                if (e.path.size() < rest.size() && rest[e.path.size()] != '/') return true;
+                if (CompareNamesIgnoringCase(std::string_view(rest).substr(0, e.path.size()), e.path) != 0) return true;
+                member = e;
+                return false;
+            });
+            if (!member) throw VolumeError(qfutil::Quoted(shown) + " holds no " + qfutil::Quoted(rest));
+            const std::string inner = shown + ":" + member->path;
+            levels.push_back(Naming(inner, [&] { return std::make_unique<NestBudget::Level>(budget); }));
+            std::unique_ptr<Volume> next = OpenMember(*volume, *member, inner, budget, limits);
+            if (!next) throw VolumeError(qfutil::Quoted(inner) + " is neither a disk image nor an archive");
+            volume = std::move(next);
+            shown = inner;
+            rest = rest.size() > member->path.size() ? rest.substr(member->path.size() + 1) : "";
+        }
+        return volume;
+    }
+    if (std::unique_ptr<Volume> plain = OpenPlain(location, limits)) return plain;
+    std::vector<uint8_t> head(64);
+    {
+        FileDescriptor in(::open(location.c_str(), O_RDONLY | O_CLOEXEC));
+        ssize_t n = in ? ::pread(in.get(), head.data(), head.size(), 0) : -1;
+        head.resize(n > 0 ? size_t(n) : 0);
+    }
+    switch (PackingOf(head)) {
+    case Packing::Archive: return OpenPackedArchive(location, limits);
+    case Packing::Stream: {
+        if (StreamHoldsArchive(location)) return OpenPackedArchive(location, limits);
+        NestBudget::Level level = Naming(name, [&] { return NestBudget::Level(budget); });
+        FileDescriptor fd = MemoryFile(name);
+        Naming(name, [&] { ExpandStream(location, fd.get(), budget); });
+        const std::string path = FdPath(fd);
+        std::unique_ptr<Volume> inner;
+        try {
+            inner = OpenWithin(path, limits, budget, name);
+        } catch (const VolumeError &e) {
+            throw VolumeError(Renamed(e.what(), path, name));
+        }
+        return std::make_unique<MemberVolume>(std::move(fd), std::move(inner), path, name, PackingName(head));
+    }
+    case Packing::None: break;
+    }
+    throw VolumeError(qfutil::Quoted(name) +
+                      " is neither a directory, an AmigaDOS disk image nor an archive (LHA, ZIP, 7-Zip, tar)");
 }
 
 }  // namespace qfhost

@@ -1,5 +1,5 @@
-// What an Amiga volume name can stand for on this machine: a directory, an AmigaDOS disk image or
-// an LHA/LZH archive. The file services open through a Volume, so a file on it is found the same
+// What an Amiga volume name can stand for on this machine: a directory, an AmigaDOS disk image, an
+// LHA/LZH, ZIP, 7-Zip or tar archive, or any of these compressed whole by gzip, xz or bzip2. The file services open through a Volume, so a file on it is found the same
 // way whatever holds it, and nothing outside the volume can be reached by a name inside it.
 #pragma once
 
@@ -47,11 +47,21 @@ using EntryVisitor = std::function<bool(const VolumeEntry &)>;
 // A file's bytes as they arrive, in pieces.
 using ByteSink = std::function<void(std::span<const uint8_t>)>;
 
+// What nested opening may cost in all, each refused past its limit with the limit named.
+struct NestLimits {
+    unsigned depth = 8;                          // containers inside containers
+    uint64_t expandedBytes = uint64_t(4) << 30;  // bytes taken out of containers to open them
+    uint64_t members = 1000000;                  // entries walked inside containers
+};
+
 // What reading a volume may cost: refused beyond these, naming the limit.
 struct VolumeLimits {
     uint64_t fileBytes = uint64_t(64) << 20;  // a file opened whole (movies and their assets are small)
     unsigned depth = 1000;                    // folders inside folders; no Amiga path gets near it
+    NestLimits nest;                          // for a compressed file or a container opened inside another
 };
+
+class AdfImage;
 
 // An owned file descriptor.
 class FileDescriptor {
@@ -83,8 +93,10 @@ class Volume {
 public:
     virtual ~Volume() = default;
 
-    // Decides the kind by content (a directory, a "DOS" or rigid-disk image, an "-lh?-" archive)
-    // and opens it; throws VolumeError.
+    // Decides the kind by content (a directory, a "DOS" or rigid-disk image, an "-lh?-" archive,
+    // a ZIP, 7-Zip or tar archive; a gzip, xz or bzip2 stream is what it holds) and opens it. A
+    // location that is no host file may go on inside containers ("/x/set.zip/Disk1.adz", the
+    // served form of set.zip:Disk1.adz), each member opened within limits.nest. Throws VolumeError.
     static std::unique_ptr<Volume> Open(const std::filesystem::path &location, const VolumeLimits &limits = {});
     static std::optional<VolumeKind> Detect(const std::filesystem::path &location);
 
@@ -105,6 +117,10 @@ public:
     // A walked file's bytes, in pieces, from the entry itself (no second lookup by name, so two
     // names equal but for case stay two files). Throws VolumeError.
     virtual void copy(const VolumeEntry &file, const ByteSink &sink) const = 0;
+    // "FFS, international names (DOS\3)", "ZIP archive", "directory"...
+    virtual std::string fileSystem() const;
+    // The AmigaDOS file system underneath, for a disk image (however packed); null otherwise.
+    virtual const AdfImage *disk() const { return nullptr; }
 };
 
 // Opens path beneath directory: the kernel's openat2 with RESOLVE_BENEATH, so a symbolic link may

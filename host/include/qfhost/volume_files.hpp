@@ -20,23 +20,32 @@ class Outputs;
 
 namespace qfhost {
 
-// A disk image or archive, and a '/'-separated path inside it (empty: the whole volume).
+// A disk image or archive, and a '/'-separated path inside it (empty: the whole volume). Inside
+// containers, image is the served form of the way there (set.zip/Disk1.adz), which Volume::Open
+// takes, and given the same as the arguments spell it (set.zip:Disk1.adz).
 struct ImagePath {
     std::filesystem::path image;
     std::string inside;
+    std::string given;  // empty where it is image itself
+    std::string shown() const { return given.empty() ? image.string() : given; }
 };
 
-// "disk.adf" or "disk.adf:Anims/Flight": split at the first ':' whose left side is an existing
-// disk image or archive (a host file name may itself hold colons). nullopt for anything else.
+// "disk.adf", "disk.adf:Anims/Flight", "set.zip:Disk1.adz:Anims/Flight": segments joined by ':',
+// the first a host path, each next a '/'-separated path inside the container the one before
+// names. The host path ends at the first ':' whose left side is an existing disk image or archive
+// (a host file name may itself hold colons); a later segment ends at a ':' whose left side is a
+// member that is itself a disk image or archive. nullopt when the first segment is none.
 std::optional<ImagePath> SplitImagePath(const std::string &argument);
 
-// A host path such as /x/disk.adf/Anims/Flight: the longest leading part that is a disk image or
-// archive file, and the rest. This is how the host serves a movie that lies inside an image.
+// A host path such as /x/disk.adf/Anims/Flight or /x/set.zip/Disk1.adz/Anims/Flight: the longest
+// leading part that is a disk image or archive file, then inside it each member that is itself
+// one, and the rest. This is how the host serves a movie that lies inside containers.
 std::optional<ImagePath> SplitServedPath(const std::string &path);
 std::string ServedPath(const ImagePath &file);
 
 // The host file that holds what an argument names: the argument itself, or the disk image or
-// archive of IMAGE:path when no host file has that name. Outputs refuse to write over it.
+// archive (the outermost container) of IMAGE:path when no host file has that name. Outputs refuse
+// to write over it.
 std::filesystem::path HostFileOf(const std::string &argument);
 
 // The first 12 bytes of a movie are one of its two signatures.
@@ -51,7 +60,8 @@ std::vector<MovieOnVolume> FindMovies(const Volume &volume);
 // True when IMAGE:path names a file on the image that starts with a movie signature.
 bool NamesMovie(const ImagePath &file);
 
-// "FFS, international names (DOS\3)", "LHA archive", "directory".
+// "FFS, international names (DOS\3)", "LHA archive", "ZIP archive", "directory"; a location inside
+// containers is opened to tell.
 std::string FileSystemName(const std::filesystem::path &location);
 
 // The path the host is to open for a movie named as a file, an image or IMAGE:path. A plain file stays as it is. For an image

@@ -13,13 +13,6 @@
 
 namespace qfhost {
 
-// What nested opening may cost in all, each refused past its limit with the limit named.
-struct NestLimits {
-    unsigned depth = 8;                          // containers inside containers
-    uint64_t expandedBytes = uint64_t(4) << 30;  // bytes taken out of containers to open them
-    uint64_t members = 1000000;                  // entries walked inside containers
-};
-
 // The running cost of one piece of work (one command, one scan of one top-level container) against
 // its limits. Throws VolumeError naming the limit once one is passed.
 class NestBudget {
