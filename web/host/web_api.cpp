@@ -12,6 +12,7 @@
 
 #include "qfhost/time.hpp"
 #include "quillframer/host_api.h"
+#include "quillframer/movie_format.h"
 #include "web_disks.hpp"
 #include "web_facts.hpp"
 #include "web_files.hpp"
@@ -72,18 +73,25 @@ EMSCRIPTEN_KEEPALIVE int qfw_add_disk_image(const char *root, const uint8_t *byt
 }
 EMSCRIPTEN_KEEPALIVE const char *qfw_disk_message() { return diskMessage.c_str(); }
 
-// The movies on the image mounted at root, by signature: their count, the first's path in
-// qfw_disk_message.
+// The movies on the image mounted at root, by signature: their count, and their paths one a line
+// in qfw_disk_message.
 EMSCRIPTEN_KEEPALIVE int qfw_disk_movies(const char *root)
 {
     int count = 0;
+    diskMessage.clear();
     for (const std::string &path : DiskImageFiles(root ? root : "")) {
         MemoryFile file;
         std::string why;
         if (!ReadFromDiskImage(path, file.bytes, file.path, why) || !StartsLikeMovie(file.bytes)) continue;
-        if (count++ == 0) diskMessage = path;
+        diskMessage += (count++ ? "\n" : "") + path;
     }
     return count;
+}
+
+// Whether bytes start like a movie, as the plug-in tells: how a member of an archive is offered.
+EMSCRIPTEN_KEEPALIVE int qfw_is_movie(const uint8_t *bytes, uint32_t size)
+{
+    return bytes && QfIsMovieSignature(bytes, size);
 }
 
 // Forgets every file under prefix (a movie, or a volume's root).
