@@ -170,12 +170,12 @@ class BrowserTest(unittest.TestCase):
                 z.write(f, f.relative_to(cls.volume).as_posix())
         cls.volume_adz = cls.work / "Work.adz"
         cls.volume_adz.write_bytes(gzip.compress(cls.adf.read_bytes()))
-        # The movie and its files in an LHA archive, made by jlha (-lh5-).
+        # The movie and its files in an LHA archive, made by jlha (-lh7-).
         cls.movie_lha = cls.work / "bounce.lha"
         stage = cls.work / "lha-stage"
         shutil.copytree(cls.volume, stage)
         shutil.copy(cls.movie, stage)
-        subprocess.run(["lha", "a", str(cls.movie_lha)] +
+        subprocess.run(["lha", "ao7", str(cls.movie_lha)] +
                        [f.relative_to(stage).as_posix() for f in sorted(stage.rglob("*")) if f.is_file()],
                        check=True, capture_output=True, cwd=stage)
         # Hostile archives: a bomb past the page's cap, nesting past its depth, a damaged member.
@@ -199,6 +199,24 @@ class BrowserTest(unittest.TestCase):
         at = data.index(b"Work:Bounce")
         data[at + 1] ^= 0x20
         cls.damaged_zip.write_bytes(bytes(data))
+        # A member that inflates past the size it states, and more members than the page takes.
+        cls.liar_zip = cls.work / "liar.zip"
+        with zipfile.ZipFile(cls.liar_zip, "w", zipfile.ZIP_DEFLATED) as z:
+            z.writestr("zeros", bytes(100000))
+        data = bytearray(cls.liar_zip.read_bytes())
+        for header, size_at in [(b"PK\x03\x04", 22), (b"PK\x01\x02", 24)]:
+            at = data.index(header) + size_at
+            data[at:at + 4] = (1000).to_bytes(4, "little")
+        cls.liar_zip.write_bytes(bytes(data))
+        cls.many_zip = cls.work / "many.zip"
+        with zipfile.ZipFile(cls.many_zip, "w") as z:
+            for i in range(10001):
+                z.writestr(f"{i}", b"")
+        cls.damaged_lha = cls.work / "damaged.lha"
+        subprocess.run(["lha", "az", str(cls.damaged_lha), "bounce.qf"], check=True, capture_output=True, cwd=stage)
+        data = bytearray(cls.damaged_lha.read_bytes())
+        data[data.index(b"Work:Bounce") + 1] ^= 0x20
+        cls.damaged_lha.write_bytes(bytes(data))
 
     @classmethod
     def tearDownClass(cls):
@@ -478,7 +496,11 @@ class BrowserTest(unittest.TestCase):
                             '(the page\'s limit on bytes expanded)'),
                 (self.deep_zip, '"deep.zip:1.zip:2.zip:3.zip:4.zip:5.zip:6.zip:7.zip:8.zip:set.zip" nests '
                                 'containers more than 8 deep (the page\'s limit on nesting)'),
-                (self.damaged_zip, '"damaged.zip:bounce.qf" is damaged (its CRC does not match)')]:
+                (self.many_zip, '"many.zip" holds more than 10000 entries inside containers (the page\'s limit on '
+                                'members)'),
+                (self.liar_zip, '"liar.zip:zeros" is damaged (it inflates past the 1000 bytes it states)'),
+                (self.damaged_zip, '"damaged.zip:bounce.qf" is damaged (its CRC does not match)'),
+                (self.damaged_lha, '"damaged.lha:bounce.qf" is damaged (its CRC does not match)')]:
             self.open_movie(archive)
             self.assert_error(why)
             self.assertTrue(self.driver.find_element(By.ID, "player").get_attribute("hidden"))
