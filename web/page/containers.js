@@ -59,8 +59,10 @@
       /^-(lh[0-9a-z]|lz[s45]|pm[0-2s])-$/.test(String.fromCharCode(...bytes.subarray(2, 7)));
   }
 
+  // An AmigaDOS image; a DMS one goes to the same reader, which says why when it cannot read it.
   function looksLikeDisk(bytes) {
     if (bytes.length >= 1024 && ascii(bytes, 0, 'DOS')) return true;
+    if (ascii(bytes, 0, 'DMS!')) return true;
     for (let block = 0; block < 16 && (block + 1) * 512 <= bytes.length; block++)
       if (ascii(bytes, block * 512, 'RDSK')) return true;
     return false;
@@ -69,7 +71,7 @@
   // The name of what a gzipped file holds.
   function gunzippedName(name) { return name.replace(/\.adz$/i, '.adf').replace(/\.gz$/i, ''); }
 
-  const KIND_BY_NAME = [[/\.(adz|gz)$/i, 'gzip'], [/\.zip$/i, 'zip'], [/\.(lha|lzh)$/i, 'lha'], [/\.(adf|hdf)$/i, 'disk']];
+  const KIND_BY_NAME = [[/\.(adz|gz)$/i, 'gzip'], [/\.zip$/i, 'zip'], [/\.(lha|lzh)$/i, 'lha'], [/\.(adf|hdf|dms)$/i, 'disk']];
 
   // 'gzip', 'zip', 'lha', 'disk', 'movie' or null. byName: a name that says what content does
   // not, so the reader for it says why it cannot read it.
