@@ -178,6 +178,12 @@ class BrowserTest(unittest.TestCase):
         subprocess.run(["lha", "ao7", str(cls.movie_lha)] +
                        [f.relative_to(stage).as_posix() for f in sorted(stage.rglob("*")) if f.is_file()],
                        check=True, capture_output=True, cwd=stage)
+        # That archive on a floppy.
+        (cls.work / "packed-disk").mkdir()
+        shutil.copy(cls.movie_lha, cls.work / "packed-disk")
+        cls.packed_adf = cls.work / "Packed.adf"
+        subprocess.run([os.environ["QF_MAKE_ADF"], str(cls.packed_adf), "Packed", str(cls.work / "packed-disk")],
+                       check=True)
         # Hostile archives: a bomb past the page's cap, nesting past its depth, a damaged member.
         cls.bomb = cls.work / "bomb.zip"
         with zipfile.ZipFile(cls.bomb, "w", zipfile.ZIP_DEFLATED, compresslevel=1) as z:
@@ -479,6 +485,9 @@ class BrowserTest(unittest.TestCase):
         self.open_movie(self.movie_lha)
         self.play_through("bounce.lha:bounce.qf", self.dump(), "a movie in an LHA archive")
         self.assertIn('Work: the movie\'s archive "bounce.lha"', self.driver.find_element(By.ID, "facts").text)
+
+        self.open_movie(self.packed_adf)  # an archive on a disk
+        self.play_through("Packed.adf:bounce.lha:bounce.qf", self.dump(), "a movie in an LHA archive on a floppy")
 
         # Volumes answered with a ZIP of the folder and a gzipped floppy.
         for answer, label in [(self.volume_zip, '"Work.zip"'), (self.volume_adz, '"Work"')]:

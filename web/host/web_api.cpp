@@ -23,6 +23,7 @@ using namespace qfweb;
 namespace {
 
 std::string diskMessage;
+MemoryFile diskRead;  // the last file read out of a disk image for the page
 MovieHandle *movie = nullptr;
 StreamDescriptor descriptor{};
 std::vector<uint32_t> pixels;
@@ -87,6 +88,26 @@ EMSCRIPTEN_KEEPALIVE int qfw_disk_movies(const char *root)
     }
     return count;
 }
+
+// Every file on the image mounted at root: their count, and their paths one a line in
+// qfw_disk_message.
+EMSCRIPTEN_KEEPALIVE int qfw_disk_files(const char *root)
+{
+    diskMessage.clear();
+    const std::vector<std::string> paths = DiskImageFiles(root ? root : "");
+    for (const std::string &path : paths) diskMessage += (diskMessage.empty() ? "" : "\n") + path;
+    return int(paths.size());
+}
+
+// Reads the first maxBytes of a file on a mounted image for the page, kept until the next call
+// (qfw_disk_read_data, qfw_disk_read_size): 1, or 0 and why in qfw_disk_message.
+EMSCRIPTEN_KEEPALIVE int qfw_disk_read(const char *path, uint32_t maxBytes)
+{
+    diskRead = MemoryFile{};
+    return ReadFromDiskImage(path ? path : "", diskRead.bytes, diskRead.path, diskMessage, maxBytes);
+}
+EMSCRIPTEN_KEEPALIVE const uint8_t *qfw_disk_read_data() { return diskRead.bytes.data(); }
+EMSCRIPTEN_KEEPALIVE uint32_t qfw_disk_read_size() { return uint32_t(diskRead.bytes.size()); }
 
 // Whether bytes start like a movie, as the plug-in tells: how a member of an archive is offered.
 EMSCRIPTEN_KEEPALIVE int qfw_is_movie(const uint8_t *bytes, uint32_t size)

@@ -234,16 +234,41 @@
 
   const SCAN_ROOT = '/scan';
 
-  // The movies on a disk image, as choices.
-  function diskChoices(place, bytes, host) {
+  const HEAD_BYTES = 16 * 512;  // enough for every test of kindOf
+
+  // The movies on a disk image, as choices, and the containers on it walked in turn.
+  async function diskChoices(place, bytes, budget, host) {
+    let out;
+    const inner = [];
     try {
       host.mountDisk(SCAN_ROOT, bytes);
-      return host.diskMovies(SCAN_ROOT).map((inside) => ({ path: place + ':' + inside, home: { disk: bytes }, inside }));
+      out = host.diskMovies(SCAN_ROOT).map((inside) => ({ path: place + ':' + inside, home: { disk: bytes }, inside }));
     } catch (e) {
+      host.forget(SCAN_ROOT);
       throw Object.assign(new Error('"' + place + '" cannot be read as an Amiga disk: ' + e.message), { placed: true });
+    }
+    const movies = new Set(out.map((c) => c.inside));
+    // Containers are taken out while the disk is mounted: walking them mounts others in its place.
+    try {
+      for (const inside of host.diskFiles(SCAN_ROOT)) {
+        if (movies.has(inside)) continue;
+        let whole;
+        try {
+          const kind = kindOf(host.diskRead(SCAN_ROOT, inside, HEAD_BYTES), '', host, false);
+          if (kind === null || kind === 'movie') continue;
+          whole = host.diskRead(SCAN_ROOT, inside, budget.limits.expandedBytes - budget.expanded + 1);
+        } catch (e) {
+          continue;  // a damaged file: the disk's other files are still offered
+        }
+        budget.member();
+        budget.expand(whole.length);
+        inner.push({ inside, bytes: whole });
+      }
     } finally {
       host.forget(SCAN_ROOT);
     }
+    for (const f of inner) out.push(...(await walk(place + ':' + f.inside, f.bytes, budget, host, false)));
+    return out;
   }
 
   // The choices in one file (at place): each { path, bytes } for a movie on its own, or
@@ -255,7 +280,8 @@
       const kind = kindOf(bytes, named, host, top);
       if (kind === null) return top ? [{ path: place, bytes }] : [];
       if (kind === 'movie') return [{ path: place, bytes }];
-      if (kind === 'disk') return diskChoices(place, bytes, host);
+      if (kind === 'disk') return await (top ? diskChoices(place, bytes, budget, host)
+                                              : budget.nested(() => diskChoices(place, bytes, budget, host)));
       const open = async () => {
         if (kind === 'gzip') {
           const inner = await gunzip(bytes, budget);

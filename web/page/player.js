@@ -62,6 +62,18 @@
       const count = withString(root, (r) => wasm._qfw_disk_movies(r));
       return count ? text(wasm._qfw_disk_message()).split('\n').map((path) => path.slice(root.length + 1)) : [];
     },
+    // Every file on the image at root, by its path there.
+    diskFiles(root) {
+      const count = withString(root, (r) => wasm._qfw_disk_files(r));
+      return count ? text(wasm._qfw_disk_message()).split('\n').map((path) => path.slice(root.length + 1)) : [];
+    },
+    // The first maxBytes of one; throws why it cannot be read.
+    diskRead(root, inside, maxBytes) {
+      if (!withString(root + '/' + inside, (p) => wasm._qfw_disk_read(p, Math.min(maxBytes, 0xffffffff))))
+        throw new Error(text(wasm._qfw_disk_message()));
+      const p = wasm._qfw_disk_read_data();
+      return wasm.HEAPU8.slice(p, p + wasm._qfw_disk_read_size());
+    },
     forget(root) { withString(root, (r) => wasm._qfw_remove_files(r)); },
     // Every file of an LHA archive, charged to budget (see containers.js).
     lhaFiles(bytes, budget) {
