@@ -64,7 +64,7 @@ std::optional<fs::path> WriteDemoWebPage(const fs::path &dir, const DemoMovie &d
 
     const fs::path out = dir / "web";
     fs::create_directories(out);
-    for (const char *file : {"quillframer-wasm.js", "player.js", "style.css"})
+    for (const char *file : {"quillframer-wasm.js", "containers.js", "player.js", "style.css"})
         fs::copy_file(page / file, out / file, fs::copy_options::overwrite_existing);
 
     std::vector<fs::path> files;

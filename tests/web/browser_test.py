@@ -5,6 +5,7 @@ Every pair the page decodes (pixel words and audio packet) is hashed in the page
 and compared with the frames and packets of dump's output, byte for byte.
 Run with Debian's /usr/bin/python3 (python3-selenium); needs QF_BUILD_DIR and QF_SOURCE_DIR.
 """
+import gzip
 import hashlib
 import json
 import os
@@ -14,6 +15,7 @@ import subprocess
 import tempfile
 import time
 import unittest
+import zipfile
 from pathlib import Path
 
 from selenium import webdriver
@@ -129,6 +131,7 @@ class BrowserTest(unittest.TestCase):
                     cls.wrapped_hdf)
         cls.junk = cls.work / "notes.txt"
         cls.junk.write_text("not a movie at all, just text\n")
+        cls.make_containers()
 
         cls.dumps = {}
         options = webdriver.ChromeOptions()
@@ -140,6 +143,86 @@ class BrowserTest(unittest.TestCase):
             options.add_argument(flag)
         cls.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
         cls.driver.set_script_timeout(60)
+
+    @classmethod
+    def make_containers(cls):
+        # The movie and its files on a floppy from `make`, gzipped, zipped beside a text file.
+        cls.floppy = cls.work / "bounce.adf"
+        subprocess.run([str(TOOL), "make", str(cls.work / "bounce.json"), "-o", str(cls.floppy)], check=True,
+                       capture_output=True)
+        adz = gzip.compress(cls.floppy.read_bytes())
+        cls.set_zip = cls.work / "set.zip"
+        with zipfile.ZipFile(cls.set_zip, "w", zipfile.ZIP_DEFLATED) as z:
+            z.writestr("ReadMe.txt", "Disk 1 holds the bounce.\n")
+            z.writestr("Disk1.adz", adz)
+        # Two movies: the floppy's, and the movie with its files loose in the archive.
+        cls.two_zip = cls.work / "two.zip"
+        with zipfile.ZipFile(cls.two_zip, "w", zipfile.ZIP_DEFLATED) as z:
+            z.writestr("Disks/Disk1.adz", adz)
+            z.write(cls.movie, "bounce.qf")
+            for f in sorted(cls.volume.rglob("*")):
+                if f.is_file():
+                    z.write(f, f.relative_to(cls.volume).as_posix())
+        # Volumes as containers: the folder zipped, the floppy gzipped.
+        cls.volume_zip = cls.work / "Work.zip"
+        with zipfile.ZipFile(cls.volume_zip, "w", zipfile.ZIP_DEFLATED) as z:
+            for f in sorted(cls.volume.rglob("*")):
+                z.write(f, f.relative_to(cls.volume).as_posix())
+        cls.volume_adz = cls.work / "Work.adz"
+        cls.volume_adz.write_bytes(gzip.compress(cls.adf.read_bytes()))
+        # The movie and its files in an LHA archive, made by jlha (-lh7-).
+        cls.movie_lha = cls.work / "bounce.lha"
+        stage = cls.work / "lha-stage"
+        shutil.copytree(cls.volume, stage)
+        shutil.copy(cls.movie, stage)
+        subprocess.run(["lha", "ao7", str(cls.movie_lha)] +
+                       [f.relative_to(stage).as_posix() for f in sorted(stage.rglob("*")) if f.is_file()],
+                       check=True, capture_output=True, cwd=stage)
+        # That archive on a floppy.
+        (cls.work / "packed-disk").mkdir()
+        shutil.copy(cls.movie_lha, cls.work / "packed-disk")
+        cls.packed_adf = cls.work / "Packed.adf"
+        subprocess.run([os.environ["QF_MAKE_ADF"], str(cls.packed_adf), "Packed", str(cls.work / "packed-disk")],
+                       check=True)
+        # Hostile archives: a bomb past the page's cap, nesting past its depth, a damaged member.
+        cls.bomb = cls.work / "bomb.zip"
+        with zipfile.ZipFile(cls.bomb, "w", zipfile.ZIP_DEFLATED, compresslevel=1) as z:
+            with z.open("big.adf", "w") as f:
+                for _ in range(600):
+                    f.write(bytes(1 << 20))
+        # deep.zip holds 1.zip, which holds 2.zip, ... 8.zip holds set.zip.
+        name, inner = "set.zip", cls.set_zip.read_bytes()
+        for level in range(8, -1, -1):
+            out = cls.work / (f"{level}.zip" if level else "deep.zip")
+            with zipfile.ZipFile(out, "w") as z:
+                z.writestr(name, inner)
+            name, inner = out.name, out.read_bytes()
+        cls.deep_zip = cls.work / "deep.zip"
+        cls.damaged_zip = cls.work / "damaged.zip"
+        with zipfile.ZipFile(cls.damaged_zip, "w", zipfile.ZIP_STORED) as z:
+            z.write(cls.movie, "bounce.qf")
+        data = bytearray(cls.damaged_zip.read_bytes())
+        at = data.index(b"Work:Bounce")
+        data[at + 1] ^= 0x20
+        cls.damaged_zip.write_bytes(bytes(data))
+        # A member that inflates past the size it states, and more members than the page takes.
+        cls.liar_zip = cls.work / "liar.zip"
+        with zipfile.ZipFile(cls.liar_zip, "w", zipfile.ZIP_DEFLATED) as z:
+            z.writestr("zeros", bytes(100000))
+        data = bytearray(cls.liar_zip.read_bytes())
+        for header, size_at in [(b"PK\x03\x04", 22), (b"PK\x01\x02", 24)]:
+            at = data.index(header) + size_at
+            data[at:at + 4] = (1000).to_bytes(4, "little")
+        cls.liar_zip.write_bytes(bytes(data))
+        cls.many_zip = cls.work / "many.zip"
+        with zipfile.ZipFile(cls.many_zip, "w") as z:
+            for i in range(10001):
+                z.writestr(f"{i}", b"")
+        cls.damaged_lha = cls.work / "damaged.lha"
+        subprocess.run(["lha", "az", str(cls.damaged_lha), "bounce.qf"], check=True, capture_output=True, cwd=stage)
+        data = bytearray(cls.damaged_lha.read_bytes())
+        data[data.index(b"Work:Bounce") + 1] ^= 0x20
+        cls.damaged_lha.write_bytes(bytes(data))
 
     @classmethod
     def tearDownClass(cls):
@@ -224,7 +307,7 @@ class BrowserTest(unittest.TestCase):
         self.open_movie(self.movie)
         self.wait("return document.getElementById('volume-dialog').open", "the volume is asked for again")
         self.driver.find_element(By.ID, "volume-files").send_keys(str(self.archive))
-        self.assert_error('"Work.lha": LHA archives are not supported in the browser yet; unpack it and pick the folder')
+        self.assert_error('"Work.lha" holds no LHA entry that can be read')
 
         self.load()  # a fresh page: answers are remembered only while it is open
         self.open_movie(self.movie)
@@ -363,6 +446,82 @@ class BrowserTest(unittest.TestCase):
         self.wait("return document.getElementById('volume-dialog').open", "the volume is asked for once more")
         self.driver.find_element(By.ID, "volume-files").send_keys(str(self.adf))
         self.wait("return !document.getElementById('player').hidden", "the player after the hostile disks")
+
+    def screenshot(self, name):
+        shot = BUILD / "web-test" / name
+        shot.parent.mkdir(exist_ok=True)
+        self.assertTrue(self.driver.save_screenshot(str(shot)))
+
+    def play_through(self, name, dump, what):
+        self.wait(f"return quillFramerPage.movie.name === {json.dumps(name)} && "
+                  "!document.getElementById('player').hidden || document.getElementById('message').className === "
+                  "'error'", what)
+        self.assertTrue(self.driver.find_element(By.ID, "player").is_displayed(),
+                        what + ": " + self.driver.find_element(By.ID, "message").text)
+        self.assertEqual(self.driver.execute_script("return quillFramerPage.movie.name"), name, what)
+        self.driver.execute_script("while (quillFramerPage.decodePair());")
+        records = self.records()
+        self.assertEqual(len(records), len(dump.video), what)
+        self.assert_same_as_dump(records, dump, what=what)
+
+    def test_containers_open_as_the_command_opens_them(self):
+        self.load()
+        floppy = Dump(self.floppy, self.volume, self.work)
+        # A gzipped floppy in a ZIP: its one movie plays, the disk standing for its volume.
+        self.open_movie(self.set_zip)
+        self.play_through("set.zip:Disk1.adz:bounce.movie", floppy, "a floppy gzipped in a ZIP")
+        self.assertFalse(self.driver.execute_script("return document.getElementById('volume-dialog').open"))
+        self.assertIn('Work: the movie\'s disk "Work"', self.driver.find_element(By.ID, "facts").text)
+        self.screenshot("zip-playing.png")
+
+        # Two movies: listed to choose; the loose one has its archive's files for its volume.
+        self.open_movie(self.two_zip)
+        self.wait("return document.querySelectorAll('#choices button').length === 2", "the choices")
+        self.assertIn('"two.zip" holds 2 movies: choose one.', self.driver.find_element(By.ID, "message").text)
+        self.screenshot("zip-choices.png")
+        buttons = self.driver.find_elements(By.CSS_SELECTOR, "#choices button")
+        self.assertEqual([b.text for b in buttons], ["two.zip:Disks/Disk1.adz:bounce.movie", "two.zip:bounce.qf"])
+        buttons[1].click()
+        self.play_through("two.zip:bounce.qf", self.dump(), "a movie loose in a ZIP with its files")
+        self.assertIn('Work: the movie\'s archive "two.zip"', self.driver.find_element(By.ID, "facts").text)
+        self.driver.find_elements(By.CSS_SELECTOR, "#choices button")[0].click()
+        self.play_through("two.zip:Disks/Disk1.adz:bounce.movie", floppy, "the other choice")
+
+        # The movie and its files in an LHA archive.
+        self.open_movie(self.movie_lha)
+        self.play_through("bounce.lha:bounce.qf", self.dump(), "a movie in an LHA archive")
+        self.assertIn('Work: the movie\'s archive "bounce.lha"', self.driver.find_element(By.ID, "facts").text)
+
+        self.open_movie(self.packed_adf)  # an archive on a disk
+        self.play_through("Packed.adf:bounce.lha:bounce.qf", self.dump(), "a movie in an LHA archive on a floppy")
+
+        # Volumes answered with a ZIP of the folder and a gzipped floppy.
+        for answer, label in [(self.volume_zip, '"Work.zip"'), (self.volume_adz, '"Work"')]:
+            self.load()
+            self.open_movie(self.movie)
+            self.wait("return document.getElementById('volume-dialog').open", "the volume is asked for")
+            self.driver.find_element(By.ID, "volume-files").send_keys(str(answer))
+            self.play_through("bounce.qf", self.dump(), "Work: from " + answer.name)
+            self.assertIn("Work: " + label, self.driver.find_element(By.ID, "facts").text)
+
+    def test_hostile_archives_are_refused_naming_the_limit(self):
+        self.load()
+        for archive, why in [
+                (self.bomb, '"bomb.zip:big.adf" expands to more than 512 MiB taken out of containers '
+                            '(the page\'s limit on bytes expanded)'),
+                (self.deep_zip, '"deep.zip:1.zip:2.zip:3.zip:4.zip:5.zip:6.zip:7.zip:8.zip:set.zip" nests '
+                                'containers more than 8 deep (the page\'s limit on nesting)'),
+                (self.many_zip, '"many.zip" holds more than 10000 entries inside containers (the page\'s limit on '
+                                'members)'),
+                (self.liar_zip, '"liar.zip:zeros" is damaged (it inflates past the 1000 bytes it states)'),
+                (self.damaged_zip, '"damaged.zip:bounce.qf" is damaged (its CRC does not match)'),
+                (self.damaged_lha, '"damaged.lha:bounce.qf" is damaged (its CRC does not match)')]:
+            self.open_movie(archive)
+            self.assert_error(why)
+            self.assertTrue(self.driver.find_element(By.ID, "player").get_attribute("hidden"))
+            self.screenshot("refused-" + archive.stem + ".png")
+        self.open_movie(self.set_zip)  # the page still opens what it can
+        self.wait("return !document.getElementById('player').hidden", "the player after the refusals")
 
     def test_demo_page_plays(self):
         demo = self.work / "demo"

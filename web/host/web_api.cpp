@@ -12,6 +12,7 @@
 
 #include "qfhost/time.hpp"
 #include "quillframer/host_api.h"
+#include "quillframer/movie_format.h"
 #include "web_disks.hpp"
 #include "web_facts.hpp"
 #include "web_files.hpp"
@@ -22,6 +23,7 @@ using namespace qfweb;
 namespace {
 
 std::string diskMessage;
+MemoryFile diskRead;  // the last file read out of a disk image for the page
 MovieHandle *movie = nullptr;
 StreamDescriptor descriptor{};
 std::vector<uint32_t> pixels;
@@ -72,18 +74,45 @@ EMSCRIPTEN_KEEPALIVE int qfw_add_disk_image(const char *root, const uint8_t *byt
 }
 EMSCRIPTEN_KEEPALIVE const char *qfw_disk_message() { return diskMessage.c_str(); }
 
-// The movies on the image mounted at root, by signature: their count, the first's path in
-// qfw_disk_message.
+// The movies on the image mounted at root, by signature: their count, and their paths one a line
+// in qfw_disk_message.
 EMSCRIPTEN_KEEPALIVE int qfw_disk_movies(const char *root)
 {
     int count = 0;
+    diskMessage.clear();
     for (const std::string &path : DiskImageFiles(root ? root : "")) {
         MemoryFile file;
         std::string why;
         if (!ReadFromDiskImage(path, file.bytes, file.path, why) || !StartsLikeMovie(file.bytes)) continue;
-        if (count++ == 0) diskMessage = path;
+        diskMessage += (count++ ? "\n" : "") + path;
     }
     return count;
+}
+
+// Every file on the image mounted at root: their count, and their paths one a line in
+// qfw_disk_message.
+EMSCRIPTEN_KEEPALIVE int qfw_disk_files(const char *root)
+{
+    diskMessage.clear();
+    const std::vector<std::string> paths = DiskImageFiles(root ? root : "");
+    for (const std::string &path : paths) diskMessage += (diskMessage.empty() ? "" : "\n") + path;
+    return int(paths.size());
+}
+
+// Reads the first maxBytes of a file on a mounted image for the page, kept until the next call
+// (qfw_disk_read_data, qfw_disk_read_size): 1, or 0 and why in qfw_disk_message.
+EMSCRIPTEN_KEEPALIVE int qfw_disk_read(const char *path, uint32_t maxBytes)
+{
+    diskRead = MemoryFile{};
+    return ReadFromDiskImage(path ? path : "", diskRead.bytes, diskRead.path, diskMessage, maxBytes);
+}
+EMSCRIPTEN_KEEPALIVE const uint8_t *qfw_disk_read_data() { return diskRead.bytes.data(); }
+EMSCRIPTEN_KEEPALIVE uint32_t qfw_disk_read_size() { return uint32_t(diskRead.bytes.size()); }
+
+// Whether bytes start like a movie, as the plug-in tells: how a member of an archive is offered.
+EMSCRIPTEN_KEEPALIVE int qfw_is_movie(const uint8_t *bytes, uint32_t size)
+{
+    return bytes && QfIsMovieSignature(bytes, size);
 }
 
 // Forgets every file under prefix (a movie, or a volume's root).

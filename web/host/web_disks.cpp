@@ -64,13 +64,14 @@ std::vector<std::string> DiskImageFiles(std::string_view root)
     return out;
 }
 
-bool ReadFromDiskImage(std::string_view path, std::vector<uint8_t> &bytes, std::string &found, std::string &error)
+bool ReadFromDiskImage(std::string_view path, std::vector<uint8_t> &bytes, std::string &found, std::string &error,
+                       uint64_t maxBytes)
 {
     for (const auto &d : disks) {
         if (!Under(path, d->root)) continue;
         std::string_view inside = path.substr(d->root.size() + 1);
         try {
-            bytes = d->image.read(inside);
+            bytes = d->image.read(inside, maxBytes);
         } catch (const std::exception &e) {
             error = e.what();
             return false;

@@ -18,8 +18,9 @@ void ForgetDiskImages(std::string_view prefix);
 bool OnDiskImage(std::string_view path);
 // Every file on the image mounted at root, by its full path.
 std::vector<std::string> DiskImageFiles(std::string_view root);
-// The file at path, names compared as AmigaDOS compares them. On success found is the path with
-// the names as stored; else error says why, as the native host would.
-bool ReadFromDiskImage(std::string_view path, std::vector<uint8_t> &bytes, std::string &found, std::string &error);
+// The file at path (its first maxBytes), names compared as AmigaDOS compares them. On success
+// found is the path with the names as stored; else error says why, as the native host would.
+bool ReadFromDiskImage(std::string_view path, std::vector<uint8_t> &bytes, std::string &found, std::string &error,
+                       uint64_t maxBytes = UINT64_MAX);
 
 }  // namespace qfweb

@@ -21,7 +21,7 @@
     volume: $('volume'), scale: $('scale'), aspect: $('aspect'), fullscreen: $('fullscreen'), save: $('save'),
     facts: $('facts'), dialog: $('volume-dialog'), volumeName: $('volume-name'), volumeFolder: $('volume-folder'),
     volumeFiles: $('volume-files'), volumeCancel: $('volume-cancel'), volumeWhy: $('volume-why'),
-    volumeDisk: $('volume-disk'),
+    volumeDisk: $('volume-disk'), choices: $('choices'),
   };
 
   let wasm = null;
@@ -38,45 +38,103 @@
     try { return use(p); } finally { wasm._free(p); }
   }
 
-  function addFile(path, bytes) {
+  function withBytes(bytes, use) {
     const p = wasm._malloc(Math.max(1, bytes.length));
     wasm.HEAPU8.set(bytes, p);
-    withString(path, (s) => wasm._qfw_add_file(s, p, bytes.length));
-    wasm._free(p);
+    try { return use(p, bytes.length); } finally { wasm._free(p); }
   }
+
+  function addFile(path, bytes) { withBytes(bytes, (p, n) => withString(path, (s) => wasm._qfw_add_file(s, p, n))); }
+
+  // The image's label; throws why the reader cannot read it.
+  function mountDisk(root, bytes) {
+    const ok = withBytes(bytes, (p, n) => withString(root, (r) => wasm._qfw_add_disk_image(r, p, n)));
+    const message = text(wasm._qfw_disk_message());
+    if (!ok) throw new Error(message);
+    return message;
+  }
+
+  // What containers.js asks of the host's readers.
+  const containerHost = {
+    isMovie: (bytes) => withBytes(bytes.subarray(0, 64), (p, n) => wasm._qfw_is_movie(p, n)) !== 0,
+    mountDisk,
+    diskMovies(root) {
+      const count = withString(root, (r) => wasm._qfw_disk_movies(r));
+      return count ? text(wasm._qfw_disk_message()).split('\n').map((path) => path.slice(root.length + 1)) : [];
+    },
+    // Every file on the image at root, by its path there.
+    diskFiles(root) {
+      const count = withString(root, (r) => wasm._qfw_disk_files(r));
+      return count ? text(wasm._qfw_disk_message()).split('\n').map((path) => path.slice(root.length + 1)) : [];
+    },
+    // The first maxBytes of one; throws why it cannot be read.
+    diskRead(root, inside, maxBytes) {
+      if (!withString(root + '/' + inside, (p) => wasm._qfw_disk_read(p, Math.min(maxBytes, 0xffffffff))))
+        throw new Error(text(wasm._qfw_disk_message()));
+      const p = wasm._qfw_disk_read_data();
+      return wasm.HEAPU8.slice(p, p + wasm._qfw_disk_read_size());
+    },
+    forget(root) { withString(root, (r) => wasm._qfw_remove_files(r)); },
+    // Every file of an LHA archive, charged to budget (see containers.js).
+    lhaFiles(bytes, budget) {
+      if (!wasm._qfw_lha_open)
+        throw new Error('is an LHA archive, which this build of the page does not read: unpack it and pick the folder');
+      const { limits } = budget;
+      const count = withBytes(bytes, (p, n) =>
+        wasm._qfw_lha_open(p, n, limits.expandedBytes - budget.expanded, limits.members - budget.members));
+      try {
+        const why = text(wasm._qfw_lha_message());
+        if (count === -2 && why === 'bytes') budget.expand(limits.expandedBytes - budget.expanded + 1);
+        if (count === -2) for (;;) budget.member();
+        if (count < 0) {
+          const tab = why.indexOf('\t');
+          throw Object.assign(new Error(why.slice(tab + 1)), { member: tab < 0 ? null : why.slice(0, tab) });
+        }
+        const files = [];
+        for (let i = 0; i < count; i++) {
+          const p = wasm._qfw_lha_data(i), size = wasm._qfw_lha_size(i);
+          budget.member();
+          budget.expand(size);
+          files.push({ path: text(wasm._qfw_lha_path(i)), bytes: wasm.HEAPU8.slice(p, p + size) });
+        }
+        return files;
+      } finally {
+        wasm._qfw_lha_close();
+      }
+    },
+  };
 
   // ---- Volumes: answered once, remembered while the page is open ---------------------------
 
   const volumes = [];  // { name, root, label }
   let roots = 0;       // volume roots made so far: each answer gets its own
-  let movieDisk = null;  // the label of the disk image the open movie came from, or null
+  // What the open movie came from, if a disk image or archive: { label, kind: 'disk' or 'archive' }.
+  let movieHome = null;
 
-  // A disk image given for a volume is mounted whole by the reader for its kind, compiled into
-  // the host; each returns the disk's label or throws why it cannot read it.
-  const IMAGE_NAME = /\.(adf|hdf|dms|lha|lzh)$/i;
-  const imageReaders = { adf: mountDiskImage, hdf: mountDiskImage, dms: mountDiskImage };
-
-  async function mountDiskImage(root, file) {
-    const bytes = new Uint8Array(await file.arrayBuffer());
-    const p = wasm._malloc(Math.max(1, bytes.length));
-    wasm.HEAPU8.set(bytes, p);
-    const ok = withString(root, (r) => wasm._qfw_add_disk_image(r, p, bytes.length));
-    wasm._free(p);
-    const message = text(wasm._qfw_disk_message());
-    if (!ok) throw new Error('"' + file.name + '" cannot be read as an Amiga disk: ' + message);
-    return message;
-  }
+  function homeText() { return 'the movie\'s ' + movieHome.kind + ' "' + movieHome.label + '"'; }
 
   // Files from a folder picker keep their path below the folder; loose files sit at the root.
-  // A disk image is read by its reader instead.
-  // An answer replaces the volume's earlier one. answer.disk: the disk the movie came from.
-  async function mountVolume(name, answer, reader) {
-    let root = MOVIE_DISK, label = movieDisk;
+  // One file that is a disk image or an archive stands for the volume instead: the image mounted
+  // whole, the archive's files (answer.content, from useAnswer).
+  // An answer replaces the volume's earlier one. answer.disk: the home the movie came from.
+  async function mountVolume(name, answer) {
+    let root = MOVIE_DISK, label = movieHome && movieHome.label;
     if (!answer.disk) {
       root = '/volumes/' + roots++;
       label = answer.label;
-      if (reader) label = await reader(root, answer.entries[0].file);
-      else for (const { path, file } of answer.entries) addFile(root + '/' + path, new Uint8Array(await file.arrayBuffer()));
+      const content = answer.content;
+      if (content && content.disk) {
+        try {
+          label = mountDisk(root, content.disk);
+        } catch (e) {
+          throw new Error('"' + answer.entries[0].path + '" cannot be read as an Amiga disk: ' + e.message);
+        }
+      } else if (content) {
+        label = answer.entries[0].path;
+        for (const { path, bytes } of content.files) addFile(root + '/' + path, bytes);
+      } else {
+        for (const { path, file } of answer.entries) addFile(root + '/' + path, new Uint8Array(await file.arrayBuffer()));
+      }
     }
     withString(name, (n) => withString(root, (r) => wasm._qfw_answer_volume(n, r)));
     dropVolume(name);
@@ -91,15 +149,13 @@
 
   // The user's answer put to use: false (and why, said) when it cannot stand for a volume.
   async function useAnswer(volume, answer) {
-    const image = !answer.disk && answer.entries.length === 1 && IMAGE_NAME.exec(answer.entries[0].path);
-    const reader = image && imageReaders[image[1].toLowerCase()];
-    if (image && !reader) {
-      say('"' + answer.entries[0].path + '": LHA archives are not supported in the browser yet; unpack it and ' +
-          'pick the folder.', 'error');
-      return false;
-    }
     try {
-      await mountVolume(volume, answer, reader);
+      if (!answer.disk && answer.entries.length === 1) {
+        const { path, file } = answer.entries[0];
+        answer.content = await QuillFramerContainers.volumeContent(path, new Uint8Array(await file.arrayBuffer()),
+                                                                    containerHost);
+      }
+      await mountVolume(volume, answer);
     } catch (e) {
       say(e.message, 'error');
       return false;
@@ -145,8 +201,8 @@
     ui.volumeName.textContent = '"' + name + ':"';
     ui.volumeWhy.textContent = why || '';
     ui.volumeWhy.hidden = !why;
-    ui.volumeDisk.hidden = movieDisk === null;
-    ui.volumeDisk.textContent = 'Use the movie\'s disk "' + movieDisk + '"';
+    ui.volumeDisk.hidden = movieHome === null;
+    if (movieHome) ui.volumeDisk.textContent = 'Use ' + homeText();
     ui.volumeFolder.value = '';
     ui.volumeFiles.value = '';
     return new Promise((resolve) => {
@@ -188,12 +244,13 @@
 
   // Opens until the plug-in is satisfied: each volume it asks for and the page has no folder for
   // is asked of the user, then the movie is opened again with the answer.
-  // bytes: the movie's; or a disk image (a File) holding one movie, found by its signature.
+  // source (a choice of containers.js): { bytes } the movie's own; or { home, inside }, the movie
+  // at inside of a disk image (home.disk) or of an archive's files (home.files, home.label).
   let opened = null;  // what openMovie was given last, to open again when an answer changes
 
-  async function openMovie(name, bytes) {
+  async function openMovie(name, source) {
     await ready;
-    opened = { name, bytes };
+    opened = { name, source };
     stopPlayback();
     ui.player.hidden = true;
     say('');
@@ -203,25 +260,25 @@
       withString(v.name, (n) => wasm._qfw_forget_volume(n));
       dropVolume(v.name);
     }
-    movieDisk = null;
-    let path = '/movie/' + name;
-    if (bytes instanceof Uint8Array) {
-      addFile(path, bytes);
+    movieHome = null;
+    let path = '/movie/' + name.split(/[:/]/).pop();
+    if (source.bytes) {
+      addFile(path, source.bytes);
     } else {
-      try {
-        movieDisk = await mountDiskImage(MOVIE_DISK, bytes);
-      } catch (e) {
-        say(e.message, 'error');
-        return false;
+      const home = source.home;
+      const place = name.slice(0, name.length - source.inside.length - 1);
+      if (home.disk) {
+        try {
+          movieHome = { kind: 'disk', label: mountDisk(MOVIE_DISK, home.disk) };
+        } catch (e) {
+          say('"' + place + '" cannot be read as an Amiga disk: ' + e.message, 'error');
+          return false;
+        }
+      } else {
+        for (const f of home.files) addFile(MOVIE_DISK + '/' + f.path, f.bytes);
+        movieHome = { kind: 'archive', label: home.label };
       }
-      const count = withString(MOVIE_DISK, (p) => wasm._qfw_disk_movies(p));
-      if (count !== 1) {
-        say('"' + name + '" holds ' + (count ? count + ' movies' : 'no movie') + '; this page opens a disk image ' +
-            'holding exactly one.', 'error');
-        return false;
-      }
-      path = text(wasm._qfw_disk_message());
-      name += ':' + path.slice(MOVIE_DISK.length + 1);
+      path = MOVIE_DISK + '/' + source.inside;
     }
     const offered = new Set();  // volumes the movie's own disk was tried for
     for (;;) {
@@ -229,7 +286,7 @@
       const kind = wasm._qfw_failure_kind(), failure = text(wasm._qfw_failure_text());
       const volume = text(wasm._qfw_failure_volume());
       // A movie on a disk looks there first, as the command does.
-      if (kind === FAILURE_VOLUME_WANTED && movieDisk !== null && !offered.has(volume.toLowerCase())) {
+      if (kind === FAILURE_VOLUME_WANTED && movieHome !== null && !offered.has(volume.toLowerCase())) {
         offered.add(volume.toLowerCase());
         await mountVolume(volume, { disk: true });
         continue;
@@ -303,7 +360,7 @@
         count('face set', wasm._qfw_asset_count(1)) + ', ' + count('sound', wasm._qfw_asset_count(2)) + '</td></tr>' +
       '<tr><th>Plug-in</th><td>' + escape(text(wasm._qfw_plugin_name())) + '</td></tr>' +
       volumes.map((v) => '<tr><th>' + escape(v.name) + ':</th><td>' +
-        escape(v.root === MOVIE_DISK ? 'the movie\'s disk "' + v.label + '"' : '"' + v.label + '"') +
+        escape(v.root === MOVIE_DISK ? homeText() : '"' + v.label + '"') +
         ' <button type="button" class="change-volume" data-volume="' + escape(v.name) + '">Change…</button></td></tr>').join('') +
       '</table>' + (rows.length ? '<table class="assets">' + rows.join('') + '</table>' : '');
   }
@@ -312,7 +369,7 @@
   async function changeVolume(name) {
     const answer = await askForVolume(name, '');
     if (!answer || !opened || !(await useAnswer(name, answer))) return;
-    await openMovie(opened.name, opened.bytes);
+    await openMovie(opened.name, opened.source);
   }
 
   ui.facts.addEventListener('click', (e) => {
@@ -550,7 +607,7 @@
     frameCanvas.toBlob((blob) => {
       const link = document.createElement('a');
       link.href = URL.createObjectURL(blob);
-      link.download = movie.name.replace(/\.[^.]*$/, '') + '-' + ms + 'ms.png';
+      link.download = movie.name.split(/[:/]/).pop().replace(/\.[^.]*$/, '') + '-' + ms + 'ms.png';
       link.click();
       setTimeout(() => URL.revokeObjectURL(link.href), 1000);
     }, 'image/png');
@@ -618,11 +675,46 @@
 
   // ---- Opening: picker, drag and drop, the built-in demo -----------------------------------
 
+  // A movie, or a disk image or archive holding movies: one plays; several are listed to choose.
   async function openFile(file) {
     if (!file) return;
-    const image = /\.(adf|hdf|dms)$/i.test(file.name);
-    const ok = await openMovie(file.name, image ? file : new Uint8Array(await file.arrayBuffer()));
-    if (ok) say('');
+    await ready;
+    stopPlayback();
+    ui.player.hidden = true;
+    showChoices([]);
+    say('Reading "' + file.name + '"…');
+    let choices;
+    try {
+      choices = await QuillFramerContainers.choices(file.name, new Uint8Array(await file.arrayBuffer()), containerHost);
+    } catch (e) {
+      say(e.message, 'error');
+      return;
+    }
+    if (choices.length === 1) {
+      if (await openMovie(choices[0].path, choices[0])) say('');
+    } else if (!choices.length) {
+      say('"' + file.name + '" holds no movie.', 'error');
+    } else {
+      say('"' + file.name + '" holds ' + choices.length + ' movies: choose one.');
+      showChoices(choices);
+    }
+  }
+
+  function showChoices(choices) {
+    ui.choices.textContent = '';
+    ui.choices.hidden = !choices.length;
+    for (const choice of choices) {
+      const item = document.createElement('li');
+      const button = document.createElement('button');
+      button.type = 'button';
+      button.textContent = choice.path;
+      button.addEventListener('click', async () => {
+        for (const b of ui.choices.querySelectorAll('button')) b.classList.toggle('current', b === button);
+        if (await openMovie(choice.path, choice)) say('');
+      });
+      item.appendChild(button);
+      ui.choices.appendChild(item);
+    }
   }
 
   ui.movieInput.addEventListener('change', () => {
@@ -650,7 +742,7 @@
         const entries = demo.volume.files.map((f) => ({ path: f.path, file: new Blob([fromBase64(f.data)]) }));
         await mountVolume(demo.volume.name, { entries, label: demo.volume.name });
       }
-      if (await openMovie(demo.movie.name, fromBase64(demo.movie.data))) play();
+      if (await openMovie(demo.movie.name, { bytes: fromBase64(demo.movie.data) })) play();
     });
   }
 
