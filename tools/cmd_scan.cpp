@@ -60,7 +60,8 @@ public:
             offset += line.size() + 1;
             if (first) {
                 if (j != nlohmann::json(header))
-                    throw ToolError(dir.string() + " holds a scan of other paths or shards; use another -o, or remove " +
+                    throw ToolError(dir.string() +
+                                    " holds a scan of other paths or shards; use another -o, or remove " +
                                     (dir / ".scan").string() + " to start again");
                 first = false;
             } else if (j.contains("done")) {
@@ -130,10 +131,7 @@ private:
 class Progress {
 public:
     explicit Progress(bool show) : show_(show), start_(std::chrono::steady_clock::now()) {}
-    double elapsed() const
-    {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-    }
+    double elapsed() const { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count(); }
     void topLevel(size_t index, size_t count) { top_ = index, topCount_ = count; }
     void update(uint64_t containers, size_t movies, bool force = false)
     {
@@ -211,8 +209,8 @@ private:
             }
             if (std::pair{child.st_dev, child.st_ino} == skip_) continue;
             if (S_ISDIR(child.st_mode)) {
-                const bool loop = std::find(stack_.begin(), stack_.end(), std::pair{child.st_dev, child.st_ino}) !=
-                                  stack_.end();
+                const bool loop =
+                    std::find(stack_.begin(), stack_.end(), std::pair{child.st_dev, child.st_ino}) != stack_.end();
                 if (loop) damage_(index, at, "symbolic link loop: leads back to a folder that holds it");
                 else folder(index, path, at, child, false);
             } else if (S_ISREG(child.st_mode)) {
@@ -258,7 +256,8 @@ void RunScan(const Context &context, const ScanCommand &o)
     fs::path dir = o.out;
     if (o.shardCount > 1) dir = ShardDir(dir, o.shardIndex, o.shardCount);
     fs::create_directories(dir);
-    nlohmann::ordered_json header{{"scan", 1}, {"roots", nlohmann::json::array()}, {"shard", o.shard.empty() ? "0/1" : o.shard}};
+    nlohmann::ordered_json header{
+        {"scan", 1}, {"roots", nlohmann::json::array()}, {"shard", o.shard.empty() ? "0/1" : o.shard}};
     for (const fs::path &r : roots) header["roots"].push_back(r.string());
     State state(dir, header);
     Finds finds;
@@ -276,7 +275,8 @@ void RunScan(const Context &context, const ScanCommand &o)
     std::error_code ec;
     if (!fs::exists(dir / "catalogue.jsonl", ec)) partial(false, false);
 
-    struct sigaction action {}, oldInt {}, oldTerm {};
+    struct sigaction action {
+    }, oldInt{}, oldTerm{};
     action.sa_handler = OnInterrupt;
     ::sigaction(SIGINT, &action, &oldInt);
     ::sigaction(SIGTERM, &action, &oldTerm);
@@ -329,8 +329,7 @@ void RunScan(const Context &context, const ScanCommand &o)
     }
     if (!state.finished()) state.append({{"done", true}});
     partial(true, true);
-    if (!context.quiet)
-        std::fprintf(stderr, "quillframer: scan: %s\n", (dir / "catalogue.jsonl").c_str());
+    if (!context.quiet) std::fprintf(stderr, "quillframer: scan: %s\n", (dir / "catalogue.jsonl").c_str());
 }
 
 // Every shard's finds, read from its state: all N must be there and finished.
@@ -346,7 +345,9 @@ void RunMerge(const Context &context, const ScanCommand &o)
         const std::string n = it->path().filename().string();
         if (!std::regex_match(n, m, name)) continue;
         const unsigned c = unsigned(std::stoul(m[2]));
-        if (count && c != count) throw ToolError(dir.string() + " holds shards of " + std::to_string(count) + " and of " + std::to_string(c));
+        if (count && c != count)
+            throw ToolError(dir.string() + " holds shards of " + std::to_string(count) + " and of " +
+                            std::to_string(c));
         count = c;
         shards[unsigned(std::stoul(m[1]))] = it->path();
     }
@@ -357,7 +358,9 @@ void RunMerge(const Context &context, const ScanCommand &o)
     const auto start = std::chrono::steady_clock::now();
     for (unsigned i = 0; i < count; ++i) {
         auto shard = shards.find(i);
-        if (shard == shards.end()) throw ToolError("shard " + std::to_string(i) + " of " + std::to_string(count) + " is missing in " + dir.string());
+        if (shard == shards.end())
+            throw ToolError("shard " + std::to_string(i) + " of " + std::to_string(count) + " is missing in " +
+                            dir.string());
         std::ifstream in(shard->second / ".scan" / "state.jsonl");
         std::string line;
         bool first = true, done = false;
@@ -367,7 +370,8 @@ void RunMerge(const Context &context, const ScanCommand &o)
             if (first) {
                 std::vector<fs::path> r;
                 for (const auto &p : j.at("roots")) r.emplace_back(p.get<std::string>());
-                if (!roots.empty() && r != roots) throw ToolError(shard->second.string() + " scanned other paths than shard 0");
+                if (!roots.empty() && r != roots)
+                    throw ToolError(shard->second.string() + " scanned other paths than shard 0");
                 roots = r;
                 first = false;
             } else if (j.contains("done")) {
@@ -397,17 +401,18 @@ void RegisterScan(CLI::App &app, Context &context)
                 "by label), one line per container that could not be read, and a summary. A poster and a contact\n"
                 "sheet per movie go into DIR/media. Interrupted, the same command again finishes what is missing.");
     command->add_option("PATH", o->paths, "The folders, disk images and archives to scan");
-    command->add_option("-o,--output", o->out, "The folder for the catalogue, its media and its state")->type_name("DIR");
+    command->add_option("-o,--output", o->out, "The folder for the catalogue, its media and its state")
+        ->type_name("DIR");
     command->add_option("--merge", o->merge, "Join DIR/shard-I-of-N/ (every shard finished) into DIR/catalogue.jsonl")
         ->type_name("DIR");
-    command
-        ->add_option("--export", o->video, "A video of each movie too, into DIR/media")
+    command->add_option("--export", o->video, "A video of each movie too, into DIR/media")
         ->type_name("mp4|webm|gif")
         ->check(CLI::IsMember({"mp4", "webm", "gif"}));
     command->add_flag("--csv", o->csv, "Write DIR/catalogue.csv too, one row per movie");
     command
-        ->add_option("--shard", o->shard,
-                     "Scan only share I of N of the top-level files (I from 0), into DIR/shard-I-of-N; --merge joins them")
+        ->add_option(
+            "--shard", o->shard,
+            "Scan only share I of N of the top-level files (I from 0), into DIR/shard-I-of-N; --merge joins them")
         ->type_name("I/N");
     AddJobsOption(*command, o->jobs);
     AddMovieOptions(*command, context);

@@ -74,7 +74,7 @@ private:
 // What the catalogue is to hold besides the facts: conversions wanted, and how.
 struct CatalogueOptions {
     std::vector<std::filesystem::path> roots;
-    std::string video;  // "", mp4, webm or gif
+    std::string video;   // "", mp4, webm or gif
     bool media = false;  // poster and contact sheet (always with a video)
     int jobs = 1;
     bool csv = false;

@@ -54,8 +54,7 @@ std::string LabelKey(const std::string &label)
 class Materialiser {
 public:
     Materialiser(std::vector<fs::path> roots, fs::path scratch) : roots_(std::move(roots)), scratch_(std::move(scratch))
-    {
-    }
+    {}
     ~Materialiser()
     {
         std::error_code ec;
@@ -155,7 +154,9 @@ std::string Inside(const std::string &amigaPath)
 
 const char *KindName(qfhost::AssetType type)
 {
-    return type == qfhost::AssetType::Background ? "background" : type == qfhost::AssetType::FaceSet ? "faces" : "sound";
+    return type == qfhost::AssetType::Background ? "background"
+           : type == qfhost::AssetType::FaceSet  ? "faces"
+                                                 : "sound";
 }
 
 class Cataloguer {
@@ -175,7 +176,8 @@ public:
             for (const Damage &d : u.damage) damage_.push_back(d);
         }
         for (auto &[key, list] : labels_)
-            std::sort(list.begin(), list.end(), [](const Labelled &a, const Labelled &b) { return a.location < b.location; });
+            std::sort(list.begin(), list.end(),
+                      [](const Labelled &a, const Labelled &b) { return a.location < b.location; });
         std::sort(damage_.begin(), damage_.end(),
                   [](const Damage &a, const Damage &b) { return a.location < b.location; });
     }
@@ -222,6 +224,28 @@ private:
         return best;
     }
 
+    // Where the host found a file: its own container first, then the disk mapped for its volume,
+    // as the host looks (the path it reports for the first is a name below the container).
+    std::optional<Location> foundAt(const Movie &movie, const Location &first, const qfhost::AssetEntry &a,
+                                    const std::vector<std::pair<std::string, Labelled>> &mapped)
+    {
+        std::vector<Labelled> chain;
+        if (first.find(':') != std::string::npos) chain.push_back({movie.root, Parent(first)});
+        for (const auto &[key, disk] : mapped)
+            if (key == LabelKey(a.volume)) chain.push_back(disk);
+        const std::string inside = Inside(a.rawAmigaPath);
+        for (const Labelled &c : chain) {
+            try {
+                qfhost::Volume::Open(files_.container(c.root, c.location))->open(inside);
+                return c.location + ":" + qfhost::Latin1ToUtf8(inside);
+            } catch (const std::exception &) {
+                // not on this one
+            }
+        }
+        // Elsewhere (a --volume the user gave): the host's own path.
+        return files_.locate(a.hostPath).value_or(a.hostPath);
+    }
+
     ordered_json describe(const Movie &movie)
     {
         const Location &first = *movie.locations.begin();
@@ -235,22 +259,27 @@ private:
         context.quiet = true;
         std::string argument;
         MovieContents contents;
-        std::vector<std::pair<std::string, Labelled>> mapped;
+        std::vector<std::pair<std::string, Labelled>> mapped;  // volume key, disk
         try {
             argument = files_.movie(movie.root, first);
             contents = SurveyMovie(context, argument);
-            // The volumes its own disk did not answer, from the disks labelled so.
-            for (const std::string &volume : contents.missingVolumes) {
+            // The volumes whose files neither its own container nor the options answered, from the
+            // disks labelled so.
+            std::vector<std::string> unanswered;
+            for (const qfhost::AssetEntry &a : contents.assets)
+                if ((a.origin == qfhost::AssetOrigin::VolumeMissing || a.origin == qfhost::AssetOrigin::FileMissing) &&
+                    std::none_of(unanswered.begin(), unanswered.end(),
+                                 [&](const std::string &v) { return LabelKey(v) == LabelKey(a.volume); }))
+                    unanswered.push_back(a.volume);
+            for (const std::string &volume : unanswered) {
                 auto candidates = labels_.find(LabelKey(volume));
                 if (candidates == labels_.end()) continue;
                 std::vector<std::string> wanted;
                 for (const qfhost::AssetEntry &a : contents.assets)
-                    if (a.origin == qfhost::AssetOrigin::VolumeMissing &&
-                        qfhost::CompareNamesIgnoringCase(a.volume, volume) == 0)
-                        wanted.push_back(Inside(a.rawAmigaPath));
+                    if (a.missing() && LabelKey(a.volume) == LabelKey(volume)) wanted.push_back(Inside(a.rawAmigaPath));
                 if (std::optional<Labelled> chosen = choose(candidates->second, wanted)) {
                     context.volumes.push_back(volume + "=" + files_.container(chosen->root, chosen->location).string());
-                    mapped.emplace_back(volume, *chosen);
+                    mapped.emplace_back(LabelKey(volume), *chosen);
                 }
             }
             if (!mapped.empty()) contents = SurveyMovie(context, argument);
@@ -285,14 +314,14 @@ private:
         for (const qfhost::AssetEntry &a : contents.assets) {
             if (a.origin == qfhost::AssetOrigin::Embedded) continue;
             std::optional<Location> at;
-            if (!a.missing()) at = files_.locate(a.hostPath);
+            if (!a.missing()) at = foundAt(movie, first, a, mapped);
             ordered_json asset{{"kind", KindName(a.type)}, {"amigaPath", a.amigaPath}};
             asset["foundAt"] = at ? ordered_json(*at) : ordered_json();
             asset["missing"] = a.missing();
             j["assets"].push_back(asset);
             const std::string key = LabelKey(a.volume);
-            if (std::find_if(volumes.begin(), volumes.end(), [&](const std::string &v) { return LabelKey(v) == key; }) ==
-                volumes.end())
+            if (std::find_if(volumes.begin(), volumes.end(),
+                             [&](const std::string &v) { return LabelKey(v) == key; }) == volumes.end())
                 volumes.push_back(a.volume);
             if (at && !foundOn.count(key)) foundOn[key] = Parent(*at);
         }
@@ -319,7 +348,6 @@ private:
     // media/ (or in another catalogue's media/, for --merge) is kept.
     void makeMedia(std::vector<ordered_json> &lines)
     {
-        if (!options_.media) return;
         struct Job {
             size_t line;
             std::vector<std::pair<std::string, fs::path>> missing;  // kind, file
@@ -329,6 +357,7 @@ private:
         fs::create_directories(media);
         for (size_t i = 0; i < lines.size(); ++i) {
             const std::string sha = lines[i]["sha256"];
+            lines[i]["media"] = ordered_json::object();
             if (!playable_.count(sha)) continue;
             const std::string stem = MediaStem(*movies_[sha].locations.begin(), sha);
             std::vector<std::pair<std::string, std::string>> wanted{{"poster", stem + ".png"},
@@ -345,7 +374,7 @@ private:
                         }
                 if (!fs::exists(media / name, ec)) job.missing.push_back({kind, media / name});
             }
-            if (!job.missing.empty()) jobs.push_back(std::move(job));
+            if (!job.missing.empty() && options_.media) jobs.push_back(std::move(job));
         }
         auto child = [&](size_t index) {
             const Job &job = jobs[index];
@@ -366,12 +395,14 @@ private:
             return status;
         };
         try {
-            qfutil::RunInChildren(jobs.size(), std::max(1, options_.jobs), false, child, [](const qfutil::ChildDone &) {});
+            qfutil::RunInChildren(jobs.size(), std::max(1, options_.jobs), false, child,
+                                  [](const qfutil::ChildDone &) {});
         } catch (const std::runtime_error &e) {
             throw ToolError(e.what());
         }
         for (size_t i = 0; i < lines.size(); ++i) {
             const std::string sha = lines[i]["sha256"];
+            lines[i]["media"] = ordered_json::object();
             if (!playable_.count(sha)) continue;
             const std::string stem = MediaStem(*movies_[sha].locations.begin(), sha);
             ordered_json made = ordered_json::object();
@@ -442,14 +473,17 @@ std::string CsvRow(const ordered_json &m)
     for (const auto &a : m.value("assets", ordered_json::array())) missing += a["missing"].get<bool>() ? 1 : 0;
     std::string locations;
     for (const auto &l : m["locations"]) locations += (locations.empty() ? "" : " | ") + l.get<std::string>();
-    const std::vector<std::string> cells{Text(m["locations"][0]),      m["sha256"],
-                                         m["name"],                    Text(m["size"]),
+    const std::vector<std::string> cells{Text(m["locations"][0]),
+                                         m["sha256"],
+                                         m["name"],
+                                         Text(m["size"]),
                                          Text(m.value("width", ordered_json())),
                                          Text(m.value("height", ordered_json())),
                                          Text(m.value("frames", ordered_json())),
                                          Text(m.value("length", ordered_json())),
                                          Text(m.value("scenes", ordered_json())),
-                                         std::to_string(missing),     locations};
+                                         std::to_string(missing),
+                                         locations};
     std::string row;
     for (const std::string &cell : cells) row += (row.empty() ? "" : ",") + CsvField(cell);
     return row + "\n";
@@ -481,7 +515,10 @@ void WriteWhole(const fs::path &target, const std::string &text)
     }
 }
 
-std::string Line(const ordered_json &j) { return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n"; }
+std::string Line(const ordered_json &j)
+{
+    return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
 
 }  // namespace
 

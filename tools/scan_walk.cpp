@@ -199,8 +199,8 @@ UnitFinds UnitFromJson(const nlohmann::json &j)
     f.root = j.at("root").get<size_t>();
     f.unit = j.at("unit").get<std::string>();
     for (const auto &m : j.at("movies"))
-        f.movies.push_back({m.at("sha256").get<std::string>(), m.at("location").get<std::string>(),
-                            m.at("size").get<uint64_t>()});
+        f.movies.push_back(
+            {m.at("sha256").get<std::string>(), m.at("location").get<std::string>(), m.at("size").get<uint64_t>()});
     for (const auto &l : j.at("labels"))
         f.labels.push_back({l.at("label").get<std::string>(), l.at("location").get<std::string>()});
     for (const auto &d : j.at("damage"))
@@ -228,10 +228,7 @@ constexpr uint32_t roundConstants[64] = {
 uint32_t Rotate(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 }  // namespace
 
-Sha256::Sha256()
-    : h_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19}
-{
-}
+Sha256::Sha256() : h_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
 
 void Sha256::block(const uint8_t *p)
 {
@@ -245,8 +242,8 @@ void Sha256::block(const uint8_t *p)
     }
     uint32_t a = h_[0], b = h_[1], c = h_[2], d = h_[3], e = h_[4], f = h_[5], g = h_[6], h = h_[7];
     for (int i = 0; i < 64; ++i) {
-        const uint32_t t1 = h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) +
-                            roundConstants[i] + w[i];
+        const uint32_t t1 =
+            h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) + roundConstants[i] + w[i];
         const uint32_t t2 = (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
         h = g, g = f, f = e, e = d + t1, d = c, c = b, b = a, a = t1 + t2;
     }
