@@ -399,7 +399,8 @@ void RegisterScan(CLI::App &app, Context &context)
                 "DIR/catalogue.jsonl: one line per distinct movie with all its locations, its size, length and\n"
                 "scenes and where its files were found (a volume it names is looked for among all disks scanned,\n"
                 "by label), one line per container that could not be read, and a summary. A poster and a contact\n"
-                "sheet per movie go into DIR/media. Interrupted, the same command again finishes what is missing.");
+                "sheet per movie go into DIR/media. Interrupted, the same command again finishes what is missing.\n"
+                "docs/collections.md describes the catalogue, sharding and resuming.");
     command->add_option("PATH", o->paths, "The folders, disk images and archives to scan");
     command->add_option("-o,--output", o->out, "The folder for the catalogue, its media and its state")
         ->type_name("DIR");
