@@ -8,6 +8,7 @@ packages=(
   libavformat-dev libavcodec-dev libswscale-dev libswresample-dev libavutil-dev
   libpng-dev libsndfile1-dev libsdl2-dev libcli11-dev nlohmann-json3-dev libimagequant-dev
   netpbm sox
+  parallel  # scan's sharded test runs its shards side by side
   python3  # scripts/gen-docs.py writes the man page, completions and option reference
   zsh file shared-mime-info libglib2.0-bin  # the completion, magic, MIME and thumbnailer checks
   ffmpeg  # the command-line yardstick of bench/export-vs-ffmpeg.sh

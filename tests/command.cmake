@@ -21,6 +21,9 @@ qf_test(command_info_contents_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/command/i
 add_dependencies(command_info_contents_test quillframer quillframer_vtp)
 qf_test(command_extract_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/command/extract_test.cpp LIBS qfauthor)
 add_dependencies(command_extract_test quillframer quillframer_vtp)
+qf_test(command_scan_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/command/scan_test.cpp
+        LIBS qfauthor nlohmann_json::nlohmann_json)
+add_dependencies(command_scan_test quillframer quillframer_vtp)
 # Every example of docs/commands.md, as printed.
 add_test(NAME command_docs_examples
          COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/command/docs_examples.sh $<TARGET_FILE:quillframer> ${PROJECT_SOURCE_DIR})

@@ -170,6 +170,11 @@ qfhost::HostSettings MakeSettings(const Context &context, int32_t version)
     settings.notice = [](const std::string &line) { std::fprintf(stderr, "quillframer: %s\n", line.c_str()); };
     // An unknown volume is asked for only when someone can answer.
     settings.policy = ::isatty(STDIN_FILENO) ? qfhost::RequesterPolicy::Terminal : qfhost::RequesterPolicy::FixedMap;
+    if (context.unattended) {
+        settings.policy = qfhost::RequesterPolicy::FixedMap;
+        settings.searchBesideMovie = false;
+        settings.notice = nullptr;
+    }
     return settings;
 }
 

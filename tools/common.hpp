@@ -30,6 +30,8 @@ struct Context {
     uint64_t maxFileBytes = qfhost::VolumeLimits{}.fileBytes;  // --max-file-size: for a file read whole from an image
     bool noBars = false;  // movies converted side by side: their bars would overwrite each other
     bool json = false;    // --json: a failure is also told on stdout, as a JSON object
+    // No one to ask and nothing to tell: only the mapped volumes answer (scan resolves them itself).
+    bool unattended = false;
 };
 
 // Ends the command with one line on stderr and exit status 1.

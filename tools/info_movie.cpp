@@ -103,6 +103,7 @@ MovieContents SurveyMovie(const Context &context, const std::string &movie)
     c.faceSets = survey.faceSetCount();
     c.sounds = survey.soundCount();
     c.durationMs = survey.durationMs();
+    if (c.opened) c.width = survey.width(), c.height = survey.height();
     c.assetsDropped = survey.assetsDropped();
     for (const AssetEntry &a : c.assets) {
         AssetSize size;

@@ -26,6 +26,7 @@ struct MovieContents {
     int backgrounds = 0, faceSets = 0, sounds = 0;
     int assetsDropped = 0;  // files past what a survey records
     uint32_t durationMs = 0;
+    int width = 0, height = 0;
     bool opened = false;
     std::string failure;  // why a survey that skips missing files still could not open it
 };

@@ -148,13 +148,26 @@ _quillframer()
                 _quillframer_paths -f "$cur"
             fi
             ;;
+        scan)
+            case $prev in
+                -o | --output | --merge | --search) _quillframer_paths -d "$cur"; return ;;
+                --export) COMPREPLY=($(compgen -W "mp4 webm gif" -- "$cur")); return ;;
+                --shard | -j | --jobs | --volume | --max-pixels | --max-file-size) :; return ;;
+                --plugin) _quillframer_paths -f "$cur"; return ;;
+            esac
+            if [[ $cur == -* ]]; then
+                COMPREPLY=($(compgen -W "-h --help -o --output --merge --export --csv --shard -j --jobs --volume --search --plugin --max-pixels --max-file-size -q --quiet" -- "$cur"))
+            else
+                _quillframer_paths -f "$cur"
+            fi
+            ;;
         help)
             case $prev in
             esac
             if [[ $cur == -* ]]; then
                 COMPREPLY=($(compgen -W "-h --help" -- "$cur"))
             else
-                COMPREPLY=($(compgen -W "info dump export extract frame sheet play make demo thumbnail help" -- "$cur"))
+                COMPREPLY=($(compgen -W "info dump export extract frame sheet play make demo thumbnail scan help" -- "$cur"))
             fi
             ;;
         *)
@@ -166,7 +179,7 @@ _quillframer()
             if [[ $cur == -* ]]; then
                 COMPREPLY=($(compgen -W "-h --help --volume --search --plugin --max-pixels --max-file-size -q --quiet -V --version" -- "$cur"))
             else
-                COMPREPLY=($(compgen -W "info dump export extract frame sheet play make demo thumbnail help" -- "$cur"))
+                COMPREPLY=($(compgen -W "info dump export extract frame sheet play make demo thumbnail scan help" -- "$cur"))
             fi
             ;;
     esac
