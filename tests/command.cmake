@@ -36,3 +36,5 @@ add_test(NAME command_options
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/command/options_check.sh $<TARGET_FILE:quillframer> ${PROJECT_SOURCE_DIR})
 add_test(NAME command_docs_generated
          COMMAND python3 ${PROJECT_SOURCE_DIR}/scripts/gen-docs.py --check $<TARGET_FILE:quillframer>)
+# The gallery page written from hand-made catalogues.
+qf_test(command_gallery_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/command/gallery_test.cpp LIBS qftools_gallery)

@@ -25,6 +25,7 @@ void RegisterMake(CLI::App &app, Context &context);
 void RegisterDemo(CLI::App &app, Context &context);
 void RegisterThumbnail(CLI::App &app, Context &context);
 void RegisterScan(CLI::App &app, Context &context);
+void RegisterGallery(CLI::App &app, Context &context);
 // describe.cpp: the options as JSON, for scripts/gen-docs.py.
 int DescribeOptions(const CLI::App &app);
 
@@ -119,6 +120,7 @@ int main(int argc, char **argv)
     RegisterDemo(app, context);
     RegisterThumbnail(app, context);
     RegisterScan(app, context);
+    RegisterGallery(app, context);
     app.add_subcommand("help", "Show this usage, or a command's: help COMMAND is COMMAND --help")
         ->add_option("COMMAND", "The command to explain");
     // Hidden: the man page, the completions and docs/commands.md are written from this.
