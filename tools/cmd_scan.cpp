@@ -17,6 +17,7 @@
 
 #include "qfutil/printable.hpp"
 #include "scan.hpp"
+#include "scan_gallery.hpp"
 
 namespace qftools {
 namespace {
@@ -329,6 +330,7 @@ void RunScan(const Context &context, const ScanCommand &o)
     }
     if (!state.finished()) state.append({{"done", true}});
     partial(true, true);
+    WriteGallery(dir);
     if (!context.quiet) std::fprintf(stderr, "quillframer: scan: %s\n", (dir / "catalogue.jsonl").c_str());
 }
 
@@ -386,6 +388,7 @@ void RunMerge(const Context &context, const ScanCommand &o)
     options.roots = roots;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     scan::WriteCatalogue(context, dir, finds.all(), options, {seconds, true});
+    WriteGallery(dir);
     if (!context.quiet) std::fprintf(stderr, "quillframer: scan: %s\n", (dir / "catalogue.jsonl").c_str());
 }
 

@@ -133,8 +133,9 @@ TEST_F(ScanTest, CataloguesEveryMovieWithItsPlacesAssetsAndDamage)
     EXPECT_EQ((*bounce)["size"], 2326);
     EXPECT_EQ((*bounce)["frames"], 40);  // as info counts it: 00:01.600
     EXPECT_EQ((*bounce)["lengthText"], "00:01.600");
-    EXPECT_EQ((*bounce)["volumes"],
-              json::parse(R"([{"label":"Work","chosen":"bounce.adf","candidates":["bounce.adf","copies/again.adf"]}])"));
+    EXPECT_EQ(
+        (*bounce)["volumes"],
+        json::parse(R"([{"label":"Work","chosen":"bounce.adf","candidates":["bounce.adf","copies/again.adf"]}])"));
     for (const json &a : (*bounce)["assets"]) {
         EXPECT_FALSE(a["missing"]) << a;
         EXPECT_TRUE(a["foundAt"].get<std::string>().starts_with("bounce.adf:Bounce/")) << a;
@@ -154,10 +155,12 @@ TEST_F(ScanTest, CataloguesEveryMovieWithItsPlacesAssetsAndDamage)
     EXPECT_LT(lines[0]["sha256"].get<std::string>(), lines[1]["sha256"].get<std::string>());
     std::vector<std::string> keys;
     for (const auto &item : flight->items()) keys.push_back(item.key());
-    EXPECT_EQ(keys, (std::vector<std::string>{"type", "sha256", "name", "locations", "size", "width", "height", "frames",
-                                              "length", "lengthText", "scenes", "assets", "volumes", "media"}));
+    EXPECT_EQ(keys,
+              (std::vector<std::string>{"type", "sha256", "name", "locations", "size", "width", "height", "frames",
+                                        "length", "lengthText", "scenes", "assets", "volumes", "media"}));
     const std::string stem = "set.lha_Disk1.adf_Anims_Flight-" + (*flight)["sha256"].get<std::string>().substr(0, 8);
-    EXPECT_EQ((*flight)["media"], json({{"poster", "media/" + stem + ".png"}, {"sheet", "media/" + stem + "-sheet.png"}}));
+    EXPECT_EQ((*flight)["media"],
+              json({{"poster", "media/" + stem + ".png"}, {"sheet", "media/" + stem + "-sheet.png"}}));
     EXPECT_TRUE(fs::file_size(path("out/media/" + stem + ".png")) > 0);
 
     // The damaged and hostile containers, by location, each with why; the loop too. Eight archives
@@ -181,8 +184,7 @@ TEST_F(ScanTest, CataloguesEveryMovieWithItsPlacesAssetsAndDamage)
     EXPECT_GE(summary["pictures"], 3);  // loose, on art.adf and on the decoy
 
     const std::string csv = qftest::ReadText(path("out/catalogue.csv"));
-    EXPECT_NE(csv.find("bounce.adf:bounce.movie," + (*bounce)["sha256"].get<std::string>() +
-                       ",bounce.movie,2326,"),
+    EXPECT_NE(csv.find("bounce.adf:bounce.movie," + (*bounce)["sha256"].get<std::string>() + ",bounce.movie,2326,"),
               std::string::npos)
         << csv;
     EXPECT_NE(csv.find(",bounce.adf:bounce.movie | copies/again.adf:bounce.movie\n"), std::string::npos) << csv;
@@ -254,13 +256,15 @@ TEST_F(ScanTest, FourShardsMergeToTheCatalogueOfOne)
     if (std::system("command -v parallel >/dev/null 2>&1") != 0) GTEST_SKIP() << "GNU parallel is not installed";
     const std::vector<json> one = Timeless(scan(path("one")));
     const std::string program = (fs::path(std::getenv("QF_BUILD_DIR")) / "quillframer").string();
-    Outcome r = qftest::RunCommand("parallel", {"--halt", "now,fail=1", program, "scan", path("c"), "-o", path("many"),
-                                                "--shard", "{}/4", "-q", ":::", "0", "1", "2", "3"},
+    Outcome r = qftest::RunCommand("parallel",
+                                   {"--halt", "now,fail=1", program, "scan", path("c"), "-o", path("many"), "--shard",
+                                    "{}/4", "-q", ":::", "0", "1", "2", "3"},
                                    dir_.path(), "unset QUILLFRAMER_PLUGIN;");
     ASSERT_EQ(r.status, 0) << r.err;
     size_t shardMovies = 0;
     for (int i = 0; i < 4; ++i)
-        shardMovies += Lines(path("many/shard-" + std::to_string(i) + "-of-4/catalogue.jsonl")).back()["movies"].get<size_t>();
+        shardMovies +=
+            Lines(path("many/shard-" + std::to_string(i) + "-of-4/catalogue.jsonl")).back()["movies"].get<size_t>();
     EXPECT_GE(shardMovies, 2u);
     // Not all shards finished: refused, naming the missing one.
     fs::rename(path("many/shard-3-of-4"), path("shard-3-away"));
