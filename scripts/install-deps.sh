@@ -12,6 +12,7 @@ packages=(
   python3  # scripts/gen-docs.py writes the man page, completions and option reference
   zsh file shared-mime-info libglib2.0-bin  # the completion, magic, MIME and thumbnailer checks
   ffmpeg  # the command-line yardstick of bench/export-vs-ffmpeg.sh
+  strace  # bench/scan-collection.sh counts the bytes a scan reads
   liblhasa-dev unadf lhasa jlha-utils xdms  # xdms: the DMS peer the tests compare with
   libarchive-dev zip unzip gzip  # gzip, ZIP, 7z, tar, xz and bzip2 containers; the zip/unzip/gzip peers in tests
   emscripten node-acorn chromium chromium-driver python3-selenium
