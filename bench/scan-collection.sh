@@ -71,6 +71,11 @@ read_bytes=$(awk '{ n = $NF; if (n ~ /^[0-9]+$/) sum += n } END { printf "%d", s
 image_bytes=$(du -cb "$work/plain" | tail -1 | cut -f1)
 movies=$(grep -c '"type":"movie"' "$work/out-plain/catalogue.jsonl" || true)
 containers=$(grep -c '"type":"container"' "$work/out-plain/catalogue.jsonl" || true)
+locations() { grep '"type":"movie"' "$1" | grep -o '"locations":\[[^]]*\]' | tr ',' '\n' | grep -c . || true; }
+found=$(locations "$work/out-plain/catalogue.jsonl")
+found_gz=$(locations "$work/out-gz/catalogue.jsonl")
+[ "$found" = "$((count / 10))" ] && [ "$found_gz" = "$found" ] ||
+  { echo "scan-collection: found the movie at $found and $found_gz places, not $((count / 10))" >&2; exit 1; }
 
 echo "collection: $count floppy images ($((image_bytes / 1048576)) MB; $movies distinct movie(s), $containers damaged container line(s))"
 echo "scan plain images: ${scan_s} s; cat: ${cat_s} s; ratio $(ratio "$scan_s" "$cat_s") (target <= 0.5)"
