@@ -134,6 +134,11 @@ std::optional<VolumeKind> DetectWithin(std::span<const uint8_t> head, uint64_t s
     }
     case Packing::None: break;
     }
+    // Only an executable's stub needs the archive test's search through a file; spare the rest the
+    // memory file, as a scan asks this of every file it meets.
+    const bool stub = head.size() >= 4 && ((head[0] == 0 && head[1] == 0 && head[2] == 0x03 && head[3] == 0xF3) ||
+                                           (head[0] == 'M' && head[1] == 'Z'));
+    if (!stub) return LooksLikeLha(head, {}) ? std::optional(VolumeKind::Archive) : std::nullopt;
     // The archive test searches past an executable stub in a file; hand it the head as one.
     FileDescriptor fd = MemoryFile("head");
     WriteAll(fd.get(), head, "head");
