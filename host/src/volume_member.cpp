@@ -194,6 +194,20 @@ std::optional<VolumeKind> DetectContent(std::span<const uint8_t> head, uint64_t 
     return DetectWithin(head, size, 8);
 }
 
+// The volume a filled memory file holds, answering by name rather than by where its bytes are.
+static std::unique_ptr<Volume> OpenHeld(FileDescriptor fd, const std::string &name, NestBudget &budget,
+                                        const VolumeLimits &limits, std::string packing = {})
+{
+    const std::string path = FdPath(fd);
+    std::unique_ptr<Volume> inner;
+    try {
+        inner = OpenWithin(path, limits, budget, name);
+    } catch (const VolumeError &e) {
+        throw VolumeError(Renamed(e.what(), path, name));
+    }
+    return std::make_unique<MemberVolume>(std::move(fd), std::move(inner), path, name, std::move(packing));
+}
+
 std::unique_ptr<Volume> OpenMember(const Volume &parent, const VolumeEntry &file, const std::string &name,
                                    NestBudget &budget, const VolumeLimits &limits)
 {
@@ -207,14 +221,7 @@ std::unique_ptr<Volume> OpenMember(const Volume &parent, const VolumeEntry &file
         if (copied > file.size) Naming(name, [&] { budget.expand(piece.size()); });  // a member longer than it said
         WriteAll(fd.get(), piece, name);
     });
-    const std::string path = FdPath(fd);
-    std::unique_ptr<Volume> inner;
-    try {
-        inner = OpenWithin(path, limits, budget, name);
-    } catch (const VolumeError &e) {
-        throw VolumeError(Renamed(e.what(), path, name));
-    }
-    return std::make_unique<MemberVolume>(std::move(fd), std::move(inner), path, name);
+    return OpenHeld(std::move(fd), name, budget, limits);
 }
 
 std::unique_ptr<Volume> OpenWithin(const std::filesystem::path &location, const VolumeLimits &limits,
@@ -264,14 +271,7 @@ std::unique_ptr<Volume> OpenWithin(const std::filesystem::path &location, const 
         NestBudget::Level level = Naming(name, [&] { return NestBudget::Level(budget); });
         FileDescriptor fd = MemoryFile(name);
         Naming(name, [&] { ExpandStream(location, fd.get(), budget); });
-        const std::string path = FdPath(fd);
-        std::unique_ptr<Volume> inner;
-        try {
-            inner = OpenWithin(path, limits, budget, name);
-        } catch (const VolumeError &e) {
-            throw VolumeError(Renamed(e.what(), path, name));
-        }
-        return std::make_unique<MemberVolume>(std::move(fd), std::move(inner), path, name, PackingName(head));
+        return OpenHeld(std::move(fd), name, budget, limits, PackingName(head));
     }
     case Packing::None: break;
     }
