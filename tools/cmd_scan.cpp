@@ -89,7 +89,15 @@ public:
             if (n <= 0) throw ToolError("cannot write " + path_.string() + ": " + std::strerror(errno));
             done += size_t(n);
         }
+        // A killed scan keeps every line written; only a crash of the machine can lose the last
+        // second's, which the next run redoes. A sync per file would cost more than reading it.
+        const auto now = std::chrono::steady_clock::now();
+        if (now - synced_ >= std::chrono::seconds(1)) sync();
+    }
+    void sync()
+    {
         if (::fsync(fd_) != 0) throw ToolError("cannot write " + path_.string() + ": " + std::strerror(errno));
+        synced_ = std::chrono::steady_clock::now();
     }
     bool finished() const { return done_; }
 
@@ -99,6 +107,7 @@ private:
     fs::path path_;
     int fd_ = -1;
     bool done_ = false;
+    std::chrono::steady_clock::time_point synced_{};
 };
 
 // Units with nothing to resolve are kept only as counts, so memory follows what was found.
@@ -269,6 +278,7 @@ void RunScan(const Context &context, const ScanCommand &o)
     Progress progress(WantProgress(context));
     scan::CatalogueOptions options = CatalogueOptionsOf(o, roots);
     auto partial = [&](bool complete, bool media) {
+        state.sync();  // the catalogue never tells of more than the state keeps
         scan::CatalogueOptions now = options;
         now.media = media;
         scan::WriteCatalogue(context, dir, finds.all(), now, {progress.elapsed(), complete});

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <mutex>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -93,6 +94,8 @@ private:
     std::vector<uint8_t> bytes_;
 };
 
+// Blocks are asked for one at a time, the same ones again and again (root, directory, neighbours of
+// a file's data); reading aligned pages and keeping a few spares most of the system calls.
 class FileSource : public AdfImage::Source {
 public:
     FileSource(int fd, uint64_t size, std::string name) : fd_(fd), size_(size), name_(std::move(name)) {}
@@ -102,19 +105,57 @@ public:
     uint64_t size() const override { return size_; }
     void read(uint64_t at, std::span<uint8_t> out) const override
     {
+        std::lock_guard<std::mutex> lock(mutex_);
         for (size_t done = 0; done < out.size();) {
-            ssize_t n = ::pread(fd_, out.data() + done, out.size() - done, off_t(at + done));
+            const uint64_t first = (at + done) / pageBytes * pageBytes;
+            const Page &page = fetch(first);
+            const size_t from = size_t(at + done - first);
+            const size_t take = std::min(out.size() - done, page.bytes - from);
+            std::memcpy(out.data() + done, page.data + from, take);
+            done += take;
+        }
+    }
+
+private:
+    static constexpr size_t pageBytes = 4096;
+    static constexpr size_t pageCount = 8;
+    struct Page {
+        uint64_t first = UINT64_MAX;
+        size_t bytes = 0;
+        uint64_t used = 0;
+        uint8_t data[pageBytes];
+    };
+
+    const Page &fetch(uint64_t first) const
+    {
+        Page *victim = &pages_[0];
+        for (Page &p : pages_) {
+            if (p.first == first) {
+                p.used = ++clock_;
+                return p;
+            }
+            if (p.used < victim->used) victim = &p;
+        }
+        // Callers never ask past size_, so a page that comes back short means the file shrank.
+        const size_t want = size_t(std::min<uint64_t>(pageBytes, size_ - first));
+        victim->first = UINT64_MAX;
+        for (size_t done = 0; done < want;) {
+            ssize_t n = ::pread(fd_, victim->data + done, want - done, off_t(first + done));
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) throw AdfError("cannot read disk image \"" + name_ + "\": " + std::strerror(errno));
             if (n == 0) throw AdfError("truncated image: \"" + name_ + "\" became shorter while it was read");
             done += size_t(n);
         }
+        victim->first = first, victim->bytes = want, victim->used = ++clock_;
+        return *victim;
     }
 
-private:
     int fd_;
     uint64_t size_;
     std::string name_;
+    mutable std::mutex mutex_;
+    mutable Page pages_[pageCount];
+    mutable uint64_t clock_ = 0;
 };
 
 // The file system a rigid disk block's partition list gives for the partition asked for.

@@ -286,21 +286,26 @@ int OpenBeneath(int directory, const std::string &path, int flags, bool useOpena
 
 namespace {
 
-// A directory, disk image or LHA archive: the kinds read from the file itself.
+std::vector<uint8_t> ReadHead(const fs::path &location, size_t count)
+{
+    std::vector<uint8_t> head(count);
+    std::ifstream in(location, std::ios::binary);
+    in.read(reinterpret_cast<char *>(head.data()), std::streamsize(head.size()));
+    head.resize(size_t(in.gcount()));
+    return head;
+}
+
+// A directory, disk image or LHA archive: the kinds read from the file itself, from its first
+// 16 blocks (where a rigid disk block may be).
 std::optional<VolumeKind> PlainKind(const fs::path &location, std::vector<uint8_t> &head, uint64_t &size)
 {
     std::error_code ec;
     if (fs::is_directory(location, ec)) return VolumeKind::Directory;
-    std::ifstream in(location, std::ios::binary);
-    if (!in) return std::nullopt;
-    head.resize(size_t(1) << 16);
-    in.read(reinterpret_cast<char *>(head.data()), std::streamsize(head.size()));
-    head.resize(size_t(in.gcount()));
+    head = ReadHead(location, size_t(16) * amigados::blockSize);
     size = fs::file_size(location, ec);
     if (ec) return std::nullopt;
-    std::span<const uint8_t> first(head.data(), std::min(head.size(), size_t(16) * amigados::blockSize));
-    if (LooksLikeAdf(first, size)) return VolumeKind::DiskImage;
-    if (LooksLikeLha(first, location)) return VolumeKind::Archive;
+    if (LooksLikeAdf(head, size)) return VolumeKind::DiskImage;
+    if (LooksLikeLha(head, location)) return VolumeKind::Archive;
     return std::nullopt;
 }
 
@@ -337,7 +342,9 @@ std::optional<VolumeKind> Volume::Detect(const fs::path &location)
         if (StreamHoldsArchive(location)) return VolumeKind::Archive;
         // A stream is known by its signature: what it holds may only show once it is expanded
         // (a floppy whose boot block was wiped), so it is taken for a disk until then.
-        return DetectContent(UnpackedHead(head, size_t(16) * amigados::blockSize), GzipSize(location, head))
+        // Enough packed bytes for 16 blocks even when they hardly compress.
+        return DetectContent(UnpackedHead(ReadHead(location, size_t(1) << 16), size_t(16) * amigados::blockSize),
+                             GzipSize(location, head))
             .value_or(VolumeKind::DiskImage);
     case Packing::None: break;
     }
