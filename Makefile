@@ -26,7 +26,7 @@ test: asan release-plugin
 	@bash scripts/format-check.sh
 	@bash scripts/check-layout.sh
 	@bash scripts/check-plugin-exports.sh build/release/quillframer.vtp
-	@ctest --preset asan
+	@ctest --preset asan -j$$(nproc)
 
 bench: release
 	@bash scripts/run-benchmarks.sh build/release
