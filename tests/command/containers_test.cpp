@@ -76,6 +76,38 @@ TEST_F(ContainersTest, AMovieInANestPlaysAsFromThePlainFloppy)
     EXPECT_EQ(std::make_pair(mapped.out, ReadBytes(path("mapped"))), plain);
 }
 
+// Every command that renders takes the nested path as dump does: the same bytes as from the floppy.
+TEST_F(ContainersTest, RenderingCommandsTakeTheNestedPath)
+{
+    MakeNest();
+    const std::string nested = path("outer.zip") + ":set.zip:Disk1.adz:bounce.movie";
+    const std::vector<std::vector<std::string>> commands{
+        {"frame", "MOVIE", "--at", "1.5", "-o", "OUT.png"},
+        {"sheet", "MOVIE", "--columns", "3", "-o", "OUT.png"},
+        {"thumbnail", "-s", "64", "MOVIE", "OUT.png"},
+        {"export", "MOVIE", "-o", "OUT.wav"},
+        {"export", "MOVIE", "-o", "OUT.gif", "--duration", "1"},
+    };
+    for (size_t i = 0; i < commands.size(); ++i) {
+        Bytes outputs[2];
+        const std::string movies[2] = {path("bounce.adf"), nested};
+        for (int which = 0; which < 2; ++which) {
+            std::vector<std::string> args = commands[i];
+            std::string out;
+            for (std::string &a : args) {
+                if (a == "MOVIE") a = movies[which];
+                if (a.rfind("OUT", 0) == 0)
+                    a = out = path("r" + std::to_string(i) + "-" + std::to_string(which) + a.substr(3));
+            }
+            Outcome r = run(args);
+            ASSERT_EQ(r.status, 0) << args[0] << " " << movies[which] << ": " << r.err;
+            outputs[which] = ReadBytes(out);
+        }
+        EXPECT_FALSE(outputs[0].empty()) << commands[i][0];
+        EXPECT_EQ(outputs[0], outputs[1]) << commands[i][0];
+    }
+}
+
 TEST_F(ContainersTest, InfoAndExtractAgreeWithGunzipUnzipAndUnadf)
 {
     MakeNest();
