@@ -84,7 +84,7 @@ void RegisterPlay(CLI::App &app, Context &context)
                 if (survey.opened()) scenes = survey.scenes();
             }
             std::string title =
-                "quillframer - " + qfutil::Printable(std::filesystem::path(MovieName(movie)).filename().string());
+                "quillframer - " + qfutil::Printable(movie == "-" ? MovieName(movie) : MovieFileName(movie).string());
             if (playlist.count > 1)
                 title += " (" + std::to_string(playlist.index + 1) + "/" + std::to_string(playlist.count) + ")";
             qfmedia::PlayEnd end;

@@ -34,7 +34,7 @@ void MakeSheet(const Context &context, const SheetCommand &o, const std::string 
     std::filesystem::path movie = path;
     OpenedMovie opened = OpenMovie(context, movie);
     AddInputsRead(opened.plugin->host(), outputs);
-    options.title = movie.filename().string() + "  " + std::to_string(opened.movie->width()) + "x" +
+    options.title = MovieFileName(movie).string() + "  " + std::to_string(opened.movie->width()) + "x" +
                     std::to_string(opened.movie->height()) + "  " + qfhost::FormatTime(opened.movie->durationMs());
     try {
         qfmedia::Sheet sheet = qfmedia::MakeSheet(*opened.movie, options);

@@ -225,6 +225,22 @@ std::string StandardInputFile(uint64_t limit)
 
 std::string MovieName(const std::string &movie) { return movie == "-" ? "standard input" : movie; }
 
+fs::path MovieFileName(const fs::path &movie)
+{
+    std::error_code ec;
+    if (movie == "-" || fs::exists(movie, ec)) return movie.filename();
+    std::optional<qfhost::ImagePath> split;
+    try {
+        split = qfhost::SplitImagePath(movie.string());
+    } catch (const qfhost::VolumeError &) {
+        // opening the movie says why
+    }
+    if (!split) return movie.filename();
+    const std::string inside = split->inside;
+    if (inside.empty()) return fs::path(split->image).filename();
+    return inside.substr(inside.find_last_of('/') + 1);
+}
+
 std::string ServedMovie(const std::string &movie, qfhost::HostSettings &settings)
 {
     if (movie == "-") {
@@ -360,7 +376,7 @@ std::string NameOutput(const std::string &out, const fs::path &movie)
             named += "%%";
             ++i;
         } else if (out[i] == '%' && i + 1 < out.size() && out[i + 1] == 'n') {
-            named += movie == "-" ? "stdin" : movie.stem().string();
+            named += movie == "-" ? "stdin" : MovieFileName(movie).stem().string();
             ++i;
         } else {
             named += out[i];

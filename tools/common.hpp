@@ -88,6 +88,9 @@ std::string AsGiven(std::string text, const std::string &served, const std::stri
 
 // How messages name a movie argument: "standard input" for "-".
 std::string MovieName(const std::string &movie);
+// The movie's own file name, for titles and %n: through containers (set.zip:Disk1.adz:bounce.movie)
+// the last member's, never the whole way with its ':'s; "-" stays "-".
+std::filesystem::path MovieFileName(const std::filesystem::path &movie);
 
 // "1 scene", "3 scenes".
 std::string Count(size_t n, const char *one, const char *many);

@@ -76,21 +76,20 @@ TEST_F(ContainersTest, AMovieInANestPlaysAsFromThePlainFloppy)
     EXPECT_EQ(std::make_pair(mapped.out, ReadBytes(path("mapped"))), plain);
 }
 
-// Every command that renders takes the nested path as dump does: the same bytes as from the floppy.
+// Every command that renders takes the nested path as dump does: the same bytes as from the floppy,
+// the sheet's title and %n naming the movie, not the way to it.
 TEST_F(ContainersTest, RenderingCommandsTakeTheNestedPath)
 {
     MakeNest();
     const std::string nested = path("outer.zip") + ":set.zip:Disk1.adz:bounce.movie";
     const std::vector<std::vector<std::string>> commands{
-        {"frame", "MOVIE", "--at", "1.5", "-o", "OUT.png"},
-        {"sheet", "MOVIE", "--columns", "3", "-o", "OUT.png"},
-        {"thumbnail", "-s", "64", "MOVIE", "OUT.png"},
-        {"export", "MOVIE", "-o", "OUT.wav"},
+        {"frame", "MOVIE", "--at", "1.5", "-o", "OUT.png"},      {"sheet", "MOVIE", "--columns", "3", "-o", "OUT.png"},
+        {"thumbnail", "-s", "64", "MOVIE", "OUT.png"},           {"export", "MOVIE", "-o", "OUT.wav"},
         {"export", "MOVIE", "-o", "OUT.gif", "--duration", "1"},
     };
     for (size_t i = 0; i < commands.size(); ++i) {
         Bytes outputs[2];
-        const std::string movies[2] = {path("bounce.adf"), nested};
+        const std::string movies[2] = {path("bounce.adf") + ":bounce.movie", nested};
         for (int which = 0; which < 2; ++which) {
             std::vector<std::string> args = commands[i];
             std::string out;
@@ -106,6 +105,10 @@ TEST_F(ContainersTest, RenderingCommandsTakeTheNestedPath)
         EXPECT_FALSE(outputs[0].empty()) << commands[i][0];
         EXPECT_EQ(outputs[0], outputs[1]) << commands[i][0];
     }
+    // %n is the movie's own name, not the way to it.
+    Outcome named = run({"export", nested, "-o", path("named/%n.wav")});
+    ASSERT_EQ(named.status, 0) << named.err;
+    EXPECT_TRUE(fs::exists(path("named/bounce.wav"))) << named.out;
 }
 
 TEST_F(ContainersTest, InfoAndExtractAgreeWithGunzipUnzipAndUnadf)
