@@ -75,6 +75,11 @@
       return wasm.HEAPU8.slice(p, p + wasm._qfw_disk_read_size());
     },
     forget(root) { withString(root, (r) => wasm._qfw_remove_files(r)); },
+    // Where an LHA archive begins behind a self-extracting stub, or -1 (see web_lha.cpp).
+    lhaAfterStub(bytes) {
+      if (!wasm._qfw_lha_after_stub) return -1;
+      return withBytes(bytes.subarray(0, 65536), (p, n) => wasm._qfw_lha_after_stub(p, n));
+    },
     // Every file of an LHA archive, charged to budget (see containers.js).
     lhaFiles(bytes, budget) {
       if (!wasm._qfw_lha_open)
