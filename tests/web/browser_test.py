@@ -5,9 +5,11 @@ Every pair the page decodes (pixel words and audio packet) is hashed in the page
 and compared with the frames and packets of dump's output, byte for byte.
 Run with Debian's /usr/bin/python3 (python3-selenium); needs QF_BUILD_DIR and QF_SOURCE_DIR.
 """
+import bz2
 import gzip
 import hashlib
 import json
+import lzma
 import os
 import re
 import shutil
@@ -246,6 +248,21 @@ class BrowserTest(unittest.TestCase):
             with tarfile.open(cls.work / name, "w", format=form) as t:
                 t.add(cls.floppy, cls.LONG)
             cls.plain_tars.append(cls.work / name)
+        # xz and bzip2: the movie and its files in a .tar.xz, the floppy alone in a .bz2.
+        cls.movie_txz = cls.work / "bounce.tar.xz"
+        with tarfile.open(cls.movie_txz, "w:xz") as t:
+            t.add(cls.movie, "bounce.qf")
+            t.add(cls.volume, ".")
+        cls.floppy_bz2 = cls.work / "bounce.adf.bz2"
+        cls.floppy_bz2.write_bytes(bz2.compress(cls.floppy.read_bytes()))
+        # Hostile streams: xz cut short, bzip2 with a flipped byte, xz past the page's cap.
+        cls.cut_xz, cls.bad_bz2, cls.bomb_xz = cls.work / "cut.tar.xz", cls.work / "bad.adf.bz2", cls.work / "bomb.xz"
+        cls.cut_xz.write_bytes(cls.movie_txz.read_bytes()[:-100])
+        data = bytearray(cls.floppy_bz2.read_bytes())
+        data[len(data) // 2] ^= 0x01
+        cls.bad_bz2.write_bytes(bytes(data))
+        packer, zeros = lzma.LZMACompressor(preset=0), bytes(1 << 20)
+        cls.bomb_xz.write_bytes(b"".join(packer.compress(zeros) for _ in range(600)) + packer.flush())
         cls.volume_tar = cls.work / "Work.tar"
         with tarfile.open(cls.volume_tar, "w") as t:
             t.add(cls.volume, ".")
@@ -612,6 +629,13 @@ class BrowserTest(unittest.TestCase):
             self.play_through(f"{tar.name}:{floppy}", native(f"{tar}:{floppy}", f"{tar}:{self.LONG}"),
                               "a floppy under a long name in " + tar.name)
 
+        self.open_movie(self.movie_txz)
+        self.play_through("bounce.tar.xz:bounce.qf", native(f"{self.movie_txz}:bounce.qf", self.movie_txz),
+                          "a movie in a .tar.xz")
+        self.open_movie(self.floppy_bz2)
+        self.play_through("bounce.adf.bz2:bounce.movie", native(f"{self.floppy_bz2}:bounce.movie", self.floppy_bz2),
+                          "a floppy in bzip2")
+
         self.open_movie(self.zip64)
         self.play_through("wide.zip:bounce.qf", native(f"{self.zip64}:bounce.qf", self.zip64), "a ZIP64 archive")
 
@@ -653,7 +677,11 @@ class BrowserTest(unittest.TestCase):
                                  'page\'s limit on bytes expanded)'),
                 (self.lost_zip64, '"lost64.zip" is a damaged ZIP archive (its ZIP64 end record is not where its '
                                   'locator says)'),
-                (self.far_sfx, '"far.run" is not a Quill Framer movie')]:
+                (self.far_sfx, '"far.run" is not a Quill Framer movie'),
+                (self.cut_xz, '"cut.tar.xz" is cut short (its xz stream ends early)'),
+                (self.bad_bz2, '"bad.adf.bz2" is damaged (its bzip2 data is corrupt or fails its CRC)'),
+                (self.bomb_xz, '"bomb.xz" expands to more than 512 MiB taken out of containers (the page\'s limit '
+                               'on bytes expanded)')]:
             self.open_movie(archive)
             self.assert_error(why)
             self.assertTrue(self.driver.find_element(By.ID, "player").get_attribute("hidden"))

@@ -1,6 +1,6 @@
 // Containers the page opens itself, as the command does: gzip (.adz, .adf.gz, .tar.gz) through the
-// browser's own DecompressionStream, ZIP and tar read here, LHA and disk images through the host's
-// readers in WebAssembly (given as `host`). A container is walked for the movies it holds, on disk
+// browser's own DecompressionStream, ZIP and tar read here, xz and bzip2 streams, LHA archives and
+// disk images through the host's readers in WebAssembly (given as `host`). A container is walked for the movies it holds, on disk
 // images and in containers inside it, within limits a page can afford.
 // A classic script, like player.js: module scripts do not load from file://.
 (function () {
@@ -74,18 +74,28 @@
     return false;
   }
 
-  // The name of what a gzipped file holds.
-  function gunzippedName(name) {
-    return name.replace(/\.adz$/i, '.adf').replace(/\.tgz$/i, '.tar').replace(/\.gz$/i, '');
+  // The name of what a compressed file holds.
+  function unpackedName(name) {
+    return name.replace(/\.adz$/i, '.adf').replace(/\.t(gz|xz|bz2?)$/i, '.tar').replace(/\.(gz|xz|bz2)$/i, '');
   }
 
-  const KIND_BY_NAME = [[/\.(adz|gz|tgz)$/i, 'gzip'], [/\.zip$/i, 'zip'], [/\.tar$/i, 'tar'], [/\.(lha|lzh)$/i, 'lha'],
-                        [/\.(adf|hdf|dms)$/i, 'disk']];
+  const STREAMS = ['gzip', 'xz', 'bzip2'];  // compressed files that are what they hold
 
-  // 'gzip', 'zip', 'tar', 'lha', 'disk', 'movie' or null. byName: a name that says what content does
-  // not, so the reader for it says why it cannot read it.
+  const KIND_BY_NAME = [[/\.(adz|gz|tgz)$/i, 'gzip'], [/\.t?xz$/i, 'xz'], [/\.(bz2|tbz2?)$/i, 'bzip2'],
+                        [/\.zip$/i, 'zip'], [/\.tar$/i, 'tar'], [/\.(lha|lzh)$/i, 'lha'], [/\.(adf|hdf|dms)$/i, 'disk']];
+
+  // A bzip2 stream: "BZh", the block size, then a block's or the end's 48-bit magic.
+  function looksLikeBzip2(bytes) {
+    return ascii(bytes, 0, 'BZh') && bytes[3] >= 0x31 && bytes[3] <= 0x39 &&
+      (ascii(bytes, 4, '\x31\x41\x59\x26\x53\x59') || ascii(bytes, 4, '\x17\x72\x45\x38\x50\x90'));
+  }
+
+  // 'gzip', 'xz', 'bzip2', 'zip', 'tar', 'lha', 'disk', 'movie' or null. byName: a name that says
+  // what content does not, so the reader for it says why it cannot read it.
   function kindOf(bytes, name, host, byName) {
     if (bytes[0] === 0x1f && bytes[1] === 0x8b) return 'gzip';
+    if (ascii(bytes, 0, '\xfd7zXZ\x00')) return 'xz';
+    if (looksLikeBzip2(bytes)) return 'bzip2';
     if (ascii(bytes, 0, 'PK\x03\x04') || ascii(bytes, 0, 'PK\x05\x06')) return 'zip';
     if (bytes.length >= BLOCK && ascii(bytes, 257, 'ustar')) return 'tar';
     if (looksLikeLha(bytes)) return 'lha';
@@ -123,9 +133,11 @@
     return out;
   }
 
-  async function gunzip(bytes, budget) {
+  // What a compressed file holds, charged to budget: gzip inflated by the browser, the others by
+  // the host.
+  async function unpack(kind, bytes, budget, host) {
     const room = budget.limits.expandedBytes - budget.expanded;
-    const out = await inflate(bytes, 'gzip', room);
+    const out = kind === 'gzip' ? await inflate(bytes, 'gzip', room) : host.unpack(kind, bytes, room);
     budget.expand(out ? out.length : room + 1);
     return out;
   }
@@ -440,10 +452,10 @@
       if (kind === 'disk') return await (top ? diskChoices(place, bytes, budget, host)
                                               : budget.nested(() => diskChoices(place, bytes, budget, host)));
       const open = async () => {
-        if (kind === 'gzip') {
-          const inner = await gunzip(bytes, budget);
-          // A gzipped file is the file it holds, under the same name.
-          return walk(place, inner, budget, host, top && kindOf(inner, '', host, false) === null, gunzippedName(named));
+        if (STREAMS.includes(kind)) {
+          const inner = await unpack(kind, bytes, budget, host);
+          // A compressed file is the file it holds, under the same name.
+          return walk(place, inner, budget, host, top && kindOf(inner, '', host, false) === null, unpackedName(named));
         }
         const files = kind === 'zip' ? await zipFiles(place, bytes, budget)
           : kind === 'tar' ? tarFiles(place, bytes, budget) : await lhaFiles(place, bytes, budget, host);
@@ -464,13 +476,13 @@
   }
 
   // A file the user gave for a volume: what stands for it. { disk: bytes } for a disk image,
-  // { files } for an archive, or null when it is neither (a loose file). gzip is unwrapped.
+  // { files } for an archive, or null when it is neither (a loose file). gzip, xz and bzip2 are unwrapped.
   async function volumeContent(name, bytes, host, budget = new Budget(LIMITS), named = name) {
     try {
       const kind = kindOf(bytes, named, host, true);
-      if (kind === 'gzip') {
-        const inner = await gunzip(bytes, budget);
-        return await budget.nested(() => volumeContent(name, inner, host, budget, gunzippedName(named)));
+      if (STREAMS.includes(kind)) {
+        const inner = await unpack(kind, bytes, budget, host);
+        return await budget.nested(() => volumeContent(name, inner, host, budget, unpackedName(named)));
       }
       if (kind === 'disk') return { disk: bytes };
       if (kind === 'zip') return { files: await zipFiles(name, bytes, budget) };
