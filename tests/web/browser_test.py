@@ -263,6 +263,8 @@ class BrowserTest(unittest.TestCase):
         cls.bad_bz2.write_bytes(bytes(data))
         packer, zeros = lzma.LZMACompressor(preset=0), bytes(1 << 20)
         cls.bomb_xz.write_bytes(b"".join(packer.compress(zeros) for _ in range(600)) + packer.flush())
+        cls.seven_zip = cls.work / "set.7z"  # its signature is all the page looks at
+        cls.seven_zip.write_bytes(b"7z\xbc\xaf\x27\x1c" + bytes(100))
         cls.volume_tar = cls.work / "Work.tar"
         with tarfile.open(cls.volume_tar, "w") as t:
             t.add(cls.volume, ".")
@@ -678,6 +680,8 @@ class BrowserTest(unittest.TestCase):
                 (self.lost_zip64, '"lost64.zip" is a damaged ZIP archive (its ZIP64 end record is not where its '
                                   'locator says)'),
                 (self.far_sfx, '"far.run" is not a Quill Framer movie'),
+                (self.seven_zip, '"set.7z" is a 7-Zip archive, which this page does not read: unpack it and open '
+                                 'what it holds'),
                 (self.cut_xz, '"cut.tar.xz" is cut short (its xz stream ends early)'),
                 (self.bad_bz2, '"bad.adf.bz2" is damaged (its bzip2 data is corrupt or fails its CRC)'),
                 (self.bomb_xz, '"bomb.xz" expands to more than 512 MiB taken out of containers (the page\'s limit '

@@ -90,13 +90,14 @@
       (ascii(bytes, 4, '\x31\x41\x59\x26\x53\x59') || ascii(bytes, 4, '\x17\x72\x45\x38\x50\x90'));
   }
 
-  // 'gzip', 'xz', 'bzip2', 'zip', 'tar', 'lha', 'disk', 'movie' or null. byName: a name that says
+  // 'gzip', 'xz', 'bzip2', 'zip', '7z', 'tar', 'lha', 'disk', 'movie' or null. byName: a name that says
   // what content does not, so the reader for it says why it cannot read it.
   function kindOf(bytes, name, host, byName) {
     if (bytes[0] === 0x1f && bytes[1] === 0x8b) return 'gzip';
     if (ascii(bytes, 0, '\xfd7zXZ\x00')) return 'xz';
     if (looksLikeBzip2(bytes)) return 'bzip2';
     if (ascii(bytes, 0, 'PK\x03\x04') || ascii(bytes, 0, 'PK\x05\x06')) return 'zip';
+    if (ascii(bytes, 0, '7z\xbc\xaf\x27\x1c')) return '7z';
     if (bytes.length >= BLOCK && ascii(bytes, 257, 'ustar')) return 'tar';
     if (looksLikeLha(bytes)) return 'lha';
     if (looksLikeDisk(bytes)) return 'disk';
@@ -402,6 +403,7 @@
   // ---- Walking ------------------------------------------------------------------------------
 
   const SCAN_ROOT = '/scan';
+  const UNREAD_7Z = 'is a 7-Zip archive, which this page does not read: unpack it and open what it holds';
 
   const HEAD_BYTES = 65536;  // enough for every test of kindOf: an archive is looked for this far past a stub
 
@@ -449,6 +451,11 @@
       const kind = kindOf(bytes, named, host, top);
       if (kind === null) return top ? [{ path: place, bytes }] : [];
       if (kind === 'movie') return [{ path: place, bytes }];
+      // Refused when given itself; inside another container, passed over like a file that is none.
+      if (kind === '7z') {
+        if (top) throw new Error(UNREAD_7Z);
+        return [];
+      }
       if (kind === 'disk') return await (top ? diskChoices(place, bytes, budget, host)
                                               : budget.nested(() => diskChoices(place, bytes, budget, host)));
       const open = async () => {
@@ -485,6 +492,7 @@
         return await budget.nested(() => volumeContent(name, inner, host, budget, unpackedName(named)));
       }
       if (kind === 'disk') return { disk: bytes };
+      if (kind === '7z') throw new Error(UNREAD_7Z);
       if (kind === 'zip') return { files: await zipFiles(name, bytes, budget) };
       if (kind === 'tar') return { files: tarFiles(name, bytes, budget) };
       if (kind === 'lha') return { files: await lhaFiles(name, bytes, budget, host) };
