@@ -258,7 +258,7 @@ std::unique_ptr<Volume> OpenWithin(const std::filesystem::path &location, const 
         return volume;
     }
     if (std::unique_ptr<Volume> plain = OpenPlain(location, limits)) return plain;
-    std::vector<uint8_t> head(64);
+    std::vector<uint8_t> head(512);  // a tar archive's signature lies at byte 257
     {
         FileDescriptor in(::open(location.c_str(), O_RDONLY | O_CLOEXEC));
         ssize_t n = in ? ::pread(in.get(), head.data(), head.size(), 0) : -1;

@@ -122,10 +122,11 @@ TEST_F(PackedVolume, AGzippedFloppyIsTheFloppyAndAZipListsAndCopiesOutAsUnzipDoe
     EXPECT_EQ(Tree(path("ours")), Tree(path("theirs")));
 }
 
-TEST_F(PackedVolume, SevenZipAndCompressedTarOpenAsArchives)
+TEST_F(PackedVolume, SevenZipAndPlainOrCompressedTarOpenAsArchives)
 {
     const std::vector<std::pair<std::string, std::string>> members{{"Dir/", ""}, {"Dir/x", "xx"}, {"y", "yyy"}};
     for (auto [format, filter, name] : {std::tuple{ARCHIVE_FORMAT_7ZIP, ARCHIVE_FILTER_NONE, "a.7z"},
+                                        std::tuple{ARCHIVE_FORMAT_TAR_USTAR, ARCHIVE_FILTER_NONE, "a.tar"},
                                         std::tuple{ARCHIVE_FORMAT_TAR_USTAR, ARCHIVE_FILTER_GZIP, "a.tgz"},
                                         std::tuple{ARCHIVE_FORMAT_TAR_USTAR, ARCHIVE_FILTER_XZ, "a.tar.xz"},
                                         std::tuple{ARCHIVE_FORMAT_TAR_USTAR, ARCHIVE_FILTER_BZIP2, "a.tar.bz2"}}) {

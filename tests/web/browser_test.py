@@ -5,13 +5,16 @@ Every pair the page decodes (pixel words and audio packet) is hashed in the page
 and compared with the frames and packets of dump's output, byte for byte.
 Run with Debian's /usr/bin/python3 (python3-selenium); needs QF_BUILD_DIR and QF_SOURCE_DIR.
 """
+import bz2
 import gzip
 import hashlib
 import json
+import lzma
 import os
 import re
 import shutil
 import subprocess
+import tarfile
 import tempfile
 import time
 import unittest
@@ -223,6 +226,107 @@ class BrowserTest(unittest.TestCase):
         data = bytearray(cls.damaged_lha.read_bytes())
         data[data.index(b"Work:Bounce") + 1] ^= 0x20
         cls.damaged_lha.write_bytes(bytes(data))
+
+        cls.make_tars()
+        cls.make_zip64()
+        cls.make_self_extracting()
+
+    # A folder too long for a plain tar header's name: each format keeps it its own way.
+    LONG = "Floppies/" + "Collection of a long name " * 5 + "/Disk1.adf"
+
+    @classmethod
+    def make_tars(cls):
+        # Gzipped (known as tar by what it holds once inflated): the floppy and the movie loose
+        # with its files. And the floppy in plain tars: a POSIX prefix, a GNU long name.
+        cls.movie_tgz = cls.work / "bounce.tar.gz"
+        with tarfile.open(cls.movie_tgz, "w:gz", format=tarfile.PAX_FORMAT) as t:
+            t.add(cls.floppy, cls.LONG)
+            t.add(cls.movie, "bounce.qf")
+            t.add(cls.volume, ".")
+        cls.plain_tars = []
+        for name, form in [("ustar.tar", tarfile.USTAR_FORMAT), ("gnu.tar", tarfile.GNU_FORMAT)]:
+            with tarfile.open(cls.work / name, "w", format=form) as t:
+                t.add(cls.floppy, cls.LONG)
+            cls.plain_tars.append(cls.work / name)
+        # xz and bzip2: the movie and its files in a .tar.xz, the floppy alone in a .bz2.
+        cls.movie_txz = cls.work / "bounce.tar.xz"
+        with tarfile.open(cls.movie_txz, "w:xz") as t:
+            t.add(cls.movie, "bounce.qf")
+            t.add(cls.volume, ".")
+        cls.floppy_bz2 = cls.work / "bounce.adf.bz2"
+        cls.floppy_bz2.write_bytes(bz2.compress(cls.floppy.read_bytes()))
+        # Hostile streams: xz cut short, bzip2 with a flipped byte, xz past the page's cap.
+        cls.cut_xz, cls.bad_bz2, cls.bomb_xz = cls.work / "cut.tar.xz", cls.work / "bad.adf.bz2", cls.work / "bomb.xz"
+        cls.cut_xz.write_bytes(cls.movie_txz.read_bytes()[:-100])
+        data = bytearray(cls.floppy_bz2.read_bytes())
+        data[len(data) // 2] ^= 0x01
+        cls.bad_bz2.write_bytes(bytes(data))
+        packer, zeros = lzma.LZMACompressor(preset=0), bytes(1 << 20)
+        cls.bomb_xz.write_bytes(b"".join(packer.compress(zeros) for _ in range(600)) + packer.flush())
+        cls.seven_zip = cls.work / "set.7z"  # its signature is all the page looks at
+        cls.seven_zip.write_bytes(b"7z\xbc\xaf\x27\x1c" + bytes(100))
+        cls.volume_tar = cls.work / "Work.tar"
+        with tarfile.open(cls.volume_tar, "w") as t:
+            t.add(cls.volume, ".")
+        # Hostile: a header whose checksum fails, a member cut short, a path out of the archive,
+        # more members than the page takes.
+        cls.bad_sum_tar, cls.cut_tar = cls.work / "badsum.tar", cls.work / "cut.tar"
+        cls.climb_tar, cls.many_tar = cls.work / "climb.tar", cls.work / "many.tar"
+        with tarfile.open(cls.climb_tar, "w") as t:
+            t.add(cls.movie, "../bounce.qf")
+        with tarfile.open(cls.bad_sum_tar, "w", format=tarfile.USTAR_FORMAT) as t:
+            t.add(cls.movie, "bounce.qf")
+        data = bytearray(cls.bad_sum_tar.read_bytes())
+        cls.cut_tar.write_bytes(bytes(data[:512 + 1000]))
+        data[0] ^= 0x20  # the name's case: only the checksum can tell
+        cls.bad_sum_tar.write_bytes(bytes(data))
+        with tarfile.open(cls.many_tar, "w") as t:
+            for i in range(10001):
+                t.addfile(tarfile.TarInfo(str(i)))
+
+    @classmethod
+    def make_zip64(cls):
+        # ZIP64 records from Python's own writer, its thresholds lowered so a small archive needs them.
+        limits = zipfile.ZIP64_LIMIT, zipfile.ZIP_FILECOUNT_LIMIT
+        zipfile.ZIP64_LIMIT, zipfile.ZIP_FILECOUNT_LIMIT = 100, 2
+        try:
+            cls.zip64 = cls.work / "wide.zip"
+            with zipfile.ZipFile(cls.zip64, "w", zipfile.ZIP_DEFLATED) as z:
+                z.write(cls.movie, "bounce.qf")
+                for f in sorted(cls.volume.rglob("*")):
+                    z.write(f, f.relative_to(cls.volume).as_posix())
+            big = cls.work / "big64.zip"
+            with zipfile.ZipFile(big, "w", zipfile.ZIP_DEFLATED) as z:
+                z.writestr("zeros", bytes(1000))
+        finally:
+            zipfile.ZIP64_LIMIT, zipfile.ZIP_FILECOUNT_LIMIT = limits
+        data = bytearray(cls.zip64.read_bytes())
+        assert data[-42:-38] == b"PK\x06\x07" and data.count(b"PK\x06\x06") == 1
+        # Hostile: a member whose ZIP64 field states 1 TiB, a locator pointing nowhere.
+        cls.big_zip64 = big
+        data = bytearray(big.read_bytes())
+        at = data.index(b"PK\x01\x02") + 46 + len("zeros") + 4  # the extra field's first value
+        data[at:at + 8] = (1 << 40).to_bytes(8, "little")
+        big.write_bytes(bytes(data))
+        cls.lost_zip64 = cls.work / "lost64.zip"
+        data = bytearray(cls.zip64.read_bytes())
+        data[-42 + 8:-42 + 16] = (len(data) * 2).to_bytes(8, "little")
+        cls.lost_zip64.write_bytes(bytes(data))
+
+    @classmethod
+    def make_self_extracting(cls):
+        # The LHA archive behind an Amiga executable's stub, which carries a method id that starts
+        # no header; behind an MS-DOS stub on a floppy; and past the 64 KB searched.
+        lha = cls.movie_lha.read_bytes()
+        decoy = b"\x00\x00\x03\xf3" + bytes(1000) + b"xx-lh5-" + bytes(30) + b"\x00\x00\x03\xf2"
+        cls.amiga_sfx = cls.work / "bounce.run"
+        cls.amiga_sfx.write_bytes(decoy + lha)
+        (cls.work / "sfx-disk").mkdir()
+        (cls.work / "sfx-disk" / "bounce.exe").write_bytes(b"MZ" + bytes(3000) + lha)
+        cls.sfx_adf = cls.work / "Sfx.adf"
+        subprocess.run([os.environ["QF_MAKE_ADF"], str(cls.sfx_adf), "Sfx", str(cls.work / "sfx-disk")], check=True)
+        cls.far_sfx = cls.work / "far.run"
+        cls.far_sfx.write_bytes(b"MZ" + bytes(70000) + lha)
 
     @classmethod
     def tearDownClass(cls):
@@ -504,6 +608,56 @@ class BrowserTest(unittest.TestCase):
             self.play_through("bounce.qf", self.dump(), "Work: from " + answer.name)
             self.assertIn("Work: " + label, self.driver.find_element(By.ID, "facts").text)
 
+    def test_tar_zip64_and_self_extracting_archives_open_as_the_command_opens_them(self):
+        def native(path, volume=None):  # the command's reading of the same place
+            return Dump(path, volume or path, self.work)
+
+        self.load()
+        tgz, floppy = self.movie_tgz, self.LONG + ":bounce.movie"
+        self.open_movie(tgz)
+        self.wait("return document.querySelectorAll('#choices button').length === 2", "the choices")
+        self.screenshot("tar-gz-choices.png")
+        buttons = self.driver.find_elements(By.CSS_SELECTOR, "#choices button")
+        self.assertEqual([b.text for b in buttons], ["bounce.tar.gz:" + floppy, "bounce.tar.gz:bounce.qf"])
+        buttons[1].click()
+        self.play_through("bounce.tar.gz:bounce.qf", native(f"{tgz}:bounce.qf", tgz), "a movie loose in a .tar.gz")
+        self.assertIn('Work: the movie\'s archive "bounce.tar.gz"', self.driver.find_element(By.ID, "facts").text)
+        self.screenshot("tar-gz-playing.png")
+        self.driver.find_elements(By.CSS_SELECTOR, "#choices button")[0].click()
+        self.play_through("bounce.tar.gz:" + floppy, native(f"{tgz}:{floppy}", f"{tgz}:{self.LONG}"),
+                          "a floppy under a pax path in a .tar.gz")
+        for tar in self.plain_tars:
+            self.open_movie(tar)
+            self.play_through(f"{tar.name}:{floppy}", native(f"{tar}:{floppy}", f"{tar}:{self.LONG}"),
+                              "a floppy under a long name in " + tar.name)
+
+        self.open_movie(self.movie_txz)
+        self.play_through("bounce.tar.xz:bounce.qf", native(f"{self.movie_txz}:bounce.qf", self.movie_txz),
+                          "a movie in a .tar.xz")
+        self.open_movie(self.floppy_bz2)
+        self.play_through("bounce.adf.bz2:bounce.movie", native(f"{self.floppy_bz2}:bounce.movie", self.floppy_bz2),
+                          "a floppy in bzip2")
+
+        self.open_movie(self.zip64)
+        self.play_through("wide.zip:bounce.qf", native(f"{self.zip64}:bounce.qf", self.zip64), "a ZIP64 archive")
+
+        # Self-extracting LHA: found past the stub's decoy as the command finds it, also on a disk.
+        self.open_movie(self.amiga_sfx)
+        self.play_through("bounce.run:bounce.qf", native(f"{self.amiga_sfx}:bounce.qf", self.amiga_sfx),
+                          "behind an Amiga executable")
+        self.open_movie(self.sfx_adf)
+        sfx = f"{self.sfx_adf}:bounce.exe"
+        self.play_through("Sfx.adf:bounce.exe:bounce.qf", native(sfx + ":bounce.qf", sfx),
+                          "behind an MS-DOS stub on a floppy")
+
+        # A tar of the folder answers for the volume.
+        self.load()
+        self.open_movie(self.movie)
+        self.wait("return document.getElementById('volume-dialog').open", "the volume is asked for")
+        self.driver.find_element(By.ID, "volume-files").send_keys(str(self.volume_tar))
+        self.play_through("bounce.qf", self.dump(), "Work: from a tar archive")
+        self.assertIn('Work: "Work.tar"', self.driver.find_element(By.ID, "facts").text)
+
     def test_hostile_archives_are_refused_naming_the_limit(self):
         self.load()
         for archive, why in [
@@ -515,7 +669,23 @@ class BrowserTest(unittest.TestCase):
                                 'members)'),
                 (self.liar_zip, '"liar.zip:zeros" is damaged (it inflates past the 1000 bytes it states)'),
                 (self.damaged_zip, '"damaged.zip:bounce.qf" is damaged (its CRC does not match)'),
-                (self.damaged_lha, '"damaged.lha:bounce.qf" is damaged (its CRC does not match)')]:
+                (self.damaged_lha, '"damaged.lha:bounce.qf" is damaged (its CRC does not match)'),
+                (self.bad_sum_tar, '"badsum.tar" is a damaged tar archive (the header at byte 0 has a bad checksum)'),
+                (self.cut_tar, '"cut.tar:bounce.qf" is cut short by the end of the archive'),
+                (self.many_tar, '"many.tar" holds more than 10000 entries inside containers (the page\'s limit on '
+                                'members)'),
+                (self.climb_tar, '"climb.tar" holds no movie.'),
+                (self.big_zip64, '"big64.zip:zeros" expands to more than 512 MiB taken out of containers (the '
+                                 'page\'s limit on bytes expanded)'),
+                (self.lost_zip64, '"lost64.zip" is a damaged ZIP archive (its ZIP64 end record is not where its '
+                                  'locator says)'),
+                (self.far_sfx, '"far.run" is not a Quill Framer movie'),
+                (self.seven_zip, '"set.7z" is a 7-Zip archive, which this page does not read: unpack it and open '
+                                 'what it holds'),
+                (self.cut_xz, '"cut.tar.xz" is cut short (its xz stream ends early)'),
+                (self.bad_bz2, '"bad.adf.bz2" is damaged (its bzip2 data is corrupt or fails its CRC)'),
+                (self.bomb_xz, '"bomb.xz" expands to more than 512 MiB taken out of containers (the page\'s limit '
+                               'on bytes expanded)')]:
             self.open_movie(archive)
             self.assert_error(why)
             self.assertTrue(self.driver.find_element(By.ID, "player").get_attribute("hidden"))

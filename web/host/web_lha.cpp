@@ -40,6 +40,48 @@ void Close(void *) {}
 
 LHAInputStreamType memoryStream = {Read, Skip, Close};
 
+// Whether liblhasa takes the bytes at b for a member header (its method id two bytes in). Where it
+// does not, it searches on for one, and would read from the wrong place.
+bool StartsHere(const uint8_t *b)
+{
+    if (b[2] != '-' || b[6] != '-') return false;
+    if (b[3] == 'l' && b[4] == 'h') return true;
+    if (b[3] == 'l' && b[4] == 'z') return b[5] == '4' || b[5] == '5' || b[5] == 's';
+    return b[3] == 'p' && b[4] == 'm' && b[5] != 's';
+}
+
+// A self-extracting archive's stub: an Amiga executable (HUNK_HEADER) or an MS-DOS one.
+bool IsExecutable(const uint8_t *b, size_t size)
+{
+    return size >= 4 && ((b[0] == 0 && b[1] == 0 && b[2] == 0x03 && b[3] == 0xF3) || (b[0] == 'M' && b[1] == 'Z'));
+}
+
+constexpr size_t stubReach = size_t(1) << 16;  // how far past a stub the archive is looked for
+
+// Whether liblhasa reads a member header right at the start of these bytes.
+bool HeaderHere(const uint8_t *bytes, size_t size)
+{
+    if (size < 13 || !StartsHere(bytes)) return false;
+    Memory memory{bytes, size, 0};
+    LHAInputStream *stream = lha_input_stream_new(&memoryStream, &memory);
+    LHAReader *reader = stream ? lha_reader_new(stream) : nullptr;
+    bool found = reader && lha_reader_next_file(reader);
+    if (reader) lha_reader_free(reader);
+    if (stream) lha_input_stream_free(stream);
+    return found;
+}
+
+// Where the members begin behind an executable stub: the first place in its first 64 KB where a
+// header reads, as the command finds it; -1 when there is none.
+long MembersAfterStub(const uint8_t *bytes, size_t size)
+{
+    if (!IsExecutable(bytes, size)) return -1;
+    const size_t reach = size < stubReach ? size : stubReach;
+    for (size_t at = 1; at < reach && size - at >= 22; ++at)
+        if (HeaderHere(bytes + at, size - at)) return long(at);
+    return -1;
+}
+
 struct Member {
     std::string path;
     std::vector<uint8_t> bytes;
@@ -52,6 +94,7 @@ std::string message;
 // room bytes or maxMembers files).
 bool Decode(const uint8_t *bytes, size_t size, size_t room, size_t maxMembers, bool &over)
 {
+    if (long start = MembersAfterStub(bytes, size); start > 0) bytes += start, size -= size_t(start);
     Memory memory{bytes, size, 0};
     LHAInputStream *stream = lha_input_stream_new(&memoryStream, &memory);
     LHAReader *reader = stream ? lha_reader_new(stream) : nullptr;
@@ -137,6 +180,13 @@ EMSCRIPTEN_KEEPALIVE int qfw_lha_open(const uint8_t *bytes, uint32_t size, uint3
         return over ? -2 : -1;
     }
     return int(members.size());
+}
+
+// Where the archive begins behind a self-extracting stub at bytes (the file's first 64 KB
+// suffice), or -1 when they are no such stub with an archive behind it.
+EMSCRIPTEN_KEEPALIVE int qfw_lha_after_stub(const uint8_t *bytes, uint32_t size)
+{
+    return int(MembersAfterStub(bytes, size));
 }
 
 EMSCRIPTEN_KEEPALIVE const char *qfw_lha_message() { return message.c_str(); }

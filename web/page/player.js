@@ -75,6 +75,24 @@
       return wasm.HEAPU8.slice(p, p + wasm._qfw_disk_read_size());
     },
     forget(root) { withString(root, (r) => wasm._qfw_remove_files(r)); },
+    // What an xz or bzip2 stream holds, or null past room bytes; throws why it cannot be read.
+    unpack(kind, bytes, room) {
+      if (!wasm._qfw_unpack) throw new Error('is ' + kind + '-compressed, which this build of the page does not read');
+      const size = withBytes(bytes, (p, n) => wasm._qfw_unpack(kind === 'xz' ? 1 : 2, p, n, Math.min(room, 0xffffffff)));
+      try {
+        if (size === -1) throw new Error(text(wasm._qfw_unpack_message()));
+        if (size < 0) return null;
+        const p = wasm._qfw_unpack_data();
+        return wasm.HEAPU8.slice(p, p + size);
+      } finally {
+        wasm._qfw_unpack_close();
+      }
+    },
+    // Where an LHA archive begins behind a self-extracting stub, or -1 (see web_lha.cpp).
+    lhaAfterStub(bytes) {
+      if (!wasm._qfw_lha_after_stub) return -1;
+      return withBytes(bytes.subarray(0, 65536), (p, n) => wasm._qfw_lha_after_stub(p, n));
+    },
     // Every file of an LHA archive, charged to budget (see containers.js).
     lhaFiles(bytes, budget) {
       if (!wasm._qfw_lha_open)
