@@ -114,8 +114,8 @@ TEST_F(PartitionsTest, AMovieFindsItsVolumeOnAnotherPartitionOfItsDisk)
     EXPECT_EQ(dump({path("alone.qf"), "--volume", "Art2=" + path("work.hdf") + ":DH1"}), plain_);
     EXPECT_EQ(dump({path("alone.qf"), "--volume", "Art2=" + path("hd.zip") + ":work.hdf:Art2"}), plain_);
     // Mapped to DH0, which lacks the picture: the map is kept, not bent to the partition so labelled.
-    Outcome wrong = run({"dump", path("alone.qf"), "--volume", "Art2=" + path("work.hdf") + ":DH0", "--video",
-                         path("w.raw")});
+    Outcome wrong =
+        run({"dump", path("alone.qf"), "--volume", "Art2=" + path("work.hdf") + ":DH0", "--video", path("w.raw")});
     EXPECT_NE(wrong.status, 0);
 
     // Files come out of the partition named, and only from it.
@@ -128,8 +128,8 @@ TEST_F(PartitionsTest, InfoListsEveryPartitionAndAForeignOneIsRefusedInOneLine)
 {
     Outcome text = run({"info", path("work.hdf")});
     ASSERT_EQ(text.status, 0) << text.err;
-    for (const char *part : {"partitions   3", "DH0  \"Work:\"  FFS (DOS\\1)  901120 bytes  1 movie",
-                             "Anims/Flight", "DH1  \"Art2:\"  OFS (DOS\\0)  901120 bytes  0 movies",
+    for (const char *part : {"partitions   3", "DH0  \"Work:\"  FFS (DOS\\1)  901120 bytes  1 movie", "Anims/Flight",
+                             "DH1  \"Art2:\"  OFS (DOS\\0)  901120 bytes  0 movies",
                              "DH2  (no label)  PFS3 (PFS\\1)  901120 bytes  cannot read"})
         EXPECT_TRUE(Has(text.out, part)) << part << "\n" << text.out;
 
@@ -176,9 +176,10 @@ TEST_F(PartitionsTest, LabelSearchFindsPartitionsAndCompressedFloppies)
     dir_.write("packed/flight.qf", Flight());
     dir_.write("packed/art.raw", Floppy("Art2", false, {{"Pics/Back", Picture()}}));
     // Named to come first: a gzip cut short, and one that holds more than any floppy.
-    ASSERT_EQ(sh("cd packed && gzip -c art.raw > t.gz && head -c $(($(wc -c < t.gz) / 2)) t.gz > A-torn.adz && rm t.gz && "
-                 "head -c 4000000 /dev/zero | gzip -c > B-big.adz && gzip -c art.raw > Art2.adz && rm art.raw"),
-              0);
+    ASSERT_EQ(
+        sh("cd packed && gzip -c art.raw > t.gz && head -c $(($(wc -c < t.gz) / 2)) t.gz > A-torn.adz && rm t.gz && "
+           "head -c 4000000 /dev/zero | gzip -c > B-big.adz && gzip -c art.raw > Art2.adz && rm art.raw"),
+        0);
     r = run({"dump", path("packed/flight.qf"), "--video", path("v.raw")});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(Has(r.err, "Art2.adz for Amiga volume \"Art2:\"")) << r.err;
@@ -201,6 +202,10 @@ TEST_F(PartitionsTest, ScanRecordsEachPartitionsMoviesAndLabel)
         const json l = json::parse(line);
         if (l["type"] == "movie") {
             EXPECT_EQ(l["locations"], json({"work.hdf:DH0:Anims/Flight"})) << line;
+            // Its picture is on DH1, known by its label "Art2".
+            ASSERT_TRUE(l.contains("assets") && l.contains("volumes")) << line;
+            EXPECT_EQ(l["assets"][0]["foundAt"], "work.hdf:DH1:Pics/Back") << line;
+            EXPECT_EQ(l["volumes"][0]["chosen"], "work.hdf:DH1") << line;
             movie = true;
         }
         if (l.contains("location") && l["location"] == "work.hdf:DH2") pfs = Has(l.dump(), "PFS3");
