@@ -121,10 +121,13 @@ void RunInfoVolume(const Context &context, const std::string &image, bool files,
     }
     if (!warnings.empty()) j["warnings"] = warnings;
     if (packed) ShowDms(*packed, json, j);
-    // A whole hard-disk image (no partition named) shows every partition and the movies on each.
+    // A whole hard-disk image of several partitions (none named) shows each and the movies on it;
+    // one of a single partition is shown as its file system alone, as it always was.
     const std::vector<qfhost::AdfPartition> none;
     const std::vector<qfhost::AdfPartition> &partitions =
-        volume->disk() && !qfhost::NamesPartition(*volume, split->image) ? volume->disk()->partitions() : none;
+        volume->disk() && volume->disk()->partitions().size() > 1 && !qfhost::NamesPartition(*volume, split->image)
+            ? volume->disk()->partitions()
+            : none;
     std::vector<qfhost::MovieOnVolume> movies = qfhost::FindMovies(*volume);
     if (!json && partitions.empty()) std::printf("  movies       %zu\n", movies.size());
     bool playable = false;
