@@ -160,6 +160,9 @@ TEST_F(PartitionsTest, InfoListsEveryPartitionAndAForeignOneIsRefusedInOneLine)
         EXPECT_EQ(refused.status, 1) << args[0];
         EXPECT_EQ(refused.err, "quillframer: " + refusal) << args[0];
     }
+    Outcome mapped = run({"dump", path("plain/flight.qf"), "--volume", "Art2=" + path("work.hdf") + ":DH2"});
+    EXPECT_EQ(mapped.status, 1);
+    EXPECT_EQ(mapped.err, "quillframer: --volume Art2=" + path("work.hdf") + ":DH2: " + refusal);
 }
 
 // Beside a movie: a gzipped floppy and a hard-disk image, each found by the label the movie names;
