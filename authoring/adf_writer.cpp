@@ -3,6 +3,7 @@
 #include "authoring/adf_writer.h"
 
 #include <functional>
+#include <optional>
 #include <stdexcept>
 
 #include "qfhost/adf.hpp"
@@ -343,43 +344,66 @@ Bytes AdfWriter::image() const
 
 void AdfWriter::save(const std::filesystem::path &path) const { qfutil::WriteFile(path, image()); }
 
+namespace {
+
+// The rigid disk block and partition blocks; each file system at its geometry's start, or at
+// `fixedAt` (one partition whose geometry may be hostile).
+Bytes RigidDisk(const std::vector<HardDiskPartition> &partitions, std::optional<uint64_t> fixedAt)
+{
+    size_t blocks = std::max<size_t>(44, partitions.size() + 1);
+    Bytes image(blocks * blockSize, 0);
+    const HardDiskGeometry first = partitions.empty() ? HardDiskGeometry{} : partitions.front().geometry;
+    std::span<uint8_t> rdsk(image.data(), blockSize);
+    std::copy_n("RDSK", 4, rdsk.begin());
+    Put32(rdsk, 4, 64), Put32(rdsk, 12, 7);  // longs summed, host id
+    // Block size, bad blocks, partitions, file systems, drive init; cylinders, sectors, heads.
+    uint32_t highest = 0;
+    for (const HardDiskPartition &p : partitions) highest = std::max(highest, p.geometry.highCylinder);
+    const std::pair<uint32_t, uint32_t> fields[] = {
+        {16, blockSize},     {24, ~0u},        {28, partitions.empty() ? ~0u : 1},
+        {32, ~0u},           {36, ~0u},        {64, highest + 1},
+        {68, first.sectors}, {72, first.heads}};
+    for (auto [at, value] : fields) Put32(rdsk, at, value);
+    Put32(rdsk, 8, BlockChecksum(rdsk.first(256), 8));
+    for (size_t i = 0; i < partitions.size(); ++i) {
+        const HardDiskPartition &p = partitions[i];
+        const HardDiskGeometry &g = p.geometry;
+        std::span<uint8_t> part(image.data() + (i + 1) * blockSize, blockSize);
+        std::copy_n("PART", 4, part.begin());
+        Put32(part, 4, 64), Put32(part, 12, 7);
+        Put32(part, 16, i + 1 < partitions.size() ? uint32_t(i + 2) : 0xFFFFFFFF);  // the next partition
+        part[36] = uint8_t(std::min<size_t>(p.drive.size(), 31));
+        std::copy_n(p.drive.begin(), part[36], part.begin() + 37);
+        uint32_t dosType = p.dosType ? p.dosType : 0x444F5300u | (p.fileSystem.size() > 3 ? p.fileSystem[3] : 0u);
+        // The DosEnvVec: table size, block size, origin, heads, sectors per block, per track,
+        // reserved, prealloc, interleave, cylinders, buffers, memory, max transfer, mask, boot, dos type.
+        const uint32_t environment[] = {
+            16, g.blockLongs, 0,          g.heads, 1,      g.sectors, 2, 0, 0, g.lowCylinder, g.highCylinder, 30,
+            0,  0xFFFFFF,     0x7FFFFFFE, 0,       dosType};
+        for (size_t k = 0; k < std::size(environment); ++k) Put32(part, 128 + 4 * k, environment[k]);
+        Put32(part, 8, BlockChecksum(part.first(256), 8));
+        uint64_t at = fixedAt.value_or(uint64_t(g.lowCylinder) * g.heads * g.sectors * g.blockLongs * 4);
+        if (p.fileSystem.empty()) continue;
+        if (image.size() < at + p.fileSystem.size()) image.resize(size_t(at + p.fileSystem.size()), 0);
+        std::copy(p.fileSystem.begin(), p.fileSystem.end(), image.begin() + ptrdiff_t(at));
+    }
+    return image;
+}
+
+}  // namespace
+
 Bytes HardDiskImage(const Bytes &fileSystem, const HardDiskGeometry &g)
 {
-    Bytes image(44 * blockSize, 0);
-    std::span<uint8_t> rdsk(image.data(), blockSize), part(image.data() + blockSize, blockSize);
-    std::copy_n("RDSK", 4, rdsk.begin());
-    std::copy_n("PART", 4, part.begin());
-    for (auto b : {rdsk, part}) Put32(b, 4, 64), Put32(b, 12, 7);  // longs summed, host id
-    // Block size, bad blocks, partitions, file systems, drive init; cylinders, sectors, heads.
-    const std::pair<uint32_t, uint32_t> fields[] = {{16, blockSize}, {24, ~0u},    {28, 1},
-                                                    {32, ~0u},       {36, ~0u},    {64, g.highCylinder + 1},
-                                                    {68, g.sectors}, {72, g.heads}};
-    for (auto [at, value] : fields) Put32(rdsk, at, value);
-    Put32(part, 16, 0xFFFFFFFF);  // no next partition
-    part[36] = 3, std::copy_n("DH0", 3, part.begin() + 37);
-    // The DosEnvVec: table size, block size, origin, heads, sectors per block, per track,
-    // reserved, prealloc, interleave, cylinders, buffers, memory, max transfer, mask, boot, dos type.
-    const uint32_t environment[] = {16,
-                                    g.blockLongs,
-                                    0,
-                                    g.heads,
-                                    1,
-                                    g.sectors,
-                                    2,
-                                    0,
-                                    0,
-                                    g.lowCylinder,
-                                    g.highCylinder,
-                                    30,
-                                    0,
-                                    0xFFFFFF,
-                                    0x7FFFFFFE,
-                                    0,
-                                    0x444F5300u | (fileSystem.size() > 3 ? fileSystem[3] : 0u)};
-    for (size_t i = 0; i < std::size(environment); ++i) Put32(part, 128 + 4 * i, environment[i]);
-    for (auto b : {rdsk, part}) Put32(b, 8, BlockChecksum(b.first(256), 8));
-    image.insert(image.end(), fileSystem.begin(), fileSystem.end());
-    return image;
+    return RigidDisk({{"DH0", fileSystem, g}}, 44 * blockSize);
+}
+
+Bytes HardDiskImage(const std::vector<HardDiskPartition> &partitions)
+{
+    for (const HardDiskPartition &p : partitions)
+        if (uint64_t(p.geometry.lowCylinder) * p.geometry.heads * p.geometry.sectors * p.geometry.blockLongs >
+            (uint64_t(1) << 30))
+            throw std::invalid_argument("partition " + p.drive + " starts beyond what an image here may hold");
+    return RigidDisk(partitions, std::nullopt);
 }
 
 Bytes DeepDirectoryImage(uint32_t depth, const std::string &name)

@@ -53,6 +53,16 @@ struct HardDiskGeometry {
 };
 Bytes HardDiskImage(const Bytes &fileSystem, const HardDiskGeometry &geometry = {});
 
+// A hard-disk image of several partitions, listed in this order from block 1 on, each file
+// system's bytes placed where its geometry starts (the image runs to the last of them).
+struct HardDiskPartition {
+    std::string drive = "DH0";
+    Bytes fileSystem;
+    HardDiskGeometry geometry;
+    uint32_t dosType = 0;  // 0: "DOS" and the flags in the file system's boot block
+};
+Bytes HardDiskImage(const std::vector<HardDiskPartition> &partitions);
+
 // A bare file system (no rigid disk block) labelled "Deep" whose root holds one chain of depth
 // directories, each named name and the only entry of the one before: deeper than any floppy holds.
 Bytes DeepDirectoryImage(uint32_t depth, const std::string &name);

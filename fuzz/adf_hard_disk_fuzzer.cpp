@@ -6,7 +6,10 @@
 // Input: flags (bit 0 a rigid disk block, bits 1-3 the dos type, bit 3 strict checksums, bits 4-7
 // the rigid disk block's place, bit 7 a deeper limit), the image's size (6 bytes), with a rigid
 // disk block its PART block, block size in longs, heads, sectors, first and last cylinder (4 bytes
-// each), the root's name, then records until the input ends. Seeds: fuzz/adf_hard_disk_seeds/.
+// each), the root's name, then records until the input ends. A record may add a further partition
+// block (anywhere among the first 64 blocks, linked from any block, of any dos type and geometry),
+// so lists that loop, overlap and run long are met; every partition listed is then opened by its
+// drive name and by its label. Seeds: fuzz/adf_hard_disk_seeds/.
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -154,7 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::vector<uint8_t> root = b.header(b.root, dos::secRoot, 0, in.name());
     dos::Put32(root, 4, 0), dos::Put32(root, 12, dos::HashTableSize(blockSize));
     while (in.left && image.pages() < 12000) {
-        switch (in.take(1) % 4) {
+        switch (in.take(1) % 5) {
         case 0: {  // raw bytes anywhere in the image
             uint64_t at = in.take(6);
             size_t n = std::min<size_t>(in.take(2) % 1025, in.left);
@@ -184,6 +187,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 if (i + 1 < depth) b.slot(d, name, n + 1);
                 b.place(n, d);
             }
+            break;
+        }
+        case 4: {  // a further partition block, linked from another block's next pointer
+            uint32_t at = in.u32() % 64 + 1, from = in.u32() % 64 + 1, next = in.u32();
+            uint32_t geometry[5] = {in.u32(), in.u32(), in.u32(), in.u32(), in.u32()};
+            const uint32_t types[] = {0x444F5300u | uint32_t(in.take(1) & 7), 0x50465301, 0x53465300, in.u32()};
+            uint32_t type = types[in.take(1) % 4];
+            std::vector<uint8_t> p(512);
+            std::memcpy(p.data(), "PART", 4);
+            dos::Put32(p, 16, next);
+            std::string drive = in.name();
+            p[36] = uint8_t(drive.size());
+            std::memcpy(&p[37], drive.data(), drive.size());
+            const uint32_t environment[] = {16,          geometry[0], 0,  geometry[1], 1, geometry[2], 2, 0,   0,
+                                            geometry[3], geometry[4], 30, 0,           0, 0,           0, type};
+            for (size_t i = 0; i < std::size(environment); ++i) dos::Put32(p, 128 + 4 * i, environment[i]);
+            image.write(uint64_t(at) * 512, p);
+            uint8_t link[4];
+            dos::Put32(link, 0, at);
+            image.write(uint64_t(from) * 512 + 16, link);
             break;
         }
         default: {  // a file with its data blocks after its header (OFS or FFS as the boot block says)
@@ -228,6 +251,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             return true;
         });
         if (!(flags & 0x80)) (void)disk.list();
+        // Every partition by its drive name and by its label: one opened is one the list can read.
+        const std::vector<qfhost::AdfPartition> &parts = disk.partitions();
+        if (parts.size() > 128) __builtin_trap();
+        for (const qfhost::AdfPartition &p : parts) {
+            for (const std::string &name : {p.drive, p.label}) {
+                if (name.empty()) continue;
+                try {
+                    std::optional<qfhost::AdfImage> other = disk.partition(name);
+                    if (!other) __builtin_trap();  // listed, so named
+                    (void)other->label();
+                    other->walk([](const qfhost::AdfEntry &) { return true; });
+                } catch (const qfhost::AdfError &) {}
+            }
+        }
     } catch (const qfhost::AdfError &) {}
     return 0;
 }

@@ -155,13 +155,22 @@ qfhost::HostSettings MakeSettings(const Context &context, int32_t version)
         fs::path dir = ExpandHome(path);
         std::error_code ec;
         // A container inside containers (set.zip:Disk1.adz) is mapped by its served form.
+        bool nested = false;
         if (!fs::exists(dir, ec))
             if (std::optional<qfhost::ImagePath> split = qfhost::SplitImagePath(dir.string());
                 split && split->inside.empty())
-                dir = split->image;
-        if (!qfhost::Volume::Detect(dir))
+                dir = split->image, nested = true;
+        if (!qfhost::Volume::Detect(dir)) {
+            // A place inside containers that cannot be opened (a partition of a foreign file
+            // system) says why.
+            if (nested) try {
+                    (void)qfhost::Volume::Open(dir);
+                } catch (const qfhost::VolumeError &e) {
+                    throw ToolError("--volume " + name + "=" + ExpandHome(path).string() + ": " + e.what());
+                }
             throw ToolError("--volume " + name + "=" + ExpandHome(path).string() +
                             ": not a directory, an AmigaDOS disk image or an archive (LHA, ZIP, 7-Zip, tar)");
+        }
         settings.volumes[name] = fs::absolute(dir, ec);
     }
     settings.searchBesideMovie = true;

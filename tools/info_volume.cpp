@@ -121,14 +121,22 @@ void RunInfoVolume(const Context &context, const std::string &image, bool files,
     }
     if (!warnings.empty()) j["warnings"] = warnings;
     if (packed) ShowDms(*packed, json, j);
+    // A whole hard-disk image of several partitions (none named) shows each and the movies on it;
+    // one of a single partition is shown as its file system alone, as it always was.
+    const std::vector<qfhost::AdfPartition> none;
+    const std::vector<qfhost::AdfPartition> &partitions =
+        volume->disk() && volume->disk()->partitions().size() > 1 && !qfhost::NamesPartition(*volume, split->image)
+            ? volume->disk()->partitions()
+            : none;
     std::vector<qfhost::MovieOnVolume> movies = qfhost::FindMovies(*volume);
-    if (!json) std::printf("  movies       %zu\n", movies.size());
+    if (!json && partitions.empty()) std::printf("  movies       %zu\n", movies.size());
     bool playable = false;
-    for (const qfhost::MovieOnVolume &m : movies) {
+    // One movie's line or JSON object, at its place given as the command takes it.
+    auto describe = [&](const qfhost::MovieOnVolume &m, const std::string &place, nlohmann::ordered_json &list) {
         std::string length, why;
         uint32_t ms = 0;
         try {
-            OpenedMovie opened = OpenMovie(context, split->shown() + ":" + m.path);
+            OpenedMovie opened = OpenMovie(context, place + ":" + m.path);
             ms = static_cast<uint32_t>(qfhost::PlayedMs(qfhost::PicturesDelivered(opened.movie->durationMs())));
             length = qfhost::FormatTime(ms);
             playable = true;
@@ -140,12 +148,53 @@ void RunInfoVolume(const Context &context, const std::string &image, bool files,
             nlohmann::ordered_json movie{{"path", path}, {"size", m.size}};
             if (why.empty()) movie["duration"] = ms, movie["length"] = length;
             else movie["error"] = why;
-            j["movies"].push_back(movie);
+            list.push_back(movie);
         } else {
-            std::printf("    %s  %llu bytes  %s\n", qfutil::Printable(path).c_str(),
-                        static_cast<unsigned long long>(m.size),
+            std::printf("%s%s  %llu bytes  %s\n", partitions.empty() ? "    " : "      ",
+                        qfutil::Printable(path).c_str(), static_cast<unsigned long long>(m.size),
                         why.empty() ? length.c_str() : ("cannot open: " + qfutil::Printable(why)).c_str());
         }
+    };
+    if (json || partitions.empty())
+        for (const qfhost::MovieOnVolume &m : movies) describe(m, split->shown(), j["movies"]);
+    if (!partitions.empty()) {
+        if (!json) std::printf("  partitions   %zu\n", partitions.size());
+        j["partitions"] = nlohmann::json::array();
+        size_t partitionMovies = 0;
+        for (const qfhost::AdfPartition &p : partitions) {
+            const std::string place = split->shown() + ":" + p.drive;
+            const std::string plabel = qfhost::Latin1ToUtf8(p.label);
+            nlohmann::ordered_json o{{"drive", qfhost::Latin1ToUtf8(p.drive)},
+                                     {"label", plabel},
+                                     {"dosType", p.dosType},
+                                     {"fileSystem", p.fileSystem},
+                                     {"bytes", p.bytes},
+                                     {"movies", nlohmann::json::array()}};
+            std::vector<qfhost::MovieOnVolume> found;
+            std::string why = p.problem;
+            if (why.empty()) {
+                try {
+                    if (std::unique_ptr<qfhost::Volume> part = volume->partition(p.drive))
+                        found = qfhost::FindMovies(*part);
+                } catch (const std::runtime_error &e) {
+                    why = e.what();
+                }
+            }
+            if (!json)
+                std::printf(
+                    "    %s  %s  %s (%s)  %llu bytes  %s\n", qfutil::Printable(qfhost::Latin1ToUtf8(p.drive)).c_str(),
+                    plabel.empty() ? "(no label)" : ("\"" + qfutil::Printable(plabel) + ":\"").c_str(),
+                    p.fileSystem.c_str(), qfutil::Printable(p.dosType).c_str(),
+                    static_cast<unsigned long long>(p.bytes),
+                    why.empty() ? (std::to_string(found.size()) + (found.size() == 1 ? " movie" : " movies")).c_str()
+                                : ("cannot read: " + qfutil::Printable(why)).c_str());
+            if (!why.empty()) o["error"] = why;
+            partitionMovies += found.size();
+            for (const qfhost::MovieOnVolume &m : found) describe(m, place, o["movies"]);
+            j["partitions"].push_back(o);
+        }
+        // The one movie of the whole disk is then named by its partition.
+        if (partitionMovies != movies.size()) playable = false;
     }
     if (files) {
         if (json) {

@@ -18,6 +18,7 @@
 #include "info_movie.hpp"
 #include "media/export.hpp"
 #include "media/sheet.hpp"
+#include "qfhost/adf.hpp"
 #include "qfhost/name_rules.hpp"
 #include "qfhost/time.hpp"
 #include "qfhost/volume_files.hpp"
@@ -80,6 +81,9 @@ public:
         } else {
             const fs::path parent = container(root, Parent(location));
             std::unique_ptr<qfhost::Volume> volume = qfhost::Volume::Open(parent);
+            // A partition of a hard-disk image needs no copy: the volumes open it by its served path.
+            if (std::unique_ptr<qfhost::Volume> part = volume->partition(parts.back()))
+                return files_[location] = parent / part->disk()->drive();
             std::optional<qfhost::VolumeEntry> entry = find(*volume, parts.back());
             if (!entry) throw qfhost::VolumeError(location + ": no longer there");
             fs::create_directories(scratch_);
@@ -103,18 +107,33 @@ public:
         std::unique_ptr<qfhost::Volume> volume = qfhost::Volume::Open(parent);
         std::optional<qfhost::VolumeEntry> entry = find(*volume, parts.back());
         if (!entry) throw qfhost::VolumeError(location + ": no longer there");
+        std::error_code ec;
+        if (!fs::exists(parent, ec)) return (parent / entry->path).string();  // on a partition: served
         return parent.string() + ":" + entry->path;
     }
 
     // The location a host path the survey reported lies at, when it is inside a container made here.
     std::optional<Location> locate(const std::string &hostPath) const
     {
+        // The deepest: a partition's served path lies below its disk's.
+        std::optional<Location> found;
+        size_t longest = 0;
         for (const auto &[location, file] : files_) {
             const std::string prefix = file.string() + "/";
-            if (hostPath.starts_with(prefix))
-                return location + ":" + qfhost::Latin1ToUtf8(hostPath.substr(prefix.size()));
+            if (!hostPath.starts_with(prefix) || prefix.size() <= longest) continue;
+            longest = prefix.size();
+            std::string rest = hostPath.substr(prefix.size());
+            // A partition of the disk not copied out yet: named as locations name it.
+            const size_t slash = rest.find('/');
+            try {
+                if (slash != std::string::npos && qfhost::Volume::Open(file)->partition(rest.substr(0, slash)))
+                    rest[slash] = ':';
+            } catch (const std::exception &) {
+                // unreadable: the path as it is
+            }
+            found = location + ":" + qfhost::Latin1ToUtf8(rest);
         }
-        return std::nullopt;
+        return found;
     }
 
 private:

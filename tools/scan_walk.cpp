@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "qfhost/adf.hpp"
 #include "qfhost/volume_files.hpp"
 #include "scan.hpp"
 
@@ -56,10 +57,26 @@ public:
         if (kind == Kind::Sound) ++finds_.sounds;
     }
 
-    // Everything on a volume; the first damage met names the container.
+    // Everything on a volume; the first damage met names the container. Each partition of a
+    // hard-disk image is a volume of its own, at IMAGE:DRIVE.
     void volume(const Volume &volume, const Location &at)
     {
         ++finds_.containers;
+        const qfhost::AdfImage *disk = volume.disk();
+        if (!disk || disk->partitions().empty()) return contents(volume, at);
+        for (const qfhost::AdfPartition &p : disk->partitions()) {
+            const Location place = at + ":" + qfhost::Latin1ToUtf8(p.drive);
+            try {
+                if (!p.problem.empty()) throw VolumeError(p.problem);
+                if (std::unique_ptr<Volume> part = volume.partition(p.drive)) contents(*part, place);
+            } catch (const VolumeError &error) {
+                finds_.damage.push_back({place, error.what()});
+            }
+        }
+    }
+
+    void contents(const Volume &volume, const Location &at)
+    {
         if (volume.kind() == qfhost::VolumeKind::DiskImage) finds_.labels.push_back({volume.label(), at});
         std::string damage;
         int damaged = 0;

@@ -158,50 +158,133 @@ private:
     mutable uint64_t clock_ = 0;
 };
 
-// The file system a rigid disk block's partition list gives for the partition asked for.
+// A partition as its partition block gives it; problem says why it cannot be read.
 struct RigidDiskPartition {
-    uint32_t size;
-    uint64_t first;
-    uint32_t count;
-    uint8_t dosFlags;
+    std::string drive;
+    uint32_t dosType = 0;
+    uint32_t size = 0;
+    uint64_t first = 0;
+    uint32_t count = 0;
+    std::string problem;
 };
 
-RigidDiskPartition ReadPartition(const AdfImage::Source &source, uint64_t imageBytes, uint64_t rdb, unsigned wanted)
+bool IsDosType(uint32_t type) { return type >> 8 == 0x444F53 && (type & 0xFF) <= 7; }
+
+// "DOS\3", "PFS\1": printable characters as they are, the others as a backslash and their number.
+std::string ShownDosType(uint32_t type)
+{
+    std::string out;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        auto c = uint8_t(type >> shift);
+        if (c >= 0x20 && c < 0x7F && c != '\\') out += char(c);
+        else out += "\\" + std::to_string(c);
+    }
+    return out;
+}
+
+// The file systems met on Amiga hard disks besides AmigaDOS's own, by their type.
+std::string ForeignFileSystem(uint32_t type)
+{
+    switch (type) {
+    case 0x50465301:  // PFS\1
+    case 0x50465303:
+    case 0x50445301:  // PDS\1: the same with direct SCSI access
+    case 0x50445303: return "PFS3";
+    case 0x50465302:
+    case 0x50445302: return "PFS2";
+    case 0x53465300:  // SFS\0
+    case 0x53465302: return "SFS";
+    default: return "";
+    }
+}
+
+// "FFS, international names"
+std::string FileSystemOf(uint8_t flags)
+{
+    std::string name = flags & flagFast ? "FFS" : "OFS";
+    if (flags & flagDirCache) return name + ", directory cache";
+    return flags & flagInternational ? name + ", international names" : name;
+}
+
+// No controller of the Amiga's day gave a disk anywhere near so many.
+constexpr unsigned maxPartitions = 128;
+
+// Every partition in the rigid disk block's list. A list that loops, a missing block or too long a
+// list ends with a warning; a partition with an impossible geometry, lying outside the image,
+// overlapping one before it or of a foreign file system is listed with its problem.
+std::vector<RigidDiskPartition> ReadPartitions(const AdfImage::Source &source, uint64_t imageBytes, uint64_t rdb,
+                                               std::vector<std::string> &warnings)
 {
     std::optional<Block> r = adf::ImageBytes(source, imageBytes, rdb * blockSize, blockSize);
     if (!r) throw AdfError("truncated image: its rigid disk block is cut short");
     uint32_t rdbBlock = Get32(*r, 16);
     if (!IsPowerOfTwoBlock(rdbBlock))
         throw AdfError("damaged disk: the rigid disk block gives a block size of " + std::to_string(rdbBlock));
-    uint32_t part = Get32(*r, 28);
+    std::vector<RigidDiskPartition> out;
     std::unordered_set<uint32_t> seen;
-    for (unsigned index = 0;; ++index) {
-        uint64_t offset = uint64_t(part) * rdbBlock;  // below 2^48
-        if (part == 0xFFFFFFFF || part == 0) throw AdfError("the image has no partition " + std::to_string(wanted));
-        if (!seen.insert(part).second) throw AdfError("damaged disk: the partition list loops");
-        std::optional<Block> p = adf::ImageBytes(source, imageBytes, offset, 256);
-        if (!p || !std::equal(p->begin(), p->begin() + 4, "PART"))
-            throw AdfError("damaged disk: partition block " + std::to_string(part) + " is missing");
-        if (index == wanted) {
-            std::string named = "partition " + std::to_string(index) + " (" + Bcpl(*p, 36, 31) + ")";
-            auto env = std::span<const uint8_t>(*p).subspan(128, 128);
-            uint64_t sizeBlock = uint64_t(Get32(env, 4)) * 4;
-            uint32_t surfaces = Get32(env, 12), perTrack = Get32(env, 20);
-            uint32_t low = Get32(env, 36), high = Get32(env, 40);
-            if (!IsPowerOfTwoBlock(sizeBlock) || surfaces == 0 || perTrack == 0 || high < low)
-                throw AdfError("damaged disk: " + named + " has an impossible geometry");
+    for (uint32_t part = Get32(*r, 28); part != 0xFFFFFFFF && part != 0; part = Get32(*r, 16)) {
+        const std::string after = out.empty() ? "" : "; the partitions after " + out.back().drive + " are skipped";
+        if (out.size() == maxPartitions) {
+            warnings.push_back("damaged disk: the partition list goes on past " + std::to_string(maxPartitions) +
+                               " partitions" + after);
+            break;
+        }
+        if (!seen.insert(part).second) {
+            warnings.push_back("damaged disk: the partition list loops back to block " + std::to_string(part) + after);
+            break;
+        }
+        std::optional<Block> p = adf::ImageBytes(source, imageBytes, uint64_t(part) * rdbBlock, 256);  // below 2^48
+        if (!p || !std::equal(p->begin(), p->begin() + 4, "PART")) {
+            warnings.push_back("damaged disk: partition block " + std::to_string(part) + " is missing" + after);
+            break;
+        }
+        r = p;
+        RigidDiskPartition found;
+        found.drive = Bcpl(*p, 36, 31);
+        const std::string named = "partition " + std::to_string(out.size()) + " (" + found.drive + ")";
+        auto env = std::span<const uint8_t>(*p).subspan(128, 128);
+        found.dosType = Get32(env, 64);
+        uint64_t sizeBlock = uint64_t(Get32(env, 4)) * 4;
+        uint32_t surfaces = Get32(env, 12), perTrack = Get32(env, 20);
+        uint32_t low = Get32(env, 36), high = Get32(env, 40);
+        if (!IsPowerOfTwoBlock(sizeBlock) || surfaces == 0 || perTrack == 0 || high < low) {
+            found.problem = "damaged disk: " + named + " has an impossible geometry";
+        } else {
             uint64_t perCylinder = uint64_t(surfaces) * perTrack;  // below 2^64
             std::optional<uint64_t> firstBlock = MulAdd(low, perCylinder);
             std::optional<uint64_t> first = firstBlock ? MulAdd(*firstBlock, sizeBlock) : std::nullopt;
             std::optional<uint64_t> count = MulAdd(uint64_t(high) - low + 1, perCylinder);
             if (!first || *first >= imageBytes || sizeBlock > imageBytes - *first)
-                throw AdfError(named + " lies outside the image: it starts at cylinder " + std::to_string(low) +
-                               ", past the image's " + std::to_string(imageBytes) + " bytes");
-            if (!count || *count > 0xFFFFFFFFu) throw AdfError(named + " is too large");
-            return {uint32_t(sizeBlock), *first, uint32_t(*count), uint8_t(Get32(env, 64))};
+                found.problem = named + " lies outside the image: it starts at cylinder " + std::to_string(low) +
+                                ", past the image's " + std::to_string(imageBytes) + " bytes";
+            else if (!count || *count > 0xFFFFFFFFu) found.problem = named + " is too large";
+            else found.size = uint32_t(sizeBlock), found.first = *first, found.count = uint32_t(*count);
         }
-        part = Get32(*p, 16);
+        if (found.problem.empty()) {
+            uint64_t end = found.first + uint64_t(found.count) * found.size;  // below 2^49 past the start
+            for (const RigidDiskPartition &other : out) {
+                uint64_t otherEnd = other.first + uint64_t(other.count) * other.size;
+                if (other.problem.empty() && found.first < otherEnd && other.first < end) {
+                    found.problem = "damaged disk: " + named + " overlaps partition " + other.drive;
+                    break;
+                }
+            }
+        }
+        // A type no AmigaDOS file system has is read only where the boot block says "DOS" all the
+        // same; the known foreign ones never are, whatever their first bytes.
+        const std::string foreign = ForeignFileSystem(found.dosType);
+        if (found.problem.empty() && !IsDosType(found.dosType)) {
+            std::optional<Block> boot = adf::ImageBytes(source, imageBytes, found.first, 4);
+            bool dosBoot = boot && std::equal(boot->begin(), boot->begin() + 3, "DOS") && (*boot)[3] <= 7;
+            if (!foreign.empty() || !dosBoot)
+                found.problem =
+                    "partition " + found.drive + " holds " +
+                    (foreign.empty() ? std::string("a file system of type") : "a " + foreign + " file system") +
+                    " (\"" + ShownDosType(found.dosType) + "\"), which this reader does not read";
+        }
+        out.push_back(std::move(found));
     }
+    return out;
 }
 
 }  // namespace
@@ -226,12 +309,23 @@ struct AdfImage::Walker {
     }
 };
 
+// The partitions of a rigid-disk image, read once for every partition opened from it.
+struct AdfImage::Layout {
+    std::vector<RigidDiskPartition> parts;
+    std::vector<std::string> warnings;
+    mutable std::optional<std::vector<AdfPartition>> listed;  // with labels, once asked for
+};
+
 AdfImage::AdfImage(std::vector<uint8_t> bytes, AdfReadOptions options)
     : AdfImage(std::make_unique<MemorySource>(std::move(bytes)), options)
 {}
 
 AdfImage::AdfImage(std::unique_ptr<const Source> source, AdfReadOptions options)
-    : source_(std::move(source)), imageBytes_(source_->size()), options_(options)
+    : AdfImage(std::shared_ptr<const Source>(std::move(source)), std::move(options), nullptr)
+{}
+
+AdfImage::AdfImage(std::shared_ptr<const Source> source, AdfReadOptions options, std::shared_ptr<const Layout> layout)
+    : source_(std::move(source)), layout_(std::move(layout)), imageBytes_(source_->size()), options_(std::move(options))
 {
     auto bytes = [&](uint64_t offset, uint64_t count) { return adf::ImageBytes(*source_, imageBytes_, offset, count); };
     auto at = [&](uint64_t offset, std::string_view id) {
@@ -241,13 +335,47 @@ AdfImage::AdfImage(std::unique_ptr<const Source> source, AdfReadOptions options)
     uint8_t dosFlags = 0xFF;
     // A rigid disk block in the first 16 blocks describes partitions; else the file system starts at 0.
     uint64_t rdb = 0;
-    while (rdb < 16 && !at(rdb * blockSize, "RDSK")) ++rdb;
-    if (rdb < 16) {
-        RigidDiskPartition p = ReadPartition(*source_, imageBytes_, rdb, options_.partition);
-        size_ = p.size;
-        first_ = p.first;
-        count_ = p.count;
-        dosFlags = p.dosFlags;
+    if (!layout_)
+        while (rdb < 16 && !at(rdb * blockSize, "RDSK")) ++rdb;
+    if (layout_ || rdb < 16) {
+        if (!layout_) {
+            auto read = std::make_shared<Layout>();
+            read->parts = ReadPartitions(*source_, imageBytes_, rdb, read->warnings);
+            layout_ = std::move(read);
+        }
+        warnings_ = layout_->warnings;
+        const std::vector<RigidDiskPartition> &parts = layout_->parts;
+        const RigidDiskPartition *p = nullptr;
+        if (options_.partition) {
+            if (*options_.partition >= parts.size())
+                throw AdfError("the image has no partition " + std::to_string(*options_.partition));
+            p = &parts[*options_.partition];
+        } else if (!options_.partitionName.empty()) {
+            for (const RigidDiskPartition &q : parts)
+                if (!p && SameName(q.drive, options_.partitionName, true)) p = &q;
+            for (size_t i = 0; i < parts.size() && !p; ++i) {
+                if (!parts[i].problem.empty()) continue;
+                try {
+                    if (SameName(AdfImage(source_, {.partition = unsigned(i)}, layout_).label(), options_.partitionName,
+                                 true))
+                        p = &parts[i];
+                } catch (const AdfError &) {
+                    // unreadable: no label to match
+                }
+            }
+            if (!p) throw AdfError("the image has no partition named \"" + options_.partitionName + "\"");
+        } else {
+            for (const RigidDiskPartition &q : parts)
+                if (!p && q.problem.empty()) p = &q;
+            if (!p && parts.empty()) throw AdfError("the image's rigid disk block lists no partition");
+            if (!p) p = &parts.front();
+        }
+        if (!p->problem.empty()) throw AdfError(p->problem);
+        size_ = p->size;
+        first_ = p->first;
+        count_ = p->count;
+        dosFlags = IsDosType(p->dosType) ? uint8_t(p->dosType) : 0xFF;
+        drive_ = p->drive;
     } else {
         if (imageBytes_ < floppyBytesDD)
             throw AdfError("truncated image: " + std::to_string(imageBytes_) + " bytes, where a floppy holds " +
@@ -313,6 +441,53 @@ std::string AdfImage::label() const
     return w.name(w.header(root_, [] { return std::string("root"); }));
 }
 std::string AdfImage::dosType() const { return "DOS\\" + std::to_string(flags_); }
+std::string AdfImage::drive() const { return drive_; }
+std::string AdfImage::fileSystem() const { return FileSystemOf(flags_); }
+
+const std::vector<AdfPartition> &AdfImage::partitions() const
+{
+    static const std::vector<AdfPartition> none;
+    if (!layout_) return none;
+    if (layout_->listed) return *layout_->listed;
+    std::vector<AdfPartition> out;
+    for (size_t i = 0; i < layout_->parts.size(); ++i) {
+        const RigidDiskPartition &q = layout_->parts[i];
+        AdfPartition p;
+        p.index = unsigned(i);
+        p.drive = q.drive;
+        p.dosType = ShownDosType(q.dosType);
+        p.bytes = uint64_t(q.count) * q.size;
+        p.problem = q.problem;
+        p.fileSystem = IsDosType(q.dosType) ? FileSystemOf(uint8_t(q.dosType)) : ForeignFileSystem(q.dosType);
+        if (p.fileSystem.empty()) p.fileSystem = "unknown";
+        if (p.problem.empty()) {
+            try {
+                AdfImage image(source_, {.partition = unsigned(i)}, layout_);
+                p.dosType = image.dosType();
+                p.fileSystem = image.fileSystem();
+                p.label = image.label();
+            } catch (const AdfError &e) {
+                p.problem = e.what();
+            }
+        }
+        out.push_back(std::move(p));
+    }
+    layout_->listed = std::move(out);
+    return *layout_->listed;
+}
+
+std::optional<AdfImage> AdfImage::partition(const std::string &name) const
+{
+    if (!layout_) return std::nullopt;
+    bool named = false;
+    for (const RigidDiskPartition &q : layout_->parts) named = named || SameName(q.drive, name, true);
+    for (const AdfPartition &q : partitions()) named = named || (!q.label.empty() && SameName(q.label, name, true));
+    if (!named) return std::nullopt;
+    AdfReadOptions options = options_;
+    options.partition.reset();
+    options.partitionName = name;
+    return AdfImage(source_, options, layout_);
+}
 bool AdfImage::fastFileSystem() const { return flags_ & flagFast; }
 // Directory caches only exist with international names.
 bool AdfImage::international() const { return flags_ & (flagInternational | flagDirCache); }

@@ -15,10 +15,26 @@
 namespace qfhost {
 namespace {
 
-std::optional<std::string> Mapped(const HostSettings &settings, const std::string &volume)
+// The location mapped to the volume; a whole hard-disk image stands for its partition of that drive
+// name or label, where it has one (else its first).
+std::optional<std::string> Mapped(Host::State &s, const std::string &volume)
 {
-    for (const auto &[name, directory] : settings.volumes)
-        if (CompareIgnoringCase(name, volume) == 0) return directory.string();
+    for (const auto &[name, directory] : s.settings.volumes) {
+        if (CompareIgnoringCase(name, volume) != 0) continue;
+        try {
+            auto &mounted = s.mounted[directory.string()];
+            if (!mounted) {
+                mounted = Volume::Open(directory, s.settings.volumeLimits);
+                s.read(directory.string());
+            }
+            if (std::optional<std::filesystem::path> part = PartitionFor(*mounted, directory, volume);
+                part && part->parent_path() == directory)
+                return part->string();
+        } catch (const std::exception &) {
+            // opening it for a file says what is wrong with it
+        }
+        return directory.string();
+    }
     return std::nullopt;
 }
 
@@ -114,10 +130,13 @@ std::optional<std::string> ChainFor(Host::State &s, const std::string &volume)
         }
         if (mounted->kind() == VolumeKind::DiskImage && CompareIgnoringCase(mounted->label(), volume) == 0)
             answer = *container;
+        // Another partition of the movie's hard disk so named or labelled stands for the volume.
+        else if (std::optional<std::filesystem::path> part = PartitionFor(*mounted, *container, volume))
+            answer = part->string();
     } catch (const std::exception &) {
         return std::nullopt;  // the open of the movie itself says what is wrong with it
     }
-    s.chains[answer] = Host::State::Chain{volume, {*container}, false};
+    s.chains[answer] = Host::State::Chain{volume, {answer.back() == ':' ? *container : answer}, false};
     return answer;
 }
 
@@ -140,7 +159,7 @@ int32_t HostServices::PathRequester(const char *message, char *buffer, uint32_t 
         std::optional<std::string> directory;
         const HostSettings &settings = s->settings;
         if (settings.policy != RequesterPolicy::Cancel && volume) directory = ChainFor(*s, *volume);
-        if (!directory && settings.policy != RequesterPolicy::Cancel && volume) directory = Mapped(settings, *volume);
+        if (!directory && settings.policy != RequesterPolicy::Cancel && volume) directory = Mapped(*s, *volume);
         if (!directory && settings.policy != RequesterPolicy::Cancel && volume) directory = FoundByLabel(*s, *volume);
         if (!directory && settings.policy == RequesterPolicy::Terminal)
             directory = settings.prompt ? settings.prompt(name) : AskTerminal(name);
@@ -164,7 +183,7 @@ std::optional<std::string> Host::State::fallbackFor(Chain &chain)
     if (!chain.asked) {
         chain.asked = true;
         std::optional<std::string> location;
-        if (settings.policy != RequesterPolicy::Cancel) location = Mapped(settings, chain.volume);
+        if (settings.policy != RequesterPolicy::Cancel) location = Mapped(*this, chain.volume);
         if (!location && settings.policy != RequesterPolicy::Cancel) location = FoundByLabel(*this, chain.volume);
         if (!location && settings.policy == RequesterPolicy::Terminal)
             location = settings.prompt ? settings.prompt(chain.volume) : AskTerminal(chain.volume);

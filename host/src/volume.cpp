@@ -195,16 +195,21 @@ public:
     } catch (const DmsError &e) {  // names the file already
         throw VolumeError(e.what());
     }
+    DiskImageVolume(AdfImage image, const VolumeLimits &limits) : image_(std::move(image)), limits_(limits) {}
 
     VolumeKind kind() const override { return VolumeKind::DiskImage; }
     std::string label() const override { return image_.label(); }
     const AdfImage *disk() const override { return &image_; }
-    std::string fileSystem() const override
+    std::string fileSystem() const override { return image_.fileSystem() + " (" + image_.dosType() + ")"; }
+    std::unique_ptr<Volume> partition(const std::string &name) const override
     {
-        std::string name = image_.fastFileSystem() ? "FFS" : "OFS";
-        if (image_.directoryCache()) name += ", directory cache";
-        else if (image_.international()) name += ", international names";
-        return name + " (" + image_.dosType() + ")";
+        try {
+            std::optional<AdfImage> other = image_.partition(name);
+            if (!other) return nullptr;
+            return std::make_unique<DiskImageVolume>(std::move(*other), limits_);
+        } catch (const AdfError &e) {
+            throw VolumeError(e.what());
+        }
     }
 
     void walk(const EntryVisitor &visit) const override

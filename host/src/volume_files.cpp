@@ -16,6 +16,7 @@
 #include "qfhost/volume_member.hpp"
 #include "qfutil/output.hpp"
 #include "qfutil/printable.hpp"
+#include "volume_open.hpp"
 #include "quillframer/movie_format.h"
 
 namespace qfhost {
@@ -89,11 +90,29 @@ bool IsContainerMember(const Volume &volume, const std::string &path)
     return container;
 }
 
+// The drive name of the partition of a hard-disk image that segment names (by drive name or
+// label); the segment itself for one named that cannot be read, so that opening it says why.
+std::optional<std::string> PartitionNamed(const Volume &volume, const std::string &segment)
+{
+    if (segment.empty() || segment.find('/') != std::string::npos || !volume.disk() ||
+        volume.disk()->partitions().empty())
+        return std::nullopt;
+    try {
+        std::unique_ptr<Volume> part = volume.partition(segment);
+        if (!part) return std::nullopt;
+        return part->disk() ? part->disk()->drive() : segment;
+    } catch (const VolumeError &) {
+        return segment;
+    }
+}
+
 // From a host container on: each next segment that names a container member goes into the image;
-// with `whole`, so does a last segment that names one.
+// with `whole`, so does a last segment that names one. A segment naming a partition of a hard-disk
+// image selects it, served by its drive name (work.hdf:Work:x is /work.hdf/DH0/x).
 ImagePath Descend(ImagePath split, const std::string &separators, bool whole)
 {
     std::string image = split.image.string();
+    bool partitioned = false;
     while (!split.inside.empty()) {
         std::unique_ptr<Volume> volume;
         try {
@@ -101,6 +120,19 @@ ImagePath Descend(ImagePath split, const std::string &separators, bool whole)
         } catch (const VolumeError &) {
             break;  // opening the whole says why
         }
+        const size_t cut = split.inside.find_first_of(separators);
+        if (!partitioned && (whole || cut != std::string::npos)) {
+            const std::string segment = Trimmed(split.inside.substr(0, cut));
+            if (std::optional<std::string> drive = PartitionNamed(*volume, segment)) {
+                image += "/" + *drive;
+                split.given = split.shown() + ":" + segment;
+                split.image = image;
+                split.inside = cut == std::string::npos ? "" : split.inside.substr(cut + 1);
+                partitioned = true;
+                continue;
+            }
+        }
+        partitioned = false;
         bool deeper = false;
         for (size_t cut = split.inside.find_first_of(separators); !deeper;
              cut = split.inside.find_first_of(separators, cut + 1)) {
@@ -228,6 +260,47 @@ std::string ResolveMovieArgument(const std::string &argument, HostSettings &)
     return ServedPath(*split);
 }
 
+namespace {
+
+// A compressed floppy in the label search is expanded no further than the largest floppy, so a
+// bomb among the files beside a movie costs no more than a disk would.
+constexpr uint64_t packedFloppyCap = uint64_t(2) * amigados::floppyBlocksDD * amigados::blockSize;
+
+// The place on a disk image candidate that is labelled `label`: the image, or for a hard-disk image
+// the partition of that drive name or label. Damaged candidates are none.
+std::optional<fs::path> LabelledPlace(const fs::path &candidate, const std::string &label)
+{
+    try {
+        std::vector<uint8_t> head(64);
+        {
+            std::ifstream in(candidate, std::ios::binary);
+            in.read(reinterpret_cast<char *>(head.data()), std::streamsize(head.size()));
+            head.resize(size_t(in.gcount()));
+        }
+        if (PackingOf(head) == Packing::Stream) {
+            VolumeLimits limits;
+            limits.nest.expandedBytes = std::min(limits.nest.expandedBytes, packedFloppyCap);
+            std::unique_ptr<Volume> volume = Volume::Open(candidate, limits);
+            if (volume->kind() == VolumeKind::DiskImage && CompareNamesIgnoringCase(volume->label(), label) == 0)
+                return candidate;
+            return std::nullopt;
+        }
+        AdfImage image = AdfImage::Load(candidate);
+        if (image.partitions().empty())
+            return CompareNamesIgnoringCase(image.label(), label) == 0 ? std::optional(candidate) : std::nullopt;
+        if (std::optional<AdfImage> part = image.partition(label)) return candidate / part->drive();
+    } catch (const AdfError &) {
+        // a damaged image is no candidate
+    } catch (const DmsError &) {
+        // nor a damaged archive of one
+    } catch (const VolumeError &) {
+        // nor a damaged or oversized compressed one
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<fs::path> FindImageByLabel(std::span<const fs::path> directories, const std::string &label)
 {
     for (const fs::path &directory : directories) {
@@ -237,18 +310,34 @@ std::optional<fs::path> FindImageByLabel(std::span<const fs::path> directories, 
              it.increment(ec))
             if (it->is_regular_file(ec)) candidates.push_back(it->path());
         std::sort(candidates.begin(), candidates.end());
-        for (const fs::path &candidate : candidates) {
-            if (Volume::Detect(candidate) != VolumeKind::DiskImage) continue;
-            try {
-                if (CompareNamesIgnoringCase(AdfImage::Load(candidate).label(), label) == 0) return candidate;
-            } catch (const AdfError &) {
-                // a damaged image is no candidate
-            } catch (const DmsError &) {
-                // nor a damaged archive of one
-            }
-        }
+        for (const fs::path &candidate : candidates)
+            if (Volume::Detect(candidate) == VolumeKind::DiskImage)
+                if (std::optional<fs::path> place = LabelledPlace(candidate, label)) return place;
     }
     return std::nullopt;
+}
+
+bool NamesPartition(const Volume &opened, const fs::path &location)
+{
+    std::error_code ec;
+    const AdfImage *disk = opened.disk();
+    return disk && !disk->drive().empty() && !fs::exists(location, ec) &&
+           CompareNamesIgnoringCase(location.filename().string(), disk->drive()) == 0;
+}
+
+std::optional<fs::path> PartitionFor(const Volume &opened, const fs::path &location, const std::string &volume)
+{
+    const AdfImage *disk = opened.disk();
+    if (!disk || disk->partitions().empty()) return std::nullopt;
+    // The partitions beside a partition are its parent's.
+    const fs::path whole = NamesPartition(opened, location) ? location.parent_path() : location;
+    try {
+        std::unique_ptr<Volume> part = opened.partition(volume);
+        if (!part) return std::nullopt;
+        return whole / part->disk()->drive();
+    } catch (const VolumeError &) {
+        return whole / volume;  // named, but unreadable: opening it says why
+    }
 }
 
 std::optional<fs::path> FindFolderByName(const fs::path &directory, const std::string &volume)

@@ -57,6 +57,14 @@ public:
     VolumeKind kind() const override { return inner_->kind(); }
     std::string fileSystem() const override { return inner_->fileSystem() + packing_; }
     const AdfImage *disk() const override { return inner_->disk(); }
+    std::unique_ptr<Volume> partition(const std::string &name) const override
+    {
+        std::unique_ptr<Volume> inner;
+        Named([&] { inner = inner_->partition(name); });
+        if (!inner) return nullptr;
+        // The partition reads through a descriptor of its own, so the memory file may close first.
+        return std::make_unique<MemberVolume>(FileDescriptor(), std::move(inner), path_, name_ + ":" + name, packing_);
+    }
     std::string label() const override
     {
         if (inner_->kind() == VolumeKind::DiskImage) return inner_->label();
@@ -235,7 +243,21 @@ std::unique_ptr<Volume> OpenWithin(const std::filesystem::path &location, const 
         std::string shown = way->first.string();
         std::unique_ptr<Volume> volume = OpenWithin(way->first, limits, budget, shown);
         std::vector<std::unique_ptr<NestBudget::Level>> levels;
+        bool partitioned = false;  // a partition names no other partition of its disk
         for (std::string rest = way->second; !rest.empty();) {
+            // A hard-disk image's partition named by the next segment (by its drive name or label).
+            const std::string segment = rest.substr(0, rest.find('/'));
+            if (!partitioned) {
+                const std::string inner = shown + ":" + segment;
+                if (std::unique_ptr<Volume> part = Naming(inner, [&] { return volume->partition(segment); })) {
+                    volume = std::move(part);
+                    shown = inner;
+                    rest = rest.size() > segment.size() ? rest.substr(segment.size() + 1) : "";
+                    partitioned = true;
+                    continue;
+                }
+            }
+            partitioned = false;
             // The member whose path the rest begins with: a file, so the shortest such is the only one.
             std::optional<VolumeEntry> member;
             volume->walk([&](const VolumeEntry &e) {

@@ -352,6 +352,114 @@ TEST(AdfHardDisk, GeometryThatWrapsOrLiesOutsideTheImageIsRefusedNamingThePartit
     EXPECT_EQ(qfhost::AdfImage(HardDisk(floppy)).read("F"), Pattern(100, 1));
 }
 
+// A floppy's file system labelled `label` holding one file "F" of `seed`'s pattern.
+Bytes Labelled(const std::string &label, unsigned seed, bool fast = true)
+{
+    qfauthor::AdfOptions o;
+    o.label = label;
+    o.fastFileSystem = fast;
+    return qfauthor::AdfWriter(o).file("F", Pattern(300, seed)).image();
+}
+
+// 80 cylinders of 2 x 11 blocks from cylinder low: a floppy's file system fits exactly.
+Geometry Cylinders(uint32_t low) { return {128, 2, 11, low, low + 79}; }
+
+// A PFS3 partition first (not read), then FFS "Work" on DH1 and OFS labelled "dh1" on DH2: the
+// disk opens at its first readable partition, and each is named by its drive or its label, a
+// drive name winning over another partition's label.
+TEST(AdfHardDisk, EachPartitionIsListedAndOpensByDriveNameOrLabel)
+{
+    Bytes pfs(1760 * 512, 0);
+    std::copy_n("PFS\1", 4, pfs.begin());
+    const qfhost::AdfImage disk(qfauthor::HardDiskImage({{"DH0", pfs, Cylinders(2), 0x50465301},
+                                                         {"DH1", Labelled("Work", 1), Cylinders(82)},
+                                                         {"DH2", Labelled("dh1", 2, false), Cylinders(162)}}));
+    EXPECT_EQ(disk.drive(), "DH1");
+    EXPECT_EQ(disk.label(), "Work");
+    const std::vector<qfhost::AdfPartition> &parts = disk.partitions();
+    ASSERT_EQ(parts.size(), 3u);
+    EXPECT_EQ(parts[0].dosType, "PFS\\1");
+    EXPECT_EQ(parts[0].fileSystem, "PFS3");
+    EXPECT_EQ(parts[0].problem, "partition DH0 holds a PFS3 file system (\"PFS\\1\"), which this reader does not read");
+    EXPECT_EQ(parts[1].label, "Work");
+    EXPECT_EQ(parts[2].dosType, "DOS\\0");
+    EXPECT_EQ(parts[2].fileSystem, "OFS");
+    for (const qfhost::AdfPartition &p : parts) EXPECT_EQ(p.bytes, 1760u * 512) << p.drive;
+
+    const std::pair<const char *, unsigned> named[] = {{"DH1", 1}, {"dh1", 1}, {"WORK", 1}, {"DH2", 2}};
+    for (const auto &[name, seed] : named) {
+        std::optional<qfhost::AdfImage> part = disk.partition(name);
+        ASSERT_TRUE(part) << name;
+        EXPECT_EQ(part->read("F"), Pattern(300, seed)) << name;
+    }
+    EXPECT_FALSE(disk.partition("DH3"));
+    try {
+        (void)disk.partition("dh0");
+        ADD_FAILURE() << "the PFS3 partition opened";
+    } catch (const qfhost::AdfError &e) {
+        EXPECT_EQ(std::string(e.what()), parts[0].problem);
+    }
+    EXPECT_TRUE(disk.warnings().empty());
+}
+
+// A partition list that loops, points at nothing or runs past 128 partitions ends with a warning;
+// a partition over another, past the image's end or of a foreign type whose boot block says "DOS"
+// is listed with its problem and refused, and the readable ones still open.
+TEST(AdfHardDisk, HostilePartitionTablesAreCutShortOrRefusedPartByPart)
+{
+    const Bytes work = Labelled("Work", 3);
+    auto partTable = [](Bytes image, uint32_t partBlock, uint32_t next) {
+        dos::Put32(std::span(image).subspan(partBlock * 512, 512), 16, next);
+        return image;
+    };
+    auto warned = [](const qfhost::AdfImage &d, const std::string &part) {
+        for (const std::string &w : d.warnings())
+            if (w.find(part) != std::string::npos) return true;
+        return false;
+    };
+    const Bytes two = qfauthor::HardDiskImage({{"DH0", work, Cylinders(2)}, {"DH1", work, Cylinders(82)}});
+    for (uint32_t next : {1u, 2u}) {  // back to the first, or to itself
+        qfhost::AdfImage loop(partTable(two, 2, next));
+        EXPECT_EQ(loop.partitions().size(), 2u);
+        EXPECT_TRUE(warned(loop, "the partition list loops back to block " + std::to_string(next)));
+        EXPECT_EQ(loop.read("F"), Pattern(300, 3));
+    }
+    qfhost::AdfImage missing(partTable(two, 1, 30));
+    EXPECT_EQ(missing.partitions().size(), 1u);
+    EXPECT_TRUE(warned(missing, "partition block 30 is missing; the partitions after DH0 are skipped"));
+
+    // DH1 over DH0's last cylinder; DH2 past the end; DH3 an SFS partition holding an FFS floppy.
+    const qfhost::AdfImage bad(qfauthor::HardDiskImage({{"DH0", work, Cylinders(2)},
+                                                        {"DH1", {}, Cylinders(81)},
+                                                        {"DH2", {}, Cylinders(5000)},
+                                                        {"DH3", work, Cylinders(162), 0x53465300}}));
+    const std::vector<qfhost::AdfPartition> &parts = bad.partitions();
+    ASSERT_EQ(parts.size(), 4u);
+    EXPECT_EQ(parts[1].problem, "damaged disk: partition 1 (DH1) overlaps partition DH0");
+    EXPECT_EQ(parts[2].problem.rfind("partition 2 (DH2) lies outside the image", 0), 0u) << parts[2].problem;
+    EXPECT_EQ(parts[3].fileSystem, "SFS");
+    EXPECT_TRUE(parts[3].label.empty());
+    for (const char *drive : {"DH1", "DH2", "DH3"}) EXPECT_THROW((void)bad.partition(drive), qfhost::AdfError);
+    EXPECT_EQ(bad.partition("Work")->drive(), "DH0");
+
+    // 200 partitions listed, the readable one far from the partition blocks: 128 are read.
+    std::vector<qfauthor::HardDiskPartition> many{{"DH0", work, Cylinders(20)}};
+    for (int i = 1; i < 200; ++i) many.push_back({"P" + std::to_string(i), {}, Cylinders(100000)});
+    qfhost::AdfImage crowded(qfauthor::HardDiskImage(many));
+    EXPECT_EQ(crowded.partitions().size(), 128u);
+    EXPECT_TRUE(warned(crowded, "goes on past 128 partitions; the partitions after P127 are skipped"));
+    EXPECT_EQ(crowded.read("F"), Pattern(300, 3));
+
+    // None readable: the first one's problem.
+    try {
+        qfhost::AdfImage none(qfauthor::HardDiskImage({{"DH0", work, Cylinders(2), 0x50445303}}));
+        ADD_FAILURE() << "opened";
+    } catch (const qfhost::AdfError &e) {
+        EXPECT_EQ(std::string(e.what()), "partition DH0 holds a PFS3 file system (\"PDS\\3\"), which this reader does "
+                                         "not read");
+    }
+}
+
 // A sparse 4 GB hard-disk image, all but its first blocks holes: opening it, its label, listing and
 // reading a file touch only the blocks they need (reading it whole once took 8 GB).
 TEST(AdfHardDisk, AHugeSparseImageIsReadOnlyWhereNeeded)

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -113,10 +114,24 @@ struct AdfEntry {
 struct AdfReadOptions {
     // A block whose checksum does not match is refused instead of read with a warning.
     bool strictChecksums = false;
-    // A hard-disk image with several partitions: which one (from 0).
-    unsigned partition = 0;
+    // A hard-disk image with several partitions: which one, by its place in the list (from 0);
+    // unset (and no name), the first one this reader reads.
+    std::optional<unsigned> partition = std::nullopt;
+    // Or by its drive name or its file system's label, case ignored; a drive name wins over a label.
+    std::string partitionName = {};
     // Directories inside directories: deeper is refused (no Amiga path gets near it).
     unsigned depth = 1000;
+};
+
+// One partition of a rigid-disk image, as its partition block and its file system give it.
+struct AdfPartition {
+    unsigned index = 0;      // in the partition list, from 0
+    std::string drive;       // the drive name, e.g. "DH0"
+    std::string dosType;     // "DOS\3", "PFS\1", "SFS\0": the file system's four-character type
+    std::string fileSystem;  // "FFS, international names", "PFS3", "SFS", "unknown"
+    std::string label;       // the file system's volume name, where it can be read
+    uint64_t bytes = 0;
+    std::string problem;  // why it cannot be read (a foreign file system, damage): refused when used
 };
 
 // Called for each entry of a walk; false ends the walk. The entry is only valid during the call.
@@ -144,8 +159,17 @@ public:
     // A DMS archive is decoded into memory first; its refusals are DmsErrors naming the file.
     static AdfImage Load(const std::filesystem::path &image, AdfReadOptions options = {});
 
-    std::string label() const;    // the volume name in the root block
-    std::string dosType() const;  // e.g. "DOS\3"
+    std::string label() const;       // the volume name in the root block
+    std::string dosType() const;     // e.g. "DOS\3"
+    std::string drive() const;       // the partition's drive name on a rigid-disk image, else ""
+    std::string fileSystem() const;  // e.g. "FFS, international names"
+    // Every partition of a rigid-disk image in list order, labels read (none for a floppy or a bare
+    // file system). A list that loops, a missing partition block or a list longer than 128 ends it
+    // with a warning; a partition lying outside the image or over one before it carries its problem.
+    const std::vector<AdfPartition> &partitions() const;
+    // Another partition of the same image by drive name or label (case ignored, a drive name
+    // first); nullopt when none is so named. Throws AdfError when the one named cannot be read.
+    std::optional<AdfImage> partition(const std::string &name) const;
     bool fastFileSystem() const;
     bool international() const;
     bool directoryCache() const;
@@ -173,7 +197,10 @@ public:
 
 private:
     struct Walker;
+    struct Layout;
+    AdfImage(std::shared_ptr<const Source> source, AdfReadOptions options, std::shared_ptr<const Layout> layout);
     std::shared_ptr<const Source> source_;
+    std::shared_ptr<const Layout> layout_;  // the rigid disk's partitions, shared by every partition opened
     uint64_t imageBytes_ = 0;
     AdfReadOptions options_;
     uint64_t first_ = 0;  // byte offset of the partition
@@ -181,6 +208,7 @@ private:
     uint32_t size_ = amigados::blockSize;
     uint32_t root_ = 0;
     uint8_t flags_ = 0;
+    std::string drive_;
     mutable std::vector<std::string> warnings_;
     mutable std::vector<uint32_t> warned_;  // blocks already in warnings_
 };

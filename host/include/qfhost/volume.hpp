@@ -119,8 +119,13 @@ public:
     virtual void copy(const VolumeEntry &file, const ByteSink &sink) const = 0;
     // "FFS, international names (DOS\3)", "ZIP archive", "directory"...
     virtual std::string fileSystem() const;
-    // The AmigaDOS file system underneath, for a disk image (however packed); null otherwise.
+    // The AmigaDOS file system underneath, for a disk image (however packed); null otherwise. Its
+    // partitions() lists a hard-disk image's partitions.
     virtual const AdfImage *disk() const { return nullptr; }
+    // The partition of a hard-disk image named by its drive name or label (case ignored, a drive
+    // name first) as a volume of its own; nullptr when none is so named. Throws VolumeError when
+    // the one named cannot be read.
+    virtual std::unique_ptr<Volume> partition(const std::string &) const { return nullptr; }
 };
 
 // Opens path beneath directory: the kernel's openat2 with RESOLVE_BENEATH, so a symbolic link may

@@ -71,9 +71,23 @@ std::string FileSystemName(const std::filesystem::path &location);
 std::string ResolveMovieArgument(const std::string &argument, HostSettings &settings);
 
 // The first disk image (in name order, in the directories in the order given) whose volume label
-// is `label`, ignoring case. Archives have no label and never match.
+// is `label`, ignoring case: a floppy (gzip, xz or bzip2 compressed too, expanded no further than
+// the largest floppy), or a partition of a hard-disk image of that drive name or label, given as
+// its served location (work.hdf/DH1). Archives have no label and never match; damaged images are
+// passed over.
 std::optional<std::filesystem::path> FindImageByLabel(std::span<const std::filesystem::path> directories,
                                                       const std::string &label);
+
+// The partition of the hard-disk image `opened` (opened from location) named `volume` by its
+// drive name or label, as its served location (work.hdf/DH1); where location is itself a partition
+// (it ends in its drive name), one beside it. nullopt when `opened` is no hard-disk image or none
+// is so named.
+std::optional<std::filesystem::path> PartitionFor(const Volume &opened, const std::filesystem::path &location,
+                                                  const std::string &volume);
+
+// Whether location (the volume opened from it) is one partition of a hard-disk image, named by its
+// drive as served locations name it (work.hdf/DH1), rather than the whole image.
+bool NamesPartition(const Volume &opened, const std::filesystem::path &location);
 
 // The folder in `directory` named `volume`, ignoring case (the exact name first, else the smallest
 // of those that match): an unpacked disk kept beside a movie.
