@@ -27,7 +27,8 @@ void RegisterExtract(CLI::App &app, Context &context)
         ->required();
     command->add_option("-o,--output", o->out, "The folder to write into")->required()->type_name("DIR");
     command->add_flag("--salvage", o->salvage,
-                      "Also write what can be read of a damaged file, up to its damage (each is still reported)");
+                      "Also write what can be read of a damaged file: from a disk image every readable block, zeros "
+                      "in place of the rest; from an archive, up to its damage (each is still reported)");
     AddMovieOptions(*command, context);
     AddOverwriteOptions(*command, context);
     command->callback([&context, o] {

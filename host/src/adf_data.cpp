@@ -1,6 +1,7 @@
 // A file's data: its size, its data blocks through the header's table and the extension blocks,
 // and their bytes (behind a 24-byte header on OFS).
 #include <algorithm>
+#include <optional>
 
 #include "adf_walk.hpp"
 
@@ -81,6 +82,71 @@ void Content(const Blocks &blocks, uint32_t file, const std::string &path,
         ++sequence;
         return sink(piece.first(take));
     });
+}
+
+AdfSalvage Salvage(const Blocks &blocks, uint32_t file, const std::string &path,
+                   const std::function<void(std::span<const uint8_t>)> &sink)
+{
+    uint64_t size = FileSize(blocks, file, path);
+    bool ofs = !blocks.partition().fast;
+    uint32_t payload = ofs ? blocks.size() - ofsDataOffset : blocks.size();
+    uint64_t count = (size + payload - 1) / payload;
+    // A size beyond the disk (or beyond the image, which may be shorter than its partition table
+    // says) is a lie about where the file ends: zeros up to it would only fill the output, so such
+    // a file is refused, as copy() refuses it.
+    const Partition &p = blocks.partition();
+    const uint64_t held = p.imageBytes > p.first ? (p.imageBytes - p.first) / p.size : 0;
+    if (count > std::min<uint64_t>(p.count, held))
+        throw AdfError("damaged disk: file \"" + path + "\" claims " + std::to_string(size) +
+                       " bytes, more than the disk holds");
+    AdfSalvage result;
+    result.blocks = count;
+    uint64_t done = 0;
+    What what = [&] { return "data of \"" + path + "\""; };
+    // Data block n as the sequence-th of the file, or nothing when its bytes cannot be trusted: on
+    // OFS its own header must name the file and its place.
+    auto data = [&](uint32_t n, uint32_t sequence, size_t take) -> std::optional<Block> {
+        try {
+            Block d = blocks.block(n, what);
+            if (!ofs) return d;
+            if (int32_t(Get32(d, 0)) != typeData || Get32(d, 4) != file || Get32(d, 8) != sequence ||
+                Get32(d, 12) < take)
+                return std::nullopt;
+            blocks.checksum(d, n, what);
+            return d;
+        } catch (const AdfError &) {
+            return std::nullopt;
+        }
+    };
+    const Block zeros(payload, 0);
+    std::optional<Block> last;  // the last block given, while it was readable
+    auto give = [&](std::optional<uint32_t> n) {
+        size_t take = size_t(std::min<uint64_t>(payload, size - done));
+        last = n ? data(*n, uint32_t(done / payload + 1), take) : std::nullopt;
+        if (last) {
+            sink(std::span<const uint8_t>(*last).subspan(ofs ? ofsDataOffset : 0, take));
+        } else {
+            sink(std::span<const uint8_t>(zeros).first(take));
+            ++result.unreadable;
+            if (!result.zeros.empty() && result.zeros.back().second == done) result.zeros.back().second += take;
+            else result.zeros.emplace_back(done, done + take);
+        }
+        done += take;
+    };
+    // The header's table and extension blocks as far as they are sound.
+    try {
+        DataBlocks(blocks, file, count, path, [&](uint32_t n) {
+            give(n);
+            return true;
+        });
+    } catch (const AdfError &e) {
+        result.listDamage = e.what();
+        // An OFS data block names the next one: past a bad extension block, the chain goes on from
+        // the last block read, each one still checked.
+        while (ofs && last && done < size) give(Get32(*last, 16));
+    }
+    while (done < size) give(std::nullopt);
+    return result;
 }
 
 }  // namespace qfhost::adf

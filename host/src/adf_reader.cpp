@@ -572,6 +572,12 @@ void AdfImage::copy(uint32_t header, const std::string &path, const AdfSink &sin
     });
 }
 
+AdfSalvage AdfImage::salvage(uint32_t header, const std::string &path, const AdfSink &sink) const
+{
+    adf::Blocks w = Walker::Blocks(*this);
+    return adf::Salvage(w, adf::FileBehind(w, header, path), path, sink);
+}
+
 std::vector<uint8_t> AdfImage::head(uint32_t header, const std::string &path, size_t count) const
 {
     adf::Blocks w = Walker::Blocks(*this);

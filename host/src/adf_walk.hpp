@@ -132,5 +132,8 @@ uint64_t FileSize(const Blocks &blocks, uint32_t file, const std::string &path);
 // A file's bytes a data block at a time, to sink until it returns false.
 void Content(const Blocks &blocks, uint32_t file, const std::string &path,
              const std::function<bool(std::span<const uint8_t>)> &sink);
+// All of a file's size to sink, each data block that cannot be read or trusted as zeros of its length.
+AdfSalvage Salvage(const Blocks &blocks, uint32_t file, const std::string &path,
+                   const std::function<void(std::span<const uint8_t>)> &sink);
 
 }  // namespace qfhost::adf

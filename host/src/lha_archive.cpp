@@ -79,7 +79,84 @@ std::string Utf8AsLatin1(const std::string &name)
     return out;
 }
 
+bool BeyondLatin1(std::string_view name)
+{
+    bool beyond = false;
+    for (size_t i = 0; i < name.size();) {
+        auto c = uint8_t(name[i]);
+        size_t more = c < 0x80                 ? 0
+                      : c >= 0xC2 && c <= 0xDF ? 1
+                      : c >= 0xE0 && c <= 0xEF ? 2
+                      : c >= 0xF0 && c <= 0xF4 ? 3
+                                               : 9;
+        if (more == 9 || name.size() - i <= more) return false;
+        for (size_t k = 1; k <= more; ++k)
+            if ((uint8_t(name[i + k]) & 0xC0) != 0x80) return false;
+        if (c >= 0xC4) beyond = true;  // U+0100 and above
+        i += more + 1;
+    }
+    return beyond;
+}
+
 namespace {
+
+// Code page 437, the encoding of names written on MS-DOS: its upper half in Unicode.
+constexpr uint16_t cp437[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE,
+    0x00EC, 0x00C4, 0x00C5, 0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9, 0x00FF, 0x00D6,
+    0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192, 0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA,
+    0x00BA, 0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB, 0x2591, 0x2592, 0x2593, 0x2502,
+    0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510, 0x2514,
+    0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F, 0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550,
+    0x256C, 0x2567, 0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C,
+    0x2588, 0x2584, 0x258C, 0x2590, 0x2580, 0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4,
+    0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320,
+    0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
+};
+
+void PutUtf8(std::string &out, uint32_t c)
+{
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xC0 | c >> 6), out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xE0 | c >> 12), out += char(0x80 | (c >> 6 & 0x3F)), out += char(0x80 | (c & 0x3F));
+    }
+}
+
+// An MS-DOS name in Latin-1 when each of its characters has a place there, else in UTF-8 (utf8 set).
+// liblhasa gives a name MS-DOS kept in capitals with its ASCII letters lowered: its accented
+// capitals are lowered with them, so "CAF\x90" is "café", not "cafÉ".
+std::string Cp437Name(const std::string &name, bool &utf8)
+{
+    const bool lowered = std::any_of(name.begin(), name.end(), [](char c) { return c >= 'a' && c <= 'z'; }) &&
+                         std::none_of(name.begin(), name.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+    std::string latin1, unicode;
+    utf8 = false;
+    for (char ch : name) {
+        auto c = uint8_t(ch);
+        uint32_t u = c < 0x80 ? c : cp437[c - 0x80];
+        if (lowered && ((u >= 0xC0 && u <= 0xDE && u != 0xD7))) u += 0x20;
+        if (u > 0xFF) utf8 = true;
+        latin1 += char(u);
+        PutUtf8(unicode, u);
+    }
+    return utf8 ? unicode : latin1;
+}
+
+// Whether a header's name was written on MS-DOS: its OS id says so, or it has none (levels 0 and
+// 1) and its stored name has no lower-case letter, as MS-DOS keeps names; Amiga archivers wrote
+// headers without an id too, with Latin-1 names in mixed case. The stored name, as liblhasa lowers
+// the one it gives.
+bool WrittenOnMsDos(const LHAFileHeader &h)
+{
+    if (h.os_type == LHA_OS_TYPE_MSDOS) return true;
+    if (h.os_type != LHA_OS_TYPE_UNKNOWN || h.header_level >= 2 || h.raw_data_len < 22) return false;
+    const uint8_t *name = h.raw_data + 22;
+    const size_t length = std::min<size_t>(h.raw_data[21], h.raw_data_len - 22);
+    return std::none_of(name, name + length, [](uint8_t c) { return c >= 'a' && c <= 'z'; });
+}
 
 struct StreamCloser {
     void operator()(LHAInputStream *s) const { lha_input_stream_free(s); }
@@ -492,7 +569,12 @@ private:
             }
             Member m;
             m.entry.path = MemberPath(*h);
-            if (h->os_type == LHA_OS_TYPE_UNIX) m.entry.path = Utf8AsLatin1(m.entry.path);
+            if (h->os_type == LHA_OS_TYPE_UNIX) {
+                m.entry.utf8 = BeyondLatin1(m.entry.path);
+                m.entry.path = Utf8AsLatin1(m.entry.path);
+            } else if (WrittenOnMsDos(*h)) {
+                m.entry.path = Cp437Name(m.entry.path, m.entry.utf8);
+            }
             bool dirMethod = std::string_view(h->compress_method) == LHA_COMPRESS_TYPE_DIR;
             // A zero-length entry whose name ends in '/', or with the MS-DOS directory attribute
             // (on the Amiga that bit is the archive flag, so there only what lies inside one says so).

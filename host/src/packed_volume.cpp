@@ -186,6 +186,7 @@ private:
             const char *utf8 = archive_entry_pathname_utf8(e);
             const char *raw = archive_entry_pathname(e);
             std::string path = utf8 ? Utf8AsLatin1(utf8) : raw ? raw : "";
+            m.entry.utf8 = utf8 && BeyondLatin1(utf8);
             const mode_t type = archive_entry_filetype(e);
             m.entry.directory = type == AE_IFDIR || (!path.empty() && path.back() == '/');
             m.entry.path = MemberPath(path);

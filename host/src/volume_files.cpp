@@ -370,6 +370,11 @@ std::string Latin1ToUtf8(std::string_view latin1)
     return out;
 }
 
+std::string EntryUtf8(const VolumeEntry &entry, std::string_view text)
+{
+    return entry.utf8 ? std::string(text) : Latin1ToUtf8(text);
+}
+
 namespace {
 
 // `path` strictly below `folder`, as the volume spells them ("" is the top folder's empty-named child).
@@ -439,6 +444,18 @@ std::string Replacement(const std::string &name)
     return out == name ? "" : out;
 }
 
+// "Tools/Prog: 3 of 27 blocks unreadable (bytes 1464–2951 written as zeros)": the ranges inclusive,
+// as a hex editor shows them.
+std::string SalvageLine(const std::string &path, const AdfSalvage &s)
+{
+    std::string ranges;
+    for (auto [from, to] : s.zeros)
+        ranges += (ranges.empty() ? "" : ", ") + std::to_string(from) + "\u2013" + std::to_string(to - 1);
+    return qfutil::Printable(Latin1ToUtf8(path)) + ": " + std::to_string(s.unreadable) + " of " +
+           std::to_string(s.blocks) + (s.blocks == 1 ? " block" : " blocks") + " unreadable (bytes " + ranges +
+           " written as zeros)";
+}
+
 void WriteAll(int fd, std::span<const uint8_t> bytes)
 {
     while (!bytes.empty()) {
@@ -484,11 +501,11 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
                     found = true;
                     const std::string name = NameOf(e);
                     if (const char *why = Unusable(name)) {
-                        report("refused " + qfutil::Quoted(Latin1ToUtf8(e.path)) + ": " + why +
+                        report("refused " + qfutil::Quoted(EntryUtf8(e, e.path)) + ": " + why +
                                " cannot be a file here");
                         ++result.skipped;
                     } else {
-                        files.push_back({e, Latin1ToUtf8(name)});
+                        files.push_back({e, EntryUtf8(e, name)});
                     }
                     return true;
                 }
@@ -509,7 +526,7 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
             if (name.empty()) {
                 // Damage no Amiga file system makes: this entry alone cannot come out.
                 failed("entry " + std::to_string(position) + " of " +
-                       (parent.empty() ? std::string("the top folder") : qfutil::Quoted(Latin1ToUtf8(parent))) +
+                       (parent.empty() ? std::string("the top folder") : qfutil::Quoted(EntryUtf8(e, parent))) +
                        " has an empty name");
                 if (e.directory) refused.push_back(e.path);
                 return true;
@@ -526,24 +543,24 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
                     start = end + 1;
                     if (part.empty()) continue;
                     if (const char *bad = Unusable(part)) why = bad;
-                    made /= Latin1ToUtf8(part);
+                    made /= EntryUtf8(e, part);
                 }
                 if (!why) where = placed.emplace(parent, made).first;
             }
-            const std::string shown = qfutil::Printable(Latin1ToUtf8(e.path));
+            const std::string shown = qfutil::Printable(EntryUtf8(e, e.path));
             if (why) {
-                report("refused " + qfutil::Quoted(Latin1ToUtf8(e.path)) + ": " + why + " cannot be a file here");
+                report("refused " + qfutil::Quoted(EntryUtf8(e, e.path)) + ": " + why + " cannot be a file here");
                 refused.push_back(e.path);
                 ++result.skipped;
                 return true;
             }
             if (e.link) {
                 report("skipped link \"" + shown + "\"" +
-                       (e.linkTarget.empty() ? "" : " -> " + qfutil::Quoted(Latin1ToUtf8(e.linkTarget))));
+                       (e.linkTarget.empty() ? "" : " -> " + qfutil::Quoted(EntryUtf8(e, e.linkTarget))));
                 ++result.skipped;
                 return true;
             }
-            fs::path relative = where->second / Latin1ToUtf8(name);
+            fs::path relative = where->second / EntryUtf8(e, name);
             if (e.directory) {
                 placed[e.path] = relative;
                 folders.push_back({e, std::move(relative)});
@@ -602,7 +619,7 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
     };
     for (const Planned &d : folders) {
         if (makeFolder(d.relative, why) < 0) {
-            failed("cannot extract " + qfutil::Quoted(Latin1ToUtf8(d.entry.path)) + ": " + why);
+            failed("cannot extract " + qfutil::Quoted(EntryUtf8(d.entry, d.entry.path)) + ": " + why);
             continue;
         }
         ++result.directories;
@@ -612,7 +629,7 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
     // ignores case, or a name twice in one folder) must not replace it.
     std::set<std::pair<dev_t, ino_t>> made;
     for (const Planned &f : files) {
-        const std::string shown = qfutil::Quoted(Latin1ToUtf8(f.entry.path));
+        const std::string shown = qfutil::Quoted(EntryUtf8(f.entry, f.entry.path));
         int folder = makeFolder(f.relative.parent_path(), why);
         const fs::path relative = landing(f.relative);
         const fs::path target = directory / relative;
@@ -636,15 +653,28 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
                    ": this folder cannot hold its name beside a file already extracted");
             name = kept;
         }
-        // The volume's message names the file; a salvaged file keeps the bytes read before the damage.
+        // The volume's message names the file. Salvaged from a disk image, a file keeps every block
+        // that can be read, zeros in place of the rest; from an archive, its bytes before the damage.
         std::string damage;
         auto write = [&](const std::string &as) {
             outputs.writeAt(folder, as, target.parent_path() / as, [&](int fd) {
-                try {
-                    volume.copy(f.entry, [&](std::span<const uint8_t> bytes) { WriteAll(fd, bytes); });
-                } catch (const VolumeError &e) {
-                    damage = e.what();
-                    if (!salvage) throw;
+                auto sink = [&](std::span<const uint8_t> bytes) { WriteAll(fd, bytes); };
+                if (salvage && volume.disk() && f.entry.id != 0) {
+                    AdfSalvage s;
+                    try {
+                        s = volume.disk()->salvage(uint32_t(f.entry.id), f.entry.path, sink);
+                    } catch (const AdfError &e) {
+                        throw VolumeError(e.what());
+                    }
+                    if (s.unreadable) damage = SalvageLine(f.entry.path, s);
+                    else if (!s.listDamage.empty()) damage = s.listDamage + " (each data block was found by the last)";
+                } else {
+                    try {
+                        volume.copy(f.entry, sink);
+                    } catch (const VolumeError &e) {
+                        damage = std::string(e.what()) + " (its readable part was kept)";
+                        if (!salvage) throw;
+                    }
                 }
                 struct timespec times[2] = {{0, UTIME_OMIT}, {f.entry.modified, 0}};
                 ::futimens(fd, times);
@@ -678,7 +708,7 @@ ExtractResult ExtractVolume(const Volume &volume, const std::string &insideGiven
         }
         if (!damage.empty()) {
             ++result.damaged, ++result.salvaged;
-            failed(damage + " (its readable part was kept)");
+            failed(damage);
             continue;
         }
         ++result.files;
@@ -705,9 +735,9 @@ std::vector<std::string> ListVolume(const Volume &volume)
         std::strftime(date, sizeof date, "%Y/%m/%d  %H:%M:%S", &t);
         std::string size = e.directory || e.link ? "" : std::to_string(e.size);
         std::string line = std::string(std::max<size_t>(10, size.size()) - size.size(), ' ') + size + "  " + date +
-                           "  " + qfutil::Printable(Latin1ToUtf8(e.path));
+                           "  " + qfutil::Printable(EntryUtf8(e, e.path));
         if (e.directory) line += "/";
-        if (e.link) line += " -> " + qfutil::Printable(Latin1ToUtf8(e.linkTarget));
+        if (e.link) line += " -> " + qfutil::Printable(EntryUtf8(e, e.linkTarget));
         if (!e.damage.empty()) line += "  (unreadable: " + qfutil::Printable(e.damage) + ")";
         lines.push_back(std::move(line));
         return true;

@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "qfhost/volume.hpp"
 #include "qfhost/volume_member.hpp"
@@ -44,5 +45,7 @@ void ExpandStream(const std::filesystem::path &location, int fd, NestBudget &bud
 
 // Volume paths are Latin-1, as Amiga names are: a UTF-8 name within Latin-1 is brought to it.
 std::string Utf8AsLatin1(const std::string &name);
+// Whether a name is UTF-8 with a character Latin-1 lacks: one that stays UTF-8 (VolumeEntry::utf8).
+bool BeyondLatin1(std::string_view name);
 
 }  // namespace qfhost

@@ -454,7 +454,9 @@ std::span<uint8_t> HeaderOf(Bytes &image, const std::string &name)
 }  // namespace
 
 // One file of a floppy whose second data block is no data block: every other file still comes out,
-// the damaged one is named with its cause and summed up, and --salvage keeps its first block.
+// the damaged one is named with its cause and summed up; --salvage writes it whole but for that
+// block, zeros in its place, and names the bytes, from the floppy, one file of it, and the floppy
+// gzipped inside a ZIP.
 TEST_F(DisksTest, ExtractOfADamagedDiskWritesEveryFileItCanRead)
 {
     namespace dos = qfhost::amigados;
@@ -463,7 +465,7 @@ TEST_F(DisksTest, ExtractOfADamagedDiskWritesEveryFileItCanRead)
     for (int i = 0; i < 21; ++i)
         files.emplace_back("File" + std::to_string(i), Bytes(size_t(100 + 37 * i), uint8_t(i)));
     Bytes broken(1200);
-    for (size_t i = 0; i < broken.size(); ++i) broken[i] = uint8_t(i * 7);
+    for (size_t i = 0; i < broken.size(); ++i) broken[i] = uint8_t(i * 7 + 1);
     for (const auto &[name, bytes] : files) writer.file("Dir/" + name, bytes);
     writer.file("Dir/CD-Player (Pseudofile)", broken);
     Bytes image = writer.image();
@@ -471,6 +473,10 @@ TEST_F(DisksTest, ExtractOfADamagedDiskWritesEveryFileItCanRead)
     uint32_t second = dos::Get32(header, 24 + 4 * (72 - 2));
     dos::Put32(std::span<uint8_t>(image).subspan(second * 512, 512), 0, 0);
     dir_.write("damaged.adf", image);
+    Bytes holed = broken;
+    std::fill(holed.begin() + 488, holed.begin() + 976, 0);
+    const std::string line = "quillframer: Dir/CD-Player (Pseudofile): 1 of 3 blocks unreadable (bytes 488\u2013975 "
+                             "written as zeros)\n";
 
     for (bool salvage : {false, true}) {
         SCOPED_TRACE(salvage);
@@ -479,19 +485,34 @@ TEST_F(DisksTest, ExtractOfADamagedDiskWritesEveryFileItCanRead)
         if (salvage) args.push_back("--salvage");
         Outcome r = run(args);
         EXPECT_EQ(r.status, 1);
-        EXPECT_TRUE(Has(r.err, "\"Dir/CD-Player (Pseudofile)\": its data blocks are not data blocks (block " +
-                                   std::to_string(second) + " is not one)"))
-            << r.err;
         EXPECT_TRUE(Has(r.err, "21 of 22 files, 1 damaged")) << r.err;
         for (const auto &[name, bytes] : files) EXPECT_EQ(ReadBytes(out + "/Dir/" + name), bytes) << name;
         const std::string damaged = out + "/Dir/CD-Player (Pseudofile)";
         if (salvage) {
-            EXPECT_EQ(ReadBytes(damaged), Bytes(broken.begin(), broken.begin() + 488));
-            EXPECT_TRUE(Has(r.err, "its readable part was kept")) << r.err;
+            EXPECT_EQ(ReadBytes(damaged), holed);
+            EXPECT_TRUE(Has(r.err, line + "quillframer: 21 of 22 files, 1 damaged, 1 written as far as it could be "
+                                          "read\n"))
+                << r.err;
         } else {
+            EXPECT_TRUE(Has(r.err, "\"Dir/CD-Player (Pseudofile)\": its data blocks are not data blocks (block " +
+                                       std::to_string(second) + " is not one)"))
+                << r.err;
             EXPECT_FALSE(fs::exists(damaged));
             EXPECT_TRUE(Has(r.err, "--salvage writes what can be read")) << r.err;
         }
+    }
+    const std::string pack = "cd " + qftest::Quote(dir_.path().string()) +
+                             " && gzip -c damaged.adf > Disk1.adz && "
+                             "zip -q set.zip Disk1.adz";
+    ASSERT_EQ(qftest::RunCommand("sh", {"-c", pack}, dir_.path()).status, 0);
+    for (const std::string &source :
+         {path("damaged.adf") + ":Dir/CD-Player (Pseudofile)", path("set.zip") + ":Disk1.adz:Dir"}) {
+        SCOPED_TRACE(source);
+        fs::remove_all(path("one"));
+        Outcome r = run({"extract", source, "-o", path("one"), "--salvage"});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_TRUE(Has(r.err, line)) << r.err;
+        EXPECT_EQ(ReadBytes(path("one/CD-Player (Pseudofile)")), holed);
     }
 }
 
@@ -540,4 +561,50 @@ TEST_F(DisksTest, ExtractKeepsEveryNameTheArchiveHolds)
         << r.err;
     EXPECT_EQ(ReadBytes(path("n/Caf\xc3\xa9")), d);
     EXPECT_EQ(ReadBytes(path("n/Na\xc3\xafve")), d);
+}
+
+// An LHA member's name comes out in UTF-8 from the code page of the system its header names:
+// MS-DOS's 437 for 'M' and for a header with no id and an upper-case name, Latin-1 for the Amiga
+// and for a header with no id in mixed case, and a Unix name beyond Latin-1 as written, once.
+// lhasa reads the same system from each header, and writes the stored bytes as they are.
+TEST_F(DisksTest, ArchiveNamesAreReadInTheCodePageTheirSystemWrote)
+{
+    const Bytes d{'d'};
+    auto member = [&](const std::string &name, int level, char os) {
+        qfauthor::LhaMember m = qfauthor::StoredLhaMember(name, d, level);
+        m.os = os;
+        return m;
+    };
+    // A name MS-DOS kept in capitals comes out in lower case, as lhasa lists it, accents too.
+    const std::pair<qfauthor::LhaMember, std::string> cases[] = {
+        {member("\x82T\x82", 1, 'M'), "\u00e9t\u00e9"},
+        {member("CAF\x90", 1, 'M'), "caf\u00e9"},
+        {member("DIR\x82/\xe0LPHA", 2, 'M'), "dir\u00e9/\u03b1lpha"},
+        {member("BOX\xc9\xcd\xbb", 2, 'M'), "box\u2554\u2550\u2557"},
+        {member("SCH\xe1", 0, 0), "sch\u00df"},
+        {member("STRA\xe1"
+                "E",
+                1, 0),
+         "stra\u00dfe"},
+        {member("Caf\xe9", 0, 0), "Caf\u00e9"},
+        {member("Na\xefve", 2, 'A'), "Na\u00efve"},
+        {member("\xce\xb1\xce\xb2", 2, 'U'), "\u03b1\u03b2"},
+    };
+    std::vector<qfauthor::LhaMember> members;
+    for (const auto &c : cases) members.push_back(c.first);
+    dir_.write("names.lha", qfauthor::WriteLha(members));
+    Outcome r = run({"extract", path("names.lha"), "-o", path("n")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    Outcome listed = run({"info", path("names.lha"), "--files"});
+    for (const auto &[m, name] : cases) {
+        EXPECT_EQ(ReadBytes(path("n/" + name)), d) << name;
+        EXPECT_TRUE(Has(listed.out, "  " + name + "\n")) << name << "\n" << listed.out;
+    }
+    EXPECT_EQ(std::distance(fs::recursive_directory_iterator(path("n")), fs::recursive_directory_iterator()),
+              std::ssize(cases) + 1);  // and diré
+
+    Outcome theirs = qftest::RunCommand("lhasa", {"-v", path("names.lha")}, dir_.path());
+    if (theirs.status == 127) GTEST_SKIP() << "lhasa is not installed";
+    for (const char *system : {"[MS-DOS]", "[generic]", "[Amiga]", "[Unix]"})
+        EXPECT_TRUE(Has(theirs.out, system)) << system << "\n" << theirs.out;
 }

@@ -668,3 +668,150 @@ TEST(AdfRegressions, KeptImagesAreRefusedOrRead)
 }
 
 }  // namespace
+
+namespace {
+
+// What salvaging one file gives: its bytes and what the reader says of them.
+struct Salvaged {
+    Bytes bytes;
+    qfhost::AdfSalvage report;
+};
+Salvaged SalvageOf(const Bytes &image, const std::string &path)
+{
+    qfhost::AdfImage disk(image);
+    for (const auto &e : disk.list())
+        if (e.path == path) {
+            EXPECT_THROW(disk.copy(e.block, e.path, [](std::span<const uint8_t>) {}), qfhost::AdfError) << path;
+            Salvaged s;
+            s.report = disk.salvage(e.block, e.path, [&](std::span<const uint8_t> piece) {
+                s.bytes.insert(s.bytes.end(), piece.begin(), piece.end());
+            });
+            return s;
+        }
+    ADD_FAILURE() << "no " << path;
+    return {};
+}
+uint32_t HeaderOf(const Bytes &image, const std::string &path)
+{
+    for (const auto &e : qfhost::AdfImage(image).list())
+        if (e.path == path) return e.block;
+    return 0;
+}
+// The k-th data block (from 0) in a header or extension block's table.
+uint32_t Listed(Bytes &image, uint32_t header, uint32_t k)
+{
+    return dos::Get32(Block(image, header), 24 + 4 * (71 - k));
+}
+Bytes Holed(Bytes bytes, size_t from, size_t to)
+{
+    std::fill(bytes.begin() + long(from), bytes.begin() + long(to), 0);
+    return bytes;
+}
+using Ranges = std::vector<std::pair<uint64_t, uint64_t>>;
+
+}  // namespace
+
+// An OFS data block is trusted only when its own header names the file and its place: the third of
+// five that fails either is zeros, and the blocks after it still come from the header's table.
+TEST(AdfSalvage, AnOfsBlockThatIsNotTheFilesOwnIsZerosAndTheRestIsRead)
+{
+    const Bytes prog = Pattern(2000, 7);  // blocks of 488: the fifth holds 48 bytes
+    const Bytes clean = qfauthor::AdfWriter().file("Tools/Prog", prog).file("Other", Pattern(100, 8)).image();
+    const uint32_t header = HeaderOf(clean, "Tools/Prog"), other = HeaderOf(clean, "Other");
+    const std::pair<const char *, std::function<void(std::span<uint8_t>)>> faults[] = {
+        {"type", [](std::span<uint8_t> b) { dos::Put32(b, 0, 2); }},
+        {"another file's", [&](std::span<uint8_t> b) { dos::Put32(b, 4, other); }},
+        {"out of sequence", [](std::span<uint8_t> b) { dos::Put32(b, 8, 4); }},
+        {"too few bytes", [](std::span<uint8_t> b) { dos::Put32(b, 12, 100); }},
+    };
+    for (const auto &[name, fault] : faults) {
+        SCOPED_TRACE(name);
+        Bytes image = clean;
+        const uint32_t third = Listed(image, header, 2);
+        fault(Block(image, third)), Seal(image, third);
+        Salvaged s = SalvageOf(image, "Tools/Prog");
+        EXPECT_EQ(s.bytes, Holed(prog, 976, 1464));
+        EXPECT_EQ(s.report.blocks, 5u);
+        EXPECT_EQ(s.report.unreadable, 1u);
+        EXPECT_EQ(s.report.zeros, (Ranges{{976, 1464}}));
+    }
+    // The last block's hole is as long as the file's end, and neighbours merge into one range.
+    Bytes image = clean;
+    for (uint32_t k : {3u, 4u}) dos::Put32(Block(image, Listed(image, header, k)), 0, 2);
+    Salvaged s = SalvageOf(image, "Tools/Prog");
+    EXPECT_EQ(s.bytes, Holed(prog, 1464, 2000));
+    EXPECT_EQ(s.report.zeros, (Ranges{{1464, 2000}}));
+    EXPECT_EQ(s.report.unreadable, 2u);
+}
+
+// On FFS the table and its extension blocks are all there is: a pointer outside the disk is one
+// block of zeros, a bad extension block makes every block it would list zeros. On OFS the data
+// blocks' own chain leads past a bad extension block, each block still checked.
+TEST(AdfSalvage, TheBlockListIsFollowedAsFarAsItIsSound)
+{
+    qfauthor::AdfOptions ffs;
+    ffs.fastFileSystem = true;
+    const Bytes big = Pattern(40000, 9);  // FFS: 79 blocks, 72 in the header and 7 in one extension
+    Bytes image = qfauthor::AdfWriter(ffs).file("Big", big).image();
+    const uint32_t header = HeaderOf(image, "Big");
+    const uint32_t extension = dos::Get32(Block(image, header), 512 - 8);
+    dos::Put32(Block(image, header), 24 + 4 * (71 - 10), 70000), Seal(image, header);
+    Salvaged s = SalvageOf(image, "Big");
+    EXPECT_EQ(s.bytes, Holed(big, 5120, 5632));
+    EXPECT_EQ(s.report.blocks, 79u);
+    EXPECT_EQ(s.report.zeros, (Ranges{{5120, 5632}}));
+    EXPECT_TRUE(s.report.listDamage.empty()) << s.report.listDamage;
+
+    image = qfauthor::AdfWriter(ffs).file("Big", big).image();
+    dos::Put32(Block(image, extension), 0, 8), Seal(image, extension);
+    s = SalvageOf(image, "Big");
+    EXPECT_EQ(s.bytes, Holed(big, 72 * 512, 40000));
+    EXPECT_EQ(s.report.unreadable, 7u);
+    EXPECT_EQ(s.report.zeros, (Ranges{{72 * 512, 40000}}));
+    EXPECT_NE(s.report.listDamage.find("is not an extension block"), std::string::npos) << s.report.listDamage;
+
+    image = qfauthor::AdfWriter().file("Big", big).image();  // OFS: 82 blocks
+    const uint32_t ofsExtension = dos::Get32(Block(image, HeaderOf(image, "Big")), 512 - 8);
+    dos::Put32(Block(image, ofsExtension), 0, 8), Seal(image, ofsExtension);
+    s = SalvageOf(image, "Big");
+    EXPECT_EQ(s.bytes, big);
+    EXPECT_EQ(s.report.unreadable, 0u);
+    EXPECT_FALSE(s.report.listDamage.empty());
+    // Past a bad block the chain is lost too: from there on, zeros.
+    const uint32_t seventyFifth = Listed(image, ofsExtension, 2);
+    dos::Put32(Block(image, seventyFifth), 8, 1), Seal(image, seventyFifth);
+    s = SalvageOf(image, "Big");
+    EXPECT_EQ(s.bytes, Holed(big, 74 * 488, 40000));
+    EXPECT_EQ(s.report.unreadable, 8u);
+}
+
+// A header's size is all that is ever written: a size larger than the blocks it lists ends in
+// zeros at the claim, and one larger than the disk is refused rather than written as zeros.
+TEST(AdfSalvage, TheClaimedSizeBoundsWhatIsWritten)
+{
+    const Bytes small = Pattern(1000, 10);
+    Bytes image = qfauthor::AdfWriter().file("Small", small).image();
+    const uint32_t header = HeaderOf(image, "Small");
+    dos::Put32(Block(image, header), 512 - 188, 3000), Seal(image, header);
+    Salvaged s = SalvageOf(image, "Small");
+    ASSERT_EQ(s.bytes.size(), 3000u);
+    EXPECT_TRUE(std::equal(small.begin(), small.begin() + 976, s.bytes.begin()));
+    EXPECT_EQ(s.report.zeros, (Ranges{{976, 3000}}));  // the third block holds 24 bytes, not 488
+    EXPECT_EQ(s.report.blocks, 7u);
+
+    dos::Put32(Block(image, header), 512 - 188, 0xFFFFFFF0), Seal(image, header);
+    qfhost::AdfImage disk(image);
+    uint64_t written = 0;
+    try {
+        disk.salvage(header, "Small", [&](std::span<const uint8_t> p) { written += p.size(); });
+        ADD_FAILURE() << "a 4 GB file salvaged from a floppy";
+    } catch (const qfhost::AdfError &e) {
+        EXPECT_NE(std::string(e.what()).find("claims 4294967280 bytes, more than the disk holds"), std::string::npos)
+            << e.what();
+    }
+    EXPECT_EQ(written, 0u);
+    // An image cut short holds fewer blocks than its file system claims: the image bounds the size.
+    image.resize(1000 * 512);
+    dos::Put32(Block(image, header), 512 - 188, 1500 * 488), Seal(image, header);
+    EXPECT_THROW(qfhost::AdfImage(image).salvage(header, "Small", [](std::span<const uint8_t>) {}), qfhost::AdfError);
+}

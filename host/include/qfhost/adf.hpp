@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace qfhost {
@@ -134,6 +135,17 @@ struct AdfPartition {
     std::string problem;  // why it cannot be read (a foreign file system, damage): refused when used
 };
 
+// What salvaging a damaged file met: its data blocks, how many of them could not be read, and the
+// byte ranges [from, to) written as zeros in their place.
+struct AdfSalvage {
+    uint64_t blocks = 0;
+    uint64_t unreadable = 0;
+    std::vector<std::pair<uint64_t, uint64_t>> zeros;
+    // Why the header's block list ends early (a bad extension block), even where the OFS data
+    // blocks' own chain led past it and nothing was lost.
+    std::string listDamage;
+};
+
 // Called for each entry of a walk; false ends the walk. The entry is only valid during the call.
 using AdfVisitor = std::function<bool(const AdfEntry &)>;
 using AdfSink = std::function<void(std::span<const uint8_t>)>;
@@ -191,6 +203,10 @@ public:
     // all of it, a data block at a time, or its first count bytes from its first data blocks.
     void copy(uint32_t header, const std::string &path, const AdfSink &sink) const;
     std::vector<uint8_t> head(uint32_t header, const std::string &path, size_t count) const;
+    // All of a walked file's size, each data block that cannot be read as zeros: never more bytes
+    // than its header claims, and a claim beyond the partition's blocks is an AdfError, as is an
+    // unreadable header block.
+    AdfSalvage salvage(uint32_t header, const std::string &path, const AdfSink &sink) const;
     bool exists(std::string_view path) const;
     // What was forgiven so far (checksums that do not match), one line each.
     const std::vector<std::string> &warnings() const { return warnings_; }

@@ -39,6 +39,9 @@ struct VolumeEntry {
     std::string name;    // as stored, where it may differ from the path's last part (a '/' inside)
     uint64_t id = 0;     // the volume's own key for the entry (a header block, a member's place), for copy()
     std::string damage;  // why this entry cannot be read: the walk went on past it
+    // Names are Latin-1, as Amiga names are; an archive's name with a character Latin-1 lacks keeps
+    // its path, name and link target in UTF-8 instead.
+    bool utf8 = false;
 };
 
 // Called for each entry of a walk, parents before children; false ends the walk. The entry is only

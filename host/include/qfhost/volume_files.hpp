@@ -96,6 +96,8 @@ std::optional<std::filesystem::path> FindFolderByName(const std::filesystem::pat
 
 // Amiga names are Latin-1.
 std::string Latin1ToUtf8(std::string_view latin1);
+// An entry's path, name or link target in UTF-8: from Latin-1, unless the volume kept it in UTF-8.
+std::string EntryUtf8(const VolumeEntry &entry, std::string_view text);
 
 struct ExtractResult {
     int files = 0;
@@ -114,8 +116,9 @@ struct ExtractResult {
 // and damage that ends the walk are reported and counted as failed; the rest still comes out. A
 // name that lands on a file this extraction made (case ignored by the file system) becomes NAME~2.
 // When `inside` names a file, that file alone is copied into directory. A file the volume cannot
-// read is reported as "PATH: why" and, with salvage, its bytes up to the damage are written all the
-// same. Throws VolumeError when `inside` is neither a folder nor a file on the volume.
+// read is reported as "PATH: why"; with salvage it is written all the same: from a disk image every
+// readable block with zeros for the rest (the line names the byte ranges), from an archive its bytes
+// up to the damage. Throws VolumeError when `inside` is neither a folder nor a file on the volume.
 ExtractResult ExtractVolume(const Volume &volume, const std::string &inside, const std::filesystem::path &directory,
                             qfutil::Outputs &outputs, const std::function<void(const std::string &)> &report,
                             bool salvage = false);
