@@ -277,4 +277,16 @@ Bytes SceneMovie()
     return movie.bytes();
 }
 
+Bytes StillMovie(const std::string &folder, const std::string &name, int ticks)
+{
+    return qfauthor::MovieWriter()
+        .scenes(1)
+        .reference(qfauthor::Asset::Background, folder, name)
+        .scene(1)
+        .background(0)
+        .duration(ticks)
+        .end()
+        .bytes();
+}
+
 }  // namespace qftest

@@ -38,4 +38,7 @@ std::vector<qfauthor::Color> BackdropPalette();
 // every channel.
 Bytes SceneMovie();
 
+// One scene showing the picture `name` of the Amiga folder `folder` (e.g. "Art2:Pics") for `ticks`.
+Bytes StillMovie(const std::string &folder, const std::string &name, int ticks);
+
 }  // namespace qftest

@@ -18,7 +18,7 @@ add_dependencies(command_containers_test quillframer quillframer_vtp)
 find_package(nlohmann_json REQUIRED)
 # Hard-disk images of several partitions, and compressed floppies found by their label.
 qf_test(command_partitions_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/command/partitions_test.cpp
-        LIBS qfauthor nlohmann_json::nlohmann_json)
+        LIBS qfauthor qftesting nlohmann_json::nlohmann_json)
 add_dependencies(command_partitions_test quillframer quillframer_vtp)
 qf_test(command_info_contents_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/command/info_contents_test.cpp
         LIBS qfauthor qfhost nlohmann_json::nlohmann_json)
@@ -26,7 +26,7 @@ add_dependencies(command_info_contents_test quillframer quillframer_vtp)
 qf_test(command_extract_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/command/extract_test.cpp LIBS qfauthor)
 add_dependencies(command_extract_test quillframer quillframer_vtp)
 qf_test(command_scan_test SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/command/scan_test.cpp
-        LIBS qfauthor nlohmann_json::nlohmann_json)
+        LIBS qfauthor qftesting nlohmann_json::nlohmann_json)
 add_dependencies(command_scan_test quillframer quillframer_vtp)
 # Every example of docs/commands.md, as printed.
 add_test(NAME command_docs_examples

@@ -9,7 +9,7 @@
 
 #include "authoring/adf_writer.h"
 #include "authoring/iff_writer.h"
-#include "authoring/movie_writer.h"
+#include "testing/movies.h"
 #include "testing/run_command.h"
 
 namespace {
@@ -30,17 +30,7 @@ Bytes Picture()
 }
 
 // Shows Art2:Pics/Back for 10 ticks.
-Bytes Flight()
-{
-    return qfauthor::MovieWriter()
-        .scenes(1)
-        .reference(qfauthor::Asset::Background, "Art2:Pics", "Back")
-        .scene(1)
-        .background(0)
-        .duration(10)
-        .end()
-        .bytes();
-}
+Bytes Flight() { return qftest::StillMovie("Art2:Pics", "Back", 10); }
 
 Bytes Floppy(const std::string &label, bool fast, const std::vector<std::pair<std::string, Bytes>> &files)
 {

@@ -14,7 +14,7 @@
 #include "authoring/adf_writer.h"
 #include "authoring/iff_writer.h"
 #include "authoring/lha_writer.h"
-#include "authoring/movie_writer.h"
+#include "testing/movies.h"
 #include "testing/run_command.h"
 
 namespace {
@@ -63,17 +63,7 @@ protected:
         return qfauthor::WriteIlbm({16, 2, Bytes(32, 1)}, palette);
     }
     // A movie that shows Art2:Pics/Back for 10 ticks.
-    static Bytes Flight()
-    {
-        return qfauthor::MovieWriter()
-            .scenes(1)
-            .reference(qfauthor::Asset::Background, "Art2:Pics", "Back")
-            .scene(1)
-            .background(0)
-            .duration(10)
-            .end()
-            .bytes();
-    }
+    static Bytes Flight() { return qftest::StillMovie("Art2:Pics", "Back", 10); }
     static Bytes Disk(const std::string &label, const std::vector<std::pair<std::string, Bytes>> &files)
     {
         qfauthor::AdfOptions o;
